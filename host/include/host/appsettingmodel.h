@@ -1,0 +1,32 @@
+#pragma once
+
+#include "host/hostglobal.h"
+
+#include <QObject>
+#include <QVariant>
+
+#include <memory>
+
+class QSettings;
+
+// Application-wide settings, shared by every account.
+class HOST_EXPORT AppSettingModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool darkMode READ darkMode WRITE setDarkMode NOTIFY darkModeChanged)
+public:
+    static AppSettingModel* instance();
+    ~AppSettingModel() override;
+
+    bool darkMode() const;
+    void setDarkMode(bool on);
+
+    QVariant value(const QString& key, const QVariant& fallback = {}) const;
+    void setValue(const QString& key, const QVariant& value);
+
+signals:
+    void darkModeChanged(bool darkMode);
+
+private:
+    AppSettingModel();
+    std::unique_ptr<QSettings> m_settings;
+};

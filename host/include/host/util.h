@@ -1,0 +1,37 @@
+#pragma once
+
+#include "host/hostglobal.h"
+
+#include <QByteArray>
+#include <QSize>
+#include <QString>
+
+class HOST_EXPORT Util {
+public:
+    static Util* instance();
+
+    // A new id: 32 lower-case hexadecimal digits.
+    QString uuid() const;
+    bool deleteFile(const QString& path) const;
+
+    // Writes a copy of source scaled to at most maxSide (into imagePath, which is cleared when
+    // no scaling was needed) and a thumbnail of at most thumbSide (into thumbPath, also
+    // returned as thumbBytes at the given quality). The format follows each path's suffix.
+    // With crop the thumbnail is cut to a square. False when the source cannot be read.
+    bool scaleImage(const QString& source, QSize& size, QSize& thumbSize, QString& imagePath,
+                    QString& thumbPath, QByteArray& thumbBytes, bool crop, int maxSide,
+                    int thumbSide, int quality) const;
+    // Mean luminance 0..255 of an encoded image; 255 when the bytes are not an image.
+    int bright(const QByteArray& imageBytes) const;
+
+    // "#RRGGBB" or "#AARRGGBB" to a packed 0xRRGGBBAA value; 0 for a name that is not a colour.
+    int colorNameToRgba(const QString& name) const;
+    // format 0: "#RRGGBB" when opaque, else "#AARRGGBB"; any other format: always "#AARRGGBB".
+    // Upper-case digits.
+    QString rgbaToColorName(int rgba, int format) const;
+    // Mixes overlay over color; weight 0..100 is the overlay's share in percent.
+    QString blendColor(const QString& color, const QString& overlay, int weight) const;
+
+private:
+    Util() = default;
+};

@@ -1,0 +1,253 @@
+#include "refaccount.h"
+
+#include "host/cryptoaes.h"
+#include "host/sharedpreferencebase.h"
+#include "host/threadmanager.h"
+#include "im/notif.pb.h"
+#include "refstores.h"
+#include "sqlitestorage.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QLoggingCategory>
+#include <QPointer>
+
+#include <atomic>
+
+Q_LOGGING_CATEGORY(lcHostAccount, "im.host.account")
+
+RefAccount::RefAccount(const QString& accountId, const QString& dataDir,
+                       std::unique_ptr<Transport> transport, QObject* parent)
+    : AccountBase(parent),
+      m_accountId(accountId),
+      m_db(std::make_shared<SqliteDatabase>(QDir(dataDir).filePath(accountId + QStringLiteral(".db")))),
+      m_storage(std::make_unique<storage::SqliteStorageProvider>(m_db)),
+      m_dataInfo(std::make_unique<RefDataInfoModel>(m_db)),
+      m_accountSettings(std::make_unique<RefAccountSettingModel>(m_db)),
+      m_deviceModel(std::make_unique<RefAccountDeviceModel>()),
+      m_transport(std::move(transport)),
+      m_userManager(new UserManager(this)),
+      m_groupModelMgr(new GroupModelMgr(this))
+{
+    if (m_transport) {
+        QPointer<RefAccount> self(this);
+        m_transport->setPushHandler([self](int type, const QByteArray& body) {
+            if (!self)
+                return;
+            QMetaObject::invokeMethod(
+                self, [self, type, body] { self->receivePush(type, body); }, Qt::QueuedConnection);
+        });
+    }
+}
+
+RefAccount::~RefAccount()
+{
+    // Models go first, while the stores and the transport they use still exist; a model
+    // may delete a sibling child of ours, hence the guarded copy.
+    m_sharedPreference = nullptr;
+    m_settingServiceCmd = nullptr;
+    m_wallpaperHandler = nullptr;
+    m_themeHandler = nullptr;
+    m_privacyModel = nullptr;
+    m_statusShortCut = nullptr;
+    m_groupMutedSettingModel = nullptr;
+    m_ringtoneManager = nullptr;
+    QList<QPointer<QObject>> kids;
+    for (QObject* child : children())
+        kids.append(child);
+    for (const QPointer<QObject>& child : std::as_const(kids))
+        delete child.data();
+    if (m_transport)
+        m_transport->setPushHandler({});
+    // Let storage work posted by the models finish before the database closes.
+    ThreadManager::getInstance()->waitForIdle();
+}
+
+void RefAccount::open()
+{
+    QPointer<RefAccount> self(this);
+    auto db = m_db;
+    ThreadManager::getInstance()->invoke(
+        [self, db] {
+            KeyValueTable dataInfo(db, QStringLiteral("data_info"));
+            KeyValueTable settings(db, QStringLiteral("account_setting"));
+            const auto dataRows = dataInfo.readAll();
+            const auto settingRows = settings.readAll();
+            QMetaObject::invokeMethod(
+                self,
+                [self, dataRows, settingRows] {
+                    self->m_dataInfo->table().prime(dataRows);
+                    self->m_accountSettings->table().prime(settingRows);
+                    self->m_ready = true;
+                    emit self->readyChanged();
+                },
+                Qt::QueuedConnection);
+        },
+        ThreadManager::onMainThread());
+}
+
+QString RefAccount::databasePath() const
+{
+    return m_db->path();
+}
+
+storage::UserStorageProvider* RefAccount::storage() const
+{
+    return m_storage.get();
+}
+
+DataInfoModel* RefAccount::dataInfoModel() const
+{
+    return m_dataInfo.get();
+}
+
+AccountSettingModel* RefAccount::accountSettingModel() const
+{
+    return m_accountSettings.get();
+}
+
+AccountDeviceModel* RefAccount::deviceModel() const
+{
+    return m_deviceModel.get();
+}
+
+QByteArray RefAccount::encrypt(const QByteArray& data, QByteArray& keyOut)
+{
+    keyOut = CryptoAES::createKey(32);
+    QByteArray cipher = CryptoAES::encrypt(data, keyOut);
+    if (cipher.isEmpty())
+        keyOut.clear();
+    return cipher;
+}
+
+QByteArray RefAccount::decrypt(const QByteArray& data, const QByteArray& key, bool* ok)
+{
+    bool decrypted = false;
+    QByteArray plain = CryptoAES::decrypt(data, key, &decrypted);
+    if (!decrypted)
+        qCWarning(lcHostAccount) << "a value failed to decrypt:" << data.size() << "bytes";
+    if (ok)
+        *ok = decrypted;
+    return plain;
+}
+
+void RefAccount::setFeatures(const QMap<int, int>& features)
+{
+    m_features = features;
+    emit featuresChanged();
+}
+
+void RefAccount::updateFeature(int action, int code, int featureId, int state)
+{
+    m_featureUpdates.append({action, code, featureId, state});
+    if (m_features.value(featureId, -1) != state) {
+        m_features.insert(featureId, state);
+        emit featuresChanged();
+    }
+}
+
+QVariantMap RefAccount::featureStates() const
+{
+    QVariantMap map;
+    for (auto it = m_features.cbegin(); it != m_features.cend(); ++it)
+        map.insert(QString::number(it.key()), it.value());
+    return map;
+}
+
+void RefAccount::setMaxDeviceCount(int count)
+{
+    if (m_maxDeviceCount == count)
+        return;
+    m_maxDeviceCount = count;
+    emit maxDeviceCountChanged();
+}
+
+void RefAccount::setVerificationEmail(const QString& email)
+{
+    if (m_verificationEmail == email)
+        return;
+    m_verificationEmail = email;
+    emit verificationEmailChanged();
+}
+
+void RefAccount::setVerificationEnabled(bool enabled)
+{
+    if (m_verificationEnabled == enabled)
+        return;
+    m_verificationEnabled = enabled;
+    emit verificationEnabledChanged();
+}
+
+void RefAccount::setVerificationResetAt(qint64 resetAtMs)
+{
+    if (m_verificationResetAt == resetAtMs)
+        return;
+    m_verificationResetAt = resetAtMs;
+    emit verificationResetAtChanged();
+}
+
+qint64 RefAccount::currentTime()
+{
+    return m_clock ? m_clock() : QDateTime::currentMSecsSinceEpoch();
+}
+
+void RefAccount::setOnline(bool online)
+{
+    if (m_online == online)
+        return;
+    m_online = online;
+    emit onlineChanged();
+}
+
+QSharedPointer<DialogBase> RefAccount::dialogById(const QString& dialogId, bool fetch)
+{
+    Q_UNUSED(fetch)
+    return m_dialogs.value(dialogId);
+}
+
+QSharedPointer<DialogBase> RefAccount::addDialog(const QString& dialogId, bool isGroup,
+                                                 QSharedPointer<GroupModel> group)
+{
+    auto dialog = QSharedPointer<DialogBase>::create(dialogId, isGroup, std::move(group));
+    m_dialogs.insert(dialogId, dialog);
+    return dialog;
+}
+
+void RefAccount::removeDialog(const QString& dialogId)
+{
+    m_dialogs.remove(dialogId);
+}
+
+qint64 RefAccount::sendRequest(int command, const QByteArray& body, ResponseCallback callback,
+                               bool flag, const QMap<QString, QVariant>& context)
+{
+    if (!m_transport)
+        return 0;
+    // Whatever thread the transport answers on, the callback runs once, later, here.
+    QPointer<RefAccount> self(this);
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    auto queued = [self, answered, callback = std::move(callback)](int code, const QByteArray& reply) {
+        if (answered->exchange(true) || !self || !callback)
+            return;
+        QMetaObject::invokeMethod(
+            self, [callback, code, reply] { callback(code, reply); }, Qt::QueuedConnection);
+    };
+    return m_transport->send(command, body, std::move(queued), flag, context);
+}
+
+void RefAccount::receivePush(int type, const QByteArray& body)
+{
+    if (const PushRoute route = m_pushRoutes.value(type)) {
+        route(body);
+        return;
+    }
+    if (type == PushSharedPreferenceUpdated && m_sharedPreference) {
+        im::notif::SharedPreferenceUpdatedNotif notif;
+        if (notif.ParseFromArray(body.constData(), int(body.size()))) {
+            m_sharedPreference->sharedPreferencesNotify(notif);
+            return;
+        }
+        qCWarning(lcHostAccount) << "push" << type << "did not parse";
+    }
+    emit pushDropped(type);
+}

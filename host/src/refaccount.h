@@ -1,0 +1,170 @@
+#pragma once
+
+#include "host/accountbase.h"
+#include "host/contacts.h"
+#include "host/dialogbase.h"
+#include "transport.h"
+
+#include <QHash>
+#include <QVariantMap>
+
+#include <memory>
+
+class SqliteDatabase;
+class RefDataInfoModel;
+class RefAccountSettingModel;
+class RefAccountDeviceModel;
+namespace storage {
+class SqliteStorageProvider;
+}
+
+// The reference account: one SQLite database under the data directory, a transport, an
+// injectable clock, an in-memory dialog and contact directory, and the module models the
+// composition root registers.
+class HOST_EXPORT RefAccount : public AccountBase {
+    Q_OBJECT
+    Q_PROPERTY(QString accountId READ accountId CONSTANT)
+    Q_PROPERTY(bool ready READ isReady NOTIFY readyChanged)
+    Q_PROPERTY(bool online READ isOnline WRITE setOnline NOTIFY onlineChanged)
+    Q_PROPERTY(int maxDeviceCount READ maxDeviceCount NOTIFY maxDeviceCountChanged)
+    Q_PROPERTY(QString verificationEmail READ verificationEmail NOTIFY verificationEmailChanged)
+    Q_PROPERTY(bool verificationEnabled READ verificationEnabled NOTIFY verificationEnabledChanged)
+    Q_PROPERTY(qint64 verificationResetAt READ verificationResetAt NOTIFY verificationResetAtChanged)
+    Q_PROPERTY(QVariantMap features READ featureStates NOTIFY featuresChanged)
+public:
+    struct FeatureUpdate {
+        int action = 0;
+        int code = 0;
+        int featureId = 0;
+        int state = 0;
+    };
+    using Clock = std::function<qint64()>;
+
+    RefAccount(const QString& accountId, const QString& dataDir, std::unique_ptr<Transport> transport,
+               QObject* parent = nullptr);
+    ~RefAccount() override;
+
+    // Opens the database on the storage thread and loads the key/value stores; ready turns
+    // true on this thread when done.
+    void open();
+    bool isReady() const { return m_ready; }
+    QString accountId() const { return m_accountId; }
+    QString databasePath() const;
+    Transport* transport() const { return m_transport.get(); }
+
+    storage::UserStorageProvider* storage() const override;
+    DataInfoModel* dataInfoModel() const override;
+    AccountSettingModel* accountSettingModel() const override;
+    AccountDeviceModel* deviceModel() const override;
+    RefAccountDeviceModel* refDeviceModel() const { return m_deviceModel.get(); }
+
+    QByteArray encrypt(const QByteArray& data, QByteArray& keyOut) override;
+    QByteArray decrypt(const QByteArray& data, const QByteArray& key, bool* ok = nullptr) override;
+
+    void setFeatures(const QMap<int, int>& features) override;
+    void updateFeature(int action, int code, int featureId, int state) override;
+    void setMaxDeviceCount(int count) override;
+    void setVerificationEmail(const QString& email) override;
+    void setVerificationEnabled(bool enabled) override;
+    void setVerificationResetAt(qint64 resetAtMs) override;
+
+    QMap<int, int> features() const { return m_features; }
+    QVariantMap featureStates() const;
+    QList<FeatureUpdate> featureUpdates() const { return m_featureUpdates; }
+    int maxDeviceCount() const { return m_maxDeviceCount; }
+    QString verificationEmail() const { return m_verificationEmail; }
+    bool verificationEnabled() const { return m_verificationEnabled; }
+    qint64 verificationResetAt() const { return m_verificationResetAt; }
+
+    qint64 currentTime() override;
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+    bool isOnline() override { return m_online; }
+    void setOnline(bool online);
+
+    QSharedPointer<DialogBase> dialogById(const QString& dialogId, bool fetch) override;
+    QSharedPointer<DialogBase> addDialog(const QString& dialogId, bool isGroup,
+                                         QSharedPointer<GroupModel> group = {});
+    void removeDialog(const QString& dialogId);
+
+    UserManager* userManager() const override { return m_userManager; }
+    GroupModelMgr* groupModelMgr() const override { return m_groupModelMgr; }
+    FileManager* fileManager() const override { return m_fileManager; }
+    SharedPreferenceBase* sharedPreference() const override { return m_sharedPreference; }
+    SettingServiceCmd* settingServiceCmd() const override { return m_settingServiceCmd; }
+    WallpaperHandler* wallpaperHandler() const override { return m_wallpaperHandler; }
+    ThemeHandler* themeHandler() const override { return m_themeHandler; }
+    PrivacyModel* privacyModel() const override { return m_privacyModel; }
+    StatusShortCut* statusShortCut() const override { return m_statusShortCut; }
+    GroupMutedSettingModel* groupMutedSettingModel() const override { return m_groupMutedSettingModel; }
+    RingtoneManager* ringtoneManager() const override { return m_ringtoneManager; }
+    ReminderHandler* reminderHandler() const override { return m_reminderHandler; }
+
+    // Registration by the composition root.
+    void setFileManager(FileManager* manager) { m_fileManager = manager; }
+    void setSharedPreference(SharedPreferenceBase* model) { m_sharedPreference = model; }
+    void setSettingServiceCmd(SettingServiceCmd* cmd) { m_settingServiceCmd = cmd; }
+    void setWallpaperHandler(WallpaperHandler* handler) { m_wallpaperHandler = handler; }
+    void setThemeHandler(ThemeHandler* handler) { m_themeHandler = handler; }
+    void setPrivacyModel(PrivacyModel* model) { m_privacyModel = model; }
+    void setStatusShortCut(StatusShortCut* model) { m_statusShortCut = model; }
+    void setGroupMutedSettingModel(GroupMutedSettingModel* model) { m_groupMutedSettingModel = model; }
+    void setRingtoneManager(RingtoneManager* manager) { m_ringtoneManager = manager; }
+    void setReminderHandler(ReminderHandler* handler) { m_reminderHandler = handler; }
+
+    qint64 sendRequest(int command, const QByteArray& body, ResponseCallback callback, bool flag,
+                       const QMap<QString, QVariant>& context) override;
+
+    // Routes a push of the given type to whoever the composition root named for it; shared
+    // preference updates go to the shared preference store unless routed otherwise.
+    using PushRoute = std::function<void(const QByteArray& body)>;
+    void setPushRoute(int type, PushRoute route) { m_pushRoutes.insert(type, std::move(route)); }
+
+signals:
+    void readyChanged();
+    void onlineChanged();
+    void maxDeviceCountChanged();
+    void verificationEmailChanged();
+    void verificationEnabledChanged();
+    void verificationResetAtChanged();
+    void featuresChanged();
+    // A push arrived that nobody takes, or whose body did not parse.
+    void pushDropped(int type);
+
+private:
+    void receivePush(int type, const QByteArray& body);
+
+    QString m_accountId;
+    std::shared_ptr<SqliteDatabase> m_db;
+    std::unique_ptr<storage::SqliteStorageProvider> m_storage;
+    std::unique_ptr<RefDataInfoModel> m_dataInfo;
+    std::unique_ptr<RefAccountSettingModel> m_accountSettings;
+    std::unique_ptr<RefAccountDeviceModel> m_deviceModel;
+    std::unique_ptr<Transport> m_transport;
+    bool m_ready = false;
+
+    Clock m_clock;
+    bool m_online = true;
+    QMap<int, int> m_features;
+    QList<FeatureUpdate> m_featureUpdates;
+    int m_maxDeviceCount = 0;
+    QString m_verificationEmail;
+    bool m_verificationEnabled = false;
+    qint64 m_verificationResetAt = 0;
+
+    QHash<QString, QSharedPointer<DialogBase>> m_dialogs;
+    UserManager* m_userManager;
+    GroupModelMgr* m_groupModelMgr;
+
+    FileManager* m_fileManager = nullptr;
+    SharedPreferenceBase* m_sharedPreference = nullptr;
+    SettingServiceCmd* m_settingServiceCmd = nullptr;
+    WallpaperHandler* m_wallpaperHandler = nullptr;
+    ThemeHandler* m_themeHandler = nullptr;
+    PrivacyModel* m_privacyModel = nullptr;
+    StatusShortCut* m_statusShortCut = nullptr;
+    GroupMutedSettingModel* m_groupMutedSettingModel = nullptr;
+    RingtoneManager* m_ringtoneManager = nullptr;
+    ReminderHandler* m_reminderHandler = nullptr;
+
+    QHash<int, PushRoute> m_pushRoutes;
+};

@@ -1,0 +1,137 @@
+#include "refstores.h"
+
+#include "im/user.pb.h"
+
+#include <QSet>
+
+namespace {
+const QString kSharedPreferenceOffset = QStringLiteral("shared_preference_offset");
+const QString kWallpaperOffset = QStringLiteral("wallpaper_offset");
+const QString kEmojiRecent = QStringLiteral("emoji_recent");
+const QString kReactionEmojiRecent = QStringLiteral("reaction_emoji_recent");
+const QString kPrivacySettings = QStringLiteral("privacy_settings");
+}  // namespace
+
+qint64 RefDataInfoModel::sharedReferenceOffset() const
+{
+    return m_table.value(kSharedPreferenceOffset).toLongLong();
+}
+
+void RefDataInfoModel::saveSharedReferenceOffset(qint64 offset)
+{
+    m_table.setValue(kSharedPreferenceOffset, QByteArray::number(offset));
+}
+
+qint64 RefDataInfoModel::wallpaperOffset() const
+{
+    return m_table.value(kWallpaperOffset).toLongLong();
+}
+
+void RefDataInfoModel::saveWallpaperOffset(qint64 offset)
+{
+    m_table.setValue(kWallpaperOffset, QByteArray::number(offset));
+}
+
+QByteArray RefDataInfoModel::emojiRecent() const
+{
+    return m_table.value(kEmojiRecent);
+}
+
+void RefDataInfoModel::saveEmojiRecent(const QByteArray& json)
+{
+    m_table.setValue(kEmojiRecent, json);
+}
+
+QByteArray RefDataInfoModel::reactionEmojiRecent() const
+{
+    return m_table.value(kReactionEmojiRecent);
+}
+
+void RefDataInfoModel::saveReactionEmojiRecent(const QByteArray& json)
+{
+    m_table.setValue(kReactionEmojiRecent, json);
+}
+
+QByteArray RefAccountSettingModel::privacySettings() const
+{
+    return m_table.value(kPrivacySettings);
+}
+
+void RefAccountSettingModel::savePrivacySettings(const QByteArray& bytes)
+{
+    m_table.setValue(kPrivacySettings, bytes);
+}
+
+int RefAccountDeviceModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
+
+QVariant RefAccountDeviceModel::data(const QModelIndex& index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const Device& d = m_devices.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case NameRole: return d.name;
+    case IdRole: return d.id;
+    case PlatformRole: return d.platform;
+    case AppVersionRole: return d.appVersion;
+    case LastActiveRole: return d.lastActive;
+    case CurrentRole: return d.current;
+    case LocationRole: return d.location;
+    default: return {};
+    }
+}
+
+QHash<int, QByteArray> RefAccountDeviceModel::roleNames() const
+{
+    return {{IdRole, "deviceId"},         {NameRole, "name"},         {PlatformRole, "platform"},
+            {AppVersionRole, "appVersion"}, {LastActiveRole, "lastActive"}, {CurrentRole, "current"},
+            {LocationRole, "location"}};
+}
+
+void RefAccountDeviceModel::setDeviceList(const im::user::ListDevicesResp& resp)
+{
+    QList<Device> devices;
+    devices.reserve(resp.devices_size());
+    for (const auto& d : resp.devices())
+        devices.append({d.id(), QString::fromStdString(d.name()), QString::fromStdString(d.platform()),
+                        QString::fromStdString(d.app_version()), d.last_active(), d.current(),
+                        QString::fromStdString(d.location())});
+    const bool countChanges = devices.size() != m_devices.size();
+    beginResetModel();
+    m_devices = std::move(devices);
+    endResetModel();
+    if (countChanges)
+        emit countChanged();
+    if (resp.delete_timer() != 0)
+        setDeviceDeleteTimer(resp.delete_timer());
+}
+
+void RefAccountDeviceModel::removeDevices(const QVariantList& deviceIds)
+{
+    QSet<int> ids;
+    for (const QVariant& id : deviceIds)
+        ids.insert(id.toInt());
+    bool removed = false;
+    for (int row = count() - 1; row >= 0; --row) {
+        if (!ids.contains(m_devices.at(row).id))
+            continue;
+        beginRemoveRows({}, row, row);
+        m_devices.removeAt(row);
+        endRemoveRows();
+        removed = true;
+    }
+    if (removed)
+        emit countChanged();
+}
+
+void RefAccountDeviceModel::setDeviceDeleteTimer(int timerType)
+{
+    if (m_deleteTimer == timerType)
+        return;
+    m_deleteTimer = timerType;
+    emit deleteTimerChanged();
+}

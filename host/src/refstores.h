@@ -1,0 +1,79 @@
+#pragma once
+
+#include "host/accountdevicemodel.h"
+#include "host/accountsettingmodel.h"
+#include "host/datainfomodel.h"
+#include "sqlitestorage.h"
+
+#include <QList>
+
+class HOST_EXPORT RefDataInfoModel : public DataInfoModel {
+public:
+    explicit RefDataInfoModel(std::shared_ptr<SqliteDatabase> db) : m_table(std::move(db), QStringLiteral("data_info")) {}
+    KeyValueTable& table() { return m_table; }
+
+    qint64 sharedReferenceOffset() const override;
+    void saveSharedReferenceOffset(qint64 offset) override;
+    qint64 wallpaperOffset() const override;
+    void saveWallpaperOffset(qint64 offset) override;
+    QByteArray emojiRecent() const override;
+    void saveEmojiRecent(const QByteArray& json) override;
+    QByteArray reactionEmojiRecent() const override;
+    void saveReactionEmojiRecent(const QByteArray& json) override;
+
+private:
+    KeyValueTable m_table;
+};
+
+class HOST_EXPORT RefAccountSettingModel : public AccountSettingModel {
+public:
+    explicit RefAccountSettingModel(std::shared_ptr<SqliteDatabase> db) : m_table(std::move(db), QStringLiteral("account_setting")) {}
+    KeyValueTable& table() { return m_table; }
+
+    QByteArray privacySettings() const override;
+    void savePrivacySettings(const QByteArray& bytes) override;
+
+private:
+    KeyValueTable m_table;
+};
+
+// The device list for the devices screen: one row per device, current device first as the
+// server lists it.
+class HOST_EXPORT RefAccountDeviceModel : public AccountDeviceModel {
+    Q_OBJECT
+    Q_PROPERTY(int count READ count NOTIFY countChanged)
+    Q_PROPERTY(int deleteTimer READ deleteTimer NOTIFY deleteTimerChanged)
+public:
+    enum Role { IdRole = Qt::UserRole + 1, NameRole, PlatformRole, AppVersionRole, LastActiveRole, CurrentRole, LocationRole };
+    struct Device {
+        int id = 0;
+        QString name;
+        QString platform;
+        QString appVersion;
+        qint64 lastActive = 0;
+        bool current = false;
+        QString location;
+    };
+
+    using AccountDeviceModel::AccountDeviceModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+    void setDeviceList(const im::user::ListDevicesResp& resp) override;
+    void removeDevices(const QVariantList& deviceIds) override;
+    void setDeviceDeleteTimer(int timerType) override;
+
+    int count() const { return int(m_devices.size()); }
+    int deleteTimer() const { return m_deleteTimer; }
+    QList<Device> devices() const { return m_devices; }
+
+signals:
+    void countChanged();
+    void deleteTimerChanged();
+
+private:
+    QList<Device> m_devices;
+    int m_deleteTimer = 0;
+};

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "host/hostglobal.h"
+
+#include <QMutex>
+#include <QSqlDatabase>
+#include <QString>
+
+#include <functional>
+
+// One account's SQLite file. The storage thread keeps one connection open; any other thread
+// gets a connection of its own for the length of one call. Opening migrates the schema.
+class HOST_EXPORT SqliteDatabase {
+public:
+    static constexpr int kSchemaVersion = 1;
+
+    explicit SqliteDatabase(const QString& path);
+    ~SqliteDatabase();
+    SqliteDatabase(const SqliteDatabase&) = delete;
+    SqliteDatabase& operator=(const SqliteDatabase&) = delete;
+
+    QString path() const { return m_path; }
+
+    // Runs work with a connection inside one transaction, committed when work returns true.
+    bool write(const std::function<bool(QSqlDatabase&)>& work);
+    // Runs work with a connection, without a transaction.
+    bool read(const std::function<bool(QSqlDatabase&)>& work);
+
+    int schemaVersion();
+
+private:
+    bool withConnection(const std::function<bool(QSqlDatabase&)>& work);
+    bool open(QSqlDatabase& db);
+    bool migrate(QSqlDatabase& db);
+
+    QString m_path;
+    QString m_storageConnection;
+    QMutex m_migrateMutex;
+    bool m_migrated = false;
+};

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "host/storage.h"
+#include "sqlitedatabase.h"
+
+#include <QHash>
+#include <QMutex>
+
+#include <memory>
+
+namespace storage {
+
+class HOST_EXPORT SqliteSharedPreferenceStorage : public SharedPreferenceStorage {
+public:
+    explicit SqliteSharedPreferenceStorage(std::shared_ptr<SqliteDatabase> db) : m_db(std::move(db)) {}
+    bool save(const SharedPreferenceInfo& info) override;
+    bool save(const QList<SharedPreferenceInfo>& infos) override;
+    bool remove(const QString& key, int type) override;
+    bool remove(const QMultiHash<QString, int>& keyTypes) override;
+    QList<SharedPreferenceInfo> allInfos() override;
+
+private:
+    std::shared_ptr<SqliteDatabase> m_db;
+};
+
+class HOST_EXPORT SqliteWallpaperStorage : public WallpaperStorage {
+public:
+    explicit SqliteWallpaperStorage(std::shared_ptr<SqliteDatabase> db) : m_db(std::move(db)) {}
+    bool save(const WallpaperInfo& info) override;
+    bool save(const QList<WallpaperInfo>& infos) override;
+    bool remove(const QString& id) override;
+    bool remove(const QStringList& ids) override;
+    bool removeAll() override;
+    QList<WallpaperInfo> allInfos() override;
+    WallpaperInfo info(const QString& id) override;
+
+private:
+    std::shared_ptr<SqliteDatabase> m_db;
+};
+
+class HOST_EXPORT SqliteCacheFileStorage : public CacheFileStorage {
+public:
+    explicit SqliteCacheFileStorage(std::shared_ptr<SqliteDatabase> db) : m_db(std::move(db)) {}
+    bool updateTimestamp(const QStringList& fileIds, qint64 time) override;
+    // When a cached file was last used, 0 when never.
+    qint64 lastUsed(const QString& fileId);
+
+private:
+    std::shared_ptr<SqliteDatabase> m_db;
+};
+
+class HOST_EXPORT SqliteStorageProvider : public UserStorageProvider {
+public:
+    explicit SqliteStorageProvider(std::shared_ptr<SqliteDatabase> db);
+    WallpaperStorage* wallpaperStorage() override { return &m_wallpapers; }
+    SharedPreferenceStorage* sharedPreferenceStorage() override { return &m_preferences; }
+    CacheFileStorage* cacheFileStorage() override { return &m_cacheFiles; }
+
+private:
+    SqliteWallpaperStorage m_wallpapers;
+    SqliteSharedPreferenceStorage m_preferences;
+    SqliteCacheFileStorage m_cacheFiles;
+};
+
+}  // namespace storage
+
+// A key/blob table served from memory once loaded: reads never touch the database, writes
+// update memory at once and persist on the storage thread.
+class HOST_EXPORT KeyValueTable {
+public:
+    KeyValueTable(std::shared_ptr<SqliteDatabase> db, QString table);
+
+    // Reads every row; call on the storage thread, then hand the result to prime.
+    QHash<QString, QByteArray> readAll() const;
+    void prime(const QHash<QString, QByteArray>& rows);
+
+    QByteArray value(const QString& key) const;
+    void setValue(const QString& key, const QByteArray& value);
+
+private:
+    std::shared_ptr<SqliteDatabase> m_db;
+    QString m_table;
+    mutable QMutex m_mutex;
+    QHash<QString, QByteArray> m_rows;
+};

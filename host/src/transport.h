@@ -1,0 +1,32 @@
+#pragma once
+
+#include "host/accountbase.h"
+
+#include <QVariantMap>
+
+// How an account reaches the server. A transport may answer from any thread and at any time;
+// the account queues every answer onto its own thread.
+class HOST_EXPORT Transport {
+public:
+    using PushHandler = std::function<void(int type, const QByteArray& body)>;
+
+    virtual ~Transport();
+    virtual qint64 send(int command, const QByteArray& body, AccountBase::ResponseCallback callback,
+                        bool flag, const QVariantMap& context) = 0;
+
+    // The account installs this to receive the server's push notifications.
+    void setPushHandler(PushHandler handler) { m_pushHandler = std::move(handler); }
+
+protected:
+    void deliverPush(int type, const QByteArray& body) const
+    {
+        if (m_pushHandler)
+            m_pushHandler(type, body);
+    }
+
+private:
+    PushHandler m_pushHandler;
+};
+
+// Push notification types.
+enum PushType { PushSharedPreferenceUpdated = 1, PushWallpaperUpdated = 2 };

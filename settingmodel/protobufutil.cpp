@@ -1,0 +1,25 @@
+#include "protobufutil.h"
+
+#include "logging.h"
+
+#include <google/protobuf/message_lite.h>
+
+namespace settingmodel {
+
+QByteArray serializeMessage(const google::protobuf::MessageLite& message, const char* file, int line,
+                            const char* function)
+{
+    const size_t size = message.ByteSizeLong();
+    QByteArray buffer(qsizetype(size), Qt::Uninitialized);
+    if (size > size_t(INT_MAX) || !message.SerializeToArray(buffer.data(), int(buffer.size())))
+        QMessageLogger(file, line, function, lcSettingModel().categoryName()).debug()
+            << "=====Serialize proto buffer failed";
+    return buffer;
+}
+
+bool parseMessage(google::protobuf::MessageLite& message, const QByteArray& body)
+{
+    return message.ParseFromArray(body.constData(), int(body.size()));
+}
+
+}  // namespace settingmodel

@@ -1,0 +1,28 @@
+#include "testaccount.h"
+
+#include "commands/settingservicecmd.h"
+#include "host/threadmanager.h"
+#include "privacy/privacymodel.h"
+
+#include <QTest>
+
+TestAccount::TestAccount(const QString& dataDir, const QString& accountId)
+{
+    auto scripted = std::make_unique<ScriptedTransport>();
+    transport = scripted.get();
+    account = new RefAccount(accountId, dataDir, std::move(scripted));
+    account->setClock([this] { return now; });
+    account->open();
+    QVERIFY(QTest::qWaitFor([this] { return account->isReady(); }));
+
+    cmd = new SettingServiceCmd(account);
+    account->setSettingServiceCmd(cmd);
+    privacy = new PrivacyModel(account);
+    account->setPrivacyModel(privacy);
+}
+
+TestAccount::~TestAccount()
+{
+    delete account;
+    ThreadManager::getInstance()->waitForIdle();
+}
