@@ -69,7 +69,7 @@ int RefAccountDeviceModel::rowCount(const QModelIndex& parent) const
 
 QVariant RefAccountDeviceModel::data(const QModelIndex& index, int role) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+    if (!index.isValid() || index.parent().isValid() || index.row() >= count())
         return {};
     const Device& d = m_devices.at(index.row());
     switch (role) {

@@ -53,8 +53,11 @@ bool SqliteSharedPreferenceStorage::save(const QList<SharedPreferenceInfo>& info
         return true;
     return m_db->write([&infos](QSqlDatabase& db) {
         QSqlQuery query(db);
-        if (!prepare(query, QStringLiteral("INSERT OR REPLACE INTO shared_preference (key, type,"
-                                           " value, unapplied, version, spare) VALUES (?, ?, ?, ?, ?, ?)")))
+        if (!prepare(query, QStringLiteral("INSERT INTO shared_preference (key, type, value, unapplied,"
+                                           " version, spare) VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (key, type)"
+                                           " DO UPDATE SET value = excluded.value, unapplied ="
+                                           " excluded.unapplied, version = excluded.version, spare ="
+                                           " excluded.spare")))
             return false;
         for (const SharedPreferenceInfo& info : infos) {
             query.bindValue(0, info.key);
@@ -122,8 +125,9 @@ bool SqliteWallpaperStorage::save(const QList<WallpaperInfo>& infos)
         return true;
     return m_db->write([&infos](QSqlDatabase& db) {
         QSqlQuery query(db);
-        if (!prepare(query, QStringLiteral("INSERT OR REPLACE INTO wallpaper (id, data, synced, time)"
-                                           " VALUES (?, ?, ?, ?)")))
+        if (!prepare(query, QStringLiteral("INSERT INTO wallpaper (id, data, synced, time) VALUES (?, ?, ?, ?)"
+                                           " ON CONFLICT (id) DO UPDATE SET data = excluded.data, synced ="
+                                           " excluded.synced, time = excluded.time")))
             return false;
         for (const WallpaperInfo& info : infos) {
             query.bindValue(0, info.id);

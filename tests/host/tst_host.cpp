@@ -1,4 +1,408 @@
+#include "host/appdirmanager.h"
+#include "host/cryptoaes.h"
+#include "host/datainfomodel.h"
+#include "host/accountsettingmodel.h"
+#include "host/jsonutil.h"
+#include "host/storage.h"
+#include "host/threadmanager.h"
+#include "host/util.h"
+#include "im/common.pb.h"
+#include "im/notif.pb.h"
+#include "im/user.pb.h"
+#include "protohelpers.h"
+#include "refaccount.h"
+#include "refstores.h"
+#include "scriptedtransport.h"
+#include "sqlitedatabase.h"
+#include "sqlitestorage.h"
+
+#include <QAbstractItemModelTester>
+#include <QBuffer>
+#include <QRegularExpression>
+#include <QSqlQuery>
+#include <QImage>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
-class Placeholder : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(Placeholder)
+#include <QtConcurrent>
+
+using storage::SharedPreferenceInfo;
+using storage::WallpaperInfo;
+
+namespace {
+
+std::unique_ptr<RefAccount> openAccount(const QString& dir, ScriptedTransport** transportOut = nullptr)
+{
+    auto transport = std::make_unique<ScriptedTransport>();
+    if (transportOut)
+        *transportOut = transport.get();
+    auto account = std::make_unique<RefAccount>(QStringLiteral("user1"), dir, std::move(transport));
+    account->open();
+    if (!QTest::qWaitFor([&] { return account->isReady(); }))
+        return nullptr;
+    return account;
+}
+
+// Runs storage work the way models do, and waits for it.
+template <class Work>
+auto onStorageThread(Work work)
+{
+    using Result = decltype(work());
+    auto result = std::make_shared<Result>();
+    ThreadManager::getInstance()->invoke([work, result] { *result = work(); }, true);
+    ThreadManager::getInstance()->waitForIdle();
+    return *result;
+}
+
+}  // namespace
+
+class TestHost : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void sharedPreferencesRoundTripOnStorageThread()
+    {
+        QTemporaryDir dir;
+        {
+            auto account = openAccount(dir.path());
+            QVERIFY(account);
+            auto* prefs = account->storage()->sharedPreferenceStorage();
+            const QList<SharedPreferenceInfo> rows{
+                {QStringLiteral("k1"), QByteArray("v1"), 1, 0, 10, {}},
+                {QStringLiteral("k1"), QByteArray("other type"), 2, 1, 11, {}},
+                {QStringLiteral("k2"), QByteArray("\x00\xff", 2), 3, 0, 12, QByteArray("s")},
+            };
+            QVERIFY(onStorageThread([&] { return prefs->save(rows); }));
+            // A save of an existing key and type replaces it.
+            QVERIFY(onStorageThread([&] {
+                return prefs->save(SharedPreferenceInfo{QStringLiteral("k1"), "v1b", 1, 0, 20, {}});
+            }));
+            QMultiHash<QString, int> gone;
+            gone.insert(QStringLiteral("k2"), 3);
+            gone.insert(QStringLiteral("absent"), 9);
+            QVERIFY(onStorageThread([&] { return prefs->remove(gone); }));
+        }
+        // A restart on the same file sees the same rows.
+        auto account = openAccount(dir.path());
+        QVERIFY(account);
+        const auto rows = onStorageThread([&] { return account->storage()->sharedPreferenceStorage()->allInfos(); });
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows.at(0), (SharedPreferenceInfo{QStringLiteral("k1"), "v1b", 1, 0, 20, {}}));
+        QCOMPARE(rows.at(1), (SharedPreferenceInfo{QStringLiteral("k1"), "other type", 2, 1, 11, {}}));
+    }
+
+    void wallpapersAndCacheFiles()
+    {
+        QTemporaryDir dir;
+        auto account = openAccount(dir.path());
+        QVERIFY(account);
+        auto* walls = account->storage()->wallpaperStorage();
+        const QList<WallpaperInfo> rows{{QStringLiteral("a"), "A", true, 1},
+                                        {QStringLiteral("b"), "B", false, 2},
+                                        {QStringLiteral("c"), "C", true, 3}};
+        QVERIFY(onStorageThread([&] { return walls->save(rows); }));
+        QCOMPARE(onStorageThread([&] { return walls->info(QStringLiteral("b")); }), rows.at(1));
+        QCOMPARE(onStorageThread([&] { return walls->info(QStringLiteral("zz")); }), WallpaperInfo());
+        QVERIFY(onStorageThread([&] { return walls->remove(QStringList{QStringLiteral("a"), QStringLiteral("c")}); }));
+        QCOMPARE(onStorageThread([&] { return walls->allInfos(); }), QList<WallpaperInfo>{rows.at(1)});
+        QVERIFY(onStorageThread([&] { return walls->removeAll(); }));
+        QVERIFY(onStorageThread([&] { return walls->allInfos(); }).isEmpty());
+
+        auto* cache = static_cast<storage::SqliteCacheFileStorage*>(account->storage()->cacheFileStorage());
+        QVERIFY(onStorageThread([&] { return cache->updateTimestamp({QStringLiteral("f1"), QStringLiteral("f2")}, 500); }));
+        QVERIFY(onStorageThread([&] { return cache->updateTimestamp({QStringLiteral("f1")}, 900); }));
+        QCOMPARE(onStorageThread([&] { return cache->lastUsed(QStringLiteral("f1")); }), 900);
+        QCOMPARE(onStorageThread([&] { return cache->lastUsed(QStringLiteral("f2")); }), 500);
+    }
+
+    void workerThreadsGetTheirOwnConnection()
+    {
+        QTemporaryDir dir;
+        auto account = openAccount(dir.path());
+        QVERIFY(account);
+        auto* prefs = account->storage()->sharedPreferenceStorage();
+        // Pool tasks write and read concurrently with the storage thread.
+        QList<QFuture<bool>> writes;
+        for (int t = 0; t < 4; ++t)
+            writes.append(QtConcurrent::run([prefs, t] {
+                QList<SharedPreferenceInfo> rows;
+                for (int i = 0; i < 50; ++i)
+                    rows.append({QStringLiteral("t%1-%2").arg(t).arg(i), "x", 1, 0, i, {}});
+                return prefs->save(rows);
+            }));
+        ThreadManager::getInstance()->invoke(
+            [prefs] { prefs->save(SharedPreferenceInfo{QStringLiteral("main"), "y", 2, 0, 1, {}}); }, true);
+        for (auto& write : writes)
+            QVERIFY(write.result());
+        ThreadManager::getInstance()->waitForIdle();
+        QCOMPARE(QtConcurrent::run([prefs] { return prefs->allInfos().size(); }).result(), 201);
+    }
+
+    void schemaIsVersioned()
+    {
+        QTemporaryDir dir;
+        SqliteDatabase db(dir.filePath(QStringLiteral("x.db")));
+        QCOMPARE(db.schemaVersion(), SqliteDatabase::kSchemaVersion);
+        // A file from a newer build is left alone rather than damaged.
+        db.write([](QSqlDatabase& conn) {
+            return QSqlQuery(conn).exec(QStringLiteral("PRAGMA user_version=99"));
+        });
+        SqliteDatabase newer(dir.filePath(QStringLiteral("x.db")));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("newer than")));
+        QVERIFY(!newer.read([](QSqlDatabase&) { return true; }));
+    }
+
+    void keyValueStoresServeFromMemoryAndPersist()
+    {
+        QTemporaryDir dir;
+        {
+            auto account = openAccount(dir.path());
+            QVERIFY(account);
+            account->dataInfoModel()->saveSharedReferenceOffset(1234567890123);
+            account->dataInfoModel()->saveEmojiRecent("[\"a\"]");
+            account->accountSettingModel()->savePrivacySettings(QByteArray("\x08\x01", 2));
+            // Served at once, before the storage thread wrote anything.
+            QCOMPARE(account->dataInfoModel()->sharedReferenceOffset(), 1234567890123);
+        }
+        auto account = openAccount(dir.path());
+        QVERIFY(account);
+        QCOMPARE(account->dataInfoModel()->sharedReferenceOffset(), 1234567890123);
+        QCOMPARE(account->dataInfoModel()->wallpaperOffset(), 0);
+        QCOMPARE(account->dataInfoModel()->emojiRecent(), QByteArray("[\"a\"]"));
+        QCOMPARE(account->accountSettingModel()->privacySettings(), QByteArray("\x08\x01", 2));
+    }
+
+    void encryptDecrypt()
+    {
+        // Each failed decryption is logged; the tampering loop below would flood the output.
+        QLoggingCategory::setFilterRules(QStringLiteral("im.host.account.warning=false"));
+        QTemporaryDir dir;
+        auto account = openAccount(dir.path());
+        QVERIFY(account);
+        for (const QByteArray& plain : {QByteArray(), QByteArray("remark"), QByteArray(5000, 'z')}) {
+            QByteArray key;
+            const QByteArray cipher = account->encrypt(plain, key);
+            QCOMPARE(key.size(), 32);
+            QVERIFY(!cipher.contains(plain) || plain.isEmpty());
+            bool ok = false;
+            QCOMPARE(account->decrypt(cipher, key, &ok), plain);
+            QVERIFY(ok);
+        }
+        QByteArray key1, key2;
+        const QByteArray c1 = account->encrypt("same", key1);
+        const QByteArray c2 = account->encrypt("same", key2);
+        QVERIFY(key1 != key2);
+        QVERIFY(c1 != c2);
+
+        // Any altered byte, the wrong key, or a truncated value fails visibly.
+        for (int i = 0; i < c1.size(); ++i) {
+            QByteArray tampered = c1;
+            tampered[i] = char(tampered[i] ^ 0x01);
+            bool ok = true;
+            QVERIFY(account->decrypt(tampered, key1, &ok).isEmpty());
+            QVERIFY(!ok);
+        }
+        bool ok = true;
+        QVERIFY(account->decrypt(c1, key2, &ok).isEmpty() && !ok);
+        ok = true;
+        QVERIFY(account->decrypt(c1.left(10), key1, &ok).isEmpty() && !ok);
+        ok = true;
+        QVERIFY(account->decrypt(c1, QByteArray("short"), &ok).isEmpty() && !ok);
+        QCOMPARE(CryptoAES::createKey(32).size(), 32);
+        QVERIFY(CryptoAES::createKey(0).isEmpty());
+    }
+
+    void colorNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<quint32>("rgba");
+        QTest::addColumn<QString>("back");
+        QTest::newRow("opaque") << "#33A854" << 0x33A854FFu << "#33A854";
+        QTest::newRow("lower case in") << "#33a854" << 0x33A854FFu << "#33A854";
+        QTest::newRow("8 digits, alpha first") << "#4C000000" << 0x0000004Cu << "#4C000000";
+        QTest::newRow("8 digits white") << "#B3FFFFFF" << 0xFFFFFFB3u << "#B3FFFFFF";
+        QTest::newRow("8 digits opaque") << "#FF123456" << 0x123456FFu << "#123456";
+        QTest::newRow("transparent") << "#00000000" << 0x00000000u << "#00000000";
+        QTest::newRow("not a colour") << "#12" << 0u << "#00000000";
+        QTest::newRow("empty") << "" << 0u << "#00000000";
+    }
+    void colorNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(quint32, rgba);
+        QFETCH(QString, back);
+        QCOMPARE(quint32(Util::instance()->colorNameToRgba(name)), rgba);
+        QCOMPARE(Util::instance()->rgbaToColorName(int(rgba), 0), back);
+        // Format 1 always names the alpha.
+        QCOMPARE(Util::instance()->rgbaToColorName(int(rgba), 1).size(), 9);
+    }
+
+    void blendAndBrightness()
+    {
+        Util* util = Util::instance();
+        QCOMPARE(util->blendColor(QStringLiteral("#000000"), QStringLiteral("#FFFFFF"), 0), QStringLiteral("#000000"));
+        QCOMPARE(util->blendColor(QStringLiteral("#000000"), QStringLiteral("#FFFFFF"), 100), QStringLiteral("#FFFFFF"));
+        QCOMPARE(util->blendColor(QStringLiteral("#FF0000"), QStringLiteral("#0000FF"), 50), QStringLiteral("#800080"));
+
+        auto encoded = [](QColor color) {
+            QImage image(20, 20, QImage::Format_RGB32);
+            image.fill(color);
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            image.save(&buffer, "PNG");
+            return bytes;
+        };
+        QVERIFY(util->bright(encoded(Qt::black)) < 128);
+        QVERIFY(util->bright(encoded(Qt::white)) >= 128);
+        QCOMPARE(util->bright("not an image"), 255);
+    }
+
+    void scaleImageWritesThumbnail()
+    {
+        QTemporaryDir dir;
+        const QString source = dir.filePath(QStringLiteral("big.png"));
+        QImage big(5000, 2500, QImage::Format_RGB32);
+        big.fill(Qt::darkBlue);
+        QVERIFY(big.save(source));
+        QSize size, thumbSize;
+        QString imagePath = dir.filePath(QStringLiteral("scaled.png"));
+        QString thumbPath = dir.filePath(QStringLiteral("thumb.jpg"));
+        QByteArray thumbBytes;
+        QVERIFY(Util::instance()->scaleImage(source, size, thumbSize, imagePath, thumbPath, thumbBytes,
+                                             false, 4096, 160, 42));
+        QCOMPARE(size, QSize(4096, 2048));
+        QCOMPARE(thumbSize, QSize(160, 80));
+        QVERIFY(QFile::exists(imagePath));
+        QVERIFY(QFile::exists(thumbPath));
+        QCOMPARE(QImage::fromData(thumbBytes).size(), QSize(160, 80));
+
+        QString missingImage = dir.filePath(QStringLiteral("m.png"));
+        QString missingThumb = dir.filePath(QStringLiteral("m.jpg"));
+        QVERIFY(!Util::instance()->scaleImage(dir.filePath(QStringLiteral("none.png")), size, thumbSize,
+                                              missingImage, missingThumb, thumbBytes, false, 4096, 160, 42));
+        QVERIFY(missingImage.isEmpty() && missingThumb.isEmpty() && thumbBytes.isEmpty());
+        QVERIFY(AppDirManager::tempDir().endsWith(QLatin1Char('/')));
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(Util::instance()->uuid()).hasMatch());
+    }
+
+    void jsonFunctionsRejectWhatTheyCannotRead()
+    {
+        QCOMPARE(jsonToMap("{\"a\":1,\"b\":[true]}").value(QStringLiteral("a")).toInt(), 1);
+        QVERIFY(jsonToMap("[1,2]").isEmpty());
+        QVERIFY(jsonToMap("{broken").isEmpty());
+        QVERIFY(jsonToList("{\"a\":1}").isEmpty());
+        QCOMPARE(jsonToList("[1,\"x\"]").size(), 2);
+        QVERIFY(!jsonToVariant("").isValid());
+        const QVariantMap map{{QStringLiteral("k"), QVariantList{1, QStringLiteral("v")}}};
+        QCOMPARE(jsonToMap(mapToJson(map)), map);
+        QCOMPARE(listToJson({}), QByteArray("[]"));
+    }
+
+    void transportAnswersLaterAndOnce()
+    {
+        QTemporaryDir dir;
+        ScriptedTransport* transport = nullptr;
+        auto account = openAccount(dir.path(), &transport);
+        QVERIFY(account);
+        int calls = 0;
+        int lastCode = -1;
+        transport->setHandler(7, [](const ScriptedTransport::Request& r) {
+            return std::optional<ScriptedTransport::Reply>({0, r.body + "!"});
+        });
+        QByteArray reply;
+        const QVariantMap context{{QStringLiteral("k"), 1}};
+        const qint64 id = account->sendRequest(
+            7, "ping", [&](int code, const QByteArray& body) { ++calls; lastCode = code; reply = body; }, true, context);
+        QCOMPARE(calls, 0);  // never inside sendRequest, even when a handler answers at once
+        QVERIFY(QTest::qWaitFor([&] { return calls == 1; }));
+        QCOMPARE(reply, QByteArray("ping!"));
+        QCOMPARE(lastCode, 0);
+        const auto sent = transport->last(7);
+        QVERIFY(sent && sent->id == id && sent->flag && sent->context == context);
+
+        // Unanswered requests stay pending; an answer arrives once.
+        const qint64 quiet = account->sendRequest(8, {}, [&](int code, const QByteArray&) { ++calls; lastCode = code; }, false, {});
+        QTest::qWait(20);
+        QVERIFY(transport->isPending(quiet));
+        QVERIFY(transport->answer(quiet, 42));
+        QVERIFY(!transport->answer(quiet, 43));
+        QVERIFY(QTest::qWaitFor([&] { return calls == 2; }));
+        QCOMPARE(lastCode, 42);
+    }
+
+    void answersAfterTheAccountIsGoneAreDropped()
+    {
+        QTemporaryDir dir;
+        ScriptedTransport* transport = nullptr;
+        auto account = openAccount(dir.path(), &transport);
+        QVERIFY(account);
+        bool called = false;
+        transport->setHandler(9, [](const ScriptedTransport::Request&) {
+            return std::optional<ScriptedTransport::Reply>({0, {}});
+        });
+        account->sendRequest(9, {}, [&](int, const QByteArray&) { called = true; }, false, {});
+        account.reset();
+        QCoreApplication::processEvents();
+        QVERIFY(!called);
+    }
+
+    void pushesReachTheirRoute()
+    {
+        QTemporaryDir dir;
+        ScriptedTransport* transport = nullptr;
+        auto account = openAccount(dir.path(), &transport);
+        QVERIFY(account);
+        QSignalSpy dropped(account.get(), &RefAccount::pushDropped);
+        QByteArray routed;
+        account->setPushRoute(PushWallpaperUpdated, [&](const QByteArray& body) { routed = body; });
+        transport->push(PushWallpaperUpdated, "w");
+        QVERIFY(QTest::qWaitFor([&] { return !routed.isEmpty(); }));
+        // No preference store registered, or a body that does not parse: dropped, not crashed.
+        im::notif::SharedPreferenceUpdatedNotif notif;
+        notif.add_preferences()->set_key("k");
+        transport->push(PushSharedPreferenceUpdated, bytesOf(notif));
+        transport->push(99, "x");
+        QVERIFY(QTest::qWaitFor([&] { return dropped.count() == 2; }));
+        QCOMPARE(dropped.at(1).at(0).toInt(), 99);
+    }
+
+    void deviceModel()
+    {
+        RefAccountDeviceModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy countSpy(&model, &RefAccountDeviceModel::countChanged);
+        im::user::ListDevicesResp resp;
+        for (int id : {3, 5, 8}) {
+            auto* d = resp.add_devices();
+            d->set_id(id);
+            d->set_name("device " + std::to_string(id));
+        }
+        resp.set_delete_timer(6);
+        model.setDeviceList(resp);
+        QCOMPARE(model.count(), 3);
+        QCOMPARE(model.deleteTimer(), 6);
+        QCOMPARE(model.data(model.index(1), RefAccountDeviceModel::NameRole).toString(), QStringLiteral("device 5"));
+        model.removeDevices({5, 8, 42});
+        QCOMPARE(model.count(), 1);
+        QCOMPARE(model.data(model.index(0), RefAccountDeviceModel::IdRole).toInt(), 3);
+        QCOMPARE(countSpy.count(), 2);
+        QVERIFY(!model.data(model.index(4), RefAccountDeviceModel::IdRole).isValid());
+    }
+
+    void storageThreadRunsInOrder()
+    {
+        QList<int> order;
+        QMutex mutex;
+        for (int i = 0; i < 100; ++i)
+            ThreadManager::getInstance()->invoke([&order, &mutex, i] { QMutexLocker l(&mutex); order.append(i); }, true);
+        QVERIFY(ThreadManager::getInstance()->waitForIdle());
+        QVERIFY(ThreadManager::getInstance()->isIdle());
+        QCOMPARE(order.size(), 100);
+        QVERIFY(std::is_sorted(order.begin(), order.end()));
+    }
+};
+
+QTEST_MAIN(TestHost)
 #include "tst_host.moc"

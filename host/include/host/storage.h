@@ -44,6 +44,7 @@ public:
     virtual bool save(const QList<SharedPreferenceInfo>& infos) = 0;
     virtual bool remove(const QString& key, int type) = 0;
     virtual bool remove(const QMultiHash<QString, int>& keyTypes) = 0;
+    // In the order the rows were first stored; a later save keeps a row's place.
     virtual QList<SharedPreferenceInfo> allInfos() = 0;
 };
 
