@@ -34,6 +34,9 @@ struct ThreadManager::Private {
                 running = 1;
             }
             work();
+            // What the task captured goes before the thread counts as idle: a database it
+            // held may close here.
+            work = nullptr;
             QMutexLocker lock(&mutex);
             running = 0;
             if (queue.empty())
