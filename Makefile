@@ -32,7 +32,7 @@ $(ASAN_DIR)/build.ninja: | deps
 asan-build: deps $(ASAN_DIR)/build.ninja
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 
-# Leak reports name only our code: see scripts/lsan.supp for the one library we excuse.
+# Leak reports stop the run; scripts/lsan.supp holds the (commented) exceptions.
 test-asan: asan-build
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \

@@ -22,4 +22,4 @@ bool parseMessage(google::protobuf::MessageLite& message, const QByteArray& body
     return message.ParseFromArray(body.constData(), int(body.size()));
 }
 
-}  // namespace settingmodel
+} // namespace settingmodel

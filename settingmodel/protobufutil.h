@@ -16,6 +16,6 @@ QByteArray serializeMessage(const google::protobuf::MessageLite& message, const 
 // Parses a whole body; false when it is not a valid message.
 bool parseMessage(google::protobuf::MessageLite& message, const QByteArray& body);
 
-}  // namespace settingmodel
+} // namespace settingmodel
 
 #define SM_SERIALIZE(message) ::settingmodel::serializeMessage((message), __FILE__, __LINE__, Q_FUNC_INFO)

@@ -5,8 +5,8 @@
 
 QString AppDirManager::tempDir()
 {
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::TempLocation) +
-                        QStringLiteral("/settingmodel/");
+    const QString dir =
+        QStandardPaths::writableLocation(QStandardPaths::TempLocation) + QStringLiteral("/settingmodel/");
     QDir().mkpath(dir);
     return dir;
 }

@@ -3,7 +3,9 @@
 #include <QJSEngine>
 
 ContactItem::ContactItem(qint64 userId, const QString& name, QObject* parent)
-    : QObject(parent), m_userId(userId), m_name(name)
+    : QObject(parent),
+      m_userId(userId),
+      m_name(name)
 {
     QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
 }
@@ -33,7 +35,9 @@ void ContactItem::privacyPermissionsChanged(qint64 bits)
 }
 
 GroupModel::GroupModel(qint64 groupId, const QString& name, QObject* parent)
-    : QObject(parent), m_groupId(groupId), m_name(name)
+    : QObject(parent),
+      m_groupId(groupId),
+      m_name(name)
 {
     QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
 }
@@ -59,8 +63,8 @@ bool GroupModel::isMatch(const QString& text) const
     return m_name.contains(text, Qt::CaseInsensitive);
 }
 
-QSharedPointer<ContactItem> UserManager::getUserPointer(qint64 userId, bool create,
-                                                        const QString& name, bool requestInfo)
+QSharedPointer<ContactItem> UserManager::getUserPointer(qint64 userId, bool create, const QString& name,
+                                                        bool requestInfo)
 {
     Q_UNUSED(requestInfo)
     if (userId < 1)

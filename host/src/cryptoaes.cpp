@@ -20,7 +20,7 @@ const unsigned char* bytes(const QByteArray& a)
 {
     return reinterpret_cast<const unsigned char*>(a.constData());
 }
-}  // namespace
+} // namespace
 
 QByteArray CryptoAES::createKey(int length)
 {
@@ -64,8 +64,7 @@ QByteArray CryptoAES::decrypt(const QByteArray& cipher, const QByteArray& key32,
         return {};
     const int bodySize = int(cipher.size()) - kNonceSize - kTagSize;
     CipherCtx ctx(EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free);
-    if (!ctx ||
-        EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, bytes(key32), bytes(cipher)) != 1)
+    if (!ctx || EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, bytes(key32), bytes(cipher)) != 1)
         return {};
     QByteArray plain(bodySize, Qt::Uninitialized);
     int written = 0;
@@ -77,7 +76,7 @@ QByteArray CryptoAES::decrypt(const QByteArray& cipher, const QByteArray& key32,
         return {};
     int tail = 0;
     if (EVP_DecryptFinal_ex(ctx.get(), bytes(plain) + written, &tail) != 1)
-        return {};  // the tag does not match: altered data or the wrong key
+        return {}; // the tag does not match: altered data or the wrong key
     plain.resize(written + tail);
     if (ok)
         *ok = true;

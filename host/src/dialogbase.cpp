@@ -6,7 +6,10 @@
 
 DialogBase::DialogBase(const QString& dialogId, bool isGroup, QSharedPointer<GroupModel> group,
                        QObject* parent)
-    : QObject(parent), m_dialogId(dialogId), m_isGroup(isGroup), m_group(std::move(group))
+    : QObject(parent),
+      m_dialogId(dialogId),
+      m_isGroup(isGroup),
+      m_group(std::move(group))
 {
     QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
 }

@@ -35,7 +35,7 @@ SharedPreferenceStorage::~SharedPreferenceStorage() = default;
 WallpaperStorage::~WallpaperStorage() = default;
 CacheFileStorage::~CacheFileStorage() = default;
 UserStorageProvider::~UserStorageProvider() = default;
-}  // namespace storage
+} // namespace storage
 
 FileDataMgr::~FileDataMgr() = default;
 DownloadFileMgr::~DownloadFileMgr() = default;

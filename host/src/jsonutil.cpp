@@ -11,7 +11,7 @@ QJsonDocument parse(const QByteArray& json)
     QJsonDocument doc = QJsonDocument::fromJson(json, &error);
     return error.error == QJsonParseError::NoError ? doc : QJsonDocument();
 }
-}  // namespace
+} // namespace
 
 QVariantMap jsonToMap(const QByteArray& json)
 {

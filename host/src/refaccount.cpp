@@ -16,8 +16,8 @@
 
 Q_LOGGING_CATEGORY(lcHostAccount, "im.host.account")
 
-RefAccount::RefAccount(const QString& accountId, const QString& dataDir,
-                       std::unique_ptr<Transport> transport, QObject* parent)
+RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::unique_ptr<Transport> transport,
+                       QObject* parent)
     : AccountBase(parent),
       m_accountId(accountId),
       m_db(std::make_shared<SqliteDatabase>(QDir(dataDir).filePath(accountId + QStringLiteral(".db")))),
@@ -218,8 +218,8 @@ void RefAccount::removeDialog(const QString& dialogId)
     m_dialogs.remove(dialogId);
 }
 
-qint64 RefAccount::sendRequest(int command, const QByteArray& body, ResponseCallback callback,
-                               bool flag, const QMap<QString, QVariant>& context)
+qint64 RefAccount::sendRequest(int command, const QByteArray& body, ResponseCallback callback, bool flag,
+                               const QMap<QString, QVariant>& context)
 {
     if (!m_transport)
         return 0;

@@ -10,7 +10,7 @@ const QString kWallpaperOffset = QStringLiteral("wallpaper_offset");
 const QString kEmojiRecent = QStringLiteral("emoji_recent");
 const QString kReactionEmojiRecent = QStringLiteral("reaction_emoji_recent");
 const QString kPrivacySettings = QStringLiteral("privacy_settings");
-}  // namespace
+} // namespace
 
 qint64 RefDataInfoModel::sharedReferenceOffset() const
 {
@@ -87,8 +87,9 @@ QVariant RefAccountDeviceModel::data(const QModelIndex& index, int role) const
 
 QHash<int, QByteArray> RefAccountDeviceModel::roleNames() const
 {
-    return {{IdRole, "deviceId"},         {NameRole, "name"},         {PlatformRole, "platform"},
-            {AppVersionRole, "appVersion"}, {LastActiveRole, "lastActive"}, {CurrentRole, "current"},
+    return {{IdRole, "deviceId"},           {NameRole, "name"},
+            {PlatformRole, "platform"},     {AppVersionRole, "appVersion"},
+            {LastActiveRole, "lastActive"}, {CurrentRole, "current"},
             {LocationRole, "location"}};
 }
 

@@ -9,7 +9,10 @@
 
 class HOST_EXPORT RefDataInfoModel : public DataInfoModel {
 public:
-    explicit RefDataInfoModel(std::shared_ptr<SqliteDatabase> db) : m_table(std::move(db), QStringLiteral("data_info")) {}
+    explicit RefDataInfoModel(std::shared_ptr<SqliteDatabase> db)
+        : m_table(std::move(db), QStringLiteral("data_info"))
+    {
+    }
     KeyValueTable& table() { return m_table; }
 
     qint64 sharedReferenceOffset() const override;
@@ -27,7 +30,10 @@ private:
 
 class HOST_EXPORT RefAccountSettingModel : public AccountSettingModel {
 public:
-    explicit RefAccountSettingModel(std::shared_ptr<SqliteDatabase> db) : m_table(std::move(db), QStringLiteral("account_setting")) {}
+    explicit RefAccountSettingModel(std::shared_ptr<SqliteDatabase> db)
+        : m_table(std::move(db), QStringLiteral("account_setting"))
+    {
+    }
     KeyValueTable& table() { return m_table; }
 
     QByteArray privacySettings() const override;
@@ -44,7 +50,15 @@ class HOST_EXPORT RefAccountDeviceModel : public AccountDeviceModel {
     Q_PROPERTY(int count READ count NOTIFY countChanged)
     Q_PROPERTY(int deleteTimer READ deleteTimer NOTIFY deleteTimerChanged)
 public:
-    enum Role { IdRole = Qt::UserRole + 1, NameRole, PlatformRole, AppVersionRole, LastActiveRole, CurrentRole, LocationRole };
+    enum Role {
+        IdRole = Qt::UserRole + 1,
+        NameRole,
+        PlatformRole,
+        AppVersionRole,
+        LastActiveRole,
+        CurrentRole,
+        LocationRole
+    };
     struct Device {
         int id = 0;
         QString name;

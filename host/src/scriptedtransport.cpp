@@ -2,9 +2,8 @@
 
 Transport::~Transport() = default;
 
-qint64 ScriptedTransport::send(int command, const QByteArray& body,
-                               AccountBase::ResponseCallback callback, bool flag,
-                               const QVariantMap& context)
+qint64 ScriptedTransport::send(int command, const QByteArray& body, AccountBase::ResponseCallback callback,
+                               bool flag, const QVariantMap& context)
 {
     const Request request{m_nextId++, command, body, flag, context};
     m_requests.append(request);

@@ -29,8 +29,8 @@ public:
 
     using QObject::QObject;
 
-    qint64 send(int command, const QByteArray& body, AccountBase::ResponseCallback callback,
-                bool flag, const QVariantMap& context) override;
+    qint64 send(int command, const QByteArray& body, AccountBase::ResponseCallback callback, bool flag,
+                const QVariantMap& context) override;
 
     void setHandler(int command, Handler handler);
     void removeHandler(int command);

@@ -7,15 +7,15 @@ namespace {
 QList<uint> emojiTable()
 {
     QList<uint> table;
-    for (uint cp = 0x1F600; cp <= 0x1F64F; ++cp)  // faces
+    for (uint cp = 0x1F600; cp <= 0x1F64F; ++cp) // faces
         table.append(cp);
-    for (uint cp = 0x1F300; cp <= 0x1F5FF; ++cp)  // symbols and pictographs
+    for (uint cp = 0x1F300; cp <= 0x1F5FF; ++cp) // symbols and pictographs
         table.append(cp);
-    for (uint cp = 0x1F680; cp <= 0x1F6C5; ++cp)  // transport
+    for (uint cp = 0x1F680; cp <= 0x1F6C5; ++cp) // transport
         table.append(cp);
     return table;
 }
-}  // namespace
+} // namespace
 
 EmojiParser* EmojiParser::instance()
 {
@@ -37,4 +37,4 @@ NetworkSubject* NetworkSubject::instance()
     static NetworkSubject subject;
     return &subject;
 }
-}  // namespace network
+} // namespace network

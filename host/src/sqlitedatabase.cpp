@@ -46,10 +46,11 @@ const char* const kMigrations[][6] = {
 };
 static_assert(std::size(kMigrations) == SqliteDatabase::kSchemaVersion);
 
-}  // namespace
+} // namespace
 
 SqliteDatabase::SqliteDatabase(const QString& path)
-    : m_path(path), m_storageConnection(uniqueConnectionName(QStringLiteral("storage:") + path))
+    : m_path(path),
+      m_storageConnection(uniqueConnectionName(QStringLiteral("storage:") + path))
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
 }

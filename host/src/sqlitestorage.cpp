@@ -38,7 +38,7 @@ bool forEach(QSqlDatabase& db, const QString& sql, const std::function<void(QSql
     return true;
 }
 
-}  // namespace
+} // namespace
 
 namespace storage {
 
@@ -53,11 +53,12 @@ bool SqliteSharedPreferenceStorage::save(const QList<SharedPreferenceInfo>& info
         return true;
     return m_db->write([&infos](QSqlDatabase& db) {
         QSqlQuery query(db);
-        if (!prepare(query, QStringLiteral("INSERT INTO shared_preference (key, type, value, unapplied,"
-                                           " version, spare) VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (key, type)"
-                                           " DO UPDATE SET value = excluded.value, unapplied ="
-                                           " excluded.unapplied, version = excluded.version, spare ="
-                                           " excluded.spare")))
+        if (!prepare(query,
+                     QStringLiteral("INSERT INTO shared_preference (key, type, value, unapplied,"
+                                    " version, spare) VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (key, type)"
+                                    " DO UPDATE SET value = excluded.value, unapplied ="
+                                    " excluded.unapplied, version = excluded.version, spare ="
+                                    " excluded.spare")))
             return false;
         for (const SharedPreferenceInfo& info : infos) {
             query.bindValue(0, info.key);
@@ -106,9 +107,9 @@ QList<SharedPreferenceInfo> SqliteSharedPreferenceStorage::allInfos()
                        QStringLiteral("SELECT key, value, type, unapplied, version, spare FROM"
                                       " shared_preference ORDER BY rowid"),
                        [&infos](QSqlQuery& q) {
-                           infos.append({q.value(0).toString(), q.value(1).toByteArray(),
-                                         q.value(2).toInt(), q.value(3).toInt(),
-                                         q.value(4).toLongLong(), q.value(5).toByteArray()});
+                           infos.append({q.value(0).toString(), q.value(1).toByteArray(), q.value(2).toInt(),
+                                         q.value(3).toInt(), q.value(4).toLongLong(),
+                                         q.value(5).toByteArray()});
                        });
     });
     return infos;
@@ -125,9 +126,10 @@ bool SqliteWallpaperStorage::save(const QList<WallpaperInfo>& infos)
         return true;
     return m_db->write([&infos](QSqlDatabase& db) {
         QSqlQuery query(db);
-        if (!prepare(query, QStringLiteral("INSERT INTO wallpaper (id, data, synced, time) VALUES (?, ?, ?, ?)"
-                                           " ON CONFLICT (id) DO UPDATE SET data = excluded.data, synced ="
-                                           " excluded.synced, time = excluded.time")))
+        if (!prepare(query,
+                     QStringLiteral("INSERT INTO wallpaper (id, data, synced, time) VALUES (?, ?, ?, ?)"
+                                    " ON CONFLICT (id) DO UPDATE SET data = excluded.data, synced ="
+                                    " excluded.synced, time = excluded.time")))
             return false;
         for (const WallpaperInfo& info : infos) {
             query.bindValue(0, info.id);
@@ -195,8 +197,8 @@ WallpaperInfo SqliteWallpaperStorage::info(const QString& id)
         if (!run(query))
             return false;
         if (query.next())
-            info = {query.value(0).toString(), query.value(1).toByteArray(),
-                    query.value(2).toInt() != 0, query.value(3).toLongLong()};
+            info = {query.value(0).toString(), query.value(1).toByteArray(), query.value(2).toInt() != 0,
+                    query.value(3).toLongLong()};
         return true;
     });
     return info;
@@ -239,14 +241,17 @@ qint64 SqliteCacheFileStorage::lastUsed(const QString& fileId)
 }
 
 SqliteStorageProvider::SqliteStorageProvider(std::shared_ptr<SqliteDatabase> db)
-    : m_wallpapers(db), m_preferences(db), m_cacheFiles(db)
+    : m_wallpapers(db),
+      m_preferences(db),
+      m_cacheFiles(db)
 {
 }
 
-}  // namespace storage
+} // namespace storage
 
 KeyValueTable::KeyValueTable(std::shared_ptr<SqliteDatabase> db, QString table)
-    : m_db(std::move(db)), m_table(std::move(table))
+    : m_db(std::move(db)),
+      m_table(std::move(table))
 {
 }
 
@@ -254,8 +259,9 @@ QHash<QString, QByteArray> KeyValueTable::readAll() const
 {
     QHash<QString, QByteArray> rows;
     m_db->read([this, &rows](QSqlDatabase& db) {
-        return forEach(db, QStringLiteral("SELECT key, value FROM %1").arg(m_table),
-                       [&rows](QSqlQuery& q) { rows.insert(q.value(0).toString(), q.value(1).toByteArray()); });
+        return forEach(db, QStringLiteral("SELECT key, value FROM %1").arg(m_table), [&rows](QSqlQuery& q) {
+            rows.insert(q.value(0).toString(), q.value(1).toByteArray());
+        });
     });
     return rows;
 }
@@ -286,8 +292,9 @@ void KeyValueTable::setValue(const QString& key, const QByteArray& value)
         [db = m_db, table = m_table, key, value] {
             db->write([&](QSqlDatabase& conn) {
                 QSqlQuery query(conn);
-                if (!prepare(query, QStringLiteral("INSERT OR REPLACE INTO %1 (key, value) VALUES (?, ?)")
-                                        .arg(table)))
+                if (!prepare(
+                        query,
+                        QStringLiteral("INSERT OR REPLACE INTO %1 (key, value) VALUES (?, ?)").arg(table)))
                     return false;
                 query.bindValue(0, key);
                 query.bindValue(1, value);

@@ -62,7 +62,7 @@ private:
     SqliteCacheFileStorage m_cacheFiles;
 };
 
-}  // namespace storage
+} // namespace storage
 
 // A key/blob table served from memory once loaded: reads never touch the database, writes
 // update memory at once and persist on the storage thread.

@@ -82,7 +82,7 @@ void ThreadManager::invoke(std::function<void()> work, bool fromMainThread)
 bool ThreadManager::waitForIdle(int timeoutMs)
 {
     if (isStorageThread())
-        return false;  // the storage thread cannot wait for itself
+        return false; // the storage thread cannot wait for itself
     QDeadlineTimer deadline(timeoutMs);
     QMutexLocker lock(&d->mutex);
     while (!d->queue.empty() || d->running) {

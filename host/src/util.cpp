@@ -23,7 +23,7 @@ bool writeImage(const QImage& image, const QString& path, int quality)
     return writer.write(image);
 }
 
-}  // namespace
+} // namespace
 
 Util* Util::instance()
 {
@@ -42,8 +42,8 @@ bool Util::deleteFile(const QString& path) const
 }
 
 bool Util::scaleImage(const QString& source, QSize& size, QSize& thumbSize, QString& imagePath,
-                      QString& thumbPath, QByteArray& thumbBytes, bool crop, int maxSide,
-                      int thumbSide, int quality) const
+                      QString& thumbPath, QByteArray& thumbBytes, bool crop, int maxSide, int thumbSide,
+                      int quality) const
 {
     QImageReader reader(source);
     reader.setAutoTransform(true);
@@ -63,12 +63,12 @@ bool Util::scaleImage(const QString& source, QSize& size, QSize& thumbSize, QStr
     }
     size = image.size();
 
-    QImage thumb = image.scaled(thumbSide, thumbSide,
-                                crop ? Qt::KeepAspectRatioByExpanding : Qt::KeepAspectRatio,
-                                Qt::SmoothTransformation);
+    QImage thumb =
+        image.scaled(thumbSide, thumbSide, crop ? Qt::KeepAspectRatioByExpanding : Qt::KeepAspectRatio,
+                     Qt::SmoothTransformation);
     if (crop)
-        thumb = thumb.copy((thumb.width() - thumbSide) / 2, (thumb.height() - thumbSide) / 2,
-                           thumbSide, thumbSide);
+        thumb = thumb.copy((thumb.width() - thumbSide) / 2, (thumb.height() - thumbSide) / 2, thumbSide,
+                           thumbSide);
     thumbSize = thumb.size();
     QBuffer buffer(&thumbBytes);
     buffer.open(QIODevice::WriteOnly);
@@ -127,7 +127,7 @@ QString Util::blendColor(const QString& color, const QString& overlay, int weigh
     // The overlay's own alpha scales its share.
     const double share = qBound(0, weight, 100) / 100.0 * top.alphaF();
     auto mix = [share](int a, int b) { return qRound(a * (1.0 - share) + b * share); };
-    const QColor out(mix(base.red(), top.red()), mix(base.green(), top.green()),
-                     mix(base.blue(), top.blue()), base.alpha());
+    const QColor out(mix(base.red(), top.red()), mix(base.green(), top.green()), mix(base.blue(), top.blue()),
+                     base.alpha());
     return out.name(out.alpha() == 255 ? QColor::HexRgb : QColor::HexArgb).toUpper();
 }

@@ -26,7 +26,7 @@ QString text(const char* id)
 {
     return qtTrId(id);
 }
-}  // namespace
+} // namespace
 
 SettingServiceCmd::SettingServiceCmd(AccountBase* account) : QObject(account), m_account(account)
 {
@@ -174,9 +174,9 @@ void SettingServiceCmd::verifyEmail(const QString& email)
             emit verifyEmailFinished(code, false, lockedMessage(body));
             return;
         }
-        const char* tip = code == 0 ? "cre_email_sent"
-                          : code < 0 ? "cre_network_error"
-                          : code == kTooFrequent ? "main_tip_operation_frequent"
+        const char* tip = code == 0               ? "cre_email_sent"
+                          : code < 0              ? "cre_network_error"
+                          : code == kTooFrequent  ? "main_tip_operation_frequent"
                           : code == kInvalidEmail ? "login_invalid_email"
                                                   : "general_fail";
         emit verifyEmailFinished(code, code == 0, text(tip));
@@ -207,9 +207,8 @@ void SettingServiceCmd::verifyPassword(const QString& password)
     });
 }
 
-void SettingServiceCmd::updateVerificationSetting(int action, const QString& password,
-                                                  const QString& email, const QString& verifyCode,
-                                                  const QString& newPassword)
+void SettingServiceCmd::updateVerificationSetting(int action, const QString& password, const QString& email,
+                                                  const QString& verifyCode, const QString& newPassword)
 {
     im::user::UpdateVerificationSettingReq req;
     req.set_action(action);
@@ -243,7 +242,7 @@ void SettingServiceCmd::updateVerificationSetting(int action, const QString& pas
         } else if (code == kPasswordLocked) {
             error = lockedMessage(body);
         } else {
-            error = text(code == kTooFrequent                        ? "msgsync_try_again"
+            error = text(code == kTooFrequent                         ? "msgsync_try_again"
                          : code == kWrongCode || code == kCodeExpired ? "cre_code_error"
                                                                       : "ab_verification_update_fail");
         }

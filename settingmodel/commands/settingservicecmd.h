@@ -20,7 +20,7 @@ class UpdateSharedPreferencesV2Req;
 namespace chat {
 class UpdateThemeReq;
 }
-}  // namespace im
+} // namespace im
 
 // The account's sender of account-level setting commands: devices, privacy, verification,
 // features, shared preferences and chat themes. List and query commands are not sent again

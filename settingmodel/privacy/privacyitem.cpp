@@ -109,7 +109,7 @@ im::user::UserRange* rangeOfKind(im::user::UpdatePrivacySettingReq& req, int kin
     }
 }
 
-}  // namespace
+} // namespace
 
 struct PrivacyItem::WorkingSets {
     IdSet blackUsers;
@@ -147,9 +147,12 @@ AccountBase* PrivacyItem::account() const
 
 PrivacyItem::WorkingSets PrivacyItem::readSets() const
 {
-    return {IdSet(m_blacklist->userIds()),   IdSet(m_groupBlacklist->groupIds()),
-            IdSet(m_whitelist->userIds()),   IdSet(m_groupWhitelist->groupIds()),
-            IdSet(m_specialList->userIds()), m_dialogBlackTags,
+    return {IdSet(m_blacklist->userIds()),
+            IdSet(m_groupBlacklist->groupIds()),
+            IdSet(m_whitelist->userIds()),
+            IdSet(m_groupWhitelist->groupIds()),
+            IdSet(m_specialList->userIds()),
+            m_dialogBlackTags,
             m_dialogWhiteTags};
 }
 
@@ -162,8 +165,8 @@ void PrivacyItem::updateRange(int rule, const WorkingSets& sets)
         return;
     // The range lists carry 32-bit ids. An id beyond them would arrive as someone else, so
     // the whole edit is refused instead.
-    for (const IdSet* set : {&sets.blackUsers, &sets.whiteUsers, &sets.blackGroups,
-                             &sets.whiteGroups, &sets.specialUsers}) {
+    for (const IdSet* set :
+         {&sets.blackUsers, &sets.whiteUsers, &sets.blackGroups, &sets.whiteGroups, &sets.specialUsers}) {
         for (qint64 id : set->ids()) {
             if (!fitsRangeList(id)) {
                 qCWarning(lcSettingModel) << "privacy edit refused: id" << id << "does not fit a range list";

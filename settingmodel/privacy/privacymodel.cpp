@@ -25,17 +25,14 @@ struct PrivacyModel::Scalar {
     void (*changed)(PrivacyModel*, int);
 };
 
-#define PRIVACY_SCALAR(number, field, type, signal)                                     \
-    {                                                                                    \
-        number, Scalar                                                                   \
-        {                                                                                \
-            [](const Settings& s) { return int(s.field()); },                            \
-                [](Settings& s, int v) { s.set_##field(type(v)); },                      \
-                [](Update& u, int v) { u.set_##field(type(v)); },                        \
-                [](const Update& u) { return int(u.field()); },                          \
-                [](PrivacyModel* m, [[maybe_unused]] int v) { emit m->signal; }          \
-        }                                                                                \
-    }
+// clang-format off
+#define PRIVACY_SCALAR(number, field, type, signal)                                   \
+    {number, Scalar{[](const Settings& s) { return int(s.field()); },                 \
+                    [](Settings& s, int v) { s.set_##field(type(v)); },               \
+                    [](Update& u, int v) { u.set_##field(type(v)); },                 \
+                    [](const Update& u) { return int(u.field()); },                   \
+                    [](PrivacyModel* m, [[maybe_unused]] int v) { emit m->signal; }}}
+// clang-format on
 
 namespace {
 bool toBool(int v)
@@ -50,7 +47,7 @@ im::user::DeleteTimer toTimer(int v)
 {
     return static_cast<im::user::DeleteTimer>(v);
 }
-}  // namespace
+} // namespace
 
 const PrivacyModel::Scalar& PrivacyModel::scalar(int setting)
 {
@@ -248,7 +245,7 @@ void PrivacyModel::applyMessageLimit(int count, int days)
 void PrivacyModel::updatePrivacySetting(const Update& req)
 {
     if (m_atSending)
-        return;  // one update at a time: this change is dropped
+        return; // one update at a time: this change is dropped
     AccountBase* acc = account();
     SettingServiceCmd* cmd = acc ? acc->settingServiceCmd() : nullptr;
     if (!cmd) {
@@ -277,9 +274,16 @@ void PrivacyModel::updatePrivacySettingResp(const Update& req, int code)
     case Update::kNewChatMessageLimit:
         applyMessageLimit(req.new_chat_message_limit().count(), req.new_chat_message_limit().days());
         break;
-    case 3: case 4: case 5: case 6: case 7: case 13: case 14: case 15: case 17: case 18:
-        applyScalar(setting, scalar(setting).fromUpdate(req));
-        break;
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+    case 13:
+    case 14:
+    case 15:
+    case 17:
+    case 18: applyScalar(setting, scalar(setting).fromUpdate(req)); break;
     default: break;
     }
 }

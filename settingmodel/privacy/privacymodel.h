@@ -12,7 +12,7 @@ class AccountBase;
 namespace im::user {
 class ListPrivacySettingsResp;
 class UpdatePrivacySettingReq;
-}  // namespace im::user
+} // namespace im::user
 
 // The account's privacy settings. A change is sent as one update and shows only once the
 // server acknowledges it; while one update is in flight, further changes are dropped.
@@ -20,22 +20,30 @@ class SETTINGMODEL_EXPORT PrivacyModel : public QObject, public ModelBase {
     Q_OBJECT
     Q_PROPERTY(bool findMeByPhone READ findMeByPhone WRITE setFindMeByPhone NOTIFY findMeByPhoneChanged)
     Q_PROPERTY(bool findMeById READ findMeById WRITE setFindMeById NOTIFY findMeByIdChanged)
-    Q_PROPERTY(bool enableStrangerChat READ enableStrangerChat WRITE setEnableStrangerChat NOTIFY enableStrangerChatChanged)
-    Q_PROPERTY(bool autoAcceptContact READ autoAcceptContact WRITE setAutoAcceptContact NOTIFY autoAcceptContactChanged)
-    Q_PROPERTY(int deleteInactiveAccountMonth READ deleteInactiveAccountMonth WRITE setDeleteInactiveAccountMonth NOTIFY deleteInactiveAccountMonthChanged)
-    Q_PROPERTY(bool enableSecurityNotif READ enableSecurityNotif WRITE setEnableSecurityNotif NOTIFY enableSecurityNotifChanged)
+    Q_PROPERTY(bool enableStrangerChat READ enableStrangerChat WRITE setEnableStrangerChat NOTIFY
+                   enableStrangerChatChanged)
+    Q_PROPERTY(bool autoAcceptContact READ autoAcceptContact WRITE setAutoAcceptContact NOTIFY
+                   autoAcceptContactChanged)
+    Q_PROPERTY(int deleteInactiveAccountMonth READ deleteInactiveAccountMonth WRITE
+                   setDeleteInactiveAccountMonth NOTIFY deleteInactiveAccountMonthChanged)
+    Q_PROPERTY(bool enableSecurityNotif READ enableSecurityNotif WRITE setEnableSecurityNotif NOTIFY
+                   enableSecurityNotifChanged)
     Q_PROPERTY(PrivacyItem* lastseen READ lastseen CONSTANT)
     Q_PROPERTY(PrivacyItem* status READ status CONSTANT)
     Q_PROPERTY(PrivacyItem* calls READ calls CONSTANT)
     Q_PROPERTY(PrivacyItem* showRealPhoto READ showRealPhoto CONSTANT)
     Q_PROPERTY(PrivacyItem* forwardMyMessage READ forwardMyMessage CONSTANT)
-    Q_PROPERTY(bool autoUnarchiveDialog READ autoUnarchiveDialog WRITE setAutoUnarchiveDialog NOTIFY autoUnarchiveDialogChanged)
-    Q_PROPERTY(int newChatSelfDestructTime READ newChatSelfDestructTime WRITE setNewChatSelfDestructTime NOTIFY newChatSelfDestructTimeChanged)
+    Q_PROPERTY(bool autoUnarchiveDialog READ autoUnarchiveDialog WRITE setAutoUnarchiveDialog NOTIFY
+                   autoUnarchiveDialogChanged)
+    Q_PROPERTY(int newChatSelfDestructTime READ newChatSelfDestructTime WRITE setNewChatSelfDestructTime
+                   NOTIFY newChatSelfDestructTimeChanged)
     Q_PROPERTY(int messageCountLimit READ messageCountLimit NOTIFY messageCountLimitChanged)
     Q_PROPERTY(int messageDaysLimit READ messageDaysLimit NOTIFY messageDaysLimitChanged)
-    Q_PROPERTY(bool autoUnarchiveMutedDialog READ autoUnarchiveMutedDialog WRITE setAutoUnarchiveMutedDialog NOTIFY autoUnarchiveMutedDialogChanged)
+    Q_PROPERTY(bool autoUnarchiveMutedDialog READ autoUnarchiveMutedDialog WRITE setAutoUnarchiveMutedDialog
+                   NOTIFY autoUnarchiveMutedDialogChanged)
     Q_PROPERTY(bool atSending READ atSending WRITE setAtSending NOTIFY atSendingChanged)
-    Q_PROPERTY(bool autoUnarchiveDialogInFolder READ autoUnarchiveDialogInFolder WRITE setAutoUnarchiveDialogInFolder NOTIFY autoUnarchiveDialogInFolderChanged)
+    Q_PROPERTY(bool autoUnarchiveDialogInFolder READ autoUnarchiveDialogInFolder WRITE
+                   setAutoUnarchiveDialogInFolder NOTIFY autoUnarchiveDialogInFolderChanged)
 public:
     explicit PrivacyModel(AccountBase* account);
     ~PrivacyModel() override;

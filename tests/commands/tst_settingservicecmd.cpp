@@ -15,8 +15,8 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QLoggingCategory>
-#include <QStandardPaths>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
@@ -62,13 +62,12 @@ QString lockText(qint64 until)
 const QByteArray kGarbage("\xff\xff\xff\xff", 4);
 constexpr qint64 kLockUntil = 1'760'000'000'000;
 
-template <class M>
-std::shared_ptr<Message> msg(const M& m)
+template <class M> std::shared_ptr<Message> msg(const M& m)
 {
     return std::make_shared<M>(m);
 }
 
-}  // namespace
+} // namespace
 
 class TestSettingServiceCmd : public QObject {
     Q_OBJECT
@@ -107,7 +106,7 @@ private slots:
     {
         QTest::addColumn<Call>("call");
         QTest::addColumn<int>("command");
-        QTest::addColumn<std::shared_ptr<Message>>("expected");  // null: an empty body
+        QTest::addColumn<std::shared_ptr<Message>>("expected"); // null: an empty body
         QTest::addColumn<bool>("flag");
 
         QTest::newRow("listDevices") << Call([](SettingServiceCmd* c) { c->listDevices(); }) << 46
@@ -116,8 +115,9 @@ private slots:
         unlink.add_device_ids(3);
         unlink.add_device_ids(5);
         unlink.set_password("pw");
-        QTest::newRow("unlinkDevices") << Call([](SettingServiceCmd* c) { c->unlinkDevices({3, QStringLiteral("5")}, QStringLiteral("pw")); })
-                                       << 47 << msg(unlink) << false;
+        QTest::newRow("unlinkDevices") << Call([](SettingServiceCmd* c) {
+            c->unlinkDevices({3, QStringLiteral("5")}, QStringLiteral("pw"));
+        }) << 47 << msg(unlink) << false;
         QTest::newRow("unlinkDevices none") << Call([](SettingServiceCmd* c) { c->unlinkDevices({}); }) << 47
                                             << msg(im::user::UnlinkDevicesReq()) << false;
         QTest::newRow("listPrivacySettings") << Call([](SettingServiceCmd* c) { c->listPrivacySettings(); })
@@ -126,62 +126,69 @@ private slots:
         privacy.mutable_call()->set_rule(2);
         privacy.mutable_call()->add_whitelist(77);
         QTest::newRow("updatePrivacySetting")
-            << Call([privacy](SettingServiceCmd* c) { c->updatePrivacySetting(privacy); }) << 122 << msg(privacy) << false;
+            << Call([privacy](SettingServiceCmd* c) { c->updatePrivacySetting(privacy); }) << 122
+            << msg(privacy) << false;
         im::account::ResetVerificationReq reset;
         reset.set_cancel(true);
-        QTest::newRow("resetVerification") << Call([](SettingServiceCmd* c) { c->resetVerification(true); }) << 139
-                                           << msg(reset) << false;
-        QTest::newRow("getVerificationSetting") << Call([](SettingServiceCmd* c) { c->getVerificationSetting(); })
-                                                << 151 << std::shared_ptr<Message>() << false;
+        QTest::newRow("resetVerification")
+            << Call([](SettingServiceCmd* c) { c->resetVerification(true); }) << 139 << msg(reset) << false;
+        QTest::newRow("getVerificationSetting")
+            << Call([](SettingServiceCmd* c) { c->getVerificationSetting(); }) << 151
+            << std::shared_ptr<Message>() << false;
         im::user::VerifyEmailReq email;
         email.set_email("ä@example.org");
-        QTest::newRow("verifyEmail") << Call([](SettingServiceCmd* c) { c->verifyEmail(QStringLiteral("ä@example.org")); })
-                                     << 152 << msg(email) << false;
+        QTest::newRow("verifyEmail") << Call([](SettingServiceCmd* c) {
+            c->verifyEmail(QStringLiteral("ä@example.org"));
+        }) << 152 << msg(email) << false;
         im::user::VerifyPasswordReq password;
         password.set_password("secret");
-        QTest::newRow("verifyPassword") << Call([](SettingServiceCmd* c) { c->verifyPassword(QStringLiteral("secret")); })
-                                        << 153 << msg(password) << false;
+        QTest::newRow("verifyPassword")
+            << Call([](SettingServiceCmd* c) { c->verifyPassword(QStringLiteral("secret")); }) << 153
+            << msg(password) << false;
         im::user::UpdateVerificationSettingReq update;
         update.set_action(3);
         update.set_password("pw");
         update.set_email("e@x.org");
         update.set_verify_code("123456");
         update.set_new_password("npw");
-        QTest::newRow("updateVerificationSetting")
-            << Call([](SettingServiceCmd* c) {
-                   c->updateVerificationSetting(3, QStringLiteral("pw"), QStringLiteral("e@x.org"),
-                                                QStringLiteral("123456"), QStringLiteral("npw"));
-               })
-            << 154 << msg(update) << false;
+        QTest::newRow("updateVerificationSetting") << Call([](SettingServiceCmd* c) {
+            c->updateVerificationSetting(3, QStringLiteral("pw"), QStringLiteral("e@x.org"),
+                                         QStringLiteral("123456"), QStringLiteral("npw"));
+        }) << 154 << msg(update) << false;
         im::user::VerifyEmailByPhoneReq byPhone;
         byPhone.set_phone("+4912345");
         byPhone.set_code("999");
-        QTest::newRow("verifyEmailByPhone")
-            << Call([](SettingServiceCmd* c) { c->verifyEmailByPhone(QStringLiteral("+4912345"), QStringLiteral("999")); })
-            << 155 << msg(byPhone) << false;
+        QTest::newRow("verifyEmailByPhone") << Call([](SettingServiceCmd* c) {
+            c->verifyEmailByPhone(QStringLiteral("+4912345"), QStringLiteral("999"));
+        }) << 155 << msg(byPhone) << false;
         im::user::EvalPrivacySettingReq eval;
         eval.set_user_id(1234567890123);
         eval.set_override_role(2);
-        QTest::newRow("evalPrivacySetting") << Call([](SettingServiceCmd* c) { c->evalPrivacySetting(1234567890123, 2); })
-                                            << 156 << msg(eval) << false;
+        QTest::newRow("evalPrivacySetting")
+            << Call([](SettingServiceCmd* c) { c->evalPrivacySetting(1234567890123, 2); }) << 156 << msg(eval)
+            << false;
         im::user::UpdatePrivacyForUserReq perUser;
         perUser.set_user_id(42);
         perUser.mutable_permissions()->set_bits(5);
         perUser.mutable_permissions()->set_length(8);
-        QTest::newRow("updateUserPrivacy") << Call([](SettingServiceCmd* c) { c->updateUserPrivacy(42, 5, 8); }) << 157
-                                           << msg(perUser) << false;
+        QTest::newRow("updateUserPrivacy")
+            << Call([](SettingServiceCmd* c) { c->updateUserPrivacy(42, 5, 8); }) << 157 << msg(perUser)
+            << false;
         im::feature::EnableFeatureReq enable;
         enable.set_feature_id(7);
-        QTest::newRow("enableFeature") << Call([](SettingServiceCmd* c) { c->enableFeature(7); }) << 172 << msg(enable) << false;
+        QTest::newRow("enableFeature")
+            << Call([](SettingServiceCmd* c) { c->enableFeature(7); }) << 172 << msg(enable) << false;
         im::feature::DisableFeatureReq disable;
         disable.set_feature_id(7);
-        QTest::newRow("disableFeature") << Call([](SettingServiceCmd* c) { c->disableFeature(7); }) << 173 << msg(disable) << false;
+        QTest::newRow("disableFeature")
+            << Call([](SettingServiceCmd* c) { c->disableFeature(7); }) << 173 << msg(disable) << false;
         QTest::newRow("listFeatures") << Call([](SettingServiceCmd* c) { c->listFeatures(); }) << 174
                                       << std::shared_ptr<Message>() << false;
         im::misc::ListSharedPreferencesReq list;
         list.set_offset(1'700'000'000'123);
         QTest::newRow("listSharedPreferences")
-            << Call([](SettingServiceCmd* c) { c->listSharedPreferences(1'700'000'000'123); }) << 178 << msg(list) << false;
+            << Call([](SettingServiceCmd* c) { c->listSharedPreferences(1'700'000'000'123); }) << 178
+            << msg(list) << false;
         im::misc::UpdateSharedPreferencesV2Req encrypted;
         auto* entry = encrypted.add_preferences();
         entry->set_key("remark_9");
@@ -190,31 +197,29 @@ private slots:
         entry->set_version(77);
         entry->set_value_key("the key");
         entry->set_encrypted(true);
-        QTest::newRow("updateSharedPreference encrypted")
-            << Call([](SettingServiceCmd* c) {
-                   c->updateSharedPreference(QStringLiteral("remark_9"), QStringLiteral("välue"), 12, 77, {}, true,
-                                             QByteArray("the key"));
-               })
-            << 180 << msg(encrypted) << true;
+        QTest::newRow("updateSharedPreference encrypted") << Call([](SettingServiceCmd* c) {
+            c->updateSharedPreference(QStringLiteral("remark_9"), QStringLiteral("välue"), 12, 77, {}, true,
+                                      QByteArray("the key"));
+        }) << 180 << msg(encrypted) << true;
         im::misc::UpdateSharedPreferencesV2Req plain = encrypted;
         plain.mutable_preferences(0)->clear_value_key();
         plain.mutable_preferences(0)->set_encrypted(false);
-        QTest::newRow("updateSharedPreference plain")
-            << Call([](SettingServiceCmd* c) {
-                   c->updateSharedPreference(QStringLiteral("remark_9"), QStringLiteral("välue"), 12, 77, {}, false, {});
-               })
-            << 180 << msg(plain) << false;
+        QTest::newRow("updateSharedPreference plain") << Call([](SettingServiceCmd* c) {
+            c->updateSharedPreference(QStringLiteral("remark_9"), QStringLiteral("välue"), 12, 77, {}, false,
+                                      {});
+        }) << 180 << msg(plain) << false;
         im::user::UpdateDeviceDeleteTimerReq timer;
         timer.set_timer_type(2);
-        QTest::newRow("updateDeviceDeleteTimer") << Call([](SettingServiceCmd* c) { c->updateDeviceDeleteTimer(2); })
-                                                 << 274 << msg(timer) << false;
+        QTest::newRow("updateDeviceDeleteTimer")
+            << Call([](SettingServiceCmd* c) { c->updateDeviceDeleteTimer(2); }) << 274 << msg(timer)
+            << false;
         im::chat::UpdateThemeReq theme;
         theme.set_dialog_id("d1");
         theme.mutable_theme()->set_id("t1");
         theme.set_both_sides(true);
-        QTest::newRow("updateThemeReq")
-            << Call([theme](SettingServiceCmd* c) { c->updateThemeReq(theme, [](int, const QByteArray&) {}); }) << 373
-            << msg(theme) << false;
+        QTest::newRow("updateThemeReq") << Call([theme](SettingServiceCmd* c) {
+            c->updateThemeReq(theme, [](int, const QByteArray&) {});
+        }) << 373 << msg(theme) << false;
     }
 
     void requestsOnTheWire()
@@ -295,13 +300,16 @@ private slots:
         QTest::newRow("47") << Call([](SettingServiceCmd* c) { c->unlinkDevices({1}); }) << 47;
         QTest::newRow("152") << Call([](SettingServiceCmd* c) { c->verifyEmail({}); }) << 152;
         QTest::newRow("153") << Call([](SettingServiceCmd* c) { c->verifyPassword({}); }) << 153;
-        QTest::newRow("154") << Call([](SettingServiceCmd* c) { c->updateVerificationSetting(0, {}, {}, {}, {}); }) << 154;
+        QTest::newRow("154") << Call([](SettingServiceCmd* c) {
+            c->updateVerificationSetting(0, {}, {}, {}, {});
+        }) << 154;
         QTest::newRow("155") << Call([](SettingServiceCmd* c) { c->verifyEmailByPhone({}, {}); }) << 155;
         QTest::newRow("156") << Call([](SettingServiceCmd* c) { c->evalPrivacySetting(1, 0); }) << 156;
         QTest::newRow("157") << Call([](SettingServiceCmd* c) { c->updateUserPrivacy(1, 0, 0); }) << 157;
         QTest::newRow("172") << Call([](SettingServiceCmd* c) { c->enableFeature(1); }) << 172;
         QTest::newRow("173") << Call([](SettingServiceCmd* c) { c->disableFeature(1); }) << 173;
-        QTest::newRow("180") << Call([](SettingServiceCmd* c) { c->updateSharedPreferences({}, false, {}); }) << 180;
+        QTest::newRow("180") << Call([](SettingServiceCmd* c) { c->updateSharedPreferences({}, false, {}); })
+                             << 180;
         QTest::newRow("274") << Call([](SettingServiceCmd* c) { c->updateDeviceDeleteTimer(1); }) << 274;
         QTest::newRow("373") << Call([](SettingServiceCmd* c) { c->updateThemeReq({}, {}); }) << 373;
     }
@@ -353,7 +361,8 @@ private slots:
         im::user::VerifyPasswordResp ok;
         ok.set_valid(true);
         QTest::newRow("valid") << 0 << bytesOf(ok) << true << "";
-        QTest::newRow("invalid") << 0 << bytesOf(im::user::VerifyPasswordResp()) << false << "eslp_enter_again";
+        QTest::newRow("invalid") << 0 << bytesOf(im::user::VerifyPasswordResp()) << false
+                                 << "eslp_enter_again";
         QTest::newRow("answer unreadable") << 0 << kGarbage << false << "eslp_enter_again";
         QTest::newRow("locked") << 2119 << lockBody(kLockUntil) << false << lockText(kLockUntil);
         QTest::newRow("too frequent") << 429 << QByteArray() << false << "main_tip_operation_frequent";
@@ -385,20 +394,26 @@ private slots:
         QTest::addColumn<bool>("enabled");
         QTest::addColumn<qint64>("resetAt");
         QTest::addColumn<QString>("notice");
-        QTest::newRow("enable") << 0 << 0 << QByteArray() << "" << "new@x.org" << true << qint64(5) << "";
-        QTest::newRow("disable") << 1 << 0 << QByteArray() << "" << "" << false << qint64(0) << "";
-        QTest::newRow("password changed") << 2 << 0 << QByteArray() << "" << "old@x.org" << true << qint64(5)
-                                          << "ab_password_update_ok";
-        QTest::newRow("e-mail changed") << 3 << 0 << QByteArray() << "" << "new@x.org" << true << qint64(5) << "";
-        QTest::newRow("unknown action") << 9 << 0 << QByteArray() << "" << "old@x.org" << true << qint64(5) << "";
-        QTest::newRow("locked") << 0 << 2119 << lockBody(kLockUntil) << lockText(kLockUntil) << "old@x.org" << true
-                                << qint64(5) << "";
-        QTest::newRow("too frequent") << 1 << 429 << QByteArray() << "msgsync_try_again" << "old@x.org" << true
-                                      << qint64(5) << "";
-        QTest::newRow("wrong code") << 3 << 2102 << QByteArray() << "cre_code_error" << "old@x.org" << true << qint64(5) << "";
-        QTest::newRow("expired code") << 3 << 2103 << QByteArray() << "cre_code_error" << "old@x.org" << true << qint64(5) << "";
-        QTest::newRow("other") << 1 << 500 << kGarbage << "ab_verification_update_fail" << "old@x.org" << true
-                               << qint64(5) << "";
+        QTest::newRow("enable") << 0 << 0 << QByteArray() << ""
+                                << "new@x.org" << true << qint64(5) << "";
+        QTest::newRow("disable") << 1 << 0 << QByteArray() << ""
+                                 << "" << false << qint64(0) << "";
+        QTest::newRow("password changed") << 2 << 0 << QByteArray() << ""
+                                          << "old@x.org" << true << qint64(5) << "ab_password_update_ok";
+        QTest::newRow("e-mail changed") << 3 << 0 << QByteArray() << ""
+                                        << "new@x.org" << true << qint64(5) << "";
+        QTest::newRow("unknown action") << 9 << 0 << QByteArray() << ""
+                                        << "old@x.org" << true << qint64(5) << "";
+        QTest::newRow("locked") << 0 << 2119 << lockBody(kLockUntil) << lockText(kLockUntil) << "old@x.org"
+                                << true << qint64(5) << "";
+        QTest::newRow("too frequent") << 1 << 429 << QByteArray() << "msgsync_try_again"
+                                      << "old@x.org" << true << qint64(5) << "";
+        QTest::newRow("wrong code") << 3 << 2102 << QByteArray() << "cre_code_error"
+                                    << "old@x.org" << true << qint64(5) << "";
+        QTest::newRow("expired code") << 3 << 2103 << QByteArray() << "cre_code_error"
+                                      << "old@x.org" << true << qint64(5) << "";
+        QTest::newRow("other") << 1 << 500 << kGarbage << "ab_verification_update_fail"
+                               << "old@x.org" << true << qint64(5) << "";
     }
 
     void updateVerificationSetting()
@@ -446,12 +461,15 @@ private slots:
         QTest::addColumn<QString>("reported");
         im::account::ResetVerificationResp resp;
         resp.set_reset_at(1'765'000'000'000);
-        const QString pendingText = QStringLiteral("Reset pending until ") +
-                                    QDateTime::fromMSecsSinceEpoch(resp.reset_at()).toLocalTime().toString(QStringLiteral("dd/MM/yyyy hh:mm"));
+        const QString pendingText =
+            QStringLiteral("Reset pending until ") + QDateTime::fromMSecsSinceEpoch(resp.reset_at())
+                                                         .toLocalTime()
+                                                         .toString(QStringLiteral("dd/MM/yyyy hh:mm"));
         QTest::newRow("scheduled") << 0 << bytesOf(resp) << qint64(resp.reset_at()) << "";
         QTest::newRow("answer unreadable") << 0 << kGarbage << qint64(0) << "setting_password_reset_failed";
         QTest::newRow("already pending") << 13901 << bytesOf(resp) << qint64(0) << pendingText;
-        QTest::newRow("already pending, unreadable") << 13901 << kGarbage << qint64(0) << "setting_password_reset_failed";
+        QTest::newRow("already pending, unreadable")
+            << 13901 << kGarbage << qint64(0) << "setting_password_reset_failed";
         QTest::newRow("failed") << 500 << QByteArray() << qint64(0) << "setting_password_reset_failed";
     }
 
@@ -525,7 +543,7 @@ private slots:
         }
         cmd()->listDevices();
         answer(46, 0, bytesOf(resp));
-        QCOMPARE(m_t->account->maxDeviceCount(), 5);  // 0 means the server did not say
+        QCOMPARE(m_t->account->maxDeviceCount(), 5); // 0 means the server did not say
         QCOMPARE(devices->count(), 0);
 
         resp.Clear();
@@ -556,10 +574,11 @@ private slots:
         static QStringList lines;
         lines.clear();
         QLoggingCategory::setFilterRules(QStringLiteral("im.settingmodel.debug=true"));
-        const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext& ctx, const QString& m) {
-            if (qstrcmp(ctx.category, "im.settingmodel") == 0)
-                lines.append(m);
-        });
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext& ctx, const QString& m) {
+                if (qstrcmp(ctx.category, "im.settingmodel") == 0)
+                    lines.append(m);
+            });
         cmd()->unlinkDevices({4, 11});
         qInstallMessageHandler(previous);
         QLoggingCategory::setFilterRules(QString());
@@ -578,7 +597,7 @@ private slots:
         }
         cmd()->listFeatures();
         answer(174, 0, bytesOf(resp));
-        QCOMPARE(account->features(), (QMap<int, int>{{1, 2}, {2, 2}}));  // the later entry wins
+        QCOMPARE(account->features(), (QMap<int, int>{{1, 2}, {2, 2}})); // the later entry wins
 
         cmd()->listFeatures();
         answer(174, 0, kGarbage);
@@ -604,7 +623,8 @@ private slots:
         QCOMPARE(updates.size(), 4);
         const QList<QList<int>> expected{{2, 0, 5, 1}, {2, 9, 6, 2}, {3, 0, 5, 2}, {3, 9, 6, 1}};
         for (int i = 0; i < 4; ++i)
-            QCOMPARE((QList<int>{updates[i].action, updates[i].code, updates[i].featureId, updates[i].state}), expected[i]);
+            QCOMPARE((QList<int>{updates[i].action, updates[i].code, updates[i].featureId, updates[i].state}),
+                     expected[i]);
         QVERIFY(errors().isEmpty());
     }
 

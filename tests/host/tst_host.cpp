@@ -1,7 +1,7 @@
+#include "host/accountsettingmodel.h"
 #include "host/appdirmanager.h"
 #include "host/cryptoaes.h"
 #include "host/datainfomodel.h"
-#include "host/accountsettingmodel.h"
 #include "host/jsonutil.h"
 #include "host/storage.h"
 #include "host/threadmanager.h"
@@ -18,10 +18,10 @@
 
 #include <QAbstractItemModelTester>
 #include <QBuffer>
-#include <QRegularExpression>
-#include <QSqlQuery>
 #include <QImage>
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtConcurrent>
@@ -44,8 +44,7 @@ std::unique_ptr<RefAccount> openAccount(const QString& dir, ScriptedTransport** 
 }
 
 // Runs storage work the way models do, and waits for it.
-template <class Work>
-auto onStorageThread(Work work)
+template <class Work> auto onStorageThread(Work work)
 {
     using Result = decltype(work());
     auto result = std::make_shared<Result>();
@@ -54,7 +53,7 @@ auto onStorageThread(Work work)
     return *result;
 }
 
-}  // namespace
+} // namespace
 
 class TestHost : public QObject {
     Q_OBJECT
@@ -86,7 +85,8 @@ private slots:
         // A restart on the same file sees the same rows.
         auto account = openAccount(dir.path());
         QVERIFY(account);
-        const auto rows = onStorageThread([&] { return account->storage()->sharedPreferenceStorage()->allInfos(); });
+        const auto rows =
+            onStorageThread([&] { return account->storage()->sharedPreferenceStorage()->allInfos(); });
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows.at(0), (SharedPreferenceInfo{QStringLiteral("k1"), "v1b", 1, 0, 20, {}}));
         QCOMPARE(rows.at(1), (SharedPreferenceInfo{QStringLiteral("k1"), "other type", 2, 1, 11, {}}));
@@ -104,13 +104,17 @@ private slots:
         QVERIFY(onStorageThread([&] { return walls->save(rows); }));
         QCOMPARE(onStorageThread([&] { return walls->info(QStringLiteral("b")); }), rows.at(1));
         QCOMPARE(onStorageThread([&] { return walls->info(QStringLiteral("zz")); }), WallpaperInfo());
-        QVERIFY(onStorageThread([&] { return walls->remove(QStringList{QStringLiteral("a"), QStringLiteral("c")}); }));
+        QVERIFY(onStorageThread([&] {
+            return walls->remove(QStringList{QStringLiteral("a"), QStringLiteral("c")});
+        }));
         QCOMPARE(onStorageThread([&] { return walls->allInfos(); }), QList<WallpaperInfo>{rows.at(1)});
         QVERIFY(onStorageThread([&] { return walls->removeAll(); }));
         QVERIFY(onStorageThread([&] { return walls->allInfos(); }).isEmpty());
 
         auto* cache = static_cast<storage::SqliteCacheFileStorage*>(account->storage()->cacheFileStorage());
-        QVERIFY(onStorageThread([&] { return cache->updateTimestamp({QStringLiteral("f1"), QStringLiteral("f2")}, 500); }));
+        QVERIFY(onStorageThread([&] {
+            return cache->updateTimestamp({QStringLiteral("f1"), QStringLiteral("f2")}, 500);
+        }));
         QVERIFY(onStorageThread([&] { return cache->updateTimestamp({QStringLiteral("f1")}, 900); }));
         QCOMPARE(onStorageThread([&] { return cache->lastUsed(QStringLiteral("f1")); }), 900);
         QCOMPARE(onStorageThread([&] { return cache->lastUsed(QStringLiteral("f2")); }), 500);
@@ -132,7 +136,10 @@ private slots:
                 return prefs->save(rows);
             }));
         ThreadManager::getInstance()->invoke(
-            [prefs] { prefs->save(SharedPreferenceInfo{QStringLiteral("main"), "y", 2, 0, 1, {}}); }, true);
+            [prefs] {
+                prefs->save(SharedPreferenceInfo{QStringLiteral("main"), "y", 2, 0, 1, {}});
+            },
+            true);
         for (auto& write : writes)
             QVERIFY(write.result());
         ThreadManager::getInstance()->waitForIdle();
@@ -241,9 +248,12 @@ private slots:
     void blendAndBrightness()
     {
         Util* util = Util::instance();
-        QCOMPARE(util->blendColor(QStringLiteral("#000000"), QStringLiteral("#FFFFFF"), 0), QStringLiteral("#000000"));
-        QCOMPARE(util->blendColor(QStringLiteral("#000000"), QStringLiteral("#FFFFFF"), 100), QStringLiteral("#FFFFFF"));
-        QCOMPARE(util->blendColor(QStringLiteral("#FF0000"), QStringLiteral("#0000FF"), 50), QStringLiteral("#800080"));
+        QCOMPARE(util->blendColor(QStringLiteral("#000000"), QStringLiteral("#FFFFFF"), 0),
+                 QStringLiteral("#000000"));
+        QCOMPARE(util->blendColor(QStringLiteral("#000000"), QStringLiteral("#FFFFFF"), 100),
+                 QStringLiteral("#FFFFFF"));
+        QCOMPARE(util->blendColor(QStringLiteral("#FF0000"), QStringLiteral("#0000FF"), 50),
+                 QStringLiteral("#800080"));
 
         auto encoded = [](QColor color) {
             QImage image(20, 20, QImage::Format_RGB32);
@@ -270,8 +280,8 @@ private slots:
         QString imagePath = dir.filePath(QStringLiteral("scaled.png"));
         QString thumbPath = dir.filePath(QStringLiteral("thumb.jpg"));
         QByteArray thumbBytes;
-        QVERIFY(Util::instance()->scaleImage(source, size, thumbSize, imagePath, thumbPath, thumbBytes,
-                                             false, 4096, 160, 42));
+        QVERIFY(Util::instance()->scaleImage(source, size, thumbSize, imagePath, thumbPath, thumbBytes, false,
+                                             4096, 160, 42));
         QCOMPARE(size, QSize(4096, 2048));
         QCOMPARE(thumbSize, QSize(160, 80));
         QVERIFY(QFile::exists(imagePath));
@@ -284,7 +294,8 @@ private slots:
                                               missingImage, missingThumb, thumbBytes, false, 4096, 160, 42));
         QVERIFY(missingImage.isEmpty() && missingThumb.isEmpty() && thumbBytes.isEmpty());
         QVERIFY(AppDirManager::tempDir().endsWith(QLatin1Char('/')));
-        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(Util::instance()->uuid()).hasMatch());
+        QVERIFY(
+            QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(Util::instance()->uuid()).hasMatch());
     }
 
     void jsonFunctionsRejectWhatTheyCannotRead()
@@ -314,8 +325,14 @@ private slots:
         QByteArray reply;
         const QVariantMap context{{QStringLiteral("k"), 1}};
         const qint64 id = account->sendRequest(
-            7, "ping", [&](int code, const QByteArray& body) { ++calls; lastCode = code; reply = body; }, true, context);
-        QCOMPARE(calls, 0);  // never inside sendRequest, even when a handler answers at once
+            7, "ping",
+            [&](int code, const QByteArray& body) {
+                ++calls;
+                lastCode = code;
+                reply = body;
+            },
+            true, context);
+        QCOMPARE(calls, 0); // never inside sendRequest, even when a handler answers at once
         QVERIFY(QTest::qWaitFor([&] { return calls == 1; }));
         QCOMPARE(reply, QByteArray("ping!"));
         QCOMPARE(lastCode, 0);
@@ -323,7 +340,12 @@ private slots:
         QVERIFY(sent && sent->id == id && sent->flag && sent->context == context);
 
         // Unanswered requests stay pending; an answer arrives once.
-        const qint64 quiet = account->sendRequest(8, {}, [&](int code, const QByteArray&) { ++calls; lastCode = code; }, false, {});
+        const qint64 quiet = account->sendRequest(8, {},
+                                                  [&](int code, const QByteArray&) {
+                                                      ++calls;
+                                                      lastCode = code;
+                                                  },
+                                                  false, {});
         QTest::qWait(20);
         QVERIFY(transport->isPending(quiet));
         QVERIFY(transport->answer(quiet, 42));
@@ -383,7 +405,8 @@ private slots:
         model.setDeviceList(resp);
         QCOMPARE(model.count(), 3);
         QCOMPARE(model.deleteTimer(), 6);
-        QCOMPARE(model.data(model.index(1), RefAccountDeviceModel::NameRole).toString(), QStringLiteral("device 5"));
+        QCOMPARE(model.data(model.index(1), RefAccountDeviceModel::NameRole).toString(),
+                 QStringLiteral("device 5"));
         model.removeDevices({5, 8, 42});
         QCOMPARE(model.count(), 1);
         QCOMPARE(model.data(model.index(0), RefAccountDeviceModel::IdRole).toInt(), 3);
@@ -396,7 +419,12 @@ private slots:
         QList<int> order;
         QMutex mutex;
         for (int i = 0; i < 100; ++i)
-            ThreadManager::getInstance()->invoke([&order, &mutex, i] { QMutexLocker l(&mutex); order.append(i); }, true);
+            ThreadManager::getInstance()->invoke(
+                [&order, &mutex, i] {
+                    QMutexLocker l(&mutex);
+                    order.append(i);
+                },
+                true);
         QVERIFY(ThreadManager::getInstance()->waitForIdle());
         QVERIFY(ThreadManager::getInstance()->isIdle());
         QCOMPARE(order.size(), 100);

@@ -24,7 +24,8 @@ namespace {
 
 QVariantMap tag(const char* id, const char* name)
 {
-    return {{QStringLiteral("id"), QString::fromLatin1(id)}, {QStringLiteral("name"), QString::fromLatin1(name)}};
+    return {{QStringLiteral("id"), QString::fromLatin1(id)},
+            {QStringLiteral("name"), QString::fromLatin1(name)}};
 }
 
 void addTag(google::protobuf::RepeatedPtrField<im::DialogTag>* tags, const char* id, const char* name)
@@ -60,8 +61,7 @@ UserRange expect(std::function<void(UserRange&)> change)
     return r;
 }
 
-template <class Field>
-void setIds(Field* field, std::initializer_list<int> ids)
+template <class Field> void setIds(Field* field, std::initializer_list<int> ids)
 {
     field->Clear();
     for (int id : ids)
@@ -80,7 +80,7 @@ const UserRange* rangeOf(const UpdatePrivacySettingReq& req, int kind)
     }
 }
 
-}  // namespace
+} // namespace
 
 class TestPrivacy : public QObject {
     Q_OBJECT
@@ -135,21 +135,23 @@ private slots:
         QTest::addColumn<Edit>("edit");
         QTest::addColumn<UserRange>("sent");
 
-        QTest::newRow("addBlacks moves from white, ignores ids below 1")
-            << Edit([](PrivacyItem* i) { i->addBlacks({21, 0, -5, 13}, {201, 0}, {tag("t2", "B"), tag("t9", "N")}); })
-            << expect([](UserRange& r) {
-                   setIds(r.mutable_blacklist(), {11, 12, 21, 13});
-                   setIds(r.mutable_whitelist(), {});
-                   setIds(r.mutable_group_blacklist(), {101, 201});
-                   setIds(r.mutable_group_whitelist(), {});
-                   addTag(r.mutable_tag_blacklist(), "t2", "B");
-                   addTag(r.mutable_tag_blacklist(), "t9", "N");
-                   r.clear_tag_whitelist();
-               });
+        QTest::newRow("addBlacks moves from white, ignores ids below 1") << Edit([](PrivacyItem* i) {
+            i->addBlacks({21, 0, -5, 13}, {201, 0}, {tag("t2", "B"), tag("t9", "N")});
+        }) << expect([](UserRange& r) {
+            setIds(r.mutable_blacklist(), {11, 12, 21, 13});
+            setIds(r.mutable_whitelist(), {});
+            setIds(r.mutable_group_blacklist(), {101, 201});
+            setIds(r.mutable_group_whitelist(), {});
+            addTag(r.mutable_tag_blacklist(), "t2", "B");
+            addTag(r.mutable_tag_blacklist(), "t9", "N");
+            r.clear_tag_whitelist();
+        });
         QTest::newRow("addBlacks with id 0 sends the lists unchanged")
             << Edit([](PrivacyItem* i) { i->addBlacks({0}, {}, {}); }) << expect([](UserRange&) {});
         QTest::newRow("addWhites takes every id, moves from black, first tag with the id only")
-            << Edit([](PrivacyItem* i) { i->addWhites({11, 0}, {101}, {tag("t1", "other name")}); })
+            << Edit([](PrivacyItem* i) {
+                   i->addWhites({11, 0}, {101}, {tag("t1", "other name")});
+               })
             << expect([](UserRange& r) {
                    setIds(r.mutable_blacklist(), {12});
                    setIds(r.mutable_whitelist(), {21, 11, 0});
@@ -159,7 +161,9 @@ private slots:
                    addTag(r.mutable_tag_whitelist(), "t1", "other name");
                });
         QTest::newRow("removeBlacks removes a tag only when the whole map matches")
-            << Edit([](PrivacyItem* i) { i->removeBlacks({11, 99}, {101}, {tag("t1", "A"), tag("t1", "no such name")}); })
+            << Edit([](PrivacyItem* i) {
+                   i->removeBlacks({11, 99}, {101}, {tag("t1", "A"), tag("t1", "no such name")});
+               })
             << expect([](UserRange& r) {
                    setIds(r.mutable_blacklist(), {12});
                    setIds(r.mutable_group_blacklist(), {});
@@ -172,34 +176,39 @@ private slots:
                    setIds(r.mutable_group_whitelist(), {});
                    r.clear_tag_whitelist();
                });
-        QTest::newRow("removeBlack user") << Edit([](PrivacyItem* i) { i->removeBlack(12, false); })
-                                          << expect([](UserRange& r) { setIds(r.mutable_blacklist(), {11}); });
-        QTest::newRow("removeBlack group") << Edit([](PrivacyItem* i) { i->removeBlack(101, true); })
-                                           << expect([](UserRange& r) { setIds(r.mutable_group_blacklist(), {}); });
+        QTest::newRow("removeBlack user")
+            << Edit([](PrivacyItem* i) { i->removeBlack(12, false); })
+            << expect([](UserRange& r) { setIds(r.mutable_blacklist(), {11}); });
+        QTest::newRow("removeBlack group")
+            << Edit([](PrivacyItem* i) { i->removeBlack(101, true); })
+            << expect([](UserRange& r) { setIds(r.mutable_group_blacklist(), {}); });
         QTest::newRow("removeWhite user") << Edit([](PrivacyItem* i) { i->removeWhite(21, false); })
                                           << expect([](UserRange& r) { setIds(r.mutable_whitelist(), {}); });
-        QTest::newRow("removeWhite group") << Edit([](PrivacyItem* i) { i->removeWhite(201, true); })
-                                           << expect([](UserRange& r) { setIds(r.mutable_group_whitelist(), {}); });
+        QTest::newRow("removeWhite group")
+            << Edit([](PrivacyItem* i) { i->removeWhite(201, true); })
+            << expect([](UserRange& r) { setIds(r.mutable_group_whitelist(), {}); });
         QTest::newRow("removeTagBlack removes every entry with the id")
             << Edit([](PrivacyItem* i) { i->removeTagBlack(QStringLiteral("t1")); })
             << expect([](UserRange& r) { r.clear_tag_blacklist(); });
         QTest::newRow("removeTagWhite is case-sensitive")
-            << Edit([](PrivacyItem* i) { i->removeTagWhite(QStringLiteral("T2")); }) << expect([](UserRange&) {});
-        QTest::newRow("addSpecials") << Edit([](PrivacyItem* i) { i->addSpecials({32, 31}); })
-                                     << expect([](UserRange& r) { setIds(r.mutable_special_list(), {31, 32}); });
+            << Edit([](PrivacyItem* i) { i->removeTagWhite(QStringLiteral("T2")); })
+            << expect([](UserRange&) {});
+        QTest::newRow("addSpecials") << Edit([](PrivacyItem* i) {
+            i->addSpecials({32, 31});
+        }) << expect([](UserRange& r) {
+            setIds(r.mutable_special_list(), {31, 32});
+        });
         QTest::newRow("removeSpecials") << Edit([](PrivacyItem* i) { i->removeSpecials({31}); })
                                         << expect([](UserRange& r) { setIds(r.mutable_special_list(), {}); });
         QTest::newRow("nobody empties the black lists")
-            << Edit([](PrivacyItem* i) { i->changeRule(PrivacyItem::NOBODY); })
-            << expect([](UserRange& r) {
+            << Edit([](PrivacyItem* i) { i->changeRule(PrivacyItem::NOBODY); }) << expect([](UserRange& r) {
                    r.set_rule(PrivacyItem::NOBODY);
                    setIds(r.mutable_blacklist(), {});
                    setIds(r.mutable_group_blacklist(), {});
                });
         for (int rule : {int(PrivacyItem::EVERYBODY), int(PrivacyItem::GROUPS_AND_CONTACTS)})
             QTest::addRow("rule %d empties the white lists", rule)
-                << Edit([rule](PrivacyItem* i) { i->changeRule(rule); })
-                << expect([rule](UserRange& r) {
+                << Edit([rule](PrivacyItem* i) { i->changeRule(rule); }) << expect([rule](UserRange& r) {
                        r.set_rule(rule);
                        setIds(r.mutable_whitelist(), {});
                        setIds(r.mutable_group_whitelist(), {});
@@ -273,11 +282,11 @@ private slots:
 
         m_t->account->userManager()->setUserDeleted(12, true);
         UserRange range = startRange();
-        range.add_blacklist(777);  // unknown to the directory: shown as a placeholder
+        range.add_blacklist(777); // unknown to the directory: shown as a placeholder
         item->setUserRange(range);
         QCOMPARE(ruleSpy.count(), 1);
-        QCOMPARE(item->blacklist()->userIds(), (QVariantList{11, 777}));  // the deleted user is left out
-        QVERIFY(sameMessage(item->range(), range));                         // but kept in the range
+        QCOMPARE(item->blacklist()->userIds(), (QVariantList{11, 777})); // the deleted user is left out
+        QVERIFY(sameMessage(item->range(), range));                      // but kept in the range
         QCOMPARE(item->whitelist()->userIds(), QVariantList{21});
         QCOMPARE(item->groupBlacklist()->groupIds(), QVariantList{101});
         QCOMPARE(item->groupWhitelist()->groupIds(), QVariantList{201});
@@ -297,7 +306,7 @@ private slots:
         QCOMPARE(black->targetIdByPos(0, false), 11);
         QCOMPARE(black->targetIdByPos(-1, false), -1);
         QCOMPARE(black->targetIdByPos(black->count(), false), -1);
-        QCOMPARE(black->targetIdByPos(0, true), -1);  // a contact row has no group id
+        QCOMPARE(black->targetIdByPos(0, true), -1); // a contact row has no group id
         QCOMPARE(item->groupBlacklist()->targetIdByPos(0, true), 101);
 
         // The same rule again: no rule signal; a later deletion drops him from edits.
@@ -316,13 +325,17 @@ private slots:
         QTest::newRow("findMeByPhone") << QByteArray("findMeByPhone") << 3 << QVariant(true);
         QTest::newRow("findMeById") << QByteArray("findMeById") << 4 << QVariant(true);
         QTest::newRow("enableStrangerChat") << QByteArray("enableStrangerChat") << 5 << QVariant(true);
-        QTest::newRow("deleteInactiveAccountMonth") << QByteArray("deleteInactiveAccountMonth") << 6 << QVariant(6);
+        QTest::newRow("deleteInactiveAccountMonth")
+            << QByteArray("deleteInactiveAccountMonth") << 6 << QVariant(6);
         QTest::newRow("enableSecurityNotif") << QByteArray("enableSecurityNotif") << 7 << QVariant(true);
         QTest::newRow("autoUnarchiveDialog") << QByteArray("autoUnarchiveDialog") << 13 << QVariant(true);
         QTest::newRow("autoAcceptContact") << QByteArray("autoAcceptContact") << 14 << QVariant(true);
-        QTest::newRow("newChatSelfDestructTime") << QByteArray("newChatSelfDestructTime") << 15 << QVariant(86400);
-        QTest::newRow("autoUnarchiveMutedDialog") << QByteArray("autoUnarchiveMutedDialog") << 17 << QVariant(true);
-        QTest::newRow("autoUnarchiveDialogInFolder") << QByteArray("autoUnarchiveDialogInFolder") << 18 << QVariant(true);
+        QTest::newRow("newChatSelfDestructTime")
+            << QByteArray("newChatSelfDestructTime") << 15 << QVariant(86400);
+        QTest::newRow("autoUnarchiveMutedDialog")
+            << QByteArray("autoUnarchiveMutedDialog") << 17 << QVariant(true);
+        QTest::newRow("autoUnarchiveDialogInFolder")
+            << QByteArray("autoUnarchiveDialogInFolder") << 18 << QVariant(true);
     }
 
     // A write from QML sends one update holding only that setting and changes nothing until
@@ -332,13 +345,14 @@ private slots:
         QFETCH(QByteArray, property);
         QFETCH(int, setting);
         QFETCH(QVariant, value);
-        const QMetaProperty meta = model()->metaObject()->property(model()->metaObject()->indexOfProperty(property));
+        const QMetaProperty meta =
+            model()->metaObject()->property(model()->metaObject()->indexOfProperty(property));
         QVERIFY(meta.isValid() && meta.hasNotifySignal());
         QSignalSpy changed(model(), meta.notifySignal());
         QSignalSpy sending(model(), &PrivacyModel::atSendingChanged);
         const QVariant before = meta.read(model());
 
-        QVERIFY(meta.write(model(), before));  // the current value: nothing to send
+        QVERIFY(meta.write(model(), before)); // the current value: nothing to send
         QCOMPARE(transport()->count(122), 0);
 
         QVERIFY(meta.write(model(), value));
@@ -349,8 +363,12 @@ private slots:
         QVERIFY(field);
         const auto* reflection = req.GetReflection();
         switch (field->cpp_type()) {
-        case google::protobuf::FieldDescriptor::CPPTYPE_BOOL: QCOMPARE(reflection->GetBool(req, field), value.toBool()); break;
-        case google::protobuf::FieldDescriptor::CPPTYPE_ENUM: QCOMPARE(reflection->GetEnumValue(req, field), value.toInt()); break;
+        case google::protobuf::FieldDescriptor::CPPTYPE_BOOL:
+            QCOMPARE(reflection->GetBool(req, field), value.toBool());
+            break;
+        case google::protobuf::FieldDescriptor::CPPTYPE_ENUM:
+            QCOMPARE(reflection->GetEnumValue(req, field), value.toInt());
+            break;
         default: QCOMPARE(reflection->GetInt32(req, field), value.toInt());
         }
         QVERIFY(model()->atSending());
@@ -375,7 +393,7 @@ private slots:
         QSignalSpy phone(model(), &PrivacyModel::findMeByPhoneChanged);
         QSignalSpy stranger(model(), &PrivacyModel::enableStrangerChatChanged);
         model()->setFindMeByPhone(true);
-        model()->setEnableStrangerChat(true);  // dropped: the first is still in flight
+        model()->setEnableStrangerChat(true); // dropped: the first is still in flight
         model()->setMessageLimit(5, 2);
         QCOMPARE(transport()->count(122), 1);
         answer(0);
@@ -397,7 +415,7 @@ private slots:
 
         // A rule's own update clears the flag too, and its range applies on success.
         model()->lastseen()->addBlacks({13}, {}, {});
-        model()->setFindMeById(true);  // goes out as its own command while 122 is pending: dropped there
+        model()->setFindMeById(true); // goes out as its own command while 122 is pending: dropped there
         QVERIFY(model()->atSending());
         answer(0);
         QVERIFY(!model()->atSending());
@@ -420,7 +438,7 @@ private slots:
         QCOMPARE(model()->messageDaysLimit(), 3);
         QCOMPARE(count.count(), 1);
         QCOMPARE(days.count(), 1);
-        model()->setMessageLimit(10, 4, false);  // a local apply: both signals, nothing sent
+        model()->setMessageLimit(10, 4, false); // a local apply: both signals, nothing sent
         QCOMPARE(count.count(), 2);
         QCOMPARE(days.count(), 2);
         QCOMPARE(transport()->count(122), 1);

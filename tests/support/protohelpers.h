@@ -7,14 +7,12 @@
 #include <google/protobuf/util/message_differencer.h>
 
 // Builders and readers for protocol messages in tests.
-template <class Message>
-QByteArray bytesOf(const Message& message)
+template <class Message> QByteArray bytesOf(const Message& message)
 {
     return QByteArray::fromStdString(message.SerializeAsString());
 }
 
-template <class Message>
-Message parsed(const QByteArray& bytes, bool* ok = nullptr)
+template <class Message> Message parsed(const QByteArray& bytes, bool* ok = nullptr)
 {
     Message message;
     const bool parsedOk = message.ParseFromArray(bytes.constData(), int(bytes.size()));
@@ -23,8 +21,7 @@ Message parsed(const QByteArray& bytes, bool* ok = nullptr)
     return message;
 }
 
-template <class Message>
-bool sameMessage(const Message& actual, const Message& expected)
+template <class Message> bool sameMessage(const Message& actual, const Message& expected)
 {
     if (google::protobuf::util::MessageDifferencer::Equals(actual, expected))
         return true;

@@ -51,8 +51,7 @@ public:
     virtual QByteArray encrypt(const QByteArray& data, QByteArray& keyOut) = 0;
     // Reverses encrypt. A value that was altered, or the wrong key, gives an empty result
     // and *ok false.
-    virtual QByteArray decrypt(const QByteArray& data, const QByteArray& key,
-                               bool* ok = nullptr) = 0;
+    virtual QByteArray decrypt(const QByteArray& data, const QByteArray& key, bool* ok = nullptr) = 0;
 
     virtual void setFeatures(const QMap<int, int>& features) = 0;
     virtual void updateFeature(int action, int code, int featureId, int state) = 0;
@@ -80,6 +79,6 @@ public:
 
     // Sends one command. The callback runs once, later, on this object's thread; flag and
     // context pass through to the transport unchanged. Returns the request id.
-    virtual qint64 sendRequest(int command, const QByteArray& body, ResponseCallback callback,
-                               bool flag, const QMap<QString, QVariant>& context) = 0;
+    virtual qint64 sendRequest(int command, const QByteArray& body, ResponseCallback callback, bool flag,
+                               const QMap<QString, QVariant>& context) = 0;
 };

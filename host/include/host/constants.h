@@ -17,7 +17,7 @@ inline constexpr char CUSTOM_RINGTONE_LIST[] = "custom_ringtone_list";
 inline constexpr char GIF_HISTORY[] = "gif_history";
 inline constexpr char EXIF_MEDIA_MESSAGE[] = "exif_media_message";
 inline constexpr char EXIF_FILE_MESSAGE[] = "exif_file_message";
-}  // namespace hostkeys
+} // namespace hostkeys
 
 // Custom ringtones must stay below these: bytes and milliseconds.
 inline constexpr long long CUSTOM_RINGTONE_LIMIT_SIZE = 1024 * 1024;

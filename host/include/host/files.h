@@ -97,8 +97,7 @@ using UploadMultiFileFilterPtr = QSharedPointer<UploadMultiFileFilter>;
 class HOST_EXPORT FileDataMgr {
 public:
     virtual ~FileDataMgr();
-    virtual FileDataPtr duplicateFile(const FileDataPtr& file, const QString& newId,
-                                      int fileType = -1) = 0;
+    virtual FileDataPtr duplicateFile(const FileDataPtr& file, const QString& newId, int fileType = -1) = 0;
     virtual void deleteFileByRef(const FileDataPtr& file, bool removeLocal) = 0;
     virtual void deleteFilesAll(const QStringList& fileIds, bool removeLocal) = 0;
     virtual void saveFileInfos(const QList<FileDataPtr>& files) = 0;
@@ -108,15 +107,14 @@ class HOST_EXPORT DownloadFileMgr {
 public:
     virtual ~DownloadFileMgr();
     virtual void download(const FileDataPtr& file, bool highPriority, int type) = 0;
-    virtual void downloads(const QStringList& fileIds, bool highPriority, bool notify,
-                           bool background) = 0;
+    virtual void downloads(const QStringList& fileIds, bool highPriority, bool notify, bool background) = 0;
 };
 
 class HOST_EXPORT UploadFileMgr {
 public:
     virtual ~UploadFileMgr();
-    virtual void cancelUpload(const QString& ownerId, const FileDataPtr& file,
-                              const FileDataPtr& thumbnail, int cancelType) = 0;
+    virtual void cancelUpload(const QString& ownerId, const FileDataPtr& file, const FileDataPtr& thumbnail,
+                              int cancelType) = 0;
 };
 
 class HOST_EXPORT FileServiceCmd {
@@ -142,12 +140,10 @@ public:
     virtual UploadFileMgr* uploadFileMgr() = 0;
     virtual FileServiceCmd* fileServiceCmd() = 0;
     virtual PhotoDataMgr* photoDataMgr() = 0;
-    virtual UploadMultiFileFilterPtr makeFilter(const FileDataPtr& first,
-                                                const FileDataPtr& second) = 0;
+    virtual UploadMultiFileFilterPtr makeFilter(const FileDataPtr& first, const FileDataPtr& second) = 0;
     virtual void uploadMultiFile(const UploadMultiFileFilterPtr& filter, int mode) = 0;
     virtual void addUploadId(const QString& fileId) = 0;
-    virtual FileDataPtr createFileData(const im::content::FileInfo& info, int fileType,
-                                       int sourceType) = 0;
+    virtual FileDataPtr createFileData(const im::content::FileInfo& info, int fileType, int sourceType) = 0;
     // Keys "filePath", "fileId", "aesKey", "thumbPath", "thumbnailAesKey", "thumbnailId";
     // thumbnail selects the thumbnail entries.
     virtual FileDataPtr createFileData(const QVariantMap& map, int fileType, bool thumbnail,

@@ -36,8 +36,7 @@ public:
     virtual void updateGifHistory(bool ok, const QVariantMap& context) = 0;
     virtual void updateGifHistoryRetry(const QByteArray& value, const QVariantMap& context) = 0;
     virtual QSharedPointer<StickerItem> stickerItemPtr(qint64 pid, const QString& fileId) = 0;
-    virtual QSharedPointer<CustomEmojiItem> customEmojiItemPtr(qint64 packId,
-                                                               qint64 customEmojiId) = 0;
+    virtual QSharedPointer<CustomEmojiItem> customEmojiItemPtr(qint64 packId, qint64 customEmojiId) = 0;
 };
 
 namespace network {
@@ -50,4 +49,4 @@ public:
 private:
     bool m_reachable = true;
 };
-}  // namespace network
+} // namespace network

@@ -14,13 +14,14 @@ namespace storage {
 
 struct SharedPreferenceInfo {
     QString key;
-    QByteArray value;  // always the plain value
+    QByteArray value; // always the plain value
     int type = 0;
-    int unapplied = 0;  // 1: not applied on arrival, retried at the next load
+    int unapplied = 0; // 1: not applied on arrival, retried at the next load
     qint64 version = 0;
     QByteArray spare;
 
-    bool operator==(const SharedPreferenceInfo& o) const {
+    bool operator==(const SharedPreferenceInfo& o) const
+    {
         return key == o.key && value == o.value && type == o.type && unapplied == o.unapplied &&
                version == o.version && spare == o.spare;
     }
@@ -28,11 +29,12 @@ struct SharedPreferenceInfo {
 
 struct WallpaperInfo {
     QString id;
-    QByteArray data;  // serialised im::WallPaper
+    QByteArray data; // serialised im::WallPaper
     bool synced = false;
     qint64 time = 0;
 
-    bool operator==(const WallpaperInfo& o) const {
+    bool operator==(const WallpaperInfo& o) const
+    {
         return id == o.id && data == o.data && synced == o.synced && time == o.time;
     }
 };
@@ -75,4 +77,4 @@ public:
     virtual CacheFileStorage* cacheFileStorage() = 0;
 };
 
-}  // namespace storage
+} // namespace storage

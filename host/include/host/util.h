@@ -19,8 +19,8 @@ public:
     // returned as thumbBytes at the given quality). The format follows each path's suffix.
     // With crop the thumbnail is cut to a square. False when the source cannot be read.
     bool scaleImage(const QString& source, QSize& size, QSize& thumbSize, QString& imagePath,
-                    QString& thumbPath, QByteArray& thumbBytes, bool crop, int maxSide,
-                    int thumbSide, int quality) const;
+                    QString& thumbPath, QByteArray& thumbBytes, bool crop, int maxSide, int thumbSide,
+                    int quality) const;
     // Mean luminance 0..255 of an encoded image; 255 when the bytes are not an image.
     int bright(const QByteArray& imageBytes) const;
 
