@@ -127,3 +127,52 @@ void GroupModelMgr::setGroupDestroyed(qint64 groupId, bool destroyed)
     if (auto group = m_groups.value(groupId))
         group->setDestroyed(destroyed);
 }
+
+void ContactItem::setRemark(const QString& remark)
+{
+    if (m_remark == remark)
+        return;
+    m_remark = remark;
+    emit remarkChanged();
+}
+
+void GroupModel::setRemark(const QString& remark)
+{
+    if (m_remark == remark)
+        return;
+    m_remark = remark;
+    emit remarkChanged();
+}
+
+void UserManager::updateUserRemark(qint64 userId, const QString& remark, bool fromServer)
+{
+    Q_UNUSED(fromServer)
+    if (auto user = getUserPointer(userId, true, QString(), true))
+        user->setRemark(remark);
+}
+
+void UserManager::updateUserRemarkResp(const QVariantMap& context, int code)
+{
+    const qint64 userId = context.value(QStringLiteral("targetId")).toLongLong();
+    if (code != 0) {
+        emit remarkSyncFailed(userId, code);
+        return;
+    }
+    updateUserRemark(userId, context.value(QStringLiteral("remark")).toString(), false);
+}
+
+void GroupModelMgr::updateGroupRemark(qint64 groupId, const QString& remark)
+{
+    if (auto group = getSharedGroup(groupId, true, -1))
+        group->setRemark(remark);
+}
+
+void GroupModelMgr::updateGroupRemarkResp(const QVariantMap& context, int code)
+{
+    const qint64 groupId = context.value(QStringLiteral("targetId")).toLongLong();
+    if (code != 0) {
+        emit remarkSyncFailed(groupId, code);
+        return;
+    }
+    updateGroupRemark(groupId, context.value(QStringLiteral("remark")).toString());
+}

@@ -6,6 +6,7 @@
 #include "host/files.h"
 #include "host/modelbase.h"
 #include "host/services.h"
+#include "host/stickers.h"
 #include "host/sharedpreferencebase.h"
 #include "host/storage.h"
 

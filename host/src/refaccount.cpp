@@ -4,6 +4,7 @@
 #include "host/sharedpreferencebase.h"
 #include "host/threadmanager.h"
 #include "im/notif.pb.h"
+#include "refservices.h"
 #include "refstores.h"
 #include "sqlitestorage.h"
 
@@ -27,8 +28,15 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
       m_deviceModel(std::make_unique<RefAccountDeviceModel>()),
       m_transport(std::move(transport)),
       m_userManager(new UserManager(this)),
-      m_groupModelMgr(new GroupModelMgr(this))
+      m_groupModelMgr(new GroupModelMgr(this)),
+      m_refReminderHandler(new RefReminderHandler(this)),
+      m_refStickerBoxSetMgr(new RefStickerBoxSetMgr(this))
 {
+    m_reminderHandler = m_refReminderHandler;
+    m_accountSettings->setExifSync([this](bool media, bool keep) {
+        if (m_sharedPreference)
+            m_sharedPreference->syncMessageExif(media, keep);
+    });
     if (m_transport) {
         QPointer<RefAccount> self(this);
         m_transport->setPushHandler([self](int type, const QByteArray& body) {
@@ -52,6 +60,8 @@ RefAccount::~RefAccount()
     m_statusShortCut = nullptr;
     m_groupMutedSettingModel = nullptr;
     m_ringtoneManager = nullptr;
+    m_reminderHandler = nullptr;
+    m_accountSettings->setExifSync({});
     QList<QPointer<QObject>> kids;
     for (QObject* child : children())
         kids.append(child);
@@ -250,4 +260,46 @@ void RefAccount::receivePush(int type, const QByteArray& body)
         qCWarning(lcHostAccount) << "push" << type << "did not parse";
     }
     emit pushDropped(type);
+}
+
+StickerBoxSetMgr* RefAccount::stickerBoxSetMgr() const
+{
+    return m_refStickerBoxSetMgr;
+}
+
+void RefAccount::updatePinnedMessageBlackList(const QString& dialogId, const QVariantList& messageIds,
+                                              bool merge)
+{
+    Q_UNUSED(merge)
+    m_pinnedBlackLists.insert(dialogId, messageIds);
+}
+
+void RefAccount::updateRandomMessagePreview(const QStringList& dialogIds)
+{
+    if (m_randomPreviewDialogs == dialogIds)
+        return;
+    m_randomPreviewDialogs = dialogIds;
+    emit randomPreviewDialogsChanged();
+}
+
+void RefAccount::updateChatFolder(const QString& key, const QByteArray& value)
+{
+    if (value.isEmpty())
+        m_chatFolders.remove(key);
+    else
+        m_chatFolders.insert(key, value);
+    emit chatFoldersChanged();
+}
+
+void RefAccount::updateChatFolderOrder(const QByteArray& order, const QByteArray& orderExtern,
+                                       bool localIsNewer)
+{
+    m_chatFolderOrders.append({order, orderExtern, localIsNewer});
+    emit chatFoldersChanged();
+}
+
+void RefAccount::updateScreenLockLog(const QByteArray& value, bool merge)
+{
+    Q_UNUSED(merge)
+    m_screenLockLogs.append(value);
 }

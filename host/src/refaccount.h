@@ -14,6 +14,8 @@ class SqliteDatabase;
 class RefDataInfoModel;
 class RefAccountSettingModel;
 class RefAccountDeviceModel;
+class RefReminderHandler;
+class RefStickerBoxSetMgr;
 namespace storage {
 class SqliteStorageProvider;
 }
@@ -31,6 +33,7 @@ class HOST_EXPORT RefAccount : public AccountBase {
     Q_PROPERTY(bool verificationEnabled READ verificationEnabled NOTIFY verificationEnabledChanged)
     Q_PROPERTY(qint64 verificationResetAt READ verificationResetAt NOTIFY verificationResetAtChanged)
     Q_PROPERTY(QVariantMap features READ featureStates NOTIFY featuresChanged)
+    Q_PROPERTY(QStringList randomPreviewDialogs READ randomPreviewDialogs NOTIFY randomPreviewDialogsChanged)
 public:
     struct FeatureUpdate {
         int action = 0;
@@ -39,6 +42,11 @@ public:
         int state = 0;
     };
     using Clock = std::function<qint64()>;
+    struct ChatFolderOrder {
+        QByteArray order;
+        QByteArray orderExtern;
+        bool localIsNewer = false;
+    };
 
     RefAccount(const QString& accountId, const QString& dataDir, std::unique_ptr<Transport> transport,
                QObject* parent = nullptr);
@@ -110,6 +118,9 @@ public:
     void setGroupMutedSettingModel(GroupMutedSettingModel* model) { m_groupMutedSettingModel = model; }
     void setRingtoneManager(RingtoneManager* manager) { m_ringtoneManager = manager; }
     void setReminderHandler(ReminderHandler* handler) { m_reminderHandler = handler; }
+    RefReminderHandler* refReminderHandler() const { return m_refReminderHandler; }
+    RefStickerBoxSetMgr* refStickerBoxSetMgr() const { return m_refStickerBoxSetMgr; }
+    RefAccountSettingModel* refAccountSettingModel() const { return m_accountSettings.get(); }
 
     qint64 sendRequest(int command, const QByteArray& body, ResponseCallback callback, bool flag,
                        const QMap<QString, QVariant>& context) override;
@@ -119,6 +130,22 @@ public:
     using PushRoute = std::function<void(const QByteArray& body)>;
     void setPushRoute(int type, PushRoute route) { m_pushRoutes.insert(type, std::move(route)); }
 
+    StickerBoxSetMgr* stickerBoxSetMgr() const override;
+    void updatePinnedMessageBlackList(const QString& dialogId, const QVariantList& messageIds,
+                                      bool merge) override;
+    void updateRandomMessagePreview(const QStringList& dialogIds) override;
+    void updateChatFolder(const QString& key, const QByteArray& value) override;
+    void updateChatFolderOrder(const QByteArray& order, const QByteArray& orderExtern,
+                               bool localIsNewer) override;
+    void updateScreenLockLog(const QByteArray& value, bool merge) override;
+
+    // What the preference store handed to the account, for tests and the demo.
+    QHash<QString, QVariantList> pinnedMessageBlackLists() const { return m_pinnedBlackLists; }
+    QStringList randomPreviewDialogs() const { return m_randomPreviewDialogs; }
+    QHash<QString, QByteArray> chatFolders() const { return m_chatFolders; }
+    QList<ChatFolderOrder> chatFolderOrders() const { return m_chatFolderOrders; }
+    QList<QByteArray> screenLockLogs() const { return m_screenLockLogs; }
+
 signals:
     void readyChanged();
     void onlineChanged();
@@ -127,6 +154,8 @@ signals:
     void verificationEnabledChanged();
     void verificationResetAtChanged();
     void featuresChanged();
+    void randomPreviewDialogsChanged();
+    void chatFoldersChanged();
     // A push arrived that nobody takes, or whose body did not parse.
     void pushDropped(int type);
 
@@ -167,4 +196,12 @@ private:
     ReminderHandler* m_reminderHandler = nullptr;
 
     QHash<int, PushRoute> m_pushRoutes;
+
+    RefReminderHandler* m_refReminderHandler;
+    RefStickerBoxSetMgr* m_refStickerBoxSetMgr;
+    QHash<QString, QVariantList> m_pinnedBlackLists;
+    QStringList m_randomPreviewDialogs;
+    QHash<QString, QByteArray> m_chatFolders;
+    QList<ChatFolderOrder> m_chatFolderOrders;
+    QList<QByteArray> m_screenLockLogs;
 };

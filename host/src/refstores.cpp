@@ -1,5 +1,6 @@
 #include "refstores.h"
 
+#include "host/jsonutil.h"
 #include "im/user.pb.h"
 
 #include <QSet>
@@ -10,6 +11,10 @@ const QString kWallpaperOffset = QStringLiteral("wallpaper_offset");
 const QString kEmojiRecent = QStringLiteral("emoji_recent");
 const QString kReactionEmojiRecent = QStringLiteral("reaction_emoji_recent");
 const QString kPrivacySettings = QStringLiteral("privacy_settings");
+const QString kNotifyConfig = QStringLiteral("notify_config");
+const QString kChatFolderConfig = QStringLiteral("chat_folder_config");
+const QString kMediaExif = QStringLiteral("media_message_exif");
+const QString kFileExif = QStringLiteral("file_message_exif");
 } // namespace
 
 qint64 RefDataInfoModel::sharedReferenceOffset() const
@@ -60,6 +65,53 @@ QByteArray RefAccountSettingModel::privacySettings() const
 void RefAccountSettingModel::savePrivacySettings(const QByteArray& bytes)
 {
     m_table.setValue(kPrivacySettings, bytes);
+}
+
+QVariantMap RefAccountSettingModel::notifyConfig() const
+{
+    return jsonToMap(m_table.value(kNotifyConfig));
+}
+
+void RefAccountSettingModel::updateNotifyConfig(const QVariantMap& config)
+{
+    m_table.setValue(kNotifyConfig, mapToJson(config));
+}
+
+QByteArray RefAccountSettingModel::chatFolderConfig() const
+{
+    return m_table.value(kChatFolderConfig);
+}
+
+void RefAccountSettingModel::updateChatFolderConfig(const QByteArray& config)
+{
+    m_table.setValue(kChatFolderConfig, config);
+}
+
+bool RefAccountSettingModel::mediaMessageExif() const
+{
+    return m_table.value(kMediaExif) == "1";
+}
+
+void RefAccountSettingModel::setMediaMessageExif(bool keep, bool sync)
+{
+    setExif(kMediaExif, true, keep, sync);
+}
+
+bool RefAccountSettingModel::fileMessageExif() const
+{
+    return m_table.value(kFileExif) == "1";
+}
+
+void RefAccountSettingModel::setFileMessageExif(bool keep, bool sync)
+{
+    setExif(kFileExif, false, keep, sync);
+}
+
+void RefAccountSettingModel::setExif(const QString& key, bool media, bool keep, bool sync)
+{
+    m_table.setValue(key, keep ? "1" : "0");
+    if (sync && m_exifSync)
+        m_exifSync(media, keep);
 }
 
 int RefAccountDeviceModel::rowCount(const QModelIndex& parent) const

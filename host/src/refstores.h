@@ -7,6 +7,8 @@
 
 #include <QList>
 
+#include <functional>
+
 class HOST_EXPORT RefDataInfoModel : public DataInfoModel {
 public:
     explicit RefDataInfoModel(std::shared_ptr<SqliteDatabase> db)
@@ -30,17 +32,32 @@ private:
 
 class HOST_EXPORT RefAccountSettingModel : public AccountSettingModel {
 public:
+    // Tells the server of an EXIF choice made on this device (media or file, keep).
+    using ExifSync = std::function<void(bool media, bool keep)>;
+
     explicit RefAccountSettingModel(std::shared_ptr<SqliteDatabase> db)
         : m_table(std::move(db), QStringLiteral("account_setting"))
     {
     }
     KeyValueTable& table() { return m_table; }
+    void setExifSync(ExifSync sync) { m_exifSync = std::move(sync); }
 
     QByteArray privacySettings() const override;
     void savePrivacySettings(const QByteArray& bytes) override;
+    QVariantMap notifyConfig() const override;
+    void updateNotifyConfig(const QVariantMap& config) override;
+    QByteArray chatFolderConfig() const override;
+    void updateChatFolderConfig(const QByteArray& config) override;
+    bool mediaMessageExif() const override;
+    void setMediaMessageExif(bool keep, bool sync) override;
+    bool fileMessageExif() const override;
+    void setFileMessageExif(bool keep, bool sync) override;
 
 private:
+    void setExif(const QString& key, bool media, bool keep, bool sync);
+
     KeyValueTable m_table;
+    ExifSync m_exifSync;
 };
 
 // The device list for the devices screen: one row per device, current device first as the

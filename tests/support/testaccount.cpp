@@ -2,6 +2,7 @@
 
 #include "commands/settingservicecmd.h"
 #include "host/threadmanager.h"
+#include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"
 
 #include <QTest>
@@ -19,6 +20,14 @@ TestAccount::TestAccount(const QString& dataDir, const QString& accountId)
     account->setSettingServiceCmd(cmd);
     privacy = new PrivacyModel(account);
     account->setPrivacyModel(privacy);
+    prefs = new SharedPreferenceModel(account);
+    account->setSharedPreference(prefs);
+}
+
+bool TestAccount::loadPreferences()
+{
+    prefs->loadLocalData(false);
+    return QTest::qWaitFor([this] { return prefs->localDataLoaded(); });
 }
 
 TestAccount::~TestAccount()

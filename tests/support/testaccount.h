@@ -7,6 +7,7 @@
 
 class SettingServiceCmd;
 class PrivacyModel;
+class SharedPreferenceModel;
 
 // A reference account over a scripted transport with the module's models registered, as the
 // host composes one. The database lives in dataDir; a second TestAccount on the same dataDir
@@ -22,6 +23,10 @@ public:
     ScriptedTransport* transport = nullptr;
     SettingServiceCmd* cmd = nullptr;
     PrivacyModel* privacy = nullptr;
+    SharedPreferenceModel* prefs = nullptr;
+
+    // Runs the preference store's local load and waits for it.
+    bool loadPreferences();
 
     // Fixed clock for deterministic versions.
     qint64 now = 1'700'000'000'000;

@@ -22,6 +22,7 @@ class GroupModelMgr;
 class FileManager;
 class SharedPreferenceBase;
 class ReminderHandler;
+class StickerBoxSetMgr;
 
 // Module models, reached by their siblings through the account; the host only hands out
 // the pointers the composition root registered.
@@ -81,4 +82,17 @@ public:
     // context pass through to the transport unchanged. Returns the request id.
     virtual qint64 sendRequest(int command, const QByteArray& body, ResponseCallback callback, bool flag,
                                const QMap<QString, QVariant>& context) = 0;
+
+    // Host services the synchronised preferences feed.
+    virtual StickerBoxSetMgr* stickerBoxSetMgr() const = 0;
+    // Messages of a chat whose pin notice the user dismissed. merge: another device's newer
+    // list replaced ours.
+    virtual void updatePinnedMessageBlackList(const QString& dialogId, const QVariantList& messageIds,
+                                              bool merge) = 0;
+    // Chats whose message previews are randomised.
+    virtual void updateRandomMessagePreview(const QStringList& dialogIds) = 0;
+    virtual void updateChatFolder(const QString& key, const QByteArray& value) = 0;
+    virtual void updateChatFolderOrder(const QByteArray& order, const QByteArray& orderExtern,
+                                       bool localIsNewer) = 0;
+    virtual void updateScreenLockLog(const QByteArray& value, bool merge) = 0;
 };

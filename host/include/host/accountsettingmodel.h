@@ -3,6 +3,7 @@
 #include "host/hostglobal.h"
 
 #include <QByteArray>
+#include <QVariantMap>
 
 // Per-account settings kept by the host. Reads are served from memory; writes persist in
 // the background.
@@ -12,4 +13,15 @@ public:
     // The last privacy settings list, as serialised im::user::ListPrivacySettingsResp bytes.
     virtual QByteArray privacySettings() const = 0;
     virtual void savePrivacySettings(const QByteArray& bytes) = 0;
+
+    // The account's notification preference, as the synchronised JSON object.
+    virtual QVariantMap notifyConfig() const = 0;
+    virtual void updateNotifyConfig(const QVariantMap& config) = 0;
+    virtual QByteArray chatFolderConfig() const = 0;
+    virtual void updateChatFolderConfig(const QByteArray& config) = 0;
+    // Whether photos and files keep their EXIF data when sent. sync: also tell the server.
+    virtual bool mediaMessageExif() const = 0;
+    virtual void setMediaMessageExif(bool keep, bool sync) = 0;
+    virtual bool fileMessageExif() const = 0;
+    virtual void setFileMessageExif(bool keep, bool sync) = 0;
 };

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QObject>
 #include <QSharedPointer>
+#include <QVariantMap>
 
 // One user as the contact directory knows him.
 class HOST_EXPORT ContactItem : public QObject {
@@ -13,6 +14,7 @@ class HOST_EXPORT ContactItem : public QObject {
     Q_PROPERTY(QString name READ name NOTIFY nameChanged)
     Q_PROPERTY(bool deleted READ deleted NOTIFY deletedChanged)
     Q_PROPERTY(qint64 privacyPermissions READ privacyPermissions NOTIFY privacyPermissionsUpdated)
+    Q_PROPERTY(QString remark READ remark NOTIFY remarkChanged)
 public:
     ContactItem(qint64 userId, const QString& name, QObject* parent = nullptr);
 
@@ -22,6 +24,8 @@ public:
     bool deleted() const { return m_deleted; }
     void setDeleted(bool deleted);
     qint64 privacyPermissions() const { return m_privacyPermissions; }
+    QString remark() const { return m_remark; }
+    void setRemark(const QString& remark);
 
 public slots:
     // The server evaluated what this user may see of ours.
@@ -31,12 +35,14 @@ signals:
     void nameChanged();
     void deletedChanged();
     void privacyPermissionsUpdated();
+    void remarkChanged();
 
 private:
     qint64 m_userId;
     QString m_name;
     bool m_deleted = false;
     qint64 m_privacyPermissions = 0;
+    QString m_remark;
 };
 
 // One group as the group directory knows it.
@@ -45,6 +51,7 @@ class HOST_EXPORT GroupModel : public QObject {
     Q_PROPERTY(qint64 groupId READ groupId CONSTANT)
     Q_PROPERTY(QString name READ name NOTIFY nameChanged)
     Q_PROPERTY(bool destroyed READ isDestroyed NOTIFY destroyedChanged)
+    Q_PROPERTY(QString remark READ remark NOTIFY remarkChanged)
 public:
     GroupModel(qint64 groupId, const QString& name, QObject* parent = nullptr);
 
@@ -53,17 +60,21 @@ public:
     void setName(const QString& name);
     bool isDestroyed() const { return m_destroyed; }
     void setDestroyed(bool destroyed);
+    QString remark() const { return m_remark; }
+    void setRemark(const QString& remark);
     // Whether a search text matches the group's name (case-insensitive).
     Q_INVOKABLE bool isMatch(const QString& text) const;
 
 signals:
     void nameChanged();
     void destroyedChanged();
+    void remarkChanged();
 
 private:
     qint64 m_groupId;
     QString m_name;
     bool m_destroyed = false;
+    QString m_remark;
 };
 
 class HOST_EXPORT UserManager : public QObject {
@@ -78,9 +89,18 @@ public:
                                                bool requestInfo);
     bool deletedUser(qint64 userId) const;
 
+    // A remark synchronised from the server (this device's or another's).
+    void updateUserRemark(qint64 userId, const QString& remark, bool fromServer);
+    // The server's answer to this device's remark write; the context carries "targetId" and
+    // "remark". The remark shows once the write succeeded.
+    void updateUserRemarkResp(const QVariantMap& context, int code);
+
     // Directory feed (tests, the simulated server).
     QSharedPointer<ContactItem> addUser(qint64 userId, const QString& name);
     void setUserDeleted(qint64 userId, bool deleted);
+
+signals:
+    void remarkSyncFailed(qint64 userId, int code);
 
 private:
     QHash<qint64, QSharedPointer<ContactItem>> m_users;
@@ -95,8 +115,14 @@ public:
     // memberLimit is accepted for hosts that page members (-1: none). Ids below 1 give null.
     QSharedPointer<GroupModel> getSharedGroup(qint64 groupId, bool create, int memberLimit);
 
+    void updateGroupRemark(qint64 groupId, const QString& remark);
+    void updateGroupRemarkResp(const QVariantMap& context, int code);
+
     QSharedPointer<GroupModel> addGroup(qint64 groupId, const QString& name);
     void setGroupDestroyed(qint64 groupId, bool destroyed);
+
+signals:
+    void remarkSyncFailed(qint64 groupId, int code);
 
 private:
     QHash<qint64, QSharedPointer<GroupModel>> m_groups;

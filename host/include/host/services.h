@@ -3,6 +3,7 @@
 #include "host/hostglobal.h"
 
 #include <QByteArray>
+#include <QObject>
 #include <QSharedPointer>
 #include <QString>
 #include <QVariantMap>
@@ -22,21 +23,6 @@ public:
     static EmojiParser* instance();
     // The emoji at an index of the host's emoji table, wrapping around.
     QString emojiByIndex(qint64 index) const;
-};
-
-class StickerItem;
-class CustomEmojiItem;
-
-class HOST_EXPORT StickerBoxSetMgr {
-public:
-    virtual ~StickerBoxSetMgr();
-    virtual void updateFavorite(const QByteArray& value) = 0;
-    virtual void updateFavorite(bool ok, const QVariantMap& context) = 0;
-    virtual void updateGifHistory(const QByteArray& value) = 0;
-    virtual void updateGifHistory(bool ok, const QVariantMap& context) = 0;
-    virtual void updateGifHistoryRetry(const QByteArray& value, const QVariantMap& context) = 0;
-    virtual QSharedPointer<StickerItem> stickerItemPtr(qint64 pid, const QString& fileId) = 0;
-    virtual QSharedPointer<CustomEmojiItem> customEmojiItemPtr(qint64 packId, qint64 customEmojiId) = 0;
 };
 
 namespace network {

@@ -1,0 +1,172 @@
+#pragma once
+
+#include "host/sharedpreferencebase.h"
+#include "host/storage.h"
+#include "settingmodel_global.h"
+
+#include <QFuture>
+#include <QHash>
+#include <QMultiHash>
+#include <QMutex>
+
+#include <functional>
+
+class AccountBase;
+namespace google::protobuf {
+template <typename T>
+class RepeatedPtrField;
+}
+
+// The account's synchronised preferences: a key, a type number and a value per preference,
+// stamped with a version. Kept in memory for synchronous reads, in the local database, and on
+// the server, which lists them in pages, pushes other devices' changes and settles every
+// write by version. Each preference that arrives is handed to the part of the client that
+// owns its type.
+class SETTINGMODEL_EXPORT SharedPreferenceModel : public SharedPreferenceBase {
+    Q_OBJECT
+    Q_PROPERTY(bool localDataLoaded READ localDataLoaded NOTIFY localDataLoadedChanged)
+public:
+    // Preference types.
+    enum Type {
+        Notification = 1,
+        DesktopNotification = 2,
+        UserStatusSetting = 3,
+        PinMessageBlackList = 4,
+        StickerFavorite = 5,
+        RandomMessagePreview = 6,
+        Reminder = 7,
+        ChatFolder = 8,
+        DialogFolderOrder = 10,
+        DialogFolderConfig = 11,
+        UserRemark = 12,
+        GroupRemark = 13,
+        CustomRingtoneList = 15,
+        ChatRingtone = 16,
+        GifHistory = 17,
+        DialogFolderOrderExtern = 21,
+        ScreenLockLog = 22,
+        MessageExif = 23,
+        Theme = 24,
+        ReactionTag = 25,
+    };
+    Q_ENUM(Type)
+
+    explicit SharedPreferenceModel(AccountBase* account);
+    ~SharedPreferenceModel() override;
+
+    // Reads. Safe from any thread.
+    QByteArray getKeyValue(const QString& key) override;
+    bool hasKey(const QString& key) override;
+    QHash<QString, QByteArray> getTypeValues(int type) const;
+    QHash<QString, QByteArray> getReactionTags() const { return getTypeValues(ReactionTag); }
+    // The latest version seen for a type, 0 when none.
+    qint64 typeVersion(int type) const;
+
+    // Local writes.
+    void saveToLocal(const QString& key, int type, const QByteArray& value, qint64 version);
+
+    // Server writes.
+    void makeSharedPreference(im::SharedPreference* record, const QString& key, const QByteArray& value,
+                              int type, bool save);
+    qint64 updateSharedPreferences(const im::misc::UpdateSharedPreferencesV2Req& req, bool flag) override;
+
+    // Server sync.
+    void listSharedPreferencesResp(const im::misc::ListSharedPreferencesResp& resp) override;
+    void updateSharedPreferencesResp(const QByteArray& body, const QVariantMap& context, int code) override;
+    void sharedPreferencesNotify(const im::notif::SharedPreferenceUpdatedNotif& notif) override;
+
+    // Key operations.
+    QSet<qint64> pinnedMessageBlackList(const QString& dialogId) override;
+    void syncPinnedMessageBlackList(const QString& dialogId, const QSet<qint64>& messageIds) override;
+    void syncFavoriteStickerList(const QByteArray& list, QVariantMap& context) override;
+    void syncGifHistoryList(const QByteArray& list, QVariantMap& context) override;
+    void syncReminder(const QString& key, const QByteArray& data) override;
+    void deleteReminders(const QList<QString>& keys) override;
+    void syncScreenLockHistory(const QString& key, const QByteArray& value) override;
+    void syncScreenLockLogs(const im::misc::UpdateSharedPreferencesV2Req& req) override;
+    void deleteScreenLockLog(const QList<QString>& keys) override;
+    void chatFolder(im::SharedPreference* record, const QString& key, const QByteArray& value) override;
+    void chatFolderOrder(im::SharedPreference* record, const QByteArray& order) override;
+    void chatFolderOrderExtern(im::SharedPreference* record, const QByteArray& order) override;
+    void syncChatFolderOrder(const QByteArray& order, const QByteArray& orderExtern) override;
+    void saveChatFolderOrder(const QByteArray& order) override;
+    void saveChatFolderOrderExtern(const QByteArray& order) override;
+    void syncChatFolderConfig(const QByteArray& config) override;
+    void syncNotifySetting(const QByteArray& json) override;
+    void syncDeskTopNotifySetting(const QByteArray& json) override;
+    void syncRingtoneList(const QByteArray& list, QVariantMap& context) override;
+    void syncRingtoneSetting(const QString& key, const QByteArray& value, QVariantMap& context) override;
+    void syncMessageExif(bool media, bool on) override;
+    void syncRemark(qint64 targetId, bool isGroup, const QString& remark) override;
+    void updateUserStatusSettingReq(const QVariantList& statusSetting) override;
+    void updateRandomMessagePreviewReq(const QVariantList& dialogs) override;
+    void syncTheme(const QString& key, const QByteArray& value);
+    void syncReactionTags(const QString& emoji, const QString& name);
+
+    // Lifecycle. The local load reads on the storage thread and applies here; server data that
+    // arrives meanwhile waits for it, so it is never overwritten by the older local copy.
+    bool loadLocalData(bool alreadyLoaded) override;
+    bool localDataLoaded() const { return m_localLoaded; }
+    void getNewData() override;
+    bool prepareToClearData(bool force) override;
+
+signals:
+    void reactionTagChanged(const QString& emoji, const QString& name);
+    void updateStatusSettingFinish(const QVariantMap& retMap);
+    void updateRandomMessagePreviewFinish(const QVariantMap& retMap);
+    void localDataLoadedChanged();
+
+private:
+    // What applying a batch of server records leaves for storage and the account.
+    struct Batch {
+        QList<storage::SharedPreferenceInfo> save;
+        QMultiHash<QString, int> remove;
+        bool folderOrderSeen = false;
+        bool localFolderOrderNewer = false;
+    };
+
+    AccountBase* account() const { return m_account; }
+    // Decrypts a record's value; false when it cannot be read (bad Base64, a wrong key).
+    bool plainValue(const im::SharedPreference& record, QByteArray& plain) const;
+    bool parseSharedPreference(const im::SharedPreference& record, storage::SharedPreferenceInfo& info,
+                               bool fromLocal);
+    bool apply(const QString& key, int type, const QByteArray& value, qint64 version, bool fromLocal);
+    bool applyRemark(int type, const QByteArray& value, bool fromLocal);
+    void applyServerRecords(const google::protobuf::RepeatedPtrField<im::SharedPreference>& records,
+                            Batch& batch);
+    void finishFolderOrder(const Batch& batch);
+    void tellOwnerOfSuccess(int type, const QString& key, const QByteArray& value, const QVariantMap& context);
+    void applyNewerServerValue(int type, const QString& key, const QByteArray& value, qint64 version,
+                               const QVariantMap& context);
+    void tellOwnerOfFailure(const QVariantMap& context, int code);
+    bool mergeChatFolder(const QString& key, QByteArray& value);
+    void finishListPage(qint64 nextOffset, bool hasMore);
+    void whenLoaded(std::function<void()> step);
+    void applyLocalRows(const QList<storage::SharedPreferenceInfo>& rows);
+
+    void updateKey(const QString& key, int type, const QByteArray& value, qint64 version);
+    void removeKey(const QString& key, int type);
+    void setValue(const QString& key, int type, const QByteArray& value);
+    void postSave(const QList<storage::SharedPreferenceInfo>& infos);
+    void postRemove(const QMultiHash<QString, int>& keys);
+
+    // The common write: locally first when save is set, then to the server.
+    void updateSharedPreferencesReq(const QString& key, const QByteArray& value, int type, bool save,
+                                    QVariantMap& context, bool encrypt);
+    // Sent as it is, stored when the server echoes it.
+    void sendDirect(const QString& key, const QByteArray& value, int type, bool flag, QVariantMap& context,
+                    bool typeInContext);
+    void sendRecords(int type, const QList<QString>& keys, bool flag);
+    void fillRecord(im::SharedPreference* record, const QString& key, const QByteArray& value, int type);
+
+    AccountBase* m_account;
+    mutable QMutex m_dataLock;
+    QHash<QString, QByteArray> m_values;
+    QHash<int, QHash<QString, QByteArray>> m_typeValues;
+    QHash<int, qint64> m_versions;
+    QMutex m_taskLock;
+    QFuture<void> m_task;
+    bool m_localLoaded = false;
+    bool m_loading = false;
+    QList<std::function<void()>> m_afterLoad;
+};

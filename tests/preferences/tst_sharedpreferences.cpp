@@ -1,0 +1,604 @@
+#include "commands/settingservicecmd.h"
+#include "host/accountsettingmodel.h"
+#include "host/constants.h"
+#include "host/datainfomodel.h"
+#include "host/jsonutil.h"
+#include "host/stickers.h"
+#include "host/threadmanager.h"
+#include "im/content.pb.h"
+#include "im/misc.pb.h"
+#include "im/notif.pb.h"
+#include "preferences/sharedpreferencemodel.h"
+#include "protohelpers.h"
+#include "refservices.h"
+#include "refstores.h"
+#include "testaccount.h"
+
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using storage::SharedPreferenceInfo;
+using Check = std::function<bool(TestAccount&)>;
+using Write = std::function<void(TestAccount&)>;
+Q_DECLARE_METATYPE(Check)
+Q_DECLARE_METATYPE(Write)
+
+namespace {
+
+using SP = SharedPreferenceModel;
+
+im::SharedPreference record(const QString& key, const QByteArray& value, int type, qint64 version)
+{
+    im::SharedPreference r;
+    r.set_key(key.toStdString());
+    r.set_value(value.toStdString());
+    r.set_type(type);
+    r.set_version(version);
+    return r;
+}
+
+QByteArray pushOf(const QList<im::SharedPreference>& records)
+{
+    im::notif::SharedPreferenceUpdatedNotif notif;
+    for (const auto& r : records)
+        *notif.add_preferences() = r;
+    return bytesOf(notif);
+}
+
+// A remark value as another device writes it.
+QByteArray remarkValue(RefAccount* account, qint64 target, const QString& text)
+{
+    QByteArray key;
+    const QByteArray cipher = account->encrypt(text.toUtf8(), key);
+    im::content::Remark remark;
+    remark.set_target_id(target);
+    remark.set_key(key.toStdString());
+    remark.set_cipher(cipher.toStdString());
+    return bytesOf(remark).toBase64();
+}
+
+}  // namespace
+
+class TestSharedPreferences : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<TestAccount> m_t;
+
+    SharedPreferenceModel* prefs() const { return m_t->prefs; }
+    ScriptedTransport* transport() const { return m_t->transport; }
+    RefAccount* account() const { return m_t->account; }
+
+    QList<SharedPreferenceInfo> rows() const
+    {
+        ThreadManager::getInstance()->waitForIdle();
+        return account()->storage()->sharedPreferenceStorage()->allInfos();
+    }
+
+    std::optional<SharedPreferenceInfo> row(const QString& key, int type) const
+    {
+        for (const auto& r : rows()) {
+            if (r.key == key && r.type == type)
+                return r;
+        }
+        return std::nullopt;
+    }
+
+    void push(const QList<im::SharedPreference>& records)
+    {
+        transport()->push(PushSharedPreferenceUpdated, pushOf(records));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+    }
+
+    void restart()
+    {
+        const QString id = account()->accountId();
+        m_t.reset();
+        m_t = std::make_unique<TestAccount>(m_dir.path(), id);
+        QVERIFY(m_t->loadPreferences());
+    }
+
+    // Answers every preference write as the server does when this device's write wins.
+    void acceptWrites()
+    {
+        transport()->setHandler(180, [](const ScriptedTransport::Request& r) {
+            auto req = parsed<im::misc::UpdateSharedPreferencesV2Req>(r.body);
+            im::misc::UpdateSharedPreferencesV2Resp resp;
+            *resp.mutable_preferences() = req.preferences();
+            return std::optional<ScriptedTransport::Reply>({0, bytesOf(resp)});
+        });
+    }
+
+    im::misc::UpdateSharedPreferencesV2Req lastWrite() const
+    {
+        const auto r = transport()->last(180);
+        return r ? parsed<im::misc::UpdateSharedPreferencesV2Req>(r->body) : im::misc::UpdateSharedPreferencesV2Req();
+    }
+
+    void settle() { QTest::qWait(0), QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall); }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void init()
+    {
+        static int run = 0;
+        m_t = std::make_unique<TestAccount>(m_dir.path(), QStringLiteral("%1-%2").arg(QLatin1String(QTest::currentTestFunction())).arg(++run));
+        QVERIFY(m_t->loadPreferences());
+        account()->userManager()->addUser(7, QStringLiteral("Bob"));
+        account()->groupModelMgr()->addGroup(9, QStringLiteral("Team"));
+    }
+
+    void cleanup() { m_t.reset(); }
+
+    void routing_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<bool>("applied");
+        QTest::addColumn<Check>("effect");
+        const Check none = [](TestAccount&) { return true; };
+
+        QTest::newRow("1 notification") << 1 << "notification" << QByteArray(R"({"group":{"exceptionMention":[]}})") << true
+                                        << Check([](TestAccount& t) {
+                                               return t.account->accountSettingModel()->notifyConfig().contains(QStringLiteral("group"));
+                                           });
+        QTest::newRow("1 under another key") << 1 << "notifications" << QByteArray("{}") << false << none;
+        QTest::newRow("1 not an object") << 1 << "notification" << QByteArray("[1]") << false << none;
+        QTest::newRow("4 pinned black list") << 4 << "pin_message_blacklist_d1"
+                                             << QByteArray(R"({"dialog_id":"d1","message_ids":[5,9007199254740993]})")
+                                             << true << Check([](TestAccount& t) {
+                                                    return t.account->pinnedMessageBlackLists().value(QStringLiteral("d1")) ==
+                                                           QVariantList{5, qint64(9007199254740993)};
+                                                });
+        QTest::newRow("4 bad JSON") << 4 << "pin_message_blacklist_d1" << QByteArray("{oops") << false << none;
+        QTest::newRow("4 key without the prefix") << 4 << "d1" << QByteArray("{}") << false << none;
+        QTest::newRow("5 favourite stickers") << 5 << "sticker_favorite" << QByteArray("[1,2]") << true
+                                              << Check([](TestAccount& t) {
+                                                     return t.account->refStickerBoxSetMgr()->favorites() == "[1,2]";
+                                                 });
+        QTest::newRow("6 random preview") << 6 << "random_message_preview" << QByteArray(R"(["a","b"])") << true
+                                          << Check([](TestAccount& t) {
+                                                 return t.account->randomPreviewDialogs() == QStringList{"a", "b"};
+                                             });
+        QTest::newRow("7 reminder") << 7 << "rem-1" << QByteArray("data").toBase64() << true << Check([](TestAccount& t) {
+            return t.account->refReminderHandler()->reminders().value(QStringLiteral("rem-1")) == "data";
+        });
+        QTest::newRow("7 bad Base64") << 7 << "rem-1" << QByteArray("@@not base64@@") << false << none;
+        QTest::newRow("8 chat folder") << 8 << "folder_3" << QByteArray(R"({"name":"Work"})") << true
+                                       << Check([](TestAccount& t) {
+                                              return QTest::qWaitFor([&] {
+                                                  return t.account->chatFolders().value(QStringLiteral("folder_3")) ==
+                                                         R"({"name":"Work"})";
+                                              });
+                                          });
+        QTest::newRow("10 folder order") << 10 << "dialog_folder_order" << QByteArray("[3,1]") << true
+                                         << Check([](TestAccount& t) {
+                                                return t.account->chatFolderOrders().size() == 1 &&
+                                                       t.account->chatFolderOrders().at(0).order == "[3,1]";
+                                            });
+        QTest::newRow("11 folder config") << 11 << "dialog_folder_config" << QByteArray("cfg") << true
+                                          << Check([](TestAccount& t) {
+                                                 return t.account->accountSettingModel()->chatFolderConfig() == "cfg";
+                                             });
+        QTest::newRow("13 group remark") << 13 << "remark_9" << QByteArray() << true << Check([](TestAccount& t) {
+            return t.account->groupModelMgr()->getSharedGroup(9, false, -1)->remark() == QStringLiteral("Team A");
+        });
+        QTest::newRow("12 remark that does not parse") << 12 << "remark_7" << QByteArray("AAAA") << false << none;
+        QTest::newRow("17 GIF history") << 17 << "gif_history" << QByteArray("[7]") << true << Check([](TestAccount& t) {
+            return t.account->refStickerBoxSetMgr()->gifHistory() == "[7]";
+        });
+        QTest::newRow("22 screen lock log") << 22 << "lock-1" << QByteArray("log") << true << Check([](TestAccount& t) {
+            return t.account->screenLockLogs() == QList<QByteArray>{"log"};
+        });
+        QTest::newRow("23 media EXIF") << 23 << "exif_media_message" << QByteArray("1") << true << Check([](TestAccount& t) {
+            return t.account->accountSettingModel()->mediaMessageExif();
+        });
+        QTest::newRow("23 unknown EXIF key") << 23 << "exif_other" << QByteArray("1") << false << none;
+        QTest::newRow("25 reaction tag") << 25 << "👍" << QByteArray("like") << true << Check([](TestAccount& t) {
+            return t.prefs->getReactionTags().value(QStringLiteral("👍")) == "like" && !t.prefs->hasKey(QStringLiteral("👍"));
+        });
+        // Owners that are module models registered later, and a type nobody owns.
+        for (int type : {2, 3, 15, 16, 24, 99})
+            QTest::addRow("%d without its owner", type) << type << (type == 16 ? "ringtone_d1" : "some_key")
+                                                        << QByteArray("{}") << false << none;
+    }
+
+    // Each type reaches its owner; what cannot be applied is stored with its flag set.
+    void routing()
+    {
+        QFETCH(int, type);
+        QFETCH(QString, key);
+        QFETCH(QByteArray, value);
+        QFETCH(bool, applied);
+        QFETCH(Check, effect);
+        if (type == 13)
+            value = remarkValue(account(), 9, QStringLiteral("Team A"));
+        push({record(key, value, type, 1000)});
+        QVERIFY(effect(*m_t));
+        const auto stored = row(key, type);
+        if (applied && (type == 7 || type == 22)) {
+            QVERIFY(!stored);  // applied reminders and lock logs are not kept
+            return;
+        }
+        QVERIFY(stored);
+        QCOMPARE(stored->value, value);
+        QCOMPARE(stored->unapplied, applied ? 0 : 1);
+    }
+
+    void unappliedRecordsApplyOnceTheirOwnerCan()
+    {
+        account()->setReminderHandler(nullptr);
+        push({record(QStringLiteral("rem-2"), QByteArray("later").toBase64(), 7, 5),
+              record(QStringLiteral("wrong"), "{}", 1, 6)});
+        QCOMPARE(row(QStringLiteral("rem-2"), 7)->unapplied, 1);
+        restart();  // the restarted account has its reminder handler
+        QCOMPARE(account()->refReminderHandler()->reminders().value(QStringLiteral("rem-2")), QByteArray("later"));
+        QVERIFY(!row(QStringLiteral("rem-2"), 7));  // applied now, so no longer kept
+        QCOMPARE(row(QStringLiteral("wrong"), 1)->unapplied, 1);
+        QCOMPARE(prefs()->getKeyValue(QStringLiteral("wrong")), QByteArray("{}"));
+    }
+
+    void undecryptableRecordsAreSkipped()
+    {
+        im::SharedPreference bad = record(QStringLiteral("dialog_folder_config"), "not base64!", 11, 5);
+        bad.set_value_key("key");
+        bad.set_encrypted(true);
+        QByteArray key;
+        const QByteArray cipher = account()->encrypt("secret", key);
+        im::SharedPreference wrongKey = record(QStringLiteral("x"), cipher.toBase64(), 11, 6);
+        wrongKey.set_value_key(QByteArray(32, 'k').toStdString());
+        im::SharedPreference good = record(QStringLiteral("dialog_folder_config"), cipher.toBase64(), 11, 7);
+        good.set_value_key(key.toStdString());
+        good.set_encrypted(true);
+        push({bad, wrongKey, good});
+        // Only the readable one is applied and stored, and both hold the plain value.
+        QCOMPARE(account()->accountSettingModel()->chatFolderConfig(), QByteArray("secret"));
+        QCOMPARE(rows().size(), 1);
+        QCOMPARE(rows().at(0).value, QByteArray("secret"));
+        QVERIFY(!prefs()->hasKey(QStringLiteral("x")));
+    }
+
+    void pagingFromTheSavedOffset()
+    {
+        // The server's list: 1000 config records, then a page of reminders only.
+        QList<im::SharedPreference> all;
+        for (int i = 0; i < 1000; ++i)
+            all.append(record(QStringLiteral("k%1").arg(i), QByteArray::number(i), 11 + (i % 2) * 12, 100 + i));
+        for (int i = 0; i < 300; ++i)
+            all.append(record(QStringLiteral("rem%1").arg(i), QByteArray("r").toBase64(), 7, 2000 + i));
+        QList<qint64> offsets;
+        transport()->setHandler(178, [&](const ScriptedTransport::Request& r) {
+            const qint64 offset = parsed<im::misc::ListSharedPreferencesReq>(r.body).offset();
+            offsets.append(offset);
+            im::misc::ListSharedPreferencesResp resp;
+            for (qint64 i = offset; i < qMin<qint64>(offset + 500, all.size()); ++i)
+                *resp.add_preferences() = all.at(int(i));
+            resp.set_next_offset(qMin<qint64>(offset + 500, all.size()));
+            resp.set_has_more(resp.next_offset() < all.size());
+            return std::optional<ScriptedTransport::Reply>({0, bytesOf(resp)});
+        });
+        account()->dataInfoModel()->saveSharedReferenceOffset(0);
+        QSignalSpy finished(prefs(), &SharedPreferenceBase::listFinished);
+        prefs()->getNewData();
+        QVERIFY(QTest::qWaitFor([&] { return finished.count() == 1; }));
+        QCOMPARE(offsets, (QList<qint64>{0, 500, 1000}));
+        QCOMPARE(account()->dataInfoModel()->sharedReferenceOffset(), 1300);
+        QCOMPARE(rows().size(), 1000);  // applied reminders are not kept
+        QCOMPARE(prefs()->getKeyValue(QStringLiteral("k999")), QByteArray("999"));
+        QCOMPARE(account()->refReminderHandler()->reminders().size(), 300);
+        QCoreApplication::processEvents();
+        QCOMPARE(finished.count(), 1);
+
+        // A restart lists again from where it stopped, and the store holds the same state.
+        offsets.clear();
+        restart();
+        QCOMPARE(prefs()->getKeyValue(QStringLiteral("k998")), QByteArray("998"));
+        QCOMPARE(prefs()->typeVersion(23), 1099);
+        transport()->setHandler(178, [&](const ScriptedTransport::Request& r) {
+            offsets.append(parsed<im::misc::ListSharedPreferencesReq>(r.body).offset());
+            return std::optional<ScriptedTransport::Reply>({0, {}});
+        });
+        QSignalSpy again(prefs(), &SharedPreferenceBase::listFinished);
+        prefs()->getNewData();
+        QVERIFY(QTest::qWaitFor([&] { return again.count() == 1; }));
+        QCOMPARE(offsets, QList<qint64>{1300});
+    }
+
+    void versionsDecideWhatIsStored()
+    {
+        push({record(QStringLiteral("dialog_folder_config"), "new", 11, 100)});
+        // Not newer than the type's version: shown, not written again.
+        push({record(QStringLiteral("dialog_folder_config"), "older", 11, 90)});
+        QCOMPARE(prefs()->getKeyValue(QStringLiteral("dialog_folder_config")), QByteArray("older"));
+        QCOMPARE(row(QStringLiteral("dialog_folder_config"), 11)->value, QByteArray("new"));
+        QCOMPARE(prefs()->typeVersion(11), 100);
+        // An empty value removes the preference everywhere.
+        push({record(QStringLiteral("dialog_folder_config"), {}, 11, 200)});
+        QVERIFY(!prefs()->hasKey(QStringLiteral("dialog_folder_config")));
+        QVERIFY(!row(QStringLiteral("dialog_folder_config"), 11));
+    }
+
+    void folderOrderReachesTheAccountWithItsAge()
+    {
+        push({record(QStringLiteral("dialog_folder_order"), "[1]", 10, 100),
+              record(QStringLiteral("dialog_folder_order_extern"), "[2]", 21, 100)});
+        push({record(QStringLiteral("dialog_folder_order"), "[0]", 10, 50)});
+        const auto orders = account()->chatFolderOrders();
+        QCOMPARE(orders.size(), 2);
+        QCOMPARE(orders.at(0).order, QByteArray("[1]"));
+        QCOMPARE(orders.at(0).orderExtern, QByteArray("[2]"));
+        QVERIFY(!orders.at(0).localIsNewer);
+        QVERIFY(orders.at(1).localIsNewer);
+    }
+
+    void updateAnswers_data()
+    {
+        QTest::addColumn<Write>("write");
+        QTest::addColumn<bool>("newerOnServer");
+        QTest::addColumn<Check>("outcome");
+        using T = TestAccount;
+        const Write preview = [](T& t) { t.prefs->updateRandomMessagePreviewReq({QStringLiteral("d1")}); };
+        QTest::newRow("6 confirmed") << preview << false
+                                     << Check([](T& t) { return t.account->randomPreviewDialogs() == QStringList{"d1"}; });
+        QTest::newRow("6 newer elsewhere") << preview << true << Check([](T& t) {
+            return t.account->randomPreviewDialogs().isEmpty();  // told through the signal instead
+        });
+        const Write favorites = [](T& t) {
+            QVariantMap context{{QStringLiteral("op"), 1}};
+            t.prefs->syncFavoriteStickerList("[4]", context);
+        };
+        QTest::newRow("5 confirmed") << favorites << false << Check([](T& t) {
+            const auto answers = t.account->refStickerBoxSetMgr()->favoriteAnswers();
+            return answers.size() == 1 && answers.at(0).ok && answers.at(0).context.value(QStringLiteral("op")) == 1;
+        });
+        QTest::newRow("5 newer elsewhere") << favorites << true << Check([](T& t) {
+            return t.account->refStickerBoxSetMgr()->favorites() == "server";
+        });
+        const Write gifs = [](T& t) {
+            QVariantMap context;
+            t.prefs->syncGifHistoryList("[1]", context);
+        };
+        QTest::newRow("17 confirmed") << gifs << false << Check([](T& t) {
+            return t.account->refStickerBoxSetMgr()->gifAnswers().size() == 1;
+        });
+        QTest::newRow("17 newer elsewhere") << gifs << true << Check([](T& t) {
+            return t.account->refStickerBoxSetMgr()->gifRetries() == QList<QByteArray>{"server"};
+        });
+        const Write reminder = [](T& t) { t.prefs->syncReminder(QStringLiteral("r1"), "mine"); };
+        QTest::newRow("7 confirmed") << reminder << false << Check([](T& t) {
+            const auto results = t.account->refReminderHandler()->syncResults();
+            return results.size() == 1 && results.at(0).result == 0 && results.at(0).value == "mine" &&
+                   !t.prefs->hasKey(QStringLiteral("r1"));
+        });
+        QTest::newRow("7 newer elsewhere") << reminder << true << Check([](T& t) {
+            const auto results = t.account->refReminderHandler()->syncResults();
+            return results.size() == 1 && results.at(0).result == 1 &&
+                   t.account->refReminderHandler()->reminders().value(QStringLiteral("r1")) == "server";
+        });
+        const Write remark = [](T& t) { t.prefs->syncRemark(7, false, QStringLiteral("Bobby")); };
+        QTest::newRow("12 confirmed") << remark << false << Check([](T& t) {
+            return t.account->userManager()->getUserPointer(7, false, {}, false)->remark() == QStringLiteral("Bobby");
+        });
+        const Write notify = [](T& t) { t.prefs->syncNotifySetting(R"({"mine":1})"); };
+        QTest::newRow("1 newer elsewhere") << notify << true << Check([](T& t) {
+            return t.account->accountSettingModel()->notifyConfig().contains(QStringLiteral("server"));
+        });
+        const Write status = [](T& t) { t.prefs->updateUserStatusSettingReq({}); };
+        QTest::newRow("3 newer elsewhere") << status << true << Check([](T& t) {
+            return t.prefs->getKeyValue(QLatin1String(hostkeys::USERSTATUS_SETTING)) == R"({"server":1})";
+        });
+        const Write lockLog = [](T& t) { t.prefs->syncScreenLockHistory(QStringLiteral("lock"), "mine"); };
+        QTest::newRow("22 newer elsewhere") << lockLog << true << Check([](T& t) {
+            return t.account->screenLockLogs() == QList<QByteArray>{R"({"server":1})"} && !t.prefs->hasKey(QStringLiteral("lock"));
+        });
+    }
+
+    // The server answers with the record it kept: ours (same version) or a newer one.
+    void updateAnswers()
+    {
+        QFETCH(Write, write);
+        QFETCH(bool, newerOnServer);
+        QFETCH(Check, outcome);
+        transport()->setHandler(180, [newerOnServer](const ScriptedTransport::Request& r) {
+            auto req = parsed<im::misc::UpdateSharedPreferencesV2Req>(r.body);
+            im::misc::UpdateSharedPreferencesV2Resp resp;
+            for (auto record : req.preferences()) {
+                if (newerOnServer) {
+                    record.set_version(record.version() + 1000);
+                    record.set_value(record.type() == 7 ? QByteArray("server").toBase64().toStdString()
+                                     : record.type() == 1 || record.type() == 3 || record.type() == 22
+                                         ? std::string(R"({"server":1})")
+                                         : std::string("server"));
+                }
+                *resp.add_preferences() = record;
+            }
+            return std::optional<ScriptedTransport::Reply>({0, bytesOf(resp)});
+        });
+        QSignalSpy status(prefs(), &SharedPreferenceModel::updateStatusSettingFinish);
+        QSignalSpy preview(prefs(), &SharedPreferenceModel::updateRandomMessagePreviewFinish);
+        write(*m_t);
+        QVERIFY(QTest::qWaitFor([&] { return transport()->pending().isEmpty(); }));
+        settle();
+        QVERIFY(outcome(*m_t));
+        const QString tag = QString::fromLatin1(QTest::currentDataTag());
+        if (tag.startsWith(QLatin1String("3 ")))
+            QCOMPARE(status.count(), 1);
+        if (tag == QLatin1String("6 newer elsewhere")) {
+            QCOMPARE(preview.count(), 1);
+            QCOMPARE(preview.at(0).at(0).toMap(), (QVariantMap{{QStringLiteral("succ"), false}}));
+        }
+    }
+
+    void failedWritesReachTheirOwner()
+    {
+        QVariantMap context;
+        prefs()->syncFavoriteStickerList("[1]", context);
+        prefs()->syncReminder(QStringLiteral("r9"), "x");
+        prefs()->syncRemark(7, false, QStringLiteral("nope"));
+        QSignalSpy remarkFailed(account()->userManager(), &UserManager::remarkSyncFailed);
+        while (!transport()->pending().isEmpty())
+            transport()->answer(transport()->pending().first(), 500);
+        settle();
+        QCOMPARE(account()->refStickerBoxSetMgr()->favoriteAnswers().size(), 1);
+        QVERIFY(!account()->refStickerBoxSetMgr()->favoriteAnswers().at(0).ok);
+        QCOMPARE(account()->refReminderHandler()->syncResults().at(0).result, -1);
+        QCOMPARE(account()->refReminderHandler()->syncResults().at(0).key, QStringLiteral("r9"));
+        QCOMPARE(remarkFailed.count(), 1);
+        QVERIFY(account()->userManager()->getUserPointer(7, false, {}, false)->remark().isEmpty());
+        QVERIFY(rows().isEmpty());
+    }
+
+    void remarksRoundTrip()
+    {
+        acceptWrites();
+        transport()->removeHandler(180);
+        prefs()->syncRemark(7, false, QStringLiteral("Robert"));
+        // Nothing local before the server answers; the record itself is not encrypted.
+        QVERIFY(!prefs()->hasKey(QStringLiteral("remark_7")));
+        const auto sent = lastWrite().preferences(0);
+        QCOMPARE(sent.type(), 12);
+        QVERIFY(!sent.encrypted() && sent.value_key().empty());
+        QVERIFY(!QByteArray::fromStdString(sent.value()).contains("Robert"));
+        acceptWrites();
+        transport()->answerNext(180, 0, bytesOf([&] {
+            im::misc::UpdateSharedPreferencesV2Resp resp;
+            *resp.add_preferences() = sent;
+            return resp;
+        }()));
+        settle();
+        QCOMPARE(account()->userManager()->getUserPointer(7, false, {}, false)->remark(), QStringLiteral("Robert"));
+        QVERIFY(prefs()->hasKey(QStringLiteral("remark_7")));
+        // The store keeps the record across a restart (the contact directory keeps its own copy).
+        const QByteArray stored = prefs()->getKeyValue(QStringLiteral("remark_7"));
+        restart();
+        QCOMPARE(prefs()->getKeyValue(QStringLiteral("remark_7")), stored);
+    }
+
+    void reactionTagsAreStoredPlainAndSentEncrypted()
+    {
+        prefs()->syncReactionTags(QStringLiteral("🎉"), QStringLiteral("party"));
+        QCOMPARE(prefs()->getReactionTags().value(QStringLiteral("🎉")), QByteArray("party"));
+        QCOMPARE(row(QStringLiteral("🎉"), 25)->value, QByteArray("party"));
+        const auto sent = lastWrite().preferences(0);
+        QVERIFY(sent.encrypted());
+        const auto cipher = QByteArray::fromBase64Encoding(QByteArray::fromStdString(sent.value()),
+                                                           QByteArray::AbortOnBase64DecodingErrors);
+        QVERIFY(cipher);
+        bool ok = false;
+        QCOMPARE(account()->decrypt(*cipher, QByteArray::fromStdString(sent.value_key()), &ok), QByteArray("party"));
+        QVERIFY(ok);
+        QCOMPARE(transport()->last(180)->flag, true);
+    }
+
+    void keyOperationsOnTheWire()
+    {
+        prefs()->syncMessageExif(true, false);
+        QCOMPARE(lastWrite().preferences(0).value(), std::string("0"));
+        QCOMPARE(row(QStringLiteral("exif_media_message"), 23)->value, QByteArray("0"));
+        account()->refAccountSettingModel()->setMediaMessageExif(true, false);
+        push({record(QStringLiteral("exif_media_message"), "0", 23, account()->currentTime() + 1)});
+        QVERIFY(!account()->accountSettingModel()->mediaMessageExif());
+
+        prefs()->syncPinnedMessageBlackList(QStringLiteral("d2"), {});
+        QCOMPARE(jsonToMap(QByteArray::fromStdString(lastWrite().preferences(0).value())),
+                 (QVariantMap{{QStringLiteral("dialog_id"), QStringLiteral("d2")},
+                              {QStringLiteral("message_ids"), QVariantList()}}));
+        prefs()->syncPinnedMessageBlackList(QStringLiteral("d2"), {3, 1});
+        QCOMPARE(prefs()->pinnedMessageBlackList(QStringLiteral("d2")), (QSet<qint64>{1, 3}));
+        QVERIFY(prefs()->pinnedMessageBlackList(QStringLiteral("none")).isEmpty());
+
+        const int before = transport()->count(180);
+        prefs()->saveChatFolderOrder("[5]");
+        QCOMPARE(transport()->count(180), before);
+        QCOMPARE(prefs()->getKeyValue(QStringLiteral("dialog_folder_order")), QByteArray("[5]"));
+        prefs()->syncChatFolderOrder("[5]", "[6]");
+        QCOMPARE(transport()->count(180), before + 2);
+        QCOMPARE(transport()->last(180)->context.size(), 2);  // one context for both
+
+        prefs()->deleteReminders({QStringLiteral("a"), QStringLiteral("b")});
+        const auto deletion = lastWrite();
+        QCOMPARE(deletion.preferences_size(), 2);
+        QVERIFY(deletion.preferences(1).value().empty());
+        QCOMPARE(deletion.preferences(1).type(), 7);
+        QVERIFY(transport()->last(180)->flag);
+
+        // An empty value with save removes the key here and still goes to the server.
+        prefs()->syncChatFolderConfig("x");
+        prefs()->syncChatFolderConfig({});
+        QVERIFY(!prefs()->hasKey(QStringLiteral("dialog_folder_config")));
+        QVERIFY(lastWrite().preferences(0).value().empty());
+        QVERIFY(!row(QStringLiteral("dialog_folder_config"), 11));
+
+        auto sticker = QSharedPointer<StickerItem>::create(42, 64);
+        auto file = StickerDataPtr::create();
+        file->setFileId(QStringLiteral("f1"));
+        file->setAesKey("key");
+        file->setFileType(3);
+        sticker->setSourceFile(file);
+        prefs()->updateUserStatusSettingReq(
+            {QVariantMap{{QStringLiteral("desc"), QStringLiteral("away")},
+                         {QStringLiteral("emoji"), QStringLiteral("🌴")},
+                         {QStringLiteral("time"), 3600},
+                         {QStringLiteral("sticker"), QVariant::fromValue<QObject*>(sticker.data())}}});
+        const QVariantList status = jsonToList(QByteArray::fromStdString(lastWrite().preferences(0).value()));
+        QCOMPARE(status.size(), 1);
+        const QVariantMap entry = status.at(0).toMap();
+        QCOMPARE(entry.value(QStringLiteral("desc")).toString(), QStringLiteral("away"));
+        const QVariantMap stickerJson = entry.value(QStringLiteral("sticker")).toMap();
+        QCOMPARE(stickerJson.value(QStringLiteral("pid")).toInt(), 42);
+        QCOMPARE(stickerJson.value(QStringLiteral("file_id")).toString(), QStringLiteral("f1"));
+        QCOMPARE(stickerJson.value(QStringLiteral("aesKey")).toString(), QStringLiteral("a2V5"));
+        QVERIFY(!stickerJson.contains(QStringLiteral("animatedSticker")));
+    }
+
+    void hostSettingsWriteThroughTheStore()
+    {
+        account()->refAccountSettingModel()->setFileMessageExif(true, true);
+        QCOMPARE(lastWrite().preferences(0).key(), std::string("exif_file_message"));
+        QCOMPARE(lastWrite().preferences(0).value(), std::string("1"));
+    }
+
+    void serverDataWaitsForTheLocalLoad()
+    {
+        const QString id = account()->accountId();
+        m_t.reset();
+        {
+            TestAccount writer(m_dir.path(), id);
+            writer.prefs->saveChatFolderOrder("[local]");
+        }
+        m_t = std::make_unique<TestAccount>(m_dir.path(), id);
+        prefs()->loadLocalData(false);
+        // A push that arrives before the local copy is read wins over it.
+        transport()->push(PushSharedPreferenceUpdated,
+                          pushOf({record(QStringLiteral("dialog_folder_order"), "[server]", 10, account()->currentTime() + 5)}));
+        QVERIFY(QTest::qWaitFor([&] { return prefs()->localDataLoaded(); }));
+        settle();
+        QCOMPARE(prefs()->getKeyValue(QStringLiteral("dialog_folder_order")), QByteArray("[server]"));
+    }
+
+    void clearingDuringAListTask()
+    {
+        im::misc::ListSharedPreferencesResp page;
+        for (int i = 0; i < 3000; ++i)
+            *page.add_preferences() = record(QStringLiteral("c%1").arg(i), "v", 11, i + 1);
+        page.set_next_offset(3000);
+        page.set_has_more(true);
+        QSignalSpy finished(prefs(), &SharedPreferenceBase::listFinished);
+        prefs()->listSharedPreferencesResp(page);
+        prefs()->prepareToClearData(false);
+        QVERIFY(!prefs()->hasKey(QStringLiteral("c1")));
+        QCoreApplication::processEvents();
+        QCOMPARE(transport()->count(178), 0);  // no next page after a clear
+        QCOMPARE(finished.count(), 0);
+        // Whatever the task wrote, it wrote whole: all rows or none.
+        const int stored = int(rows().size());
+        QVERIFY2(stored == 0 || stored == 3000, qPrintable(QString::number(stored)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSharedPreferences)
+#include "tst_sharedpreferences.moc"
