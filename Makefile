@@ -8,7 +8,7 @@ CTEST_ARGS ?=
 
 export QT_QPA_PLATFORM ?= offscreen
 
-.PHONY: all deps configure build test asan-build test-asan demo format clean
+.PHONY: all deps configure build test asan-build test-asan bench demo format clean
 
 all: build
 
@@ -38,6 +38,9 @@ test-asan: asan-build
 	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+bench: build
+	$(BUILD_DIR)/bench/bench_sharedpreferences
 
 demo: build
 	@echo "The demo client arrives with the simulated server; for now 'make test' exercises the module."

@@ -235,15 +235,10 @@ bool SharedPreferenceModel::plainValue(const im::SharedPreference& record, QByte
     return ok;
 }
 
-bool SharedPreferenceModel::parseSharedPreference(const im::SharedPreference& record, SharedPreferenceInfo& info,
-                                                  bool fromLocal)
+bool SharedPreferenceModel::parseSharedPreference(SharedPreferenceInfo& info, bool fromLocal)
 {
-    info.key = text(record.key());
-    info.value = bytes(record.value());
-    info.type = record.type();
-    info.version = record.version();
-    const bool applied = keyMatchesType(info.key, info.type) &&
-                         apply(info.key, info.type, info.value, info.version, fromLocal);
+    const bool applied =
+        keyMatchesType(info.key, info.type) && apply(info.key, info.type, info.value, info.version, fromLocal);
     info.unapplied = applied ? 0 : 1;
     return applied;
 }
@@ -386,29 +381,27 @@ void SharedPreferenceModel::applyLocalRows(const QList<SharedPreferenceInfo>& ro
 {
     if (isClearing())
         return;
+    {
+        QMutexLocker lock(&m_dataLock);
+        for (const SharedPreferenceInfo& row : rows) {
+            setValue(row.key, row.type, row.value);
+            if (row.version > 0)
+                m_versions.insert(row.type, row.version);
+        }
+    }
+    // Owners may read the table while they take a record, so retries run after it is filled.
     QList<SharedPreferenceInfo> resave;
     QMultiHash<QString, int> remove;
     for (const SharedPreferenceInfo& row : rows) {
-        updateKey(row.key, row.type, row.value, row.version);
         if (!row.unapplied)
             continue;
-        im::SharedPreference record;
-        record.set_key(row.key.toStdString());
-        record.set_value(row.value.toStdString());
-        record.set_type(row.type);
-        record.set_version(row.version);
-        SharedPreferenceInfo info;
-        if (!parseSharedPreference(record, info, true))
+        SharedPreferenceInfo info = row;
+        if (!parseSharedPreference(info, true))
             continue;
-        if (row.type == Reminder || row.type == ScreenLockLog) {
+        if (row.type == Reminder || row.type == ScreenLockLog)
             remove.insert(row.key, row.type);
-        } else {
-            {
-                QMutexLocker lock(&m_dataLock);
-                setValue(row.key, row.type, row.value);
-            }
+        else
             resave.append(info);
-        }
     }
     postRemove(remove);
     postSave(resave);
@@ -448,11 +441,8 @@ void SharedPreferenceModel::applyServerRecords(
         QByteArray plain;
         if (!plainValue(record, plain))
             continue;
-        im::SharedPreference clear = record;
-        clear.set_value(plain.toStdString());
-        clear.clear_value_key();
-        SharedPreferenceInfo info;
-        const bool applied = parseSharedPreference(clear, info, false);
+        SharedPreferenceInfo info{text(record.key()), plain, record.type(), 0, record.version(), {}};
+        const bool applied = parseSharedPreference(info, false);
         if (applied && (info.type == Reminder || info.type == ScreenLockLog))
             continue;
         if (info.value.isEmpty()) {
@@ -501,20 +491,18 @@ void SharedPreferenceModel::listSharedPreferencesResp(const im::misc::ListShared
             return;  // a page is still being stored; its successor will bring these again
         auto* store = m_account->storage()->sharedPreferenceStorage();
         DataInfoModel* dataInfo = m_account->dataInfoModel();
-        m_task = QtConcurrent::run([this, store, dataInfo, batch, nextOffset, hasMore] {
+        m_task = QtConcurrent::run([this, store, dataInfo, batch, nextOffset] {
             if (isClearing())
                 return;
             store->remove(batch.remove);
             store->save(batch.save);
             dataInfo->saveSharedReferenceOffset(nextOffset);
-            // Paging goes on from the object's thread: the command channel is single-threaded.
-            QMetaObject::invokeMethod(
-                this,
-                [this, nextOffset, hasMore] {
-                    if (!isClearing())
-                        finishListPage(nextOffset, hasMore);
-                },
-                Qt::QueuedConnection);
+        });
+        // Paging goes on from the object's thread, once the task has ended: the command channel
+        // is single-threaded, and the next page must find no task running.
+        m_task.then(this, [this, nextOffset, hasMore] {
+            if (!isClearing())
+                finishListPage(nextOffset, hasMore);
         });
     });
 }

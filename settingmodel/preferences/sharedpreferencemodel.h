@@ -128,8 +128,8 @@ private:
     AccountBase* account() const { return m_account; }
     // Decrypts a record's value; false when it cannot be read (bad Base64, a wrong key).
     bool plainValue(const im::SharedPreference& record, QByteArray& plain) const;
-    bool parseSharedPreference(const im::SharedPreference& record, storage::SharedPreferenceInfo& info,
-                               bool fromLocal);
+    // Hands a plain record to its owner; sets and returns whether it was applied.
+    bool parseSharedPreference(storage::SharedPreferenceInfo& info, bool fromLocal);
     bool apply(const QString& key, int type, const QByteArray& value, qint64 version, bool fromLocal);
     bool applyRemark(int type, const QByteArray& value, bool fromLocal);
     void applyServerRecords(const google::protobuf::RepeatedPtrField<im::SharedPreference>& records,
