@@ -9,11 +9,11 @@
 #include "testaccount.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QTimer>
 
 #include <cstdio>
@@ -72,8 +72,7 @@ QByteArray valueFor(int type, int i)
 }
 
 // Handles events until the signal, blocking for each next event rather than polling.
-template <class Sender, class Signal>
-bool waitFor(Sender* sender, Signal signal, int timeoutMs)
+template <class Sender, class Signal> bool waitFor(Sender* sender, Signal signal, int timeoutMs)
 {
     bool done = false;
     const QMetaObject::Connection connection = QObject::connect(sender, signal, [&done] { done = true; });
@@ -84,7 +83,7 @@ bool waitFor(Sender* sender, Signal signal, int timeoutMs)
     return done;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -107,7 +106,7 @@ int main(int argc, char** argv)
 
     TestAccount device(dir.path(), QStringLiteral("bench"));
     auto* store = device.account->storage()->sharedPreferenceStorage();
-    const int rowCount = int(store->allInfos().size());  // warm the file cache
+    const int rowCount = int(store->allInfos().size()); // warm the file cache
 
     QElapsedTimer timer;
     double sqliteMs = 1e9;
@@ -171,12 +170,13 @@ int main(int argc, char** argv)
     const double listLongest = app.longestMs();
 
     std::printf("stored rows: %d\n", rowCount);
-    std::printf("SQLite read alone:        %8.2f ms  (%6.2f us/record)\n", sqliteMs, sqliteMs * 1000 / rowCount);
+    std::printf("SQLite read alone:        %8.2f ms  (%6.2f us/record)\n", sqliteMs,
+                sqliteMs * 1000 / rowCount);
     std::printf("local load (read+apply):  %8.2f ms  (%6.2f us/record, %.2fx SQLite alone)\n", loadMs,
                 loadMs * 1000 / rowCount, loadMs / sqliteMs);
     std::printf("  longest main-thread event during load: %.2f ms\n", loadLongest);
-    std::printf("server list, %d records in pages of %d: %8.2f ms (%6.2f us/record)\n", kRecords, kPage, listMs,
-                listMs * 1000 / kRecords);
+    std::printf("server list, %d records in pages of %d: %8.2f ms (%6.2f us/record)\n", kRecords, kPage,
+                listMs, listMs * 1000 / kRecords);
     std::printf("  longest main-thread event during list: %.2f ms (target < 8 ms)\n", listLongest);
     return listLongest < 8.0 ? 0 : 2;
 }

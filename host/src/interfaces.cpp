@@ -6,8 +6,8 @@
 #include "host/files.h"
 #include "host/modelbase.h"
 #include "host/services.h"
-#include "host/stickers.h"
 #include "host/sharedpreferencebase.h"
+#include "host/stickers.h"
 #include "host/storage.h"
 
 ModelBase::~ModelBase() = default;

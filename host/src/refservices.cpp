@@ -13,7 +13,7 @@ void RefReminderHandler::syncFinished(const QString& key, const QByteArray& valu
 {
     m_syncResults.append({key, value, result});
     if (result == 1)
-        listAndNotif(key, value);  // another device's newer reminder replaces ours
+        listAndNotif(key, value); // another device's newer reminder replaces ours
 }
 
 void RefStickerBoxSetMgr::updateFavorite(const QByteArray& value)

@@ -57,7 +57,7 @@ QVariantMap stickerObject(const StickerItem& sticker)
     }
     if (const StickerDataPtr animated = sticker.animatedFile())
         fillFileInfo(message.mutable_animated_file(), *animated);
-    SM_SERIALIZE(message);  // a sticker that cannot be serialised is logged, and still written
+    SM_SERIALIZE(message); // a sticker that cannot be serialised is logged, and still written
 
     QVariantMap object{{QStringLiteral("pid"), sticker.pid()}};
     if (const StickerDataPtr source = sticker.sourceFile()) {
@@ -70,7 +70,7 @@ QVariantMap stickerObject(const StickerItem& sticker)
     return object;
 }
 
-}  // namespace
+} // namespace
 
 void SharedPreferenceModel::updateSharedPreferencesReq(const QString& key, const QByteArray& value, int type,
                                                        bool save, QVariantMap& context, bool encrypt)
@@ -88,8 +88,7 @@ void SharedPreferenceModel::updateSharedPreferencesReq(const QString& key, const
             postRemove(gone);
             removeKey(key, type);
         } else {
-            postSave({{key, value, type, 0, version, {}}});
-            updateKey(key, type, value, version);
+            saveLocally(key, type, value, version);
         }
     }
     context.insert(key, version);
@@ -108,8 +107,8 @@ void SharedPreferenceModel::sendDirect(const QString& key, const QByteArray& val
         cmd->updateSharedPreference(key, QString::fromUtf8(value), type, version, context, flag, {});
 }
 
-void SharedPreferenceModel::fillRecord(im::SharedPreference* record, const QString& key, const QByteArray& value,
-                                       int type)
+void SharedPreferenceModel::fillRecord(im::SharedPreference* record, const QString& key,
+                                       const QByteArray& value, int type)
 {
     record->set_key(key.toStdString());
     record->set_value(value.toStdString());
@@ -140,7 +139,8 @@ void SharedPreferenceModel::makeSharedPreference(im::SharedPreference* record, c
     record->set_version(version);
 }
 
-qint64 SharedPreferenceModel::updateSharedPreferences(const im::misc::UpdateSharedPreferencesV2Req& req, bool flag)
+qint64 SharedPreferenceModel::updateSharedPreferences(const im::misc::UpdateSharedPreferencesV2Req& req,
+                                                      bool flag)
 {
     QVariantMap context;
     for (const im::SharedPreference& record : req.preferences())
@@ -158,7 +158,8 @@ QSet<qint64> SharedPreferenceModel::pinnedMessageBlackList(const QString& dialog
     return ids;
 }
 
-void SharedPreferenceModel::syncPinnedMessageBlackList(const QString& dialogId, const QSet<qint64>& messageIds)
+void SharedPreferenceModel::syncPinnedMessageBlackList(const QString& dialogId,
+                                                       const QSet<qint64>& messageIds)
 {
     QList<qint64> sorted(messageIds.cbegin(), messageIds.cend());
     std::sort(sorted.begin(), sorted.end());
@@ -167,7 +168,8 @@ void SharedPreferenceModel::syncPinnedMessageBlackList(const QString& dialogId, 
         ids.append(id);
     const QVariantMap object{{QLatin1String(DIALOG_ID), dialogId}, {QLatin1String(MESSAGE_IDS), ids}};
     QVariantMap context;
-    updateSharedPreferencesReq(pinnedKey(dialogId), mapToJson(object), PinMessageBlackList, true, context, false);
+    updateSharedPreferencesReq(pinnedKey(dialogId), mapToJson(object), PinMessageBlackList, true, context,
+                               false);
 }
 
 void SharedPreferenceModel::syncFavoriteStickerList(const QByteArray& list, QVariantMap& context)
@@ -208,57 +210,55 @@ void SharedPreferenceModel::deleteScreenLockLog(const QList<QString>& keys)
     sendRecords(ScreenLockLog, keys, false);
 }
 
-void SharedPreferenceModel::chatFolder(im::SharedPreference* record, const QString& key, const QByteArray& value)
+void SharedPreferenceModel::saveLocally(const QString& key, int type, const QByteArray& value, qint64 version)
+{
+    postSave({{key, value, type, 0, version, {}}});
+    updateKey(key, type, value, version);
+}
+
+void SharedPreferenceModel::fillAndSaveLocally(im::SharedPreference* record, const QString& key,
+                                               const QByteArray& value, int type)
 {
     if (!record)
         return;
-    fillRecord(record, key, value, ChatFolder);
-    postSave({{key, value, ChatFolder, 0, record->version(), {}}});
-    updateKey(key, ChatFolder, value, record->version());
+    fillRecord(record, key, value, type);
+    saveLocally(key, type, value, record->version());
+}
+
+void SharedPreferenceModel::chatFolder(im::SharedPreference* record, const QString& key,
+                                       const QByteArray& value)
+{
+    fillAndSaveLocally(record, key, value, ChatFolder);
 }
 
 void SharedPreferenceModel::chatFolderOrder(im::SharedPreference* record, const QByteArray& order)
 {
-    if (!record)
-        return;
-    const QString key = QLatin1String(DIALOG_FOLDER_ORDER);
-    fillRecord(record, key, order, DialogFolderOrder);
-    postSave({{key, order, DialogFolderOrder, 0, record->version(), {}}});
-    updateKey(key, DialogFolderOrder, order, record->version());
+    fillAndSaveLocally(record, QLatin1String(DIALOG_FOLDER_ORDER), order, DialogFolderOrder);
 }
 
 void SharedPreferenceModel::chatFolderOrderExtern(im::SharedPreference* record, const QByteArray& order)
 {
-    if (!record)
-        return;
-    const QString key = QLatin1String(DIALOG_FOLDER_ORDER_EXTERN);
-    fillRecord(record, key, order, DialogFolderOrderExtern);
-    postSave({{key, order, DialogFolderOrderExtern, 0, record->version(), {}}});
-    updateKey(key, DialogFolderOrderExtern, order, record->version());
+    fillAndSaveLocally(record, QLatin1String(DIALOG_FOLDER_ORDER_EXTERN), order, DialogFolderOrderExtern);
 }
 
 void SharedPreferenceModel::saveChatFolderOrder(const QByteArray& order)
 {
-    const qint64 version = m_account->currentTime();
-    const QString key = QLatin1String(DIALOG_FOLDER_ORDER);
-    postSave({{key, order, DialogFolderOrder, 0, version, {}}});
-    updateKey(key, DialogFolderOrder, order, version);
+    saveLocally(QLatin1String(DIALOG_FOLDER_ORDER), DialogFolderOrder, order, m_account->currentTime());
 }
 
 void SharedPreferenceModel::saveChatFolderOrderExtern(const QByteArray& order)
 {
-    const qint64 version = m_account->currentTime();
-    const QString key = QLatin1String(DIALOG_FOLDER_ORDER_EXTERN);
-    postSave({{key, order, DialogFolderOrderExtern, 0, version, {}}});
-    updateKey(key, DialogFolderOrderExtern, order, version);
+    saveLocally(QLatin1String(DIALOG_FOLDER_ORDER_EXTERN), DialogFolderOrderExtern, order,
+                m_account->currentTime());
 }
 
 void SharedPreferenceModel::syncChatFolderOrder(const QByteArray& order, const QByteArray& orderExtern)
 {
     QVariantMap context;
-    updateSharedPreferencesReq(QLatin1String(DIALOG_FOLDER_ORDER), order, DialogFolderOrder, true, context, false);
-    updateSharedPreferencesReq(QLatin1String(DIALOG_FOLDER_ORDER_EXTERN), orderExtern, DialogFolderOrderExtern,
-                               true, context, false);
+    updateSharedPreferencesReq(QLatin1String(DIALOG_FOLDER_ORDER), order, DialogFolderOrder, true, context,
+                               false);
+    updateSharedPreferencesReq(QLatin1String(DIALOG_FOLDER_ORDER_EXTERN), orderExtern,
+                               DialogFolderOrderExtern, true, context, false);
 }
 
 void SharedPreferenceModel::syncChatFolderConfig(const QByteArray& config)
@@ -286,7 +286,8 @@ void SharedPreferenceModel::syncRingtoneList(const QByteArray& list, QVariantMap
     sendDirect(QLatin1String(CUSTOM_RINGTONE_LIST), list, CustomRingtoneList, false, context, true);
 }
 
-void SharedPreferenceModel::syncRingtoneSetting(const QString& key, const QByteArray& value, QVariantMap& context)
+void SharedPreferenceModel::syncRingtoneSetting(const QString& key, const QByteArray& value,
+                                                QVariantMap& context)
 {
     updateSharedPreferencesReq(key, value, ChatRingtone, true, context, false);
 }
@@ -323,7 +324,8 @@ void SharedPreferenceModel::syncRemark(qint64 targetId, bool isGroup, const QStr
     message.set_target_id(targetId);
     message.set_key(remarkKey.toStdString());
     message.set_cipher(cipher.toStdString());
-    sendDirect(key, SM_SERIALIZE(message).toBase64(), isGroup ? GroupRemark : UserRemark, false, context, false);
+    sendDirect(key, SM_SERIALIZE(message).toBase64(), isGroup ? GroupRemark : UserRemark, false, context,
+               false);
 }
 
 void SharedPreferenceModel::updateUserStatusSettingReq(const QVariantList& statusSetting)
@@ -337,12 +339,14 @@ void SharedPreferenceModel::updateUserStatusSettingReq(const QVariantList& statu
             if (in.contains(name))
                 out.insert(name, in.value(name));
         }
-        if (const auto* sticker = qobject_cast<const StickerItem*>(in.value(QStringLiteral("sticker")).value<QObject*>()))
+        if (const auto* sticker =
+                qobject_cast<const StickerItem*>(in.value(QStringLiteral("sticker")).value<QObject*>()))
             out.insert(QStringLiteral("sticker"), stickerObject(*sticker));
         entries.append(out);
     }
     QVariantMap context;
-    sendDirect(QLatin1String(USERSTATUS_SETTING), listToJson(entries), UserStatusSetting, false, context, false);
+    sendDirect(QLatin1String(USERSTATUS_SETTING), listToJson(entries), UserStatusSetting, false, context,
+               false);
 }
 
 void SharedPreferenceModel::updateRandomMessagePreviewReq(const QVariantList& dialogs)
@@ -351,5 +355,6 @@ void SharedPreferenceModel::updateRandomMessagePreviewReq(const QVariantList& di
     for (const QVariant& dialog : dialogs)
         ids.append(dialog.toString());
     QVariantMap context;
-    sendDirect(QLatin1String(RANDOM_MESSAGE_PREVIEW), listToJson(ids), RandomMessagePreview, false, context, false);
+    sendDirect(QLatin1String(RANDOM_MESSAGE_PREVIEW), listToJson(ids), RandomMessagePreview, false, context,
+               false);
 }

@@ -48,7 +48,8 @@ bool keyMatchesType(const QString& key, int type)
     case M::Notification: return isKey(key, NOTIFICATION);
     case M::DesktopNotification: return isKey(key, DESKTOP_NOTIFICATION);
     case M::UserStatusSetting: return isKey(key, USERSTATUS_SETTING);
-    case M::PinMessageBlackList: return key.startsWith(QLatin1String(PIN_MESSAGE_BACKLIST) + QLatin1Char('_'));
+    case M::PinMessageBlackList:
+        return key.startsWith(QLatin1String(PIN_MESSAGE_BACKLIST) + QLatin1Char('_'));
     case M::StickerFavorite: return isKey(key, STICKER_FAVORITE);
     case M::RandomMessagePreview: return isKey(key, RANDOM_MESSAGE_PREVIEW);
     case M::DialogFolderOrder: return isKey(key, DIALOG_FOLDER_ORDER);
@@ -121,9 +122,11 @@ QByteArray bytes(const std::string& s)
     return QByteArray::fromStdString(s);
 }
 
-}  // namespace
+} // namespace
 
-SharedPreferenceModel::SharedPreferenceModel(AccountBase* account) : SharedPreferenceBase(account), m_account(account)
+SharedPreferenceModel::SharedPreferenceModel(AccountBase* account)
+    : SharedPreferenceBase(account),
+      m_account(account)
 {
     QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
 }
@@ -195,7 +198,8 @@ void SharedPreferenceModel::postSave(const QList<SharedPreferenceInfo>& infos)
     if (infos.isEmpty())
         return;
     auto* store = m_account->storage()->sharedPreferenceStorage();
-    ThreadManager::getInstance()->invoke([store, infos] { store->save(infos); }, ThreadManager::onMainThread());
+    ThreadManager::getInstance()->invoke([store, infos] { store->save(infos); },
+                                         ThreadManager::onMainThread());
 }
 
 void SharedPreferenceModel::postRemove(const QMultiHash<QString, int>& keys)
@@ -203,7 +207,8 @@ void SharedPreferenceModel::postRemove(const QMultiHash<QString, int>& keys)
     if (keys.isEmpty())
         return;
     auto* store = m_account->storage()->sharedPreferenceStorage();
-    ThreadManager::getInstance()->invoke([store, keys] { store->remove(keys); }, ThreadManager::onMainThread());
+    ThreadManager::getInstance()->invoke([store, keys] { store->remove(keys); },
+                                         ThreadManager::onMainThread());
 }
 
 void SharedPreferenceModel::saveToLocal(const QString& key, int type, const QByteArray& value, qint64 version)
@@ -237,8 +242,8 @@ bool SharedPreferenceModel::plainValue(const im::SharedPreference& record, QByte
 
 bool SharedPreferenceModel::parseSharedPreference(SharedPreferenceInfo& info, bool fromLocal)
 {
-    const bool applied =
-        keyMatchesType(info.key, info.type) && apply(info.key, info.type, info.value, info.version, fromLocal);
+    const bool applied = keyMatchesType(info.key, info.type) &&
+                         apply(info.key, info.type, info.value, info.version, fromLocal);
     info.unapplied = applied ? 0 : 1;
     return applied;
 }
@@ -341,7 +346,8 @@ bool SharedPreferenceModel::applyRemark(int type, const QByteArray& value, bool 
     if (!fromBase64(value, serialized) || !settingmodel::parseMessage(remark, serialized))
         return false;
     bool ok = false;
-    const QString text = QString::fromUtf8(m_account->decrypt(bytes(remark.cipher()), bytes(remark.key()), &ok));
+    const QString text =
+        QString::fromUtf8(m_account->decrypt(bytes(remark.cipher()), bytes(remark.key()), &ok));
     if (!ok)
         return false;
     if (type == GroupRemark) {
@@ -488,7 +494,7 @@ void SharedPreferenceModel::listSharedPreferencesResp(const im::misc::ListShared
         }
         QMutexLocker lock(&m_taskLock);
         if (m_task.isRunning())
-            return;  // a page is still being stored; its successor will bring these again
+            return; // a page is still being stored; its successor will bring these again
         auto* store = m_account->storage()->sharedPreferenceStorage();
         DataInfoModel* dataInfo = m_account->dataInfoModel();
         m_task = QtConcurrent::run([this, store, dataInfo, batch, nextOffset] {
@@ -683,7 +689,7 @@ void SharedPreferenceModel::applyNewerServerValue(int type, const QString& key, 
         if (keyMatchesType(key, type))
             apply(key, type, value, version, false);
         break;
-    default: break;  // folder orders are in the table already; the account hears below
+    default: break; // folder orders are in the table already; the account hears below
     }
 }
 

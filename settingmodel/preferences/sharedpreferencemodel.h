@@ -13,8 +13,7 @@
 
 class AccountBase;
 namespace google::protobuf {
-template <typename T>
-class RepeatedPtrField;
+template <typename T> class RepeatedPtrField;
 }
 
 // The account's synchronised preferences: a key, a type number and a value per preference,
@@ -135,7 +134,8 @@ private:
     void applyServerRecords(const google::protobuf::RepeatedPtrField<im::SharedPreference>& records,
                             Batch& batch);
     void finishFolderOrder(const Batch& batch);
-    void tellOwnerOfSuccess(int type, const QString& key, const QByteArray& value, const QVariantMap& context);
+    void tellOwnerOfSuccess(int type, const QString& key, const QByteArray& value,
+                            const QVariantMap& context);
     void applyNewerServerValue(int type, const QString& key, const QByteArray& value, qint64 version,
                                const QVariantMap& context);
     void tellOwnerOfFailure(const QVariantMap& context, int code);
@@ -158,6 +158,10 @@ private:
                     bool typeInContext);
     void sendRecords(int type, const QList<QString>& keys, bool flag);
     void fillRecord(im::SharedPreference* record, const QString& key, const QByteArray& value, int type);
+    // Path of records the caller sends itself: stored here first.
+    void fillAndSaveLocally(im::SharedPreference* record, const QString& key, const QByteArray& value,
+                            int type);
+    void saveLocally(const QString& key, int type, const QByteArray& value, qint64 version);
 
     AccountBase* m_account;
     mutable QMutex m_dataLock;

@@ -59,7 +59,7 @@ QByteArray remarkValue(RefAccount* account, qint64 target, const QString& text)
     return bytesOf(remark).toBase64();
 }
 
-}  // namespace
+} // namespace
 
 class TestSharedPreferences : public QObject {
     Q_OBJECT
@@ -114,7 +114,8 @@ class TestSharedPreferences : public QObject {
     im::misc::UpdateSharedPreferencesV2Req lastWrite() const
     {
         const auto r = transport()->last(180);
-        return r ? parsed<im::misc::UpdateSharedPreferencesV2Req>(r->body) : im::misc::UpdateSharedPreferencesV2Req();
+        return r ? parsed<im::misc::UpdateSharedPreferencesV2Req>(r->body)
+                 : im::misc::UpdateSharedPreferencesV2Req();
     }
 
     void settle() { QTest::qWait(0), QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall); }
@@ -125,7 +126,9 @@ private slots:
     void init()
     {
         static int run = 0;
-        m_t = std::make_unique<TestAccount>(m_dir.path(), QStringLiteral("%1-%2").arg(QLatin1String(QTest::currentTestFunction())).arg(++run));
+        m_t = std::make_unique<TestAccount>(
+            m_dir.path(),
+            QStringLiteral("%1-%2").arg(QLatin1String(QTest::currentTestFunction())).arg(++run));
         QVERIFY(m_t->loadPreferences());
         account()->userManager()->addUser(7, QStringLiteral("Bob"));
         account()->groupModelMgr()->addGroup(9, QStringLiteral("Team"));
@@ -142,69 +145,79 @@ private slots:
         QTest::addColumn<Check>("effect");
         const Check none = [](TestAccount&) { return true; };
 
-        QTest::newRow("1 notification") << 1 << "notification" << QByteArray(R"({"group":{"exceptionMention":[]}})") << true
-                                        << Check([](TestAccount& t) {
-                                               return t.account->accountSettingModel()->notifyConfig().contains(QStringLiteral("group"));
-                                           });
+        QTest::newRow("1 notification")
+            << 1 << "notification" << QByteArray(R"({"group":{"exceptionMention":[]}})") << true
+            << Check([](TestAccount& t) {
+                   return t.account->accountSettingModel()->notifyConfig().contains(QStringLiteral("group"));
+               });
         QTest::newRow("1 under another key") << 1 << "notifications" << QByteArray("{}") << false << none;
         QTest::newRow("1 not an object") << 1 << "notification" << QByteArray("[1]") << false << none;
-        QTest::newRow("4 pinned black list") << 4 << "pin_message_blacklist_d1"
-                                             << QByteArray(R"({"dialog_id":"d1","message_ids":[5,9007199254740993]})")
-                                             << true << Check([](TestAccount& t) {
-                                                    return t.account->pinnedMessageBlackLists().value(QStringLiteral("d1")) ==
-                                                           QVariantList{5, qint64(9007199254740993)};
-                                                });
-        QTest::newRow("4 bad JSON") << 4 << "pin_message_blacklist_d1" << QByteArray("{oops") << false << none;
+        QTest::newRow("4 pinned black list")
+            << 4 << "pin_message_blacklist_d1"
+            << QByteArray(R"({"dialog_id":"d1","message_ids":[5,9007199254740993]})") << true
+            << Check([](TestAccount& t) {
+                   return t.account->pinnedMessageBlackLists().value(QStringLiteral("d1")) ==
+                          QVariantList{5, qint64(9007199254740993)};
+               });
+        QTest::newRow("4 bad JSON") << 4 << "pin_message_blacklist_d1" << QByteArray("{oops") << false
+                                    << none;
         QTest::newRow("4 key without the prefix") << 4 << "d1" << QByteArray("{}") << false << none;
-        QTest::newRow("5 favourite stickers") << 5 << "sticker_favorite" << QByteArray("[1,2]") << true
-                                              << Check([](TestAccount& t) {
-                                                     return t.account->refStickerBoxSetMgr()->favorites() == "[1,2]";
-                                                 });
-        QTest::newRow("6 random preview") << 6 << "random_message_preview" << QByteArray(R"(["a","b"])") << true
-                                          << Check([](TestAccount& t) {
-                                                 return t.account->randomPreviewDialogs() == QStringList{"a", "b"};
-                                             });
-        QTest::newRow("7 reminder") << 7 << "rem-1" << QByteArray("data").toBase64() << true << Check([](TestAccount& t) {
-            return t.account->refReminderHandler()->reminders().value(QStringLiteral("rem-1")) == "data";
-        });
+        QTest::newRow("5 favourite stickers")
+            << 5 << "sticker_favorite" << QByteArray("[1,2]") << true
+            << Check([](TestAccount& t) { return t.account->refStickerBoxSetMgr()->favorites() == "[1,2]"; });
+        QTest::newRow("6 random preview")
+            << 6 << "random_message_preview" << QByteArray(R"(["a","b"])") << true
+            << Check([](TestAccount& t) {
+                   return t.account->randomPreviewDialogs() == QStringList{"a", "b"};
+               });
+        QTest::newRow("7 reminder") << 7 << "rem-1" << QByteArray("data").toBase64() << true
+                                    << Check([](TestAccount& t) {
+                                           return t.account->refReminderHandler()->reminders().value(
+                                                      QStringLiteral("rem-1")) == "data";
+                                       });
         QTest::newRow("7 bad Base64") << 7 << "rem-1" << QByteArray("@@not base64@@") << false << none;
-        QTest::newRow("8 chat folder") << 8 << "folder_3" << QByteArray(R"({"name":"Work"})") << true
-                                       << Check([](TestAccount& t) {
-                                              return QTest::qWaitFor([&] {
-                                                  return t.account->chatFolders().value(QStringLiteral("folder_3")) ==
-                                                         R"({"name":"Work"})";
-                                              });
-                                          });
-        QTest::newRow("10 folder order") << 10 << "dialog_folder_order" << QByteArray("[3,1]") << true
-                                         << Check([](TestAccount& t) {
-                                                return t.account->chatFolderOrders().size() == 1 &&
-                                                       t.account->chatFolderOrders().at(0).order == "[3,1]";
-                                            });
-        QTest::newRow("11 folder config") << 11 << "dialog_folder_config" << QByteArray("cfg") << true
-                                          << Check([](TestAccount& t) {
-                                                 return t.account->accountSettingModel()->chatFolderConfig() == "cfg";
-                                             });
-        QTest::newRow("13 group remark") << 13 << "remark_9" << QByteArray() << true << Check([](TestAccount& t) {
-            return t.account->groupModelMgr()->getSharedGroup(9, false, -1)->remark() == QStringLiteral("Team A");
-        });
-        QTest::newRow("12 remark that does not parse") << 12 << "remark_7" << QByteArray("AAAA") << false << none;
-        QTest::newRow("17 GIF history") << 17 << "gif_history" << QByteArray("[7]") << true << Check([](TestAccount& t) {
-            return t.account->refStickerBoxSetMgr()->gifHistory() == "[7]";
-        });
-        QTest::newRow("22 screen lock log") << 22 << "lock-1" << QByteArray("log") << true << Check([](TestAccount& t) {
-            return t.account->screenLockLogs() == QList<QByteArray>{"log"};
-        });
-        QTest::newRow("23 media EXIF") << 23 << "exif_media_message" << QByteArray("1") << true << Check([](TestAccount& t) {
-            return t.account->accountSettingModel()->mediaMessageExif();
-        });
+        QTest::newRow("8 chat folder")
+            << 8 << "folder_3" << QByteArray(R"({"name":"Work"})") << true << Check([](TestAccount& t) {
+                   return QTest::qWaitFor([&] {
+                       return t.account->chatFolders().value(QStringLiteral("folder_3")) ==
+                              R"({"name":"Work"})";
+                   });
+               });
+        QTest::newRow("10 folder order")
+            << 10 << "dialog_folder_order" << QByteArray("[3,1]") << true << Check([](TestAccount& t) {
+                   return t.account->chatFolderOrders().size() == 1 &&
+                          t.account->chatFolderOrders().at(0).order == "[3,1]";
+               });
+        QTest::newRow("11 folder config")
+            << 11 << "dialog_folder_config" << QByteArray("cfg") << true << Check([](TestAccount& t) {
+                   return t.account->accountSettingModel()->chatFolderConfig() == "cfg";
+               });
+        QTest::newRow("13 group remark")
+            << 13 << "remark_9" << QByteArray() << true << Check([](TestAccount& t) {
+                   return t.account->groupModelMgr()->getSharedGroup(9, false, -1)->remark() ==
+                          QStringLiteral("Team A");
+               });
+        QTest::newRow("12 remark that does not parse")
+            << 12 << "remark_7" << QByteArray("AAAA") << false << none;
+        QTest::newRow("17 GIF history")
+            << 17 << "gif_history" << QByteArray("[7]") << true
+            << Check([](TestAccount& t) { return t.account->refStickerBoxSetMgr()->gifHistory() == "[7]"; });
+        QTest::newRow("22 screen lock log")
+            << 22 << "lock-1" << QByteArray("log") << true
+            << Check([](TestAccount& t) { return t.account->screenLockLogs() == QList<QByteArray>{"log"}; });
+        QTest::newRow("23 media EXIF")
+            << 23 << "exif_media_message" << QByteArray("1") << true
+            << Check([](TestAccount& t) { return t.account->accountSettingModel()->mediaMessageExif(); });
         QTest::newRow("23 unknown EXIF key") << 23 << "exif_other" << QByteArray("1") << false << none;
-        QTest::newRow("25 reaction tag") << 25 << "👍" << QByteArray("like") << true << Check([](TestAccount& t) {
-            return t.prefs->getReactionTags().value(QStringLiteral("👍")) == "like" && !t.prefs->hasKey(QStringLiteral("👍"));
-        });
+        QTest::newRow("25 reaction tag")
+            << 25 << "👍" << QByteArray("like") << true << Check([](TestAccount& t) {
+                   return t.prefs->getReactionTags().value(QStringLiteral("👍")) == "like" &&
+                          !t.prefs->hasKey(QStringLiteral("👍"));
+               });
         // Owners that are module models registered later, and a type nobody owns.
         for (int type : {2, 3, 15, 16, 24, 99})
-            QTest::addRow("%d without its owner", type) << type << (type == 16 ? "ringtone_d1" : "some_key")
-                                                        << QByteArray("{}") << false << none;
+            QTest::addRow("%d without its owner", type)
+                << type << (type == 16 ? "ringtone_d1" : "some_key") << QByteArray("{}") << false << none;
     }
 
     // Each type reaches its owner; what cannot be applied is stored with its flag set.
@@ -221,7 +234,7 @@ private slots:
         QVERIFY(effect(*m_t));
         const auto stored = row(key, type);
         if (applied && (type == 7 || type == 22)) {
-            QVERIFY(!stored);  // applied reminders and lock logs are not kept
+            QVERIFY(!stored); // applied reminders and lock logs are not kept
             return;
         }
         QVERIFY(stored);
@@ -235,9 +248,10 @@ private slots:
         push({record(QStringLiteral("rem-2"), QByteArray("later").toBase64(), 7, 5),
               record(QStringLiteral("wrong"), "{}", 1, 6)});
         QCOMPARE(row(QStringLiteral("rem-2"), 7)->unapplied, 1);
-        restart();  // the restarted account has its reminder handler
-        QCOMPARE(account()->refReminderHandler()->reminders().value(QStringLiteral("rem-2")), QByteArray("later"));
-        QVERIFY(!row(QStringLiteral("rem-2"), 7));  // applied now, so no longer kept
+        restart(); // the restarted account has its reminder handler
+        QCOMPARE(account()->refReminderHandler()->reminders().value(QStringLiteral("rem-2")),
+                 QByteArray("later"));
+        QVERIFY(!row(QStringLiteral("rem-2"), 7)); // applied now, so no longer kept
         QCOMPARE(row(QStringLiteral("wrong"), 1)->unapplied, 1);
         QCOMPARE(prefs()->getKeyValue(QStringLiteral("wrong")), QByteArray("{}"));
     }
@@ -267,7 +281,8 @@ private slots:
         // The server's list: 1000 config records, then a page of reminders only.
         QList<im::SharedPreference> all;
         for (int i = 0; i < 1000; ++i)
-            all.append(record(QStringLiteral("k%1").arg(i), QByteArray::number(i), 11 + (i % 2) * 12, 100 + i));
+            all.append(
+                record(QStringLiteral("k%1").arg(i), QByteArray::number(i), 11 + (i % 2) * 12, 100 + i));
         for (int i = 0; i < 300; ++i)
             all.append(record(QStringLiteral("rem%1").arg(i), QByteArray("r").toBase64(), 7, 2000 + i));
         QList<qint64> offsets;
@@ -287,7 +302,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return finished.count() == 1; }));
         QCOMPARE(offsets, (QList<qint64>{0, 500, 1000}));
         QCOMPARE(account()->dataInfoModel()->sharedReferenceOffset(), 1300);
-        QCOMPARE(rows().size(), 1000);  // applied reminders are not kept
+        QCOMPARE(rows().size(), 1000); // applied reminders are not kept
         QCOMPARE(prefs()->getKeyValue(QStringLiteral("k999")), QByteArray("999"));
         QCOMPARE(account()->refReminderHandler()->reminders().size(), 300);
         QCoreApplication::processEvents();
@@ -342,10 +357,11 @@ private slots:
         QTest::addColumn<Check>("outcome");
         using T = TestAccount;
         const Write preview = [](T& t) { t.prefs->updateRandomMessagePreviewReq({QStringLiteral("d1")}); };
-        QTest::newRow("6 confirmed") << preview << false
-                                     << Check([](T& t) { return t.account->randomPreviewDialogs() == QStringList{"d1"}; });
+        QTest::newRow("6 confirmed") << preview << false << Check([](T& t) {
+            return t.account->randomPreviewDialogs() == QStringList{"d1"};
+        });
         QTest::newRow("6 newer elsewhere") << preview << true << Check([](T& t) {
-            return t.account->randomPreviewDialogs().isEmpty();  // told through the signal instead
+            return t.account->randomPreviewDialogs().isEmpty(); // told through the signal instead
         });
         const Write favorites = [](T& t) {
             QVariantMap context{{QStringLiteral("op"), 1}};
@@ -353,18 +369,19 @@ private slots:
         };
         QTest::newRow("5 confirmed") << favorites << false << Check([](T& t) {
             const auto answers = t.account->refStickerBoxSetMgr()->favoriteAnswers();
-            return answers.size() == 1 && answers.at(0).ok && answers.at(0).context.value(QStringLiteral("op")) == 1;
+            return answers.size() == 1 && answers.at(0).ok &&
+                   answers.at(0).context.value(QStringLiteral("op")) == 1;
         });
-        QTest::newRow("5 newer elsewhere") << favorites << true << Check([](T& t) {
-            return t.account->refStickerBoxSetMgr()->favorites() == "server";
-        });
+        QTest::newRow("5 newer elsewhere")
+            << favorites << true
+            << Check([](T& t) { return t.account->refStickerBoxSetMgr()->favorites() == "server"; });
         const Write gifs = [](T& t) {
             QVariantMap context;
             t.prefs->syncGifHistoryList("[1]", context);
         };
-        QTest::newRow("17 confirmed") << gifs << false << Check([](T& t) {
-            return t.account->refStickerBoxSetMgr()->gifAnswers().size() == 1;
-        });
+        QTest::newRow("17 confirmed")
+            << gifs << false
+            << Check([](T& t) { return t.account->refStickerBoxSetMgr()->gifAnswers().size() == 1; });
         QTest::newRow("17 newer elsewhere") << gifs << true << Check([](T& t) {
             return t.account->refStickerBoxSetMgr()->gifRetries() == QList<QByteArray>{"server"};
         });
@@ -381,7 +398,8 @@ private slots:
         });
         const Write remark = [](T& t) { t.prefs->syncRemark(7, false, QStringLiteral("Bobby")); };
         QTest::newRow("12 confirmed") << remark << false << Check([](T& t) {
-            return t.account->userManager()->getUserPointer(7, false, {}, false)->remark() == QStringLiteral("Bobby");
+            return t.account->userManager()->getUserPointer(7, false, {}, false)->remark() ==
+                   QStringLiteral("Bobby");
         });
         const Write notify = [](T& t) { t.prefs->syncNotifySetting(R"({"mine":1})"); };
         QTest::newRow("1 newer elsewhere") << notify << true << Check([](T& t) {
@@ -393,7 +411,8 @@ private slots:
         });
         const Write lockLog = [](T& t) { t.prefs->syncScreenLockHistory(QStringLiteral("lock"), "mine"); };
         QTest::newRow("22 newer elsewhere") << lockLog << true << Check([](T& t) {
-            return t.account->screenLockLogs() == QList<QByteArray>{R"({"server":1})"} && !t.prefs->hasKey(QStringLiteral("lock"));
+            return t.account->screenLockLogs() == QList<QByteArray>{R"({"server":1})"} &&
+                   !t.prefs->hasKey(QStringLiteral("lock"));
         });
     }
 
@@ -465,12 +484,13 @@ private slots:
         QVERIFY(!QByteArray::fromStdString(sent.value()).contains("Robert"));
         acceptWrites();
         transport()->answerNext(180, 0, bytesOf([&] {
-            im::misc::UpdateSharedPreferencesV2Resp resp;
-            *resp.add_preferences() = sent;
-            return resp;
-        }()));
+                                    im::misc::UpdateSharedPreferencesV2Resp resp;
+                                    *resp.add_preferences() = sent;
+                                    return resp;
+                                }()));
         settle();
-        QCOMPARE(account()->userManager()->getUserPointer(7, false, {}, false)->remark(), QStringLiteral("Robert"));
+        QCOMPARE(account()->userManager()->getUserPointer(7, false, {}, false)->remark(),
+                 QStringLiteral("Robert"));
         QVERIFY(prefs()->hasKey(QStringLiteral("remark_7")));
         // The store keeps the record across a restart (the contact directory keeps its own copy).
         const QByteArray stored = prefs()->getKeyValue(QStringLiteral("remark_7"));
@@ -489,7 +509,8 @@ private slots:
                                                            QByteArray::AbortOnBase64DecodingErrors);
         QVERIFY(cipher);
         bool ok = false;
-        QCOMPARE(account()->decrypt(*cipher, QByteArray::fromStdString(sent.value_key()), &ok), QByteArray("party"));
+        QCOMPARE(account()->decrypt(*cipher, QByteArray::fromStdString(sent.value_key()), &ok),
+                 QByteArray("party"));
         QVERIFY(ok);
         QCOMPARE(transport()->last(180)->flag, true);
     }
@@ -517,7 +538,7 @@ private slots:
         QCOMPARE(prefs()->getKeyValue(QStringLiteral("dialog_folder_order")), QByteArray("[5]"));
         prefs()->syncChatFolderOrder("[5]", "[6]");
         QCOMPARE(transport()->count(180), before + 2);
-        QCOMPARE(transport()->last(180)->context.size(), 2);  // one context for both
+        QCOMPARE(transport()->last(180)->context.size(), 2); // one context for both
 
         prefs()->deleteReminders({QStringLiteral("a"), QStringLiteral("b")});
         const auto deletion = lastWrite();
@@ -574,7 +595,8 @@ private slots:
         prefs()->loadLocalData(false);
         // A push that arrives before the local copy is read wins over it.
         transport()->push(PushSharedPreferenceUpdated,
-                          pushOf({record(QStringLiteral("dialog_folder_order"), "[server]", 10, account()->currentTime() + 5)}));
+                          pushOf({record(QStringLiteral("dialog_folder_order"), "[server]", 10,
+                                         account()->currentTime() + 5)}));
         QVERIFY(QTest::qWaitFor([&] { return prefs()->localDataLoaded(); }));
         settle();
         QCOMPARE(prefs()->getKeyValue(QStringLiteral("dialog_folder_order")), QByteArray("[server]"));
@@ -592,7 +614,7 @@ private slots:
         prefs()->prepareToClearData(false);
         QVERIFY(!prefs()->hasKey(QStringLiteral("c1")));
         QCoreApplication::processEvents();
-        QCOMPARE(transport()->count(178), 0);  // no next page after a clear
+        QCOMPARE(transport()->count(178), 0); // no next page after a clear
         QCOMPARE(finished.count(), 0);
         // Whatever the task wrote, it wrote whole: all rows or none.
         const int stored = int(rows().size());
