@@ -45,6 +45,13 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
             QMetaObject::invokeMethod(
                 self, [self, type, body] { self->receivePush(type, body); }, Qt::QueuedConnection);
         });
+        m_transport->setServerTimeHandler([self](qint64 serverTime) {
+            if (!self)
+                return;
+            QMetaObject::invokeMethod(
+                self, [self, serverTime] { self->m_clockOffset = serverTime - self->localTime(); },
+                Qt::QueuedConnection);
+        });
     }
 }
 
@@ -67,8 +74,10 @@ RefAccount::~RefAccount()
         kids.append(child);
     for (const QPointer<QObject>& child : std::as_const(kids))
         delete child.data();
-    if (m_transport)
+    if (m_transport) {
         m_transport->setPushHandler({});
+        m_transport->setServerTimeHandler({});
+    }
     // Let storage work posted by the models finish before the database closes.
     ThreadManager::getInstance()->waitForIdle();
 }
@@ -196,9 +205,14 @@ void RefAccount::setVerificationResetAt(qint64 resetAtMs)
     emit verificationResetAtChanged();
 }
 
-qint64 RefAccount::currentTime()
+qint64 RefAccount::localTime() const
 {
     return m_clock ? m_clock() : QDateTime::currentMSecsSinceEpoch();
+}
+
+qint64 RefAccount::currentTime()
+{
+    return localTime() + m_clockOffset;
 }
 
 void RefAccount::setOnline(bool online)

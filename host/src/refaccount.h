@@ -85,7 +85,10 @@ public:
     qint64 verificationResetAt() const { return m_verificationResetAt; }
 
     qint64 currentTime() override;
+    // The device's own clock; currentTime corrects it by the server's clock once an answer
+    // told it, so that a device whose clock is off does not win or lose every conflict.
     void setClock(Clock clock) { m_clock = std::move(clock); }
+    qint64 clockOffset() const { return m_clockOffset; }
     bool isOnline() override { return m_online; }
     void setOnline(bool online);
 
@@ -171,7 +174,10 @@ private:
     std::unique_ptr<Transport> m_transport;
     bool m_ready = false;
 
+    qint64 localTime() const;
+
     Clock m_clock;
+    qint64 m_clockOffset = 0;
     bool m_online = true;
     QMap<int, int> m_features;
     QList<FeatureUpdate> m_featureUpdates;

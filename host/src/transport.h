@@ -16,6 +16,9 @@ public:
 
     // The account installs this to receive the server's push notifications.
     void setPushHandler(PushHandler handler) { m_pushHandler = std::move(handler); }
+    // And this to learn the server's clock from the time stamp on each answer.
+    using ServerTimeHandler = std::function<void(qint64 serverTimeMs)>;
+    void setServerTimeHandler(ServerTimeHandler handler) { m_serverTimeHandler = std::move(handler); }
 
 protected:
     void deliverPush(int type, const QByteArray& body) const
@@ -24,8 +27,15 @@ protected:
             m_pushHandler(type, body);
     }
 
+    void deliverServerTime(qint64 serverTimeMs) const
+    {
+        if (m_serverTimeHandler)
+            m_serverTimeHandler(serverTimeMs);
+    }
+
 private:
     PushHandler m_pushHandler;
+    ServerTimeHandler m_serverTimeHandler;
 };
 
 // Push notification types.

@@ -346,7 +346,7 @@ private slots:
                                                       lastCode = code;
                                                   },
                                                   false, {});
-        QTest::qWait(20);
+        QCoreApplication::processEvents();
         QVERIFY(transport->isPending(quiet));
         QVERIFY(transport->answer(quiet, 42));
         QVERIFY(!transport->answer(quiet, 43));

@@ -118,7 +118,7 @@ class TestSharedPreferences : public QObject {
                  : im::misc::UpdateSharedPreferencesV2Req();
     }
 
-    void settle() { QTest::qWait(0), QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall); }
+    void settle() { QCoreApplication::processEvents(); }
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }

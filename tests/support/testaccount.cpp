@@ -12,6 +12,17 @@ TestAccount::TestAccount(const QString& dataDir, const QString& accountId)
     auto scripted = std::make_unique<ScriptedTransport>();
     transport = scripted.get();
     account = new RefAccount(accountId, dataDir, std::move(scripted));
+    compose();
+}
+
+TestAccount::TestAccount(const QString& dataDir, const QString& accountId, std::unique_ptr<Transport> other)
+{
+    account = new RefAccount(accountId, dataDir, std::move(other));
+    compose();
+}
+
+void TestAccount::compose()
+{
     account->setClock([this] { return now; });
     account->open();
     QVERIFY(QTest::qWaitFor([this] { return account->isReady(); }));

@@ -15,6 +15,8 @@ class SharedPreferenceModel;
 class TestAccount {
 public:
     explicit TestAccount(const QString& dataDir, const QString& accountId = QStringLiteral("account"));
+    // A device on another transport (the simulated server's); transport stays null then.
+    TestAccount(const QString& dataDir, const QString& accountId, std::unique_ptr<Transport> other);
     ~TestAccount();
     TestAccount(const TestAccount&) = delete;
     TestAccount& operator=(const TestAccount&) = delete;
@@ -30,4 +32,7 @@ public:
 
     // Fixed clock for deterministic versions.
     qint64 now = 1'700'000'000'000;
+
+private:
+    void compose();
 };

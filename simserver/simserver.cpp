@@ -1,0 +1,609 @@
+#include "simserver.h"
+
+#include "im/account.pb.h"
+#include "im/feature.pb.h"
+#include "im/misc.pb.h"
+#include "im/notif.pb.h"
+
+#include <QDateTime>
+#include <QTimer>
+
+#include <algorithm>
+
+const char* const SimServer::kVerificationCode = "123456";
+
+namespace {
+
+template <class Message>
+bool parse(Message& message, const QByteArray& body)
+{
+    return message.ParseFromArray(body.constData(), int(body.size()));
+}
+
+template <class Message>
+QByteArray bytesOf(const Message& message)
+{
+    return QByteArray::fromStdString(message.SerializeAsString());
+}
+
+bool validRange(const im::user::UserRange& range)
+{
+    return range.rule() >= 0 && range.rule() <= 4;
+}
+
+// Whether a rule lets a user see: lists decide first, then the base audience.
+bool visibleUnder(const im::user::UserRange& range, qint64 userId, bool contact)
+{
+    const auto has = [userId](const auto& ids) { return std::find(ids.begin(), ids.end(), userId) != ids.end(); };
+    if (has(range.blacklist()))
+        return false;
+    if (has(range.whitelist()))
+        return true;
+    switch (range.rule()) {
+    case 0: return true;
+    case 1: return contact;
+    case 3: return contact;
+    case 4: return !contact;
+    default: return false;
+    }
+}
+
+}  // namespace
+
+SimServer::SimServer(QObject* parent) : QObject(parent) {}
+
+SimServer::~SimServer()
+{
+    for (const Device& device : std::as_const(m_devices)) {
+        if (device.transport)
+            device.transport->m_server = nullptr;
+    }
+}
+
+qint64 SimServer::now() const
+{
+    return m_clock ? m_clock() : QDateTime::currentMSecsSinceEpoch();
+}
+
+std::unique_ptr<Transport> SimServer::connectDevice(int deviceId, const QString& name, const QString& platform)
+{
+    auto transport = std::make_unique<SimTransport>(this, deviceId);
+    Device& device = m_devices[deviceId];
+    device.id = deviceId;
+    device.name = name;
+    device.platform = platform;
+    device.lastActive = now();
+    device.transport = transport.get();
+    device.online = true;
+    return transport;
+}
+
+void SimServer::seedDevice(int deviceId, const QString& name, const QString& platform, qint64 lastActive)
+{
+    Device& device = m_devices[deviceId];
+    device.id = deviceId;
+    device.name = name;
+    device.platform = platform;
+    device.lastActive = lastActive;
+    device.online = false;
+}
+
+void SimServer::setDeviceOnline(int deviceId, bool online)
+{
+    if (m_devices.contains(deviceId))
+        m_devices[deviceId].online = online;
+}
+
+bool SimServer::isDeviceOnline(int deviceId) const
+{
+    return m_devices.value(deviceId).online;
+}
+
+void SimServer::failCommand(int command, int code, int times)
+{
+    m_faults.insert(command, {code, false, times});
+}
+
+void SimServer::dropCommand(int command, int times)
+{
+    m_faults.insert(command, {0, true, times});
+}
+
+void SimServer::clearFaults()
+{
+    m_faults.clear();
+}
+
+void SimServer::setVerification(const QString& email, bool enabled)
+{
+    m_email = email;
+    m_verificationEnabled = enabled;
+}
+
+std::optional<im::SharedPreference> SimServer::preference(const QString& key, int type) const
+{
+    const auto it = m_preferences.constFind(qMakePair(key, type));
+    if (it == m_preferences.cend())
+        return std::nullopt;
+    return it->record;
+}
+
+std::optional<SimServer::Fault> SimServer::takeFault(int command)
+{
+    auto it = m_faults.find(command);
+    if (it == m_faults.end())
+        return std::nullopt;
+    const Fault fault = *it;
+    if (it->times > 0 && --it->times == 0)
+        m_faults.erase(it);
+    return fault;
+}
+
+qint64 SimServer::receive(SimTransport* from, int command, const QByteArray& body,
+                          AccountBase::ResponseCallback callback)
+{
+    const qint64 id = m_nextRequestId++;
+    const int deviceId = from->deviceId();
+    m_requestCounts[command]++;
+    std::optional<Reply> reply;
+    if (!isDeviceOnline(deviceId)) {
+        reply = Reply{kNetworkError, {}};
+    } else if (m_unlinked.contains(deviceId)) {
+        reply = Reply{kUnauthorized, {}};
+    } else if (const auto fault = takeFault(command)) {
+        if (!fault->drop)
+            reply = Reply{fault->code, {}};
+    } else {
+        m_devices[deviceId].lastActive = now();
+        reply = handle(deviceId, command, body);
+    }
+    if (!reply)
+        return id;  // dropped: the device never hears back
+    // Answers travel with the latency and carry the server's clock.
+    QPointer<SimTransport> transport(from);
+    QTimer::singleShot(m_latencyMs, this, [this, transport, deviceId, command, reply, callback] {
+        emit requestHandled(deviceId, command, reply->code);
+        if (!transport)
+            return;
+        if (reply->code != kNetworkError)
+            transport->deliverServerTime(now());
+        callback(reply->code, reply->body);
+    });
+    return id;
+}
+
+std::optional<SimServer::Reply> SimServer::handle(int deviceId, int command, const QByteArray& body)
+{
+    switch (command) {
+    case 46: return listDevices(deviceId);
+    case 47: return unlinkDevices(body);
+    case 121: return Reply{0, bytesOf(m_privacy)};
+    case 122: return updatePrivacySetting(body);
+    case 139: return resetVerification(body);
+    case 151: return getVerificationSetting();
+    case 152: return verifyEmail(body);
+    case 153: return verifyPassword(body);
+    case 154: return updateVerificationSetting(body);
+    case 155: return verifyEmailByPhone(body);
+    case 156: return evalPrivacySetting(body);
+    case 157: return updatePrivacyForUser(body);
+    case 172: return setFeature(body, 1);
+    case 173: return setFeature(body, 2);
+    case 174: return listFeatures();
+    case 178: return listPreferences(body);
+    case 180: return updatePreferences(deviceId, body);
+    case 274: return updateDeviceDeleteTimer(body);
+    case 373: return Reply{0, {}};
+    default: return Reply{kNotFound, {}};
+    }
+}
+
+// ---- devices ----
+
+SimServer::Reply SimServer::listDevices(int deviceId)
+{
+    im::user::ListDevicesResp resp;
+    for (const Device& device : std::as_const(m_devices)) {
+        if (m_unlinked.contains(device.id))
+            continue;
+        auto* d = resp.add_devices();
+        d->set_id(device.id);
+        d->set_name(device.name.toStdString());
+        d->set_platform(device.platform.toStdString());
+        d->set_last_active(device.lastActive);
+        d->set_current(device.id == deviceId);
+    }
+    resp.set_max_device_count(m_maxDevices);
+    resp.set_delete_timer(m_deleteTimer);
+    return {0, bytesOf(resp)};
+}
+
+SimServer::Reply SimServer::unlinkDevices(const QByteArray& body)
+{
+    im::user::UnlinkDevicesReq req;
+    if (!parse(req, body))
+        return {kBadRequest, {}};
+    if (m_verificationEnabled) {
+        Reply failure;
+        if (!checkPassword(QString::fromStdString(req.password()), failure))
+            return failure;
+    }
+    for (int id : req.device_ids()) {
+        if (m_devices.contains(id))
+            m_unlinked.insert(id);
+    }
+    return {0, {}};
+}
+
+SimServer::Reply SimServer::updateDeviceDeleteTimer(const QByteArray& body)
+{
+    im::user::UpdateDeviceDeleteTimerReq req;
+    if (!parse(req, body) || req.timer_type() < 0)
+        return {kBadRequest, {}};
+    m_deleteTimer = req.timer_type();
+    return {0, {}};
+}
+
+// ---- privacy ----
+
+SimServer::Reply SimServer::updatePrivacySetting(const QByteArray& body)
+{
+    using Req = im::user::UpdatePrivacySettingReq;
+    Req req;
+    if (!parse(req, body))
+        return {kBadRequest, {}};
+    auto& s = m_privacy;
+    switch (req.setting_case()) {
+    case Req::kLastseen:
+        if (!validRange(req.lastseen()))
+            return {kBadRequest, {}};
+        *s.mutable_lastseen() = req.lastseen();
+        break;
+    case Req::kCall:
+        if (!validRange(req.call()))
+            return {kBadRequest, {}};
+        *s.mutable_call() = req.call();
+        break;
+    case Req::kShowRealPhoto:
+        if (!validRange(req.show_real_photo()))
+            return {kBadRequest, {}};
+        *s.mutable_show_real_photo() = req.show_real_photo();
+        break;
+    case Req::kShowAlternativePhoto:
+        if (!validRange(req.show_alternative_photo()))
+            return {kBadRequest, {}};
+        *s.mutable_show_alternative_photo() = req.show_alternative_photo();
+        break;
+    case Req::kForwardMyMessage:
+        if (!validRange(req.forward_my_message()))
+            return {kBadRequest, {}};
+        *s.mutable_forward_my_message() = req.forward_my_message();
+        break;
+    case Req::kShowUserStatus:
+        if (!validRange(req.show_user_status()))
+            return {kBadRequest, {}};
+        *s.mutable_show_user_status() = req.show_user_status();
+        break;
+    case Req::kFindMeByPhone: s.set_find_me_by_phone(req.find_me_by_phone()); break;
+    case Req::kFindMeById: s.set_find_me_by_id(req.find_me_by_id()); break;
+    case Req::kEnableStrangerChat: s.set_enable_stranger_chat(req.enable_stranger_chat()); break;
+    case Req::kDeletetimer:
+        if (!im::user::DeleteTimer_IsValid(req.deletetimer()))
+            return {kBadRequest, {}};
+        s.set_deletetimer(req.deletetimer());
+        break;
+    case Req::kEnableSecurityNotif: s.set_enable_security_notif(req.enable_security_notif()); break;
+    case Req::kAutoUnarchiveDialog: s.set_auto_unarchive_dialog(req.auto_unarchive_dialog()); break;
+    case Req::kAutoAcceptContact: s.set_auto_accept_contact(req.auto_accept_contact()); break;
+    case Req::kNewChatSelfDestructTime:
+        if (req.new_chat_self_destruct_time() < 0)
+            return {kBadRequest, {}};
+        s.set_new_chat_self_destruct_time(req.new_chat_self_destruct_time());
+        break;
+    case Req::kNewChatMessageLimit:
+        if (req.new_chat_message_limit().count() < 0 || req.new_chat_message_limit().days() < 0)
+            return {kBadRequest, {}};
+        *s.mutable_new_chat_message_limit() = req.new_chat_message_limit();
+        break;
+    case Req::kAutoUnarchiveMutedDialog: s.set_auto_unarchive_muted_dialog(req.auto_unarchive_muted_dialog()); break;
+    case Req::kAutoUnarchiveDialogInFolder:
+        s.set_auto_unarchive_dialog_in_folder(req.auto_unarchive_dialog_in_folder());
+        break;
+    case Req::SETTING_NOT_SET: return {kBadRequest, {}};
+    }
+    return {0, {}};
+}
+
+SimServer::Reply SimServer::evalPrivacySetting(const QByteArray& body)
+{
+    im::user::EvalPrivacySettingReq req;
+    if (!parse(req, body))
+        return {kBadRequest, {}};
+    im::user::EvalPrivacySettingResp resp;
+    const auto overridden = m_userOverrides.constFind(req.user_id());
+    if (overridden != m_userOverrides.cend()) {
+        *resp.mutable_permissions() = *overridden;
+        return {0, bytesOf(resp)};
+    }
+    // One bit per rule: last seen, calls, real photo, forwards, status. Role 1 is a contact.
+    const bool contact = req.override_role() == 1;
+    const im::user::UserRange* rules[] = {&m_privacy.lastseen(), &m_privacy.call(), &m_privacy.show_real_photo(),
+                                          &m_privacy.forward_my_message(), &m_privacy.show_user_status()};
+    qint64 bits = 0;
+    for (int i = 0; i < 5; ++i) {
+        if (visibleUnder(*rules[i], req.user_id(), contact))
+            bits |= qint64(1) << i;
+    }
+    resp.mutable_permissions()->set_bits(bits);
+    resp.mutable_permissions()->set_length(5);
+    return {0, bytesOf(resp)};
+}
+
+SimServer::Reply SimServer::updatePrivacyForUser(const QByteArray& body)
+{
+    im::user::UpdatePrivacyForUserReq req;
+    if (!parse(req, body) || req.user_id() < 1)
+        return {kBadRequest, {}};
+    m_userOverrides.insert(req.user_id(), req.permissions());
+    return {0, {}};
+}
+
+// ---- verification ----
+
+std::optional<SimServer::Reply> SimServer::lockedReply() const
+{
+    if (m_lockedUntil <= now())
+        return std::nullopt;
+    im::PasswordLockedErrorData data;
+    data.set_lock_until(m_lockedUntil);
+    return Reply{kPasswordLocked, bytesOf(data)};
+}
+
+bool SimServer::checkPassword(const QString& password, Reply& failure)
+{
+    if (const auto locked = lockedReply()) {
+        failure = *locked;
+        return false;
+    }
+    if (password == m_password) {
+        m_failedPasswords = 0;
+        return true;
+    }
+    if (++m_failedPasswords >= kPasswordAttempts) {
+        m_failedPasswords = 0;
+        m_lockedUntil = now() + kLockMs;
+        failure = *lockedReply();
+    } else {
+        failure = {kUnauthorized, {}};
+    }
+    return false;
+}
+
+bool SimServer::checkCode(const QString& code, Reply& failure) const
+{
+    if (m_codeSentAt == 0 || code != QLatin1String(kVerificationCode)) {
+        failure = {kWrongCode, {}};
+        return false;
+    }
+    if (now() - m_codeSentAt > kCodeLifetimeMs) {
+        failure = {kCodeExpired, {}};
+        return false;
+    }
+    return true;
+}
+
+SimServer::Reply SimServer::resetVerification(const QByteArray& body)
+{
+    im::account::ResetVerificationReq req;
+    if (!parse(req, body))
+        return {kBadRequest, {}};
+    im::account::ResetVerificationResp resp;
+    if (req.cancel()) {
+        m_resetAt = 0;
+        return {0, bytesOf(resp)};
+    }
+    if (m_resetAt > now()) {
+        resp.set_reset_at(m_resetAt);
+        return {kResetPending, bytesOf(resp)};
+    }
+    m_resetAt = now() + kResetDelayMs;
+    resp.set_reset_at(m_resetAt);
+    return {0, bytesOf(resp)};
+}
+
+SimServer::Reply SimServer::getVerificationSetting()
+{
+    im::user::GetVerificationSettingResp resp;
+    resp.set_email(m_email.toStdString());
+    resp.set_enabled(m_verificationEnabled);
+    resp.set_reset_at(m_resetAt);
+    return {0, bytesOf(resp)};
+}
+
+SimServer::Reply SimServer::verifyEmail(const QByteArray& body)
+{
+    im::user::VerifyEmailReq req;
+    if (!parse(req, body))
+        return {kBadRequest, {}};
+    if (const auto locked = lockedReply())
+        return *locked;
+    const qint64 t = now();
+    m_emailsSent.removeIf([t](qint64 sent) { return t - sent >= 60 * 1000; });
+    if (m_emailsSent.size() >= kEmailsPerMinute)
+        return {kTooFrequent, {}};
+    const QString email = QString::fromStdString(req.email());
+    const qsizetype at = email.indexOf(QLatin1Char('@'));
+    if (at <= 0 || at == email.size() - 1)
+        return {kInvalidEmail, {}};
+    m_emailsSent.append(t);
+    m_pendingEmail = email;
+    m_codeSentAt = t;
+    return {0, {}};
+}
+
+SimServer::Reply SimServer::verifyPassword(const QByteArray& body)
+{
+    im::user::VerifyPasswordReq req;
+    if (!parse(req, body))
+        return {kBadRequest, {}};
+    Reply failure;
+    im::user::VerifyPasswordResp resp;
+    if (checkPassword(QString::fromStdString(req.password()), failure)) {
+        resp.set_valid(true);
+        return {0, bytesOf(resp)};
+    }
+    if (failure.code == kPasswordLocked)
+        return failure;
+    return {0, bytesOf(resp)};  // a wrong password is a valid answer: not valid
+}
+
+SimServer::Reply SimServer::updateVerificationSetting(const QByteArray& body)
+{
+    im::user::UpdateVerificationSettingReq req;
+    if (!parse(req, body))
+        return {kBadRequest, {}};
+    if (const auto locked = lockedReply())
+        return *locked;
+    Reply failure;
+    const QString password = QString::fromStdString(req.password());
+    const QString code = QString::fromStdString(req.verify_code());
+    switch (req.action()) {
+    case 0:  // enable: a new password and a confirmed e-mail
+        if (!checkCode(code, failure))
+            return failure;
+        m_password = password;
+        m_email = QString::fromStdString(req.email());
+        m_verificationEnabled = true;
+        break;
+    case 1:
+        if (!checkPassword(password, failure))
+            return failure;
+        m_verificationEnabled = false;
+        m_email.clear();
+        m_resetAt = 0;
+        break;
+    case 2:
+        if (!checkPassword(password, failure))
+            return failure;
+        m_password = QString::fromStdString(req.new_password());
+        break;
+    case 3:
+        if (!checkPassword(password, failure) || !checkCode(code, failure))
+            return failure;
+        m_email = QString::fromStdString(req.email());
+        break;
+    default: return {kBadRequest, {}};
+    }
+    return {0, {}};
+}
+
+SimServer::Reply SimServer::verifyEmailByPhone(const QByteArray& body)
+{
+    im::user::VerifyEmailByPhoneReq req;
+    if (!parse(req, body))
+        return {kBadRequest, {}};
+    return {req.code() == kVerificationCode ? 0 : kWrongCode, {}};
+}
+
+// ---- features ----
+
+SimServer::Reply SimServer::setFeature(const QByteArray& body, int state)
+{
+    im::feature::EnableFeatureReq req;  // both requests carry just the feature id
+    if (!parse(req, body) || req.feature_id() <= 0)
+        return {kBadRequest, {}};
+    m_features.insert(req.feature_id(), state);
+    return {0, {}};
+}
+
+SimServer::Reply SimServer::listFeatures()
+{
+    im::feature::ListFeaturesResp resp;
+    for (auto it = m_features.cbegin(); it != m_features.cend(); ++it) {
+        auto* f = resp.add_features();
+        f->set_feature_id(it.key());
+        f->set_state(it.value());
+    }
+    return {0, bytesOf(resp)};
+}
+
+// ---- shared preferences ----
+
+SimServer::Reply SimServer::listPreferences(const QByteArray& body)
+{
+    im::misc::ListSharedPreferencesReq req;
+    if (!parse(req, body))
+        return {kBadRequest, {}};
+    // The offset is the sequence of the last change the device has seen.
+    QList<const StoredPreference*> newer;
+    for (const StoredPreference& stored : std::as_const(m_preferences)) {
+        if (stored.sequence > req.offset())
+            newer.append(&stored);
+    }
+    std::sort(newer.begin(), newer.end(), [](auto* a, auto* b) { return a->sequence < b->sequence; });
+    im::misc::ListSharedPreferencesResp resp;
+    const int count = int(std::min<qsizetype>(newer.size(), m_pageSize));
+    for (int i = 0; i < count; ++i)
+        *resp.add_preferences() = newer.at(i)->record;
+    resp.set_next_offset(count > 0 ? newer.at(count - 1)->sequence : req.offset());
+    resp.set_has_more(newer.size() > count);
+    return {0, bytesOf(resp)};
+}
+
+SimServer::Reply SimServer::updatePreferences(int deviceId, const QByteArray& body)
+{
+    im::misc::UpdateSharedPreferencesV2Req req;
+    if (!parse(req, body))
+        return {kBadRequest, {}};
+    im::misc::UpdateSharedPreferencesV2Resp resp;
+    QList<im::SharedPreference> changed;
+    for (const im::SharedPreference& record : req.preferences()) {
+        if (record.key().empty())
+            return {kBadRequest, {}};
+        StoredPreference& stored = m_preferences[qMakePair(QString::fromStdString(record.key()), record.type())];
+        // The greater version wins; an equal one keeps what the server has.
+        if (stored.sequence == 0 || record.version() > stored.record.version()) {
+            stored.record = record;
+            stored.sequence = ++m_sequence;
+            changed.append(record);
+        }
+        *resp.add_preferences() = stored.record;
+    }
+    pushToOthers(deviceId, changed);
+    return {0, bytesOf(resp)};
+}
+
+void SimServer::pushToOthers(int fromDevice, const QList<im::SharedPreference>& changed)
+{
+    if (changed.isEmpty())
+        return;
+    im::notif::SharedPreferenceUpdatedNotif notif;
+    for (const auto& record : changed)
+        *notif.add_preferences() = record;
+    const QByteArray body = bytesOf(notif);
+    for (const Device& device : std::as_const(m_devices)) {
+        if (device.id == fromDevice || !device.online || !device.transport || m_unlinked.contains(device.id))
+            continue;
+        QPointer<SimTransport> transport = device.transport;
+        QTimer::singleShot(m_latencyMs, this, [transport, body] {
+            if (transport)
+                transport->deliverPush(PushSharedPreferenceUpdated, body);
+        });
+    }
+}
+
+// ---- transport ----
+
+SimTransport::SimTransport(SimServer* server, int deviceId) : m_server(server), m_deviceId(deviceId) {}
+
+SimTransport::~SimTransport() = default;
+
+qint64 SimTransport::send(int command, const QByteArray& body, AccountBase::ResponseCallback callback, bool flag,
+                          const QVariantMap& context)
+{
+    Q_UNUSED(flag)
+    Q_UNUSED(context)
+    if (!m_server)
+        return 0;
+    return m_server->receive(this, command, body, std::move(callback));
+}

@@ -1,0 +1,182 @@
+#pragma once
+
+#include "im/common.pb.h"
+#include "im/user.pb.h"
+#include "transport.h"
+
+#include <QHash>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class SimTransport;
+
+// An in-process server for one user and his devices. Each device talks to it through its
+// own transport; answers come after a configurable latency, stamped with the server's clock,
+// and preference changes are pushed to the user's other connected devices.
+class SimServer : public QObject {
+    Q_OBJECT
+public:
+    struct Reply {
+        int code = 0;
+        QByteArray body;
+    };
+
+    // Result codes of this server.
+    static constexpr int kUnauthorized = 401;
+    static constexpr int kBadRequest = 400;
+    static constexpr int kNotFound = 404;
+    static constexpr int kTooFrequent = 429;
+    static constexpr int kWrongCode = 2102;
+    static constexpr int kCodeExpired = 2103;
+    static constexpr int kPasswordLocked = 2119;
+    static constexpr int kResetPending = 13901;
+    static constexpr int kInvalidEmail = 15201;
+    static constexpr int kNetworkError = -1;
+
+    // Rules that make the server's behaviour testable; they hold for every user.
+    static constexpr int kPasswordAttempts = 5;
+    static constexpr qint64 kLockMs = 60 * 60 * 1000;
+    static constexpr int kEmailsPerMinute = 3;
+    static constexpr qint64 kCodeLifetimeMs = 10 * 60 * 1000;
+    static constexpr qint64 kResetDelayMs = 7LL * 24 * 60 * 60 * 1000;
+    static const char* const kVerificationCode;
+
+    explicit SimServer(QObject* parent = nullptr);
+    ~SimServer() override;
+
+    void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
+    qint64 now() const;
+    void setLatency(int ms) { m_latencyMs = ms; }
+    void setPreferencePageSize(int size) { m_pageSize = size; }
+
+    // A device of the user, connected through the returned transport.
+    std::unique_ptr<Transport> connectDevice(int deviceId, const QString& name, const QString& platform);
+    // A device the user has elsewhere, known to the server but not connected here.
+    void seedDevice(int deviceId, const QString& name, const QString& platform, qint64 lastActive);
+    void setDeviceOnline(int deviceId, bool online);
+    bool isDeviceOnline(int deviceId) const;
+    bool isUnlinked(int deviceId) const { return m_unlinked.contains(deviceId); }
+    void setMaxDeviceCount(int count) { m_maxDevices = count; }
+    int deleteTimer() const { return m_deleteTimer; }
+
+    // Faults for one command: answer with a code, or never answer.
+    void failCommand(int command, int code, int times = -1);
+    void dropCommand(int command, int times = -1);
+    void clearFaults();
+
+    // Account state, for setting up and checking.
+    void setPassword(const QString& password) { m_password = password; }
+    void setVerification(const QString& email, bool enabled);
+    QString verificationEmail() const { return m_email; }
+    bool verificationEnabled() const { return m_verificationEnabled; }
+    qint64 lockedUntil() const { return m_lockedUntil; }
+    im::user::ListPrivacySettingsResp privacy() const { return m_privacy; }
+    void setPrivacy(const im::user::ListPrivacySettingsResp& settings) { m_privacy = settings; }
+    QMap<int, int> features() const { return m_features; }
+    void setFeatures(const QMap<int, int>& features) { m_features = features; }
+    std::optional<im::SharedPreference> preference(const QString& key, int type) const;
+    int preferenceCount() const { return int(m_preferences.size()); }
+    int requestCount(int command) const { return m_requestCounts.value(command); }
+
+signals:
+    void requestHandled(int deviceId, int command, int code);
+
+private:
+    friend class SimTransport;
+    struct Device {
+        int id = 0;
+        QString name;
+        QString platform;
+        qint64 lastActive = 0;
+        QPointer<SimTransport> transport;
+        bool online = true;
+    };
+    struct Fault {
+        int code = 0;
+        bool drop = false;
+        int times = -1;
+    };
+    struct StoredPreference {
+        im::SharedPreference record;
+        qint64 sequence = 0;
+    };
+
+    qint64 receive(SimTransport* from, int command, const QByteArray& body,
+                   AccountBase::ResponseCallback callback);
+    std::optional<Reply> handle(int deviceId, int command, const QByteArray& body);
+    std::optional<Fault> takeFault(int command);
+
+    Reply listDevices(int deviceId);
+    Reply unlinkDevices(const QByteArray& body);
+    Reply updateDeviceDeleteTimer(const QByteArray& body);
+    Reply updatePrivacySetting(const QByteArray& body);
+    Reply evalPrivacySetting(const QByteArray& body);
+    Reply updatePrivacyForUser(const QByteArray& body);
+    Reply resetVerification(const QByteArray& body);
+    Reply getVerificationSetting();
+    Reply verifyEmail(const QByteArray& body);
+    Reply verifyPassword(const QByteArray& body);
+    Reply updateVerificationSetting(const QByteArray& body);
+    Reply verifyEmailByPhone(const QByteArray& body);
+    Reply setFeature(const QByteArray& body, int state);
+    Reply listFeatures();
+    Reply listPreferences(const QByteArray& body);
+    Reply updatePreferences(int deviceId, const QByteArray& body);
+
+    std::optional<Reply> lockedReply() const;
+    bool checkPassword(const QString& password, Reply& failure);
+    bool checkCode(const QString& code, Reply& failure) const;
+    void pushToOthers(int fromDevice, const QList<im::SharedPreference>& changed);
+
+    std::function<qint64()> m_clock;
+    int m_latencyMs = 0;
+    int m_pageSize = 100;
+    qint64 m_nextRequestId = 1;
+
+    QMap<int, Device> m_devices;
+    QSet<int> m_unlinked;
+    int m_maxDevices = 5;
+    int m_deleteTimer = 0;
+    QHash<int, Fault> m_faults;
+    QHash<int, int> m_requestCounts;
+
+    im::user::ListPrivacySettingsResp m_privacy;
+    QHash<qint64, im::user::PermissionsBitmap> m_userOverrides;
+
+    QString m_password;
+    QString m_email;
+    bool m_verificationEnabled = false;
+    qint64 m_resetAt = 0;
+    int m_failedPasswords = 0;
+    qint64 m_lockedUntil = 0;
+    QList<qint64> m_emailsSent;
+    QString m_pendingEmail;
+    qint64 m_codeSentAt = 0;
+
+    QMap<int, int> m_features;
+
+    QHash<QPair<QString, int>, StoredPreference> m_preferences;
+    qint64 m_sequence = 0;
+};
+
+// One device's connection to the simulated server.
+class SimTransport : public QObject, public Transport {
+    Q_OBJECT
+public:
+    SimTransport(SimServer* server, int deviceId);
+    ~SimTransport() override;
+    int deviceId() const { return m_deviceId; }
+    qint64 send(int command, const QByteArray& body, AccountBase::ResponseCallback callback, bool flag,
+                const QVariantMap& context) override;
+
+private:
+    friend class SimServer;
+    QPointer<SimServer> m_server;
+    int m_deviceId;
+};

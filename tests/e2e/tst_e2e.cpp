@@ -1,0 +1,258 @@
+// Two devices of one user against the simulated server, through the real module and host.
+#include "commands/settingservicecmd.h"
+#include "host/accountmanager.h"
+#include "host/accountsettingmodel.h"
+#include "host/datainfomodel.h"
+#include "host/threadmanager.h"
+#include "preferences/sharedpreferencemodel.h"
+#include "privacy/privacymodel.h"
+#include "refstores.h"
+#include "simserver.h"
+#include "testaccount.h"
+
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QString kConfig = QStringLiteral("dialog_folder_config");
+constexpr int kConfigType = SharedPreferenceModel::DialogFolderConfig;
+constexpr qint64 kHour = 60 * 60 * 1000;
+
+// What a device's database holds for a key.
+QByteArray storedValue(TestAccount& device, const QString& key, int type)
+{
+    ThreadManager::getInstance()->waitForIdle();
+    for (const auto& row : device.account->storage()->sharedPreferenceStorage()->allInfos()) {
+        if (row.key == key && row.type == type)
+            return row.value;
+    }
+    return {};
+}
+
+}  // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<SimServer> m_server;
+    qint64 m_world = 1'750'000'000'000;  // the server's clock; devices add their skew
+    std::unique_ptr<TestAccount> m_a;
+    std::unique_ptr<TestAccount> m_b;
+    QHash<int, qint64> m_skew;
+    int m_run = 0;
+
+    std::unique_ptr<TestAccount> startDevice(int deviceId)
+    {
+        auto device = std::make_unique<TestAccount>(
+            m_dir.path(), QStringLiteral("run%1-device%2").arg(m_run).arg(deviceId),
+            m_server->connectDevice(deviceId, QStringLiteral("Device %1").arg(deviceId), QStringLiteral("desktop")));
+        device->account->setClock([this, deviceId] { return m_world + m_skew.value(deviceId); });
+        if (!device->loadPreferences())
+            return nullptr;
+        device->privacy->loadLocalData(false);
+        device->prefs->getNewData();
+        return device;
+    }
+
+    // Lets the server answer everything in flight.
+    bool settle()
+    {
+        return QTest::qWaitFor([this] {
+            QCoreApplication::sendPostedEvents();
+            return m_a->cmd && !m_a->cmd->isInFlight(178) && (!m_b || !m_b->cmd->isInFlight(178));
+        });
+    }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void init()
+    {
+        ++m_run;
+        m_skew.clear();
+        m_server = std::make_unique<SimServer>();
+        m_server->setClock([this] { return m_world; });
+        m_server->setLatency(3);
+        m_a = startDevice(1);
+        m_b = startDevice(2);
+        QVERIFY(m_a && m_b);
+        QVERIFY(settle());
+        AccountManager::getInstance()->clearRecords();
+    }
+
+    void cleanup()
+    {
+        m_a.reset();
+        m_b.reset();
+        m_server.reset();
+    }
+
+    void aPreferenceWrittenOnOneDeviceArrivesOnTheOther()
+    {
+        m_a->prefs->syncChatFolderConfig("folders from A");
+        QVERIFY(QTest::qWaitFor([this] { return m_b->prefs->getKeyValue(kConfig) == "folders from A"; }));
+        QCOMPARE(m_b->account->accountSettingModel()->chatFolderConfig(), QByteArray("folders from A"));
+        QCOMPARE(storedValue(*m_a, kConfig, kConfigType), QByteArray("folders from A"));
+        QCOMPARE(storedValue(*m_b, kConfig, kConfigType), QByteArray("folders from A"));
+        QCOMPARE(m_server->preference(kConfig, kConfigType)->value(), std::string("folders from A"));
+    }
+
+    void concurrentWritesConvergeOnOneWinner()
+    {
+        // Both write before either hears back; B's write is the later one.
+        m_a->prefs->syncChatFolderConfig("A");
+        m_world += 1;
+        m_b->prefs->syncChatFolderConfig("B");
+        QVERIFY(QTest::qWaitFor([this] {
+            return m_a->prefs->getKeyValue(kConfig) == "B" && m_b->prefs->getKeyValue(kConfig) == "B" &&
+                   m_a->account->accountSettingModel()->chatFolderConfig() == "B";
+        }));
+        QCoreApplication::processEvents();
+        QCOMPARE(m_b->prefs->getKeyValue(kConfig), QByteArray("B"));
+        QCOMPARE(storedValue(*m_a, kConfig, kConfigType), QByteArray("B"));
+        QCOMPARE(storedValue(*m_b, kConfig, kConfigType), QByteArray("B"));
+    }
+
+    void aRestartedDeviceCatchesUpByOffset()
+    {
+        m_a->prefs->syncChatFolderConfig("before");
+        QVERIFY(QTest::qWaitFor([this] { return m_b->prefs->getKeyValue(kConfig) == "before"; }));
+        const qint64 offsetBefore = m_b->account->dataInfoModel()->sharedReferenceOffset();
+        m_b.reset();
+        m_server->setDeviceOnline(2, false);
+
+        m_world += 1000;
+        m_a->prefs->syncChatFolderConfig("while B was down");
+        m_a->prefs->syncMessageExif(true, true);
+        QVERIFY(QTest::qWaitFor([this] { return m_server->preferenceCount() == 2; }));
+
+        const int listsBefore = m_server->requestCount(178);
+        m_b = startDevice(2);
+        QVERIFY(m_b);
+        QSignalSpy listed(m_b->prefs, &SharedPreferenceBase::listFinished);
+        QCOMPARE(m_b->prefs->getKeyValue(kConfig), QByteArray("before"));  // its own copy first
+        QVERIFY(QTest::qWaitFor([&] { return listed.count() == 1; }));
+        QCOMPARE(m_b->prefs->getKeyValue(kConfig), QByteArray("while B was down"));
+        QVERIFY(m_b->account->accountSettingModel()->mediaMessageExif());
+        QCOMPARE(m_server->requestCount(178), listsBefore + 1);  // one page from where it stopped
+        QVERIFY(m_b->account->dataInfoModel()->sharedReferenceOffset() > offsetBefore);
+        QCOMPARE(storedValue(*m_b, kConfig, kConfigType), QByteArray("while B was down"));
+    }
+
+    void privacyChangesAreSeenAfterListingAgain()
+    {
+        QSignalSpy acknowledged(m_a->privacy, &PrivacyModel::findMeByPhoneChanged);
+        m_a->privacy->setFindMeByPhone(true);
+        QVERIFY(QTest::qWaitFor([&] { return acknowledged.count() == 1; }));
+        QVERIFY(!m_b->privacy->findMeByPhone());
+        m_b->cmd->listPrivacySettings();
+        QVERIFY(QTest::qWaitFor([this] { return m_b->privacy->findMeByPhone(); }));
+
+        // A value the server refuses leaves both devices as they were.
+        QSignalSpy sending(m_a->privacy, &PrivacyModel::atSendingChanged);
+        m_a->privacy->setDeleteInactiveAccountMonth(5);
+        QVERIFY(QTest::qWaitFor([&] { return sending.count() == 2; }));
+        const auto errors = AccountManager::getInstance()->errors();
+        QCOMPARE(errors.size(), 1);
+        QCOMPARE(errors.at(0).text, QStringLiteral("general_fail"));
+        QCOMPARE(errors.at(0).command, 122);
+        QCOMPARE(m_a->privacy->deleteInactiveAccountMonth(), 0);
+        m_b->cmd->listPrivacySettings();
+        QVERIFY(QTest::qWaitFor([this] { return !m_b->cmd->isInFlight(121); }));
+        QCOMPARE(m_b->privacy->deleteInactiveAccountMonth(), 0);
+        QVERIFY(m_b->privacy->findMeByPhone());
+    }
+
+    void aRuleEditedOnOneDeviceShowsOnTheOther()
+    {
+        m_a->account->userManager()->addUser(44, QStringLiteral("Eve"));
+        m_a->privacy->lastseen()->addBlacks({44}, {}, {});
+        QVERIFY(QTest::qWaitFor([this] { return m_a->privacy->lastseen()->blacklist()->count() == 1; }));
+        m_b->cmd->listPrivacySettings();
+        QVERIFY(QTest::qWaitFor([this] { return m_b->privacy->lastseen()->blacklist()->userIds() == QVariantList{44}; }));
+    }
+
+    void faultsLeaveEveryDeviceConsistent()
+    {
+        // A refused write: A keeps what it stored, the server and B are untouched.
+        QSignalSpy handled(m_server.get(), &SimServer::requestHandled);
+        m_server->failCommand(180, 500, 1);
+        m_a->prefs->syncChatFolderConfig("refused");
+        QVERIFY(QTest::qWaitFor([&] { return handled.count() == 1; }));
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(!m_server->preference(kConfig, kConfigType));
+        QVERIFY(m_b->prefs->getKeyValue(kConfig).isEmpty());
+        QCOMPARE(storedValue(*m_a, kConfig, kConfigType), m_a->prefs->getKeyValue(kConfig));
+
+        // A dropped deduplicated command blocks only itself.
+        m_server->dropCommand(46, 1);
+        m_a->cmd->listDevices();
+        QVERIFY(QTest::qWaitFor([this] { return m_server->requestCount(46) == 1; }));
+        m_a->cmd->listDevices();
+        m_a->cmd->listFeatures();
+        QVERIFY(QTest::qWaitFor([this] { return !m_a->cmd->isInFlight(174); }));
+        QCOMPARE(m_server->requestCount(46), 1);
+        QVERIFY(m_a->cmd->isInFlight(46));
+
+        // An offline device misses pushes and catches up when it lists again.
+        m_server->setDeviceOnline(2, false);
+        m_world += 10;
+        handled.clear();
+        m_a->prefs->syncChatFolderConfig("while offline");
+        // Pushes leave before the writer's answer, so once it is answered B would have one.
+        QVERIFY(QTest::qWaitFor([&] { return handled.count() == 1; }));
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(m_b->prefs->getKeyValue(kConfig).isEmpty());
+        m_b->cmd->listFeatures();
+        QVERIFY(QTest::qWaitFor([this] { return !m_b->cmd->isInFlight(174); }));  // fails: offline
+        m_server->setDeviceOnline(2, true);
+        QSignalSpy listed(m_b->prefs, &SharedPreferenceBase::listFinished);
+        m_b->prefs->getNewData();
+        QVERIFY(QTest::qWaitFor([&] { return listed.count() == 1; }));
+        QCOMPARE(m_b->prefs->getKeyValue(kConfig), QByteArray("while offline"));
+        QCOMPARE(storedValue(*m_b, kConfig, kConfigType), QByteArray("while offline"));
+    }
+
+    void devicesAndUnlinking()
+    {
+        m_server->seedDevice(9, QStringLiteral("Old phone"), QStringLiteral("android"), m_world - kHour);
+        QSignalSpy listed(m_a->cmd, &SettingServiceCmd::listDevicesFinished);
+        m_a->cmd->listDevices();
+        QVERIFY(QTest::qWaitFor([&] { return listed.count() == 1; }));
+        QCOMPARE(m_a->account->refDeviceModel()->count(), 3);
+        QSignalSpy unlinked(m_a->cmd, &SettingServiceCmd::unlinkDeviceFinished);
+        m_a->cmd->unlinkDevices({2, 9});
+        QVERIFY(QTest::qWaitFor([&] { return unlinked.count() == 1; }));
+        QCOMPARE(unlinked.at(0).at(0).toInt(), 0);
+        QCOMPARE(m_a->account->refDeviceModel()->count(), 1);
+        // The unlinked device is refused from now on.
+        QSignalSpy refused(m_b->cmd, &SettingServiceCmd::listDevicesFinished);
+        m_b->cmd->listDevices();
+        QVERIFY(QTest::qWaitFor([&] { return refused.count() == 1; }));
+        QVERIFY(!refused.at(0).at(0).toBool());
+    }
+
+    void aDeviceWhoseClockIsAheadDoesNotWinEveryConflict()
+    {
+        // A's clock runs two hours ahead; it learns the server's clock from its answers.
+        m_skew.insert(1, 2 * kHour);
+        m_a->cmd->listFeatures();
+        QVERIFY(QTest::qWaitFor([this] { return !m_a->cmd->isInFlight(174); }));
+        QVERIFY(qAbs(m_a->account->currentTime() - m_world) < 1000);
+
+        m_a->prefs->syncChatFolderConfig("A, earlier");
+        QVERIFY(QTest::qWaitFor([this] { return m_b->prefs->getKeyValue(kConfig) == "A, earlier"; }));
+        m_world += 1000;
+        m_b->prefs->syncChatFolderConfig("B, later");
+        QVERIFY(QTest::qWaitFor([this] { return m_a->prefs->getKeyValue(kConfig) == "B, later"; }));
+        QCOMPARE(m_server->preference(kConfig, kConfigType)->value(), std::string("B, later"));
+        QCOMPARE(storedValue(*m_a, kConfig, kConfigType), QByteArray("B, later"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_e2e.moc"
