@@ -14,14 +14,12 @@ const char* const SimServer::kVerificationCode = "123456";
 
 namespace {
 
-template <class Message>
-bool parse(Message& message, const QByteArray& body)
+template <class Message> bool parse(Message& message, const QByteArray& body)
 {
     return message.ParseFromArray(body.constData(), int(body.size()));
 }
 
-template <class Message>
-QByteArray bytesOf(const Message& message)
+template <class Message> QByteArray bytesOf(const Message& message)
 {
     return QByteArray::fromStdString(message.SerializeAsString());
 }
@@ -34,7 +32,9 @@ bool validRange(const im::user::UserRange& range)
 // Whether a rule lets a user see: lists decide first, then the base audience.
 bool visibleUnder(const im::user::UserRange& range, qint64 userId, bool contact)
 {
-    const auto has = [userId](const auto& ids) { return std::find(ids.begin(), ids.end(), userId) != ids.end(); };
+    const auto has = [userId](const auto& ids) {
+        return std::find(ids.begin(), ids.end(), userId) != ids.end();
+    };
     if (has(range.blacklist()))
         return false;
     if (has(range.whitelist()))
@@ -48,7 +48,7 @@ bool visibleUnder(const im::user::UserRange& range, qint64 userId, bool contact)
     }
 }
 
-}  // namespace
+} // namespace
 
 SimServer::SimServer(QObject* parent) : QObject(parent) {}
 
@@ -65,7 +65,8 @@ qint64 SimServer::now() const
     return m_clock ? m_clock() : QDateTime::currentMSecsSinceEpoch();
 }
 
-std::unique_ptr<Transport> SimServer::connectDevice(int deviceId, const QString& name, const QString& platform)
+std::unique_ptr<Transport> SimServer::connectDevice(int deviceId, const QString& name,
+                                                    const QString& platform)
 {
     auto transport = std::make_unique<SimTransport>(this, deviceId);
     Device& device = m_devices[deviceId];
@@ -158,7 +159,7 @@ qint64 SimServer::receive(SimTransport* from, int command, const QByteArray& bod
         reply = handle(deviceId, command, body);
     }
     if (!reply)
-        return id;  // dropped: the device never hears back
+        return id; // dropped: the device never hears back
     // Answers travel with the latency and carry the server's clock.
     QPointer<SimTransport> transport(from);
     QTimer::singleShot(m_latencyMs, this, [this, transport, deviceId, command, reply, callback] {
@@ -305,7 +306,9 @@ SimServer::Reply SimServer::updatePrivacySetting(const QByteArray& body)
             return {kBadRequest, {}};
         *s.mutable_new_chat_message_limit() = req.new_chat_message_limit();
         break;
-    case Req::kAutoUnarchiveMutedDialog: s.set_auto_unarchive_muted_dialog(req.auto_unarchive_muted_dialog()); break;
+    case Req::kAutoUnarchiveMutedDialog:
+        s.set_auto_unarchive_muted_dialog(req.auto_unarchive_muted_dialog());
+        break;
     case Req::kAutoUnarchiveDialogInFolder:
         s.set_auto_unarchive_dialog_in_folder(req.auto_unarchive_dialog_in_folder());
         break;
@@ -327,8 +330,9 @@ SimServer::Reply SimServer::evalPrivacySetting(const QByteArray& body)
     }
     // One bit per rule: last seen, calls, real photo, forwards, status. Role 1 is a contact.
     const bool contact = req.override_role() == 1;
-    const im::user::UserRange* rules[] = {&m_privacy.lastseen(), &m_privacy.call(), &m_privacy.show_real_photo(),
-                                          &m_privacy.forward_my_message(), &m_privacy.show_user_status()};
+    const im::user::UserRange* rules[] = {&m_privacy.lastseen(), &m_privacy.call(),
+                                          &m_privacy.show_real_photo(), &m_privacy.forward_my_message(),
+                                          &m_privacy.show_user_status()};
     qint64 bits = 0;
     for (int i = 0; i < 5; ++i) {
         if (visibleUnder(*rules[i], req.user_id(), contact))
@@ -454,7 +458,7 @@ SimServer::Reply SimServer::verifyPassword(const QByteArray& body)
     }
     if (failure.code == kPasswordLocked)
         return failure;
-    return {0, bytesOf(resp)};  // a wrong password is a valid answer: not valid
+    return {0, bytesOf(resp)}; // a wrong password is a valid answer: not valid
 }
 
 SimServer::Reply SimServer::updateVerificationSetting(const QByteArray& body)
@@ -468,7 +472,7 @@ SimServer::Reply SimServer::updateVerificationSetting(const QByteArray& body)
     const QString password = QString::fromStdString(req.password());
     const QString code = QString::fromStdString(req.verify_code());
     switch (req.action()) {
-    case 0:  // enable: a new password and a confirmed e-mail
+    case 0: // enable: a new password and a confirmed e-mail
         if (!checkCode(code, failure))
             return failure;
         m_password = password;
@@ -509,7 +513,7 @@ SimServer::Reply SimServer::verifyEmailByPhone(const QByteArray& body)
 
 SimServer::Reply SimServer::setFeature(const QByteArray& body, int state)
 {
-    im::feature::EnableFeatureReq req;  // both requests carry just the feature id
+    im::feature::EnableFeatureReq req; // both requests carry just the feature id
     if (!parse(req, body) || req.feature_id() <= 0)
         return {kBadRequest, {}};
     m_features.insert(req.feature_id(), state);
@@ -560,7 +564,8 @@ SimServer::Reply SimServer::updatePreferences(int deviceId, const QByteArray& bo
     for (const im::SharedPreference& record : req.preferences()) {
         if (record.key().empty())
             return {kBadRequest, {}};
-        StoredPreference& stored = m_preferences[qMakePair(QString::fromStdString(record.key()), record.type())];
+        StoredPreference& stored =
+            m_preferences[qMakePair(QString::fromStdString(record.key()), record.type())];
         // The greater version wins; an equal one keeps what the server has.
         if (stored.sequence == 0 || record.version() > stored.record.version()) {
             stored.record = record;
@@ -598,8 +603,8 @@ SimTransport::SimTransport(SimServer* server, int deviceId) : m_server(server), 
 
 SimTransport::~SimTransport() = default;
 
-qint64 SimTransport::send(int command, const QByteArray& body, AccountBase::ResponseCallback callback, bool flag,
-                          const QVariantMap& context)
+qint64 SimTransport::send(int command, const QByteArray& body, AccountBase::ResponseCallback callback,
+                          bool flag, const QVariantMap& context)
 {
     Q_UNUSED(flag)
     Q_UNUSED(context)

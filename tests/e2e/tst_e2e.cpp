@@ -32,14 +32,14 @@ QByteArray storedValue(TestAccount& device, const QString& key, int type)
     return {};
 }
 
-}  // namespace
+} // namespace
 
 class TestEndToEnd : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
     std::unique_ptr<SimServer> m_server;
-    qint64 m_world = 1'750'000'000'000;  // the server's clock; devices add their skew
+    qint64 m_world = 1'750'000'000'000; // the server's clock; devices add their skew
     std::unique_ptr<TestAccount> m_a;
     std::unique_ptr<TestAccount> m_b;
     QHash<int, qint64> m_skew;
@@ -49,7 +49,8 @@ class TestEndToEnd : public QObject {
     {
         auto device = std::make_unique<TestAccount>(
             m_dir.path(), QStringLiteral("run%1-device%2").arg(m_run).arg(deviceId),
-            m_server->connectDevice(deviceId, QStringLiteral("Device %1").arg(deviceId), QStringLiteral("desktop")));
+            m_server->connectDevice(deviceId, QStringLiteral("Device %1").arg(deviceId),
+                                    QStringLiteral("desktop")));
         device->account->setClock([this, deviceId] { return m_world + m_skew.value(deviceId); });
         if (!device->loadPreferences())
             return nullptr;
@@ -134,11 +135,11 @@ private slots:
         m_b = startDevice(2);
         QVERIFY(m_b);
         QSignalSpy listed(m_b->prefs, &SharedPreferenceBase::listFinished);
-        QCOMPARE(m_b->prefs->getKeyValue(kConfig), QByteArray("before"));  // its own copy first
+        QCOMPARE(m_b->prefs->getKeyValue(kConfig), QByteArray("before")); // its own copy first
         QVERIFY(QTest::qWaitFor([&] { return listed.count() == 1; }));
         QCOMPARE(m_b->prefs->getKeyValue(kConfig), QByteArray("while B was down"));
         QVERIFY(m_b->account->accountSettingModel()->mediaMessageExif());
-        QCOMPARE(m_server->requestCount(178), listsBefore + 1);  // one page from where it stopped
+        QCOMPARE(m_server->requestCount(178), listsBefore + 1); // one page from where it stopped
         QVERIFY(m_b->account->dataInfoModel()->sharedReferenceOffset() > offsetBefore);
         QCOMPARE(storedValue(*m_b, kConfig, kConfigType), QByteArray("while B was down"));
     }
@@ -173,7 +174,8 @@ private slots:
         m_a->privacy->lastseen()->addBlacks({44}, {}, {});
         QVERIFY(QTest::qWaitFor([this] { return m_a->privacy->lastseen()->blacklist()->count() == 1; }));
         m_b->cmd->listPrivacySettings();
-        QVERIFY(QTest::qWaitFor([this] { return m_b->privacy->lastseen()->blacklist()->userIds() == QVariantList{44}; }));
+        QVERIFY(QTest::qWaitFor(
+            [this] { return m_b->privacy->lastseen()->blacklist()->userIds() == QVariantList{44}; }));
     }
 
     void faultsLeaveEveryDeviceConsistent()
@@ -208,7 +210,7 @@ private slots:
         QCoreApplication::sendPostedEvents();
         QVERIFY(m_b->prefs->getKeyValue(kConfig).isEmpty());
         m_b->cmd->listFeatures();
-        QVERIFY(QTest::qWaitFor([this] { return !m_b->cmd->isInFlight(174); }));  // fails: offline
+        QVERIFY(QTest::qWaitFor([this] { return !m_b->cmd->isInFlight(174); })); // fails: offline
         m_server->setDeviceOnline(2, true);
         QSignalSpy listed(m_b->prefs, &SharedPreferenceBase::listFinished);
         m_b->prefs->getNewData();
