@@ -6,7 +6,6 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
 
-export QT_QPA_PLATFORM ?= offscreen
 
 .PHONY: all deps configure build test asan-build test-asan bench demo format clean
 
@@ -42,8 +41,10 @@ test-asan: asan-build
 bench: build
 	$(BUILD_DIR)/bench/bench_sharedpreferences
 
+# Opens the window with a display; without one it runs the scenario and writes screenshots.
+DEMO_ARGS ?= --screenshots $(CURDIR)/$(BUILD_DIR)/demo-screenshots
 demo: build
-	@echo "The demo client arrives with the simulated server; for now 'make test' exercises the module."
+	$(BUILD_DIR)/demo/settingmodel-demo $(DEMO_ARGS)
 
 format: deps
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QTimer>
+#include <QVariantMap>
 
 #include <algorithm>
 
@@ -127,6 +128,28 @@ std::optional<im::SharedPreference> SimServer::preference(const QString& key, in
     if (it == m_preferences.cend())
         return std::nullopt;
     return it->record;
+}
+
+QVariantMap SimServer::privacySummary() const
+{
+    QVariantList black;
+    for (int id : m_privacy.lastseen().blacklist())
+        black.append(id);
+    QVariantList white;
+    for (int id : m_privacy.lastseen().whitelist())
+        white.append(id);
+    return {{QStringLiteral("findMeByPhone"), m_privacy.find_me_by_phone()},
+            {QStringLiteral("findMeById"), m_privacy.find_me_by_id()},
+            {QStringLiteral("enableStrangerChat"), m_privacy.enable_stranger_chat()},
+            {QStringLiteral("lastseenRule"), m_privacy.lastseen().rule()},
+            {QStringLiteral("lastseenBlacklist"), black},
+            {QStringLiteral("lastseenWhitelist"), white}};
+}
+
+QString SimServer::preferenceValue(const QString& key, int type) const
+{
+    const auto record = preference(key, type);
+    return record ? QString::fromStdString(record->value()) : QString();
 }
 
 std::optional<SimServer::Fault> SimServer::takeFault(int command)

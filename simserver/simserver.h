@@ -52,37 +52,41 @@ public:
 
     void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
     qint64 now() const;
-    void setLatency(int ms) { m_latencyMs = ms; }
+    Q_INVOKABLE void setLatency(int ms) { m_latencyMs = ms; }
     void setPreferencePageSize(int size) { m_pageSize = size; }
 
     // A device of the user, connected through the returned transport.
     std::unique_ptr<Transport> connectDevice(int deviceId, const QString& name, const QString& platform);
     // A device the user has elsewhere, known to the server but not connected here.
     void seedDevice(int deviceId, const QString& name, const QString& platform, qint64 lastActive);
-    void setDeviceOnline(int deviceId, bool online);
+    Q_INVOKABLE void setDeviceOnline(int deviceId, bool online);
     bool isDeviceOnline(int deviceId) const;
     bool isUnlinked(int deviceId) const { return m_unlinked.contains(deviceId); }
     void setMaxDeviceCount(int count) { m_maxDevices = count; }
     int deleteTimer() const { return m_deleteTimer; }
 
     // Faults for one command: answer with a code, or never answer.
-    void failCommand(int command, int code, int times = -1);
-    void dropCommand(int command, int times = -1);
-    void clearFaults();
+    Q_INVOKABLE void failCommand(int command, int code, int times = -1);
+    Q_INVOKABLE void dropCommand(int command, int times = -1);
+    Q_INVOKABLE void clearFaults();
 
     // Account state, for setting up and checking.
-    void setPassword(const QString& password) { m_password = password; }
+    Q_INVOKABLE void setPassword(const QString& password) { m_password = password; }
     void setVerification(const QString& email, bool enabled);
     QString verificationEmail() const { return m_email; }
     bool verificationEnabled() const { return m_verificationEnabled; }
-    qint64 lockedUntil() const { return m_lockedUntil; }
+    Q_INVOKABLE qint64 lockedUntil() const { return m_lockedUntil; }
     im::user::ListPrivacySettingsResp privacy() const { return m_privacy; }
     void setPrivacy(const im::user::ListPrivacySettingsResp& settings) { m_privacy = settings; }
     QMap<int, int> features() const { return m_features; }
     void setFeatures(const QMap<int, int>& features) { m_features = features; }
     std::optional<im::SharedPreference> preference(const QString& key, int type) const;
     int preferenceCount() const { return int(m_preferences.size()); }
-    int requestCount(int command) const { return m_requestCounts.value(command); }
+    Q_INVOKABLE int requestCount(int command) const { return m_requestCounts.value(command); }
+    // The stored privacy settings as QML reads them: the switches by name, and the last-seen rule.
+    Q_INVOKABLE QVariantMap privacySummary() const;
+    // A synchronised preference's value as text, empty when the server has none.
+    Q_INVOKABLE QString preferenceValue(const QString& key, int type) const;
 
 signals:
     void requestHandled(int deviceId, int command, int code);

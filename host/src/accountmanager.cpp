@@ -8,8 +8,8 @@ AccountManager* AccountManager::getInstance()
 
 void AccountManager::error(int code, const QString& text, int command)
 {
-    m_errors.append({code, text, command});
-    emit errorReported(code, text, command);
+    m_errors.append({code, text, command, m_source});
+    emit errorReported(code, text, command, m_source);
 }
 
 void AccountManager::notify(int type)

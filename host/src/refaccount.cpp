@@ -1,5 +1,6 @@
 #include "refaccount.h"
 
+#include "host/accountmanager.h"
 #include "host/cryptoaes.h"
 #include "host/sharedpreferencebase.h"
 #include "host/threadmanager.h"
@@ -254,7 +255,14 @@ qint64 RefAccount::sendRequest(int command, const QByteArray& body, ResponseCall
         if (answered->exchange(true) || !self || !callback)
             return;
         QMetaObject::invokeMethod(
-            self, [callback, code, reply] { callback(code, reply); }, Qt::QueuedConnection);
+            self,
+            [self, callback, code, reply] {
+                AccountManager* manager = AccountManager::getInstance();
+                manager->setSource(self->m_accountId);
+                callback(code, reply);
+                manager->setSource({});
+            },
+            Qt::QueuedConnection);
     };
     return m_transport->send(command, body, std::move(queued), flag, context);
 }

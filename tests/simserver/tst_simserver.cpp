@@ -15,7 +15,8 @@ struct Client {
     QList<QByteArray> pushes;
     QList<qint64> serverTimes;
 
-    Client(SimServer& server, int deviceId) : transport(server.connectDevice(deviceId, QStringLiteral("d"), QStringLiteral("p")))
+    Client(SimServer& server, int deviceId)
+        : transport(server.connectDevice(deviceId, QStringLiteral("d"), QStringLiteral("p")))
     {
         transport->setPushHandler([this](int, const QByteArray& body) { pushes.append(body); });
         transport->setServerTimeHandler([this](qint64 t) { serverTimes.append(t); });
@@ -25,7 +26,11 @@ struct Client {
     std::optional<std::pair<int, QByteArray>> call(int command, const QByteArray& body = {})
     {
         std::optional<std::pair<int, QByteArray>> answer;
-        transport->send(command, body, [&answer](int code, const QByteArray& reply) { answer = {code, reply}; }, false, {});
+        transport->send(command, body,
+                        [&answer](int code, const QByteArray& reply) {
+                            answer = {code, reply};
+                        },
+                        false, {});
         QCoreApplication::processEvents();
         return answer;
     }
@@ -42,7 +47,7 @@ im::misc::UpdateSharedPreferencesV2Req write(const char* key, const char* value,
     return req;
 }
 
-}  // namespace
+} // namespace
 
 class TestSimServer : public QObject {
     Q_OBJECT
@@ -64,18 +69,22 @@ private slots:
         m_server->setDeviceOnline(3, false);
         auto answer = a.call(180, bytesOf(write("k", "first", 10)));
         QVERIFY(answer && answer->first == 0);
-        QCOMPARE(parsed<im::misc::UpdateSharedPreferencesV2Resp>(answer->second).preferences(0).value(), std::string("first"));
+        QCOMPARE(parsed<im::misc::UpdateSharedPreferencesV2Resp>(answer->second).preferences(0).value(),
+                 std::string("first"));
         // An older or equal version loses; the answer carries what the server keeps.
         for (qint64 version : {9, 10}) {
             answer = b.call(180, bytesOf(write("k", "loser", version)));
-            QCOMPARE(parsed<im::misc::UpdateSharedPreferencesV2Resp>(answer->second).preferences(0).value(), std::string("first"));
+            QCOMPARE(parsed<im::misc::UpdateSharedPreferencesV2Resp>(answer->second).preferences(0).value(),
+                     std::string("first"));
         }
         answer = b.call(180, bytesOf(write("k", "newer", 11)));
-        QCOMPARE(parsed<im::misc::UpdateSharedPreferencesV2Resp>(answer->second).preferences(0).value(), std::string("newer"));
+        QCOMPARE(parsed<im::misc::UpdateSharedPreferencesV2Resp>(answer->second).preferences(0).value(),
+                 std::string("newer"));
         QVERIFY(QTest::qWaitFor([&] { return a.pushes.size() == 1; }));
-        QCOMPARE(b.pushes.size(), 1);  // A's write; never its own, nor writes that lost
+        QCOMPARE(b.pushes.size(), 1); // A's write; never its own, nor writes that lost
         QVERIFY(c.pushes.isEmpty());  // offline
-        QCOMPARE(parsed<im::notif::SharedPreferenceUpdatedNotif>(a.pushes.last()).preferences(0).value(), std::string("newer"));
+        QCOMPARE(parsed<im::notif::SharedPreferenceUpdatedNotif>(a.pushes.last()).preferences(0).value(),
+                 std::string("newer"));
         QCOMPARE(a.serverTimes.last(), m_now);
     }
 
@@ -85,7 +94,7 @@ private slots:
         m_server->setPreferencePageSize(2);
         for (int i = 0; i < 5; ++i)
             a.call(180, bytesOf(write(qPrintable(QStringLiteral("k%1").arg(i)), "v", 1)));
-        a.call(180, bytesOf(write("k0", "changed", 2)));  // moves k0 to the end
+        a.call(180, bytesOf(write("k0", "changed", 2))); // moves k0 to the end
         QStringList keys;
         qint64 offset = 0;
         bool more = true;
@@ -119,10 +128,11 @@ private slots:
         }
         auto answer = a.call(153, bytesOf(wrong));
         QCOMPARE(answer->first, SimServer::kPasswordLocked);
-        QCOMPARE(parsed<im::PasswordLockedErrorData>(answer->second).lock_until(), m_now + SimServer::kLockMs);
+        QCOMPARE(parsed<im::PasswordLockedErrorData>(answer->second).lock_until(),
+                 m_now + SimServer::kLockMs);
         im::user::VerifyPasswordReq right;
         right.set_password("right");
-        QCOMPARE(a.call(153, bytesOf(right))->first, SimServer::kPasswordLocked);  // even the right one
+        QCOMPARE(a.call(153, bytesOf(right))->first, SimServer::kPasswordLocked); // even the right one
         m_now += SimServer::kLockMs + 1;
         answer = a.call(153, bytesOf(right));
         QCOMPARE(answer->first, 0);
@@ -193,10 +203,12 @@ private slots:
         QCOMPARE(a.call(122, bytesOf(nobody))->first, 0);
         im::user::EvalPrivacySettingReq eval;
         eval.set_user_id(5);
-        auto bits = parsed<im::user::EvalPrivacySettingResp>(a.call(156, bytesOf(eval))->second).permissions().bits();
-        QCOMPARE(bits & 1, 1);  // whitelisted despite NOBODY
+        auto bits =
+            parsed<im::user::EvalPrivacySettingResp>(a.call(156, bytesOf(eval))->second).permissions().bits();
+        QCOMPARE(bits & 1, 1); // whitelisted despite NOBODY
         eval.set_user_id(6);
-        bits = parsed<im::user::EvalPrivacySettingResp>(a.call(156, bytesOf(eval))->second).permissions().bits();
+        bits =
+            parsed<im::user::EvalPrivacySettingResp>(a.call(156, bytesOf(eval))->second).permissions().bits();
         QCOMPARE(bits & 1, 0);
     }
 };

@@ -14,6 +14,7 @@ public:
         int code = 0;
         QString text;
         int command = 0;
+        QString source; // the account whose work reported it, when known
     };
 
     static AccountManager* getInstance();
@@ -26,13 +27,18 @@ public:
     QList<int> notifications() const { return m_notifications; }
     void clearRecords();
 
+    // While an account runs a server answer or a push, what is reported is its own.
+    void setSource(const QString& accountId) { m_source = accountId; }
+    QString source() const { return m_source; }
+
 signals:
-    void errorReported(int code, const QString& text, int command);
+    void errorReported(int code, const QString& text, int command, const QString& source);
     void notified(int type);
 
 private:
     AccountManager() = default;
 
     QList<Error> m_errors;
+    QString m_source;
     QList<int> m_notifications;
 };

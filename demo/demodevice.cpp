@@ -1,0 +1,162 @@
+#include "demodevice.h"
+
+#include "commands/settingservicecmd.h"
+#include "host/accountdevicemodel.h"
+#include "host/accountmanager.h"
+#include "host/threadmanager.h"
+#include "im/misc.pb.h"
+#include "preferences/sharedpreferencemodel.h"
+#include "privacy/privacymodel.h"
+#include "simserver.h"
+
+#include <QPointer>
+
+int PreferenceTable::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
+
+QVariant PreferenceTable::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= count())
+        return {};
+    const auto& row = m_rows.at(index.row());
+    switch (role) {
+    case KeyRole: return row.key;
+    case TypeRole: return row.type;
+    case ValueRole: return QString::fromUtf8(row.value);
+    case VersionRole: return row.version;
+    case UnappliedRole: return row.unapplied != 0;
+    default: return {};
+    }
+}
+
+QHash<int, QByteArray> PreferenceTable::roleNames() const
+{
+    return {{KeyRole, "key"}, {TypeRole, "type"}, {ValueRole, "value"}, {VersionRole, "version"}, {UnappliedRole, "unapplied"}};
+}
+
+void PreferenceTable::setRows(const QList<storage::SharedPreferenceInfo>& rows)
+{
+    const bool countChanges = rows.size() != m_rows.size();
+    beginResetModel();
+    m_rows = rows;
+    endResetModel();
+    if (countChanges)
+        emit countChanged();
+}
+
+DemoDevice::DemoDevice(const QString& name, int deviceId, const QString& dataDir, SimServer* server,
+                       std::function<qint64()> worldClock, QObject* parent)
+    : QObject(parent), m_name(name), m_deviceId(deviceId), m_server(server),
+      m_account(new RefAccount(QStringLiteral("device-%1").arg(name), dataDir,
+                               server->connectDevice(deviceId, QStringLiteral("Desktop %1").arg(name),
+                                                     QStringLiteral("desktop")))),
+      m_cmd(new SettingServiceCmd(m_account)), m_privacy(new PrivacyModel(m_account)),
+      m_prefs(new SharedPreferenceModel(m_account)), m_table(new PreferenceTable(this))
+{
+    m_account->setClock([this, worldClock] { return worldClock() + m_clockSkew; });
+    m_account->setSettingServiceCmd(m_cmd);
+    m_account->setPrivacyModel(m_privacy);
+    m_account->setSharedPreference(m_prefs);
+    connect(AccountManager::getInstance(), &AccountManager::errorReported, this,
+            [this](int, const QString& text, int, const QString& source) {
+                if (source != m_account->accountId())
+                    return;
+                m_errors.append(text);
+                emit errorsChanged();
+            });
+    connect(m_account, &RefAccount::onlineChanged, this, &DemoDevice::onlineChanged);
+    connect(m_prefs, &SharedPreferenceBase::listFinished, this, &DemoDevice::refreshPreferences);
+}
+
+DemoDevice::~DemoDevice()
+{
+    delete m_account;
+}
+
+QObject* DemoDevice::settingServiceCmdObject() const
+{
+    return m_cmd;
+}
+QObject* DemoDevice::privacyModelObject() const
+{
+    return m_privacy;
+}
+QObject* DemoDevice::sharedPreferenceObject() const
+{
+    return m_prefs;
+}
+QObject* DemoDevice::deviceModelObject() const
+{
+    return m_account->deviceModel();
+}
+
+void DemoDevice::start()
+{
+    auto whenOpen = [this] {
+        m_prefs->loadLocalData(false);
+        m_privacy->loadLocalData(false);
+        connect(m_prefs, &SharedPreferenceModel::localDataLoadedChanged, this, [this] {
+            m_prefs->getNewData();
+            m_cmd->listPrivacySettings();
+            m_cmd->listDevices();
+            m_cmd->getVerificationSetting();
+            m_cmd->listFeatures();
+            m_ready = true;
+            emit readyChanged();
+        });
+    };
+    connect(m_account, &RefAccount::readyChanged, this, whenOpen);
+    m_account->open();
+}
+
+bool DemoDevice::online() const
+{
+    return m_account->isOnline();
+}
+
+void DemoDevice::setOnline(bool online)
+{
+    m_server->setDeviceOnline(m_deviceId, online);
+    m_account->setOnline(online);
+}
+
+void DemoDevice::setClockSkew(qint64 skew)
+{
+    if (m_clockSkew == skew)
+        return;
+    m_clockSkew = skew;
+    emit clockSkewChanged();
+}
+
+QString DemoDevice::preference(const QString& key) const
+{
+    return QString::fromUtf8(m_prefs->getKeyValue(key));
+}
+
+void DemoDevice::writePreference(int type, const QString& key, const QString& value)
+{
+    im::misc::UpdateSharedPreferencesV2Req req;
+    m_prefs->makeSharedPreference(req.add_preferences(), key, value.toUtf8(), type, true);
+    m_prefs->updateSharedPreferences(req, true);
+}
+
+void DemoDevice::refreshPreferences()
+{
+    auto* store = m_account->storage()->sharedPreferenceStorage();
+    QPointer<PreferenceTable> table(m_table);
+    ThreadManager::getInstance()->invoke(
+        [store, table] {
+            const auto rows = store->allInfos();
+            QMetaObject::invokeMethod(
+                table, [table, rows] { table->setRows(rows); }, Qt::QueuedConnection);
+        },
+        true);
+}
+
+void DemoDevice::clearErrors()
+{
+    m_errors.clear();
+    emit errorsChanged();
+}

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "host/storage.h"
+#include "refaccount.h"
+
+#include <QAbstractListModel>
+#include <QObject>
+#include <QStringList>
+
+class SimServer;
+class SettingServiceCmd;
+class PrivacyModel;
+class SharedPreferenceModel;
+class AccountDeviceModel;
+
+// The rows of a device's preference table, as its database holds them.
+class PreferenceTable : public QAbstractListModel {
+    Q_OBJECT
+    Q_PROPERTY(int count READ count NOTIFY countChanged)
+public:
+    enum Role { KeyRole = Qt::UserRole + 1, TypeRole, ValueRole, VersionRole, UnappliedRole };
+    using QAbstractListModel::QAbstractListModel;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+    int count() const { return int(m_rows.size()); }
+    void setRows(const QList<storage::SharedPreferenceInfo>& rows);
+
+signals:
+    void countChanged();
+
+private:
+    QList<storage::SharedPreferenceInfo> m_rows;
+};
+
+// One device of the user as the demo composes it: a reference account on the simulated
+// server with the module's models. QML and scenarios reach the models by the names of the
+// account's getters.
+class DemoDevice : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString name READ name CONSTANT)
+    Q_PROPERTY(int deviceId READ deviceId CONSTANT)
+    Q_PROPERTY(RefAccount* account READ account CONSTANT)
+    Q_PROPERTY(QObject* settingServiceCmd READ settingServiceCmdObject CONSTANT)
+    Q_PROPERTY(QObject* privacyModel READ privacyModelObject CONSTANT)
+    Q_PROPERTY(QObject* sharedPreference READ sharedPreferenceObject CONSTANT)
+    Q_PROPERTY(QObject* deviceModel READ deviceModelObject CONSTANT)
+    Q_PROPERTY(PreferenceTable* preferences READ preferences CONSTANT)
+    Q_PROPERTY(bool online READ online WRITE setOnline NOTIFY onlineChanged)
+    Q_PROPERTY(qint64 clockSkew READ clockSkew WRITE setClockSkew NOTIFY clockSkewChanged)
+    Q_PROPERTY(QStringList errors READ errors NOTIFY errorsChanged)
+    Q_PROPERTY(bool ready READ ready NOTIFY readyChanged)
+public:
+    DemoDevice(const QString& name, int deviceId, const QString& dataDir, SimServer* server,
+               std::function<qint64()> worldClock, QObject* parent = nullptr);
+    ~DemoDevice() override;
+
+    QString name() const { return m_name; }
+    int deviceId() const { return m_deviceId; }
+    RefAccount* account() const { return m_account; }
+    SettingServiceCmd* settingServiceCmd() const { return m_cmd; }
+    PrivacyModel* privacyModel() const { return m_privacy; }
+    SharedPreferenceModel* sharedPreference() const { return m_prefs; }
+    QObject* settingServiceCmdObject() const;
+    QObject* privacyModelObject() const;
+    QObject* sharedPreferenceObject() const;
+    QObject* deviceModelObject() const;
+    PreferenceTable* preferences() const { return m_table; }
+    bool online() const;
+    void setOnline(bool online);
+    qint64 clockSkew() const { return m_clockSkew; }
+    void setClockSkew(qint64 skew);
+    QStringList errors() const { return m_errors; }
+    bool ready() const { return m_ready; }
+
+    // Starts the account the way a host does: local copies first, then the server.
+    void start();
+
+    // The synchronised value of a preference key, as text.
+    Q_INVOKABLE QString preference(const QString& key) const;
+    // Writes a preference through the store's general write (stored here, then sent).
+    Q_INVOKABLE void writePreference(int type, const QString& key, const QString& value);
+    Q_INVOKABLE void refreshPreferences();
+    Q_INVOKABLE void clearErrors();
+
+signals:
+    void onlineChanged();
+    void clockSkewChanged();
+    void errorsChanged();
+    void readyChanged();
+
+private:
+    QString m_name;
+    int m_deviceId;
+    SimServer* m_server;
+    RefAccount* m_account;
+    SettingServiceCmd* m_cmd;
+    PrivacyModel* m_privacy;
+    SharedPreferenceModel* m_prefs;
+    PreferenceTable* m_table;
+    qint64 m_clockSkew = 0;
+    QStringList m_errors;
+    bool m_ready = false;
+};

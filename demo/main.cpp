@@ -1,0 +1,140 @@
+// The demo client: the simulated server and two devices of one user side by side. With a
+// display it opens the window; without one (or with --headless) it runs a scenario file,
+// prints a report, writes a screenshot per screen and exits non-zero if a step failed.
+#include "demodevice.h"
+#include "host/appsettingmodel.h"
+#include "host/contacts.h"
+#include "host/threadmanager.h"
+#include "privacy/privacymodel.h"
+#include "scenariorunner.h"
+#include "simserver.h"
+
+#include <QCommandLineParser>
+#include <QDateTime>
+#include <QDir>
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QTemporaryDir>
+#include <QTranslator>
+
+#include <cstdio>
+
+namespace {
+
+bool hasDisplay()
+{
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.startsWith("offscreen") || platform.startsWith("minimal"))
+        return false;
+    return !platform.isEmpty() || !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// The people and groups both devices know, for the exception lists.
+void seedDirectory(RefAccount* account)
+{
+    const std::pair<qint64, const char*> people[] = {{101, "Alice Wong"}, {102, "Bruno Diaz"}, {103, "Chen Li"},
+                                                     {104, "Dana Okafor"}, {105, "Emil Novak"}};
+    for (const auto& [id, name] : people)
+        account->userManager()->addUser(id, QString::fromUtf8(name));
+    account->groupModelMgr()->addGroup(201, QStringLiteral("Family"));
+    account->groupModelMgr()->addGroup(202, QStringLiteral("Book club"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    bool headless = false;
+    for (int i = 1; i < argc; ++i)
+        headless |= qstrcmp(argv[i], "--headless") == 0;
+    if (headless || !hasDisplay()) {
+        headless = true;
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    }
+    QGuiApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("settingmodel"));
+    QCoreApplication::setApplicationName(QStringLiteral("settingmodel-demo"));
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Two devices of one user against the simulated server."));
+    parser.addHelpOption();
+    const QCommandLineOption headlessOption(QStringLiteral("headless"), QStringLiteral("Run a scenario without a window."));
+    const QCommandLineOption scenarioOption(QStringLiteral("scenario"), QStringLiteral("Scenario script to run."),
+                                            QStringLiteral("file"));
+    const QCommandLineOption shotsOption(QStringLiteral("screenshots"), QStringLiteral("Folder for the screenshots."),
+                                         QStringLiteral("dir"), QStringLiteral("demo-screenshots"));
+    const QCommandLineOption dataOption(QStringLiteral("data"),
+                                        QStringLiteral("Folder for the devices' databases (default: a fresh one)."),
+                                        QStringLiteral("dir"));
+    parser.addOptions({headlessOption, scenarioOption, shotsOption, dataOption});
+    parser.process(app);
+
+    QTranslator translator;
+    if (translator.load(QStringLiteral(":/i18n/settingmodel_en.qm")))
+        QCoreApplication::installTranslator(&translator);
+
+    QTemporaryDir scratch;
+    const QString dataDir = parser.isSet(dataOption) ? parser.value(dataOption) : scratch.path();
+    qint64 worldOffset = 0;
+    auto world = [&worldOffset] { return QDateTime::currentMSecsSinceEpoch() + worldOffset; };
+
+    SimServer server;
+    server.setClock(world);
+    server.setLatency(40);
+    server.setPassword(QStringLiteral("correct horse"));
+    server.setVerification(QStringLiteral("me@example.org"), true);
+    server.seedDevice(3, QStringLiteral("Phone"), QStringLiteral("android"), world() - 3 * 3600 * 1000);
+
+    DemoDevice a(QStringLiteral("A"), 1, dataDir, &server, world);
+    DemoDevice b(QStringLiteral("B"), 2, dataDir, &server, world);
+    for (DemoDevice* device : {&a, &b})
+        seedDirectory(device->account());
+
+    qmlRegisterUncreatableType<PrivacyItem>("SettingModel", 1, 0, "PrivacyItem",
+                                            QStringLiteral("PrivacyItemis uncreatable"));
+    QQmlApplicationEngine engine;
+    engine.rootContext()->setContextProperty(QStringLiteral("deviceA"), &a);
+    engine.rootContext()->setContextProperty(QStringLiteral("deviceB"), &b);
+    engine.rootContext()->setContextProperty(QStringLiteral("server"), &server);
+    engine.load(QUrl(QStringLiteral("qrc:/demo/qml/Main.qml")));
+    if (engine.rootObjects().isEmpty())
+        return 3;
+    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
+
+    a.start();
+    b.start();
+
+    QString scenario = parser.value(scenarioOption);
+    if (scenario.isEmpty() && headless)
+        scenario = QCoreApplication::applicationDirPath() + QStringLiteral("/scenarios/default.js");
+    if (scenario.isEmpty())
+        return app.exec();
+
+    ScenarioApi api(&a, &b, &server, &worldOffset);
+    const QString shots = QDir(parser.value(shotsOption)).absolutePath();
+    QDir().mkpath(shots);
+    api.setWindow(window, shots);
+    ScenarioRunner runner(&engine, &api);
+    QString error;
+    if (!runner.load(scenario, &error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 2;
+    }
+    std::printf("Scenario %s\nScreenshots go to %s\n\n", qPrintable(QDir(scenario).absolutePath()), qPrintable(shots));
+    int failures = 0;
+    QObject::connect(&runner, &ScenarioRunner::finished, &app, [&failures, headless](int failed) {
+        failures = failed;
+        if (headless)
+            QCoreApplication::quit();
+    });
+    runner.start();
+    const int status = app.exec();
+    ThreadManager::getInstance()->waitForIdle();
+    return failures > 0 ? 1 : status;
+}

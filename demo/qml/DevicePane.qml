@@ -1,0 +1,74 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+
+// One device: its header (network, clock, messages) and the chosen settings screen.
+Rectangle {
+    id: pane
+    property var device
+    property string screen
+    property color accent
+    radius: 10
+    color: "white"
+    border.color: "#D5DCE4"
+
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.margins: 14
+        spacing: 10
+
+        RowLayout {
+            Layout.fillWidth: true
+            Rectangle { width: 12; height: 12; radius: 6; color: device.online ? pane.accent : "#B0B8C2" }
+            Label {
+                text: qsTr("Device %1").arg(device.name)
+                font.pixelSize: 18
+                font.bold: true
+                color: "#1F2A37"
+            }
+            Label {
+                text: device.ready ? qsTr("synchronised") : qsTr("loading…")
+                color: "#5B6675"
+            }
+            Item { Layout.fillWidth: true }
+            Label { text: qsTr("Online"); color: "#5B6675" }
+            Switch {
+                checked: device.online
+                onToggled: device.online = checked
+            }
+        }
+
+        Rectangle {
+            Layout.fillWidth: true
+            visible: device.errors.length > 0
+            implicitHeight: messages.implicitHeight + 16
+            radius: 6
+            color: "#FDECEC"
+            border.color: "#F3B4B4"
+            ColumnLayout {
+                id: messages
+                anchors.fill: parent
+                anchors.margins: 8
+                Repeater {
+                    model: device.errors.slice(-3)
+                    Label {
+                        text: "⚠ " + modelData
+                        color: "#9B1C1C"
+                        wrapMode: Text.Wrap
+                        Layout.fillWidth: true
+                    }
+                }
+            }
+        }
+
+        StackLayout {
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            currentIndex: ["privacy", "devices", "verification", "preferences"].indexOf(pane.screen)
+            PrivacyScreen { device: pane.device; accent: pane.accent }
+            DevicesScreen { device: pane.device; accent: pane.accent }
+            VerificationScreen { device: pane.device; accent: pane.accent }
+            PreferencesScreen { device: pane.device }
+        }
+    }
+}

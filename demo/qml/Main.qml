@@ -1,0 +1,69 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+
+Window {
+    id: window
+    width: 1440
+    height: 900
+    visible: true
+    title: qsTr("Settings — two devices of one user")
+    color: "#E9EDF2"
+    // One accent for every control: switches on, tabs, selection.
+    palette.dark: "#3A66C4"
+    palette.mid: "#C9D3DF"
+    palette.button: "#EEF1F5"
+    palette.buttonText: "#1F2A37"
+    palette.brightText: "white"
+    palette.window: "white"
+    palette.windowText: "#1F2A37"
+    palette.base: "white"
+    palette.text: "#1F2A37"
+    palette.highlight: "#3A66C4"
+
+    Item {
+        id: root
+        anchors.fill: parent
+        property string screen: "privacy"
+
+        ColumnLayout {
+            anchors.fill: parent
+            anchors.margins: 16
+            spacing: 12
+
+            RowLayout {
+                Layout.fillWidth: true
+                Label {
+                    text: qsTr("Settings")
+                    font.pixelSize: 24
+                    font.bold: true
+                    color: "#1F2A37"
+                }
+                Label {
+                    text: qsTr("two devices of one user, one simulated server")
+                    color: "#5B6675"
+                    Layout.leftMargin: 12
+                    Layout.alignment: Qt.AlignBottom
+                }
+                Item { Layout.fillWidth: true }
+                TabBar {
+                    id: tabs
+                    currentIndex: ["privacy", "devices", "verification", "preferences"].indexOf(root.screen)
+                    onCurrentIndexChanged: root.screen = ["privacy", "devices", "verification", "preferences"][currentIndex]
+                    TabButton { text: qsTr("Privacy"); width: implicitWidth + 24 }
+                    TabButton { text: qsTr("Devices"); width: implicitWidth + 24 }
+                    TabButton { text: qsTr("Two-step verification"); width: implicitWidth + 24 }
+                    TabButton { text: qsTr("Synced preferences"); width: implicitWidth + 24 }
+                }
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                Layout.fillHeight: true
+                spacing: 16
+                DevicePane { device: deviceA; screen: root.screen; accent: "#2F6FEB"; Layout.fillWidth: true; Layout.fillHeight: true }
+                DevicePane { device: deviceB; screen: root.screen; accent: "#1E9E6A"; Layout.fillWidth: true; Layout.fillHeight: true }
+            }
+        }
+    }
+}

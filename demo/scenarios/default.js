@@ -1,0 +1,119 @@
+// The demo's scripted scenario. Each step may have:
+//   name        what the report calls it
+//   run(demo)   what to do
+//   until(demo) a condition to wait for (up to `timeout` ms, 5000 by default)
+//   check(demo) checks made once the condition holds; demo.check(ok, text) fails the step when false
+//   screenshot  a screen to show and save as <screen>.png
+// demo.A and demo.B are the two devices (their models by the account's getter names:
+// sharedPreference, privacyModel, settingServiceCmd, deviceModel, account; and online, clockSkew,
+// errors, preference(key), writePreference(type, key, value)); demo.server has the fault controls.
+
+var PREVIEW = "random_message_preview";
+var FOLDERS = "dialog_folder_config";
+var passwordAnswers = [];
+
+var steps = [
+    {
+        name: "Both devices load and synchronise",
+        until: function (demo) { return demo.A.ready && demo.B.ready && demo.A.deviceModel.count >= 3; },
+        check: function (demo) {
+            demo.check(demo.A.deviceModel.count === 3, "A lists itself, B and the phone");
+        }
+    },
+    {
+        name: "A preference changed on A arrives on B",
+        run: function (demo) { demo.A.sharedPreference.updateRandomMessagePreviewReq(["family", "book-club"]); },
+        until: function (demo) { return demo.B.account.randomPreviewDialogs.length === 2; },
+        check: function (demo) {
+            demo.check(demo.B.preference(PREVIEW) === '["family","book-club"]', "B stores the list A wrote");
+            demo.log("B randomises previews in: " + demo.B.account.randomPreviewDialogs.join(", "));
+        }
+    },
+    {
+        name: "A conflict resolves the same way on both devices",
+        run: function (demo) {
+            // Both write before either hears back; B's write is the later one and wins.
+            demo.A.writePreference(11, FOLDERS, "folders from A");
+            demo.advanceClock(1000);
+            demo.B.writePreference(11, FOLDERS, "folders from B");
+        },
+        until: function (demo) {
+            return demo.A.preference(FOLDERS) === "folders from B" && demo.B.preference(FOLDERS) === "folders from B";
+        },
+        check: function (demo) {
+            demo.check(demo.server.preferenceValue(FOLDERS, 11) === "folders from B", "the server keeps B's write");
+        },
+        screenshot: "preferences"
+    },
+    {
+        name: "A privacy switch is acknowledged, then seen on B",
+        run: function (demo) { demo.A.privacyModel.findMeByPhone = true; },
+        until: function (demo) { return demo.A.privacyModel.findMeByPhone; },
+        check: function (demo) {
+            demo.check(demo.server.privacySummary().findMeByPhone, "the server stores the switch");
+            demo.B.settingServiceCmd.listPrivacySettings();
+        }
+    },
+    {
+        name: "B lists its privacy settings again",
+        until: function (demo) { return demo.B.privacyModel.findMeByPhone; }
+    },
+    {
+        name: "An exception list edit on A reaches the server",
+        run: function (demo) { demo.A.privacyModel.lastseen.addBlacks([102], [], []); },
+        until: function (demo) { return demo.A.privacyModel.lastseen.blacklist.count === 1; },
+        check: function (demo) {
+            demo.check(demo.server.privacySummary().lastseenBlacklist[0] === 102, "Bruno is never shown A's last seen");
+        },
+        screenshot: "privacy"
+    },
+    {
+        name: "A rejected privacy change is reported and changes nothing",
+        run: function (demo) {
+            demo.server.failCommand(122, 500, 1);
+            demo.A.privacyModel.enableStrangerChat = true;
+        },
+        until: function (demo) { return demo.A.errors.length > 0; },
+        check: function (demo) {
+            demo.check(demo.A.errors[demo.A.errors.length - 1] === demo.tr("general_fail"), "A shows: " + demo.tr("general_fail"));
+            demo.check(!demo.A.privacyModel.enableStrangerChat, "the switch keeps its value");
+            demo.check(!demo.server.privacySummary().enableStrangerChat, "the server did not change");
+        }
+    },
+    {
+        name: "Devices: the phone is signed out from A",
+        run: function (demo) { demo.A.settingServiceCmd.unlinkDevices([3], "correct horse"); },
+        until: function (demo) { return demo.A.deviceModel.count === 2; },
+        screenshot: "devices"
+    },
+    {
+        name: "Wrong passwords lock two-step verification",
+        run: function (demo) {
+            demo.B.settingServiceCmd.verifyPasswordFinished.connect(function (code, succ, valid, error) {
+                passwordAnswers.push({ code: code, valid: valid, error: error });
+            });
+            for (var i = 0; i < 5; ++i)
+                demo.B.settingServiceCmd.verifyPassword("wrong " + i);
+        },
+        until: function (demo) { return passwordAnswers.length === 5; },
+        check: function (demo) {
+            demo.check(!passwordAnswers[0].valid && passwordAnswers[0].error === demo.tr("eslp_enter_again"),
+                       "a wrong password asks again: " + passwordAnswers[0].error);
+            var last = passwordAnswers[4];
+            demo.check(last.code === 2119, "the fifth locks verification (2119)");
+            demo.log("B is told: " + last.error);
+        }
+    },
+    {
+        name: "Even the right password waits for the lock to end",
+        run: function (demo) { demo.B.settingServiceCmd.verifyPassword("correct horse"); },
+        until: function (demo) { return passwordAnswers.length === 6; },
+        check: function (demo) {
+            var answer = passwordAnswers[5];
+            demo.check(answer.code === 2119 && answer.error.indexOf("Too many wrong passwords") === 0,
+                       "the lock message names when to try again");
+            demo.log("B is told: " + answer.error);
+        },
+        screenshot: "verification"
+    }
+];

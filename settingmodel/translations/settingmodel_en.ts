@@ -1,0 +1,71 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US">
+<context>
+    <name></name>
+    <message id="general_fail">
+        <source>general_fail</source>
+        <translation>Something went wrong. Please try again.</translation>
+    </message>
+    <message id="ab_privacy_settings_get_fail">
+        <source>ab_privacy_settings_get_fail</source>
+        <translation>Your privacy settings could not be loaded.</translation>
+    </message>
+    <message id="ab_verification_get_fail">
+        <source>ab_verification_get_fail</source>
+        <translation>Your two-step verification settings could not be loaded.</translation>
+    </message>
+    <message id="cre_email_sent">
+        <source>cre_email_sent</source>
+        <translation>A verification code is on its way to your e-mail.</translation>
+    </message>
+    <message id="cre_network_error">
+        <source>cre_network_error</source>
+        <translation>No connection to the server. Check your network and try again.</translation>
+    </message>
+    <message id="pwd_error_tip">
+        <source>pwd_error_tip</source>
+        <translation>Too many wrong passwords. You can try again after %1.</translation>
+    </message>
+    <message id="main_tip_operation_frequent">
+        <source>main_tip_operation_frequent</source>
+        <translation>You are doing that too often. Please wait a moment.</translation>
+    </message>
+    <message id="login_invalid_email">
+        <source>login_invalid_email</source>
+        <translation>That e-mail address is not valid.</translation>
+    </message>
+    <message id="eslp_enter_again">
+        <source>eslp_enter_again</source>
+        <translation>Wrong password. Please enter it again.</translation>
+    </message>
+    <message id="login_unauthorized_tip">
+        <source>login_unauthorized_tip</source>
+        <translation>This device is no longer signed in.</translation>
+    </message>
+    <message id="ab_password_update_ok">
+        <source>ab_password_update_ok</source>
+        <translation>Your password has been changed.</translation>
+    </message>
+    <message id="msgsync_try_again">
+        <source>msgsync_try_again</source>
+        <translation>Please try again in a moment.</translation>
+    </message>
+    <message id="cre_code_error">
+        <source>cre_code_error</source>
+        <translation>The verification code is wrong or has expired.</translation>
+    </message>
+    <message id="ab_verification_update_fail">
+        <source>ab_verification_update_fail</source>
+        <translation>Two-step verification could not be updated.</translation>
+    </message>
+    <message id="setting_password_reset_failed">
+        <source>setting_password_reset_failed</source>
+        <translation>The password reset could not be started.</translation>
+    </message>
+    <message id="setting_password_reset_failed_content">
+        <source>setting_password_reset_failed_content</source>
+        <translation>A reset is already pending. It completes on %1.</translation>
+    </message>
+</context>
+</TS>
