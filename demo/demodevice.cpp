@@ -33,7 +33,11 @@ QVariant PreferenceTable::data(const QModelIndex& index, int role) const
 
 QHash<int, QByteArray> PreferenceTable::roleNames() const
 {
-    return {{KeyRole, "key"}, {TypeRole, "type"}, {ValueRole, "value"}, {VersionRole, "version"}, {UnappliedRole, "unapplied"}};
+    return {{KeyRole, "key"},
+            {TypeRole, "type"},
+            {ValueRole, "value"},
+            {VersionRole, "version"},
+            {UnappliedRole, "unapplied"}};
 }
 
 void PreferenceTable::setRows(const QList<storage::SharedPreferenceInfo>& rows)
@@ -48,12 +52,17 @@ void PreferenceTable::setRows(const QList<storage::SharedPreferenceInfo>& rows)
 
 DemoDevice::DemoDevice(const QString& name, int deviceId, const QString& dataDir, SimServer* server,
                        std::function<qint64()> worldClock, QObject* parent)
-    : QObject(parent), m_name(name), m_deviceId(deviceId), m_server(server),
+    : QObject(parent),
+      m_name(name),
+      m_deviceId(deviceId),
+      m_server(server),
       m_account(new RefAccount(QStringLiteral("device-%1").arg(name), dataDir,
                                server->connectDevice(deviceId, QStringLiteral("Desktop %1").arg(name),
                                                      QStringLiteral("desktop")))),
-      m_cmd(new SettingServiceCmd(m_account)), m_privacy(new PrivacyModel(m_account)),
-      m_prefs(new SharedPreferenceModel(m_account)), m_table(new PreferenceTable(this))
+      m_cmd(new SettingServiceCmd(m_account)),
+      m_privacy(new PrivacyModel(m_account)),
+      m_prefs(new SharedPreferenceModel(m_account)),
+      m_table(new PreferenceTable(this))
 {
     m_account->setClock([this, worldClock] { return worldClock() + m_clockSkew; });
     m_account->setSettingServiceCmd(m_cmd);
@@ -67,7 +76,13 @@ DemoDevice::DemoDevice(const QString& name, int deviceId, const QString& dataDir
                 emit errorsChanged();
             });
     connect(m_account, &RefAccount::onlineChanged, this, &DemoDevice::onlineChanged);
-    connect(m_prefs, &SharedPreferenceBase::listFinished, this, &DemoDevice::refreshPreferences);
+    connect(m_prefs, &SharedPreferenceBase::listFinished, this, [this] {
+        refreshPreferences();
+        if (!m_ready) {
+            m_ready = true; // the first list from the server has been applied
+            emit readyChanged();
+        }
+    });
 }
 
 DemoDevice::~DemoDevice()
@@ -98,13 +113,10 @@ void DemoDevice::start()
         m_prefs->loadLocalData(false);
         m_privacy->loadLocalData(false);
         connect(m_prefs, &SharedPreferenceModel::localDataLoadedChanged, this, [this] {
-            m_prefs->getNewData();
-            m_cmd->listPrivacySettings();
+            sync();
             m_cmd->listDevices();
             m_cmd->getVerificationSetting();
             m_cmd->listFeatures();
-            m_ready = true;
-            emit readyChanged();
         });
     };
     connect(m_account, &RefAccount::readyChanged, this, whenOpen);
@@ -153,6 +165,12 @@ void DemoDevice::refreshPreferences()
                 table, [table, rows] { table->setRows(rows); }, Qt::QueuedConnection);
         },
         true);
+}
+
+void DemoDevice::sync()
+{
+    m_prefs->getNewData();
+    m_cmd->listPrivacySettings();
 }
 
 void DemoDevice::clearErrors()

@@ -81,6 +81,8 @@ public:
     // Writes a preference through the store's general write (stored here, then sent).
     Q_INVOKABLE void writePreference(int type, const QString& key, const QString& value);
     Q_INVOKABLE void refreshPreferences();
+    // Asks the server what changed, as the host does when a device comes back.
+    Q_INVOKABLE void sync();
     Q_INVOKABLE void clearErrors();
 
 signals:

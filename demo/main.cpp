@@ -36,15 +36,18 @@ bool hasDisplay()
 // The people and groups both devices know, for the exception lists.
 void seedDirectory(RefAccount* account)
 {
-    const std::pair<qint64, const char*> people[] = {{101, "Alice Wong"}, {102, "Bruno Diaz"}, {103, "Chen Li"},
-                                                     {104, "Dana Okafor"}, {105, "Emil Novak"}};
+    const std::pair<qint64, const char*> people[] = {{101, "Alice Wong"},
+                                                     {102, "Bruno Diaz"},
+                                                     {103, "Chen Li"},
+                                                     {104, "Dana Okafor"},
+                                                     {105, "Emil Novak"}};
     for (const auto& [id, name] : people)
         account->userManager()->addUser(id, QString::fromUtf8(name));
     account->groupModelMgr()->addGroup(201, QStringLiteral("Family"));
     account->groupModelMgr()->addGroup(202, QStringLiteral("Book club"));
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -64,14 +67,16 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Two devices of one user against the simulated server."));
     parser.addHelpOption();
-    const QCommandLineOption headlessOption(QStringLiteral("headless"), QStringLiteral("Run a scenario without a window."));
-    const QCommandLineOption scenarioOption(QStringLiteral("scenario"), QStringLiteral("Scenario script to run."),
-                                            QStringLiteral("file"));
-    const QCommandLineOption shotsOption(QStringLiteral("screenshots"), QStringLiteral("Folder for the screenshots."),
-                                         QStringLiteral("dir"), QStringLiteral("demo-screenshots"));
-    const QCommandLineOption dataOption(QStringLiteral("data"),
-                                        QStringLiteral("Folder for the devices' databases (default: a fresh one)."),
-                                        QStringLiteral("dir"));
+    const QCommandLineOption headlessOption(QStringLiteral("headless"),
+                                            QStringLiteral("Run a scenario without a window."));
+    const QCommandLineOption scenarioOption(
+        QStringLiteral("scenario"), QStringLiteral("Scenario script to run."), QStringLiteral("file"));
+    const QCommandLineOption shotsOption(QStringLiteral("screenshots"),
+                                         QStringLiteral("Folder for the screenshots."), QStringLiteral("dir"),
+                                         QStringLiteral("demo-screenshots"));
+    const QCommandLineOption dataOption(
+        QStringLiteral("data"), QStringLiteral("Folder for the devices' databases (default: a fresh one)."),
+        QStringLiteral("dir"));
     parser.addOptions({headlessOption, scenarioOption, shotsOption, dataOption});
     parser.process(app);
 
@@ -126,7 +131,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 2;
     }
-    std::printf("Scenario %s\nScreenshots go to %s\n\n", qPrintable(QDir(scenario).absolutePath()), qPrintable(shots));
+    std::printf("Scenario %s\nScreenshots go to %s\n\n", qPrintable(QDir(scenario).absolutePath()),
+                qPrintable(shots));
     int failures = 0;
     QObject::connect(&runner, &ScenarioRunner::finished, &app, [&failures, headless](int failed) {
         failures = failed;

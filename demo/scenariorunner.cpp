@@ -18,10 +18,15 @@ void print(const QString& line)
     std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
 }
-}  // namespace
+} // namespace
 
-ScenarioApi::ScenarioApi(DemoDevice* a, DemoDevice* b, SimServer* server, qint64* worldOffset, QObject* parent)
-    : QObject(parent), m_a(a), m_b(b), m_server(server), m_worldOffset(worldOffset)
+ScenarioApi::ScenarioApi(DemoDevice* a, DemoDevice* b, SimServer* server, qint64* worldOffset,
+                         QObject* parent)
+    : QObject(parent),
+      m_a(a),
+      m_b(b),
+      m_server(server),
+      m_worldOffset(worldOffset)
 {
 }
 
@@ -32,7 +37,8 @@ qint64 ScenarioApi::now() const
 
 bool ScenarioApi::check(bool condition, const QString& what)
 {
-    m_messages.append(QStringLiteral("%1 %2").arg(condition ? QStringLiteral("  check ok:") : QStringLiteral("  CHECK FAILED:"), what));
+    m_messages.append(QStringLiteral("%1 %2").arg(
+        condition ? QStringLiteral("  check ok:") : QStringLiteral("  CHECK FAILED:"), what));
     if (!condition)
         ++m_failedChecks;
     return condition;
@@ -88,7 +94,9 @@ QStringList ScenarioApi::takeMessages()
 }
 
 ScenarioRunner::ScenarioRunner(QJSEngine* engine, ScenarioApi* api, QObject* parent)
-    : QObject(parent), m_engine(engine), m_api(api)
+    : QObject(parent),
+      m_engine(engine),
+      m_api(api)
 {
     m_poll.setInterval(10);
     connect(&m_poll, &QTimer::timeout, this, &ScenarioRunner::poll);
@@ -103,7 +111,8 @@ bool ScenarioRunner::load(const QString& path, QString* error)
     }
     const QJSValue result = m_engine->evaluate(QString::fromUtf8(file.readAll()), path);
     if (result.isError()) {
-        *error = QStringLiteral("%1:%2: %3").arg(path, result.property(QStringLiteral("lineNumber")).toString(), result.toString());
+        *error = QStringLiteral("%1:%2: %3")
+                     .arg(path, result.property(QStringLiteral("lineNumber")).toString(), result.toString());
         return false;
     }
     m_steps = m_engine->globalObject().property(QStringLiteral("steps"));

@@ -21,7 +21,8 @@ class ScenarioApi : public QObject {
     Q_PROPERTY(qint64 now READ now NOTIFY clockChanged)
 public:
     // worldOffset: how far the demo's world clock runs ahead of real time.
-    ScenarioApi(DemoDevice* a, DemoDevice* b, SimServer* server, qint64* worldOffset, QObject* parent = nullptr);
+    ScenarioApi(DemoDevice* a, DemoDevice* b, SimServer* server, qint64* worldOffset,
+                QObject* parent = nullptr);
 
     DemoDevice* deviceA() const { return m_a; }
     DemoDevice* deviceB() const { return m_b; }
