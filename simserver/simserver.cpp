@@ -277,37 +277,21 @@ SimServer::Reply SimServer::updatePrivacySetting(const QByteArray& body)
     if (!parse(req, body))
         return {kBadRequest, {}};
     auto& s = m_privacy;
+    // A rule is stored whole, once its audience is one the server knows.
+    const auto storeRange = [](const im::user::UserRange& range, im::user::UserRange* target) {
+        if (!validRange(range))
+            return Reply{kBadRequest, {}};
+        *target = range;
+        return Reply{0, {}};
+    };
     switch (req.setting_case()) {
-    case Req::kLastseen:
-        if (!validRange(req.lastseen()))
-            return {kBadRequest, {}};
-        *s.mutable_lastseen() = req.lastseen();
-        break;
-    case Req::kCall:
-        if (!validRange(req.call()))
-            return {kBadRequest, {}};
-        *s.mutable_call() = req.call();
-        break;
-    case Req::kShowRealPhoto:
-        if (!validRange(req.show_real_photo()))
-            return {kBadRequest, {}};
-        *s.mutable_show_real_photo() = req.show_real_photo();
-        break;
+    case Req::kLastseen: return storeRange(req.lastseen(), s.mutable_lastseen());
+    case Req::kCall: return storeRange(req.call(), s.mutable_call());
+    case Req::kShowRealPhoto: return storeRange(req.show_real_photo(), s.mutable_show_real_photo());
     case Req::kShowAlternativePhoto:
-        if (!validRange(req.show_alternative_photo()))
-            return {kBadRequest, {}};
-        *s.mutable_show_alternative_photo() = req.show_alternative_photo();
-        break;
-    case Req::kForwardMyMessage:
-        if (!validRange(req.forward_my_message()))
-            return {kBadRequest, {}};
-        *s.mutable_forward_my_message() = req.forward_my_message();
-        break;
-    case Req::kShowUserStatus:
-        if (!validRange(req.show_user_status()))
-            return {kBadRequest, {}};
-        *s.mutable_show_user_status() = req.show_user_status();
-        break;
+        return storeRange(req.show_alternative_photo(), s.mutable_show_alternative_photo());
+    case Req::kForwardMyMessage: return storeRange(req.forward_my_message(), s.mutable_forward_my_message());
+    case Req::kShowUserStatus: return storeRange(req.show_user_status(), s.mutable_show_user_status());
     case Req::kFindMeByPhone: s.set_find_me_by_phone(req.find_me_by_phone()); break;
     case Req::kFindMeById: s.set_find_me_by_id(req.find_me_by_id()); break;
     case Req::kEnableStrangerChat: s.set_enable_stranger_chat(req.enable_stranger_chat()); break;
