@@ -138,12 +138,16 @@ QVariantMap SimServer::privacySummary() const
     QVariantList white;
     for (int id : m_privacy.lastseen().whitelist())
         white.append(id);
+    QVariantList groupBlack;
+    for (int id : m_privacy.lastseen().group_blacklist())
+        groupBlack.append(id);
     return {{QStringLiteral("findMeByPhone"), m_privacy.find_me_by_phone()},
             {QStringLiteral("findMeById"), m_privacy.find_me_by_id()},
             {QStringLiteral("enableStrangerChat"), m_privacy.enable_stranger_chat()},
             {QStringLiteral("lastseenRule"), m_privacy.lastseen().rule()},
             {QStringLiteral("lastseenBlacklist"), black},
-            {QStringLiteral("lastseenWhitelist"), white}};
+            {QStringLiteral("lastseenWhitelist"), white},
+            {QStringLiteral("lastseenGroupBlacklist"), groupBlack}};
 }
 
 QString SimServer::preferenceValue(const QString& key, int type) const

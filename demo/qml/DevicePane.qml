@@ -52,7 +52,7 @@ Rectangle {
                 Repeater {
                     model: device.errors.slice(-3)
                     Label {
-                        text: "⚠ " + modelData
+                        text: modelData
                         color: "#9B1C1C"
                         wrapMode: Text.Wrap
                         Layout.fillWidth: true

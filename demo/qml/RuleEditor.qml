@@ -9,9 +9,11 @@ ColumnLayout {
     property var device
     property var rule
     property color accent
-    readonly property var people: [{ id: 101, name: "Alice Wong" }, { id: 102, name: "Bruno Diaz" },
-                                   { id: 103, name: "Chen Li" }, { id: 104, name: "Dana Okafor" },
-                                   { id: 105, name: "Emil Novak" }]
+    // Whom the pickers offer: people and groups the account knows.
+    readonly property var people: [{ id: 101, name: "Alice Wong", group: false }, { id: 102, name: "Bruno Diaz", group: false },
+                                   { id: 103, name: "Chen Li", group: false }, { id: 104, name: "Dana Okafor", group: false },
+                                   { id: 105, name: "Emil Novak", group: false }, { id: 201, name: "Family (group)", group: true },
+                                   { id: 202, name: "Book club (group)", group: true }]
     spacing: 4
 
     RowLayout {
@@ -29,14 +31,40 @@ ColumnLayout {
         }
     }
 
+    component Chip: Rectangle {
+        id: chip
+        property string label
+        property bool black
+        signal removed()
+        radius: 12
+        color: chip.black ? "#FDECEC" : "#E6F4EA"
+        implicitWidth: chipText.implicitWidth + 36
+        implicitHeight: 26
+        Label {
+            id: chipText
+            anchors.verticalCenter: parent.verticalCenter
+            x: 10
+            text: chip.label
+            color: "#1F2A37"
+        }
+        ToolButton {
+            anchors.right: parent.right
+            anchors.verticalCenter: parent.verticalCenter
+            implicitWidth: 24
+            implicitHeight: 24
+            text: "×"
+            onClicked: chip.removed()
+        }
+    }
     component ExceptionList: ColumnLayout {
         id: list
         property string title
         property var items
+        property var groupItems
         property bool black
         Layout.fillWidth: true
         RowLayout {
-            Label { text: list.title + " (" + list.items.count + ")"; color: "#1F2A37" }
+            Label { text: list.title + " (" + (list.items.count + list.groupItems.count) + ")"; color: "#1F2A37" }
             Item { Layout.fillWidth: true }
             ComboBox {
                 id: picker
@@ -49,11 +77,13 @@ ColumnLayout {
                 objectName: list.black ? "addBlack" : "addWhite"
                 text: qsTr("Add")
                 onClicked: {
-                    var id = editor.people[picker.currentIndex].id
+                    var chosen = editor.people[picker.currentIndex]
+                    var users = chosen.group ? [] : [chosen.id]
+                    var groups = chosen.group ? [chosen.id] : []
                     if (list.black)
-                        editor.rule.addBlacks([id], [], [])
+                        editor.rule.addBlacks(users, groups, [])
                     else
-                        editor.rule.addWhites([id], [], [])
+                        editor.rule.addWhites(users, groups, [])
                 }
             }
         }
@@ -62,32 +92,25 @@ ColumnLayout {
             spacing: 6
             Repeater {
                 model: list.items
-                Rectangle {
-                    radius: 12
-                    color: list.black ? "#FDECEC" : "#E6F4EA"
-                    implicitWidth: chip.implicitWidth + 36
-                    implicitHeight: 26
-                    Label {
-                        id: chip
-                        anchors.verticalCenter: parent.verticalCenter
-                        x: 10
-                        text: itemModel.name
-                        color: "#1F2A37"
-                    }
-                    ToolButton {
-                        anchors.right: parent.right
-                        anchors.verticalCenter: parent.verticalCenter
-                        implicitWidth: 24
-                        implicitHeight: 24
-                        text: "×"
-                        onClicked: list.black ? editor.rule.removeBlack(itemModel.userId, false)
-                                              : editor.rule.removeWhite(itemModel.userId, false)
-                    }
+                Chip {
+                    black: list.black
+                    label: itemModel.name
+                    onRemoved: list.black ? editor.rule.removeBlack(itemModel.userId, false)
+                                          : editor.rule.removeWhite(itemModel.userId, false)
+                }
+            }
+            Repeater {
+                model: list.groupItems
+                Chip {
+                    black: list.black
+                    label: itemModel.name + qsTr(" (group)")
+                    onRemoved: list.black ? editor.rule.removeBlack(itemModel.groupId, true)
+                                          : editor.rule.removeWhite(itemModel.groupId, true)
                 }
             }
         }
     }
 
-    ExceptionList { title: qsTr("Never share with"); items: editor.rule.blacklist; black: true }
-    ExceptionList { title: qsTr("Always share with"); items: editor.rule.whitelist; black: false }
+    ExceptionList { title: qsTr("Never share with"); items: editor.rule.blacklist; groupItems: editor.rule.groupBlacklist; black: true }
+    ExceptionList { title: qsTr("Always share with"); items: editor.rule.whitelist; groupItems: editor.rule.groupWhitelist; black: false }
 }

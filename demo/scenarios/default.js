@@ -60,10 +60,13 @@ var steps = [
     },
     {
         name: "An exception list edit on A reaches the server",
-        run: function (demo) { demo.A.privacyModel.lastseen.addBlacks([102], [], []); },
+        run: function (demo) { demo.A.privacyModel.lastseen.addBlacks([102], [201], []); },
         until: function (demo) { return demo.A.privacyModel.lastseen.blacklist.count === 1; },
         check: function (demo) {
-            demo.check(demo.server.privacySummary().lastseenBlacklist[0] === 102, "Bruno is never shown A's last seen");
+            var summary = demo.server.privacySummary();
+            demo.check(summary.lastseenBlacklist[0] === 102, "Bruno is never shown A's last seen");
+            demo.check(summary.lastseenGroupBlacklist[0] === 201, "nor is the Family group");
+            demo.check(demo.A.privacyModel.lastseen.groupBlacklist.count === 1, "A lists the group");
         },
         screenshot: "privacy"
     },
