@@ -31,9 +31,10 @@ $(ASAN_DIR)/build.ninja: | deps
 asan-build: deps $(ASAN_DIR)/build.ninja
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 
-# Leak reports stop the run; scripts/lsan.supp holds the (commented) exceptions.
+# Leak reports stop the run; scripts/lsan.supp holds the (commented) exceptions. Full stacks
+# (no fast unwinding) so that an exception matches only the code it names.
 test-asan: asan-build
-	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
