@@ -124,7 +124,6 @@ private:
         bool localFolderOrderNewer = false;
     };
 
-    AccountBase* account() const { return m_account; }
     // Decrypts a record's value; false when it cannot be read (bad Base64, a wrong key).
     bool plainValue(const im::SharedPreference& record, QByteArray& plain) const;
     // Hands a plain record to its owner; sets and returns whether it was applied.
