@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickStyle>
@@ -77,8 +78,11 @@ int main(int argc, char** argv)
     const QCommandLineOption dataOption(
         QStringLiteral("data"), QStringLiteral("Folder for the devices' databases (default: a fresh one)."),
         QStringLiteral("dir"));
-    parser.addOptions({headlessOption, scenarioOption, shotsOption, dataOption});
+    const QCommandLineOption verboseOption(QStringLiteral("verbose"), QStringLiteral("Show the module's debug lines."));
+    parser.addOptions({headlessOption, scenarioOption, shotsOption, dataOption, verboseOption});
     parser.process(app);
+    if (!parser.isSet(verboseOption))
+        QLoggingCategory::setFilterRules(QStringLiteral("im.*.debug=false"));
 
     QTranslator translator;
     if (translator.load(QStringLiteral(":/i18n/settingmodel_en.qm")))
