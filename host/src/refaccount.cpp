@@ -70,6 +70,9 @@ RefAccount::~RefAccount()
     m_ringtoneManager = nullptr;
     m_reminderHandler = nullptr;
     m_accountSettings->setExifSync({});
+    // Storage tasks that report back to a model must finish while it still exists: they hold
+    // guarded pointers to it, which its deletion would clear under them.
+    ThreadManager::getInstance()->waitForIdle();
     QList<QPointer<QObject>> kids;
     for (QObject* child : children())
         kids.append(child);
