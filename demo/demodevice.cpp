@@ -59,15 +59,10 @@ DemoDevice::DemoDevice(const QString& name, int deviceId, const QString& dataDir
       m_account(new RefAccount(QStringLiteral("device-%1").arg(name), dataDir,
                                server->connectDevice(deviceId, QStringLiteral("Desktop %1").arg(name),
                                                      QStringLiteral("desktop")))),
-      m_cmd(new SettingServiceCmd(m_account)),
-      m_privacy(new PrivacyModel(m_account)),
-      m_prefs(new SharedPreferenceModel(m_account)),
+      m_composition(new AccountComposition(m_account, this)),
       m_table(new PreferenceTable(this))
 {
     m_account->setClock([this, worldClock] { return worldClock() + m_clockSkew; });
-    m_account->setSettingServiceCmd(m_cmd);
-    m_account->setPrivacyModel(m_privacy);
-    m_account->setSharedPreference(m_prefs);
     connect(AccountManager::getInstance(), &AccountManager::errorReported, this,
             [this](int, const QString& text, int, const QString& source) {
                 if (source != m_account->accountId())
@@ -76,31 +71,43 @@ DemoDevice::DemoDevice(const QString& name, int deviceId, const QString& dataDir
                 emit errorsChanged();
             });
     connect(m_account, &RefAccount::onlineChanged, this, &DemoDevice::onlineChanged);
-    connect(m_prefs, &SharedPreferenceBase::listFinished, this, [this] {
+    connect(sharedPreference(), &SharedPreferenceBase::listFinished, this, [this] {
         refreshPreferences();
         if (!m_ready) {
             m_ready = true; // the first list from the server has been applied
             emit readyChanged();
         }
     });
+    // Once the models have their local copies and asked the server, the host asks for the
+    // account's own state.
+    connect(m_composition, &AccountComposition::stageChanged, this, [this] {
+        if (m_composition->stage() != AccountComposition::Running)
+            return;
+        SettingServiceCmd* cmd = settingServiceCmd();
+        cmd->listPrivacySettings();
+        cmd->listDevices();
+        cmd->getVerificationSetting();
+        cmd->listFeatures();
+    });
 }
 
 DemoDevice::~DemoDevice()
 {
-    delete m_account;
+    // The composition signs the account out and deletes it.
+    delete m_composition;
 }
 
 QObject* DemoDevice::settingServiceCmdObject() const
 {
-    return m_cmd;
+    return settingServiceCmd();
 }
 QObject* DemoDevice::privacyModelObject() const
 {
-    return m_privacy;
+    return privacyModel();
 }
 QObject* DemoDevice::sharedPreferenceObject() const
 {
-    return m_prefs;
+    return sharedPreference();
 }
 QObject* DemoDevice::deviceModelObject() const
 {
@@ -109,18 +116,12 @@ QObject* DemoDevice::deviceModelObject() const
 
 void DemoDevice::start()
 {
-    auto whenOpen = [this] {
-        m_prefs->loadLocalData(false);
-        m_privacy->loadLocalData(false);
-        connect(m_prefs, &SharedPreferenceModel::localDataLoadedChanged, this, [this] {
-            sync();
-            m_cmd->listDevices();
-            m_cmd->getVerificationSetting();
-            m_cmd->listFeatures();
-        });
-    };
-    connect(m_account, &RefAccount::readyChanged, this, whenOpen);
-    m_account->open();
+    m_composition->start();
+}
+
+void DemoDevice::stop()
+{
+    m_composition->stop();
 }
 
 bool DemoDevice::online() const
@@ -144,14 +145,14 @@ void DemoDevice::setClockSkew(qint64 skew)
 
 QString DemoDevice::preference(const QString& key) const
 {
-    return QString::fromUtf8(m_prefs->getKeyValue(key));
+    return QString::fromUtf8(sharedPreference()->getKeyValue(key));
 }
 
 void DemoDevice::writePreference(int type, const QString& key, const QString& value)
 {
     im::misc::UpdateSharedPreferencesV2Req req;
-    m_prefs->makeSharedPreference(req.add_preferences(), key, value.toUtf8(), type, true);
-    m_prefs->updateSharedPreferences(req, true);
+    sharedPreference()->makeSharedPreference(req.add_preferences(), key, value.toUtf8(), type, true);
+    sharedPreference()->updateSharedPreferences(req, true);
 }
 
 void DemoDevice::refreshPreferences()
@@ -169,8 +170,8 @@ void DemoDevice::refreshPreferences()
 
 void DemoDevice::sync()
 {
-    m_prefs->getNewData();
-    m_cmd->listPrivacySettings();
+    sharedPreference()->getNewData();
+    settingServiceCmd()->listPrivacySettings();
 }
 
 void DemoDevice::clearErrors()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "accountcomposition.h"
 #include "host/storage.h"
 #include "refaccount.h"
 
@@ -33,9 +34,9 @@ private:
     QList<storage::SharedPreferenceInfo> m_rows;
 };
 
-// One device of the user as the demo composes it: a reference account on the simulated
-// server with the module's models. QML and scenarios reach the models by the names of the
-// account's getters.
+// One device of the user: a reference account on the simulated server with the module's
+// models, made by the account composition. QML and scenarios reach the models by the names of
+// the account's getters.
 class DemoDevice : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString name READ name CONSTANT)
@@ -58,9 +59,10 @@ public:
     QString name() const { return m_name; }
     int deviceId() const { return m_deviceId; }
     RefAccount* account() const { return m_account; }
-    SettingServiceCmd* settingServiceCmd() const { return m_cmd; }
-    PrivacyModel* privacyModel() const { return m_privacy; }
-    SharedPreferenceModel* sharedPreference() const { return m_prefs; }
+    AccountComposition* composition() const { return m_composition; }
+    SettingServiceCmd* settingServiceCmd() const { return m_composition->settingServiceCmd(); }
+    PrivacyModel* privacyModel() const { return m_composition->privacyModel(); }
+    SharedPreferenceModel* sharedPreference() const { return m_composition->sharedPreference(); }
     QObject* settingServiceCmdObject() const;
     QObject* privacyModelObject() const;
     QObject* sharedPreferenceObject() const;
@@ -75,6 +77,8 @@ public:
 
     // Starts the account the way a host does: local copies first, then the server.
     void start();
+    // Signs the account out: every model lets go of its data.
+    void stop();
 
     // The synchronised value of a preference key, as text.
     Q_INVOKABLE QString preference(const QString& key) const;
@@ -96,9 +100,7 @@ private:
     int m_deviceId;
     SimServer* m_server;
     RefAccount* m_account;
-    SettingServiceCmd* m_cmd;
-    PrivacyModel* m_privacy;
-    SharedPreferenceModel* m_prefs;
+    AccountComposition* m_composition;
     PreferenceTable* m_table;
     qint64 m_clockSkew = 0;
     QStringList m_errors;

@@ -2,6 +2,7 @@
 // display it opens the window; without one (or with --headless) it runs a scenario file,
 // prints a report, writes a screenshot per screen and exits non-zero if a step failed.
 #include "demodevice.h"
+#include "refcontacts.h"
 #include "host/appsettingmodel.h"
 #include "host/contacts.h"
 #include "host/threadmanager.h"
@@ -43,9 +44,9 @@ void seedDirectory(RefAccount* account)
                                                      {104, "Dana Okafor"},
                                                      {105, "Emil Novak"}};
     for (const auto& [id, name] : people)
-        account->userManager()->addUser(id, QString::fromUtf8(name));
-    account->groupModelMgr()->addGroup(201, QStringLiteral("Family"));
-    account->groupModelMgr()->addGroup(202, QStringLiteral("Book club"));
+        account->refUserManager()->addUser(id, QString::fromUtf8(name));
+    account->refGroupModelMgr()->addGroup(201, QStringLiteral("Family"));
+    account->refGroupModelMgr()->addGroup(202, QStringLiteral("Book club"));
 }
 
 } // namespace

@@ -12,8 +12,7 @@ QByteArray serializeMessage(const google::protobuf::MessageLite& message, const 
     const size_t size = message.ByteSizeLong();
     QByteArray buffer(qsizetype(size), Qt::Uninitialized);
     if (size > size_t(INT_MAX) || !message.SerializeToArray(buffer.data(), int(buffer.size())))
-        QMessageLogger(file, line, function, lcSettingModel().categoryName()).debug()
-            << "=====Serialize proto buffer failed";
+        QMessageLogger(file, line, function).debug(lcSettingModel()) << "=====Serialize proto buffer failed";
     return buffer;
 }
 

@@ -4,7 +4,7 @@
 #include "host/cryptoaes.h"
 #include "host/sharedpreferencebase.h"
 #include "host/threadmanager.h"
-#include "im/notif.pb.h"
+#include "refcontacts.h"
 #include "refservices.h"
 #include "refstores.h"
 #include "sqlitestorage.h"
@@ -13,8 +13,9 @@
 #include <QDir>
 #include <QLoggingCategory>
 #include <QPointer>
+#include <QTimer>
 
-#include <atomic>
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcHostAccount, "im.host.account")
 
@@ -28,15 +29,15 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
       m_accountSettings(std::make_unique<RefAccountSettingModel>(m_db)),
       m_deviceModel(std::make_unique<RefAccountDeviceModel>()),
       m_transport(std::move(transport)),
-      m_userManager(new UserManager(this)),
-      m_groupModelMgr(new GroupModelMgr(this)),
+      m_userManager(new RefUserManager(this)),
+      m_groupModelMgr(new RefGroupModelMgr(this)),
       m_refReminderHandler(new RefReminderHandler(this)),
       m_refStickerBoxSetMgr(new RefStickerBoxSetMgr(this))
 {
     m_reminderHandler = m_refReminderHandler;
     m_accountSettings->setExifSync([this](bool media, bool keep) {
-        if (m_sharedPreference)
-            m_sharedPreference->syncMessageExif(media, keep);
+        if (SharedPreferenceBase* preferences = sharedPreference())
+            preferences->syncMessageExif(media, keep);
     });
     if (m_transport) {
         QPointer<RefAccount> self(this);
@@ -50,7 +51,7 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
             if (!self)
                 return;
             QMetaObject::invokeMethod(
-                self, [self, serverTime] { self->m_clockOffset = serverTime - self->localTime(); },
+                self, [self, serverTime] { self->m_clockOffset.store(serverTime - self->localTime()); },
                 Qt::QueuedConnection);
         });
     }
@@ -60,14 +61,7 @@ RefAccount::~RefAccount()
 {
     // Models go first, while the stores and the transport they use still exist; a model
     // may delete a sibling child of ours, hence the guarded copy.
-    m_sharedPreference = nullptr;
-    m_settingServiceCmd = nullptr;
-    m_wallpaperHandler = nullptr;
-    m_themeHandler = nullptr;
-    m_privacyModel = nullptr;
-    m_statusShortCut = nullptr;
-    m_groupMutedSettingModel = nullptr;
-    m_ringtoneManager = nullptr;
+    m_models.clear();
     m_reminderHandler = nullptr;
     m_accountSettings->setExifSync({});
     // Storage tasks that report back to a model must finish while it still exists: they hold
@@ -216,7 +210,13 @@ qint64 RefAccount::localTime() const
 
 qint64 RefAccount::currentTime()
 {
-    return localTime() + m_clockOffset;
+    const qint64 now = localTime() + m_clockOffset.load();
+    qint64 last = m_lastTime.load();
+    qint64 next = 0;
+    do {
+        next = std::max(now, last + 1);
+    } while (!m_lastTime.compare_exchange_weak(last, next));
+    return next;
 }
 
 void RefAccount::setOnline(bool online)
@@ -246,45 +246,74 @@ void RefAccount::removeDialog(const QString& dialogId)
     m_dialogs.remove(dialogId);
 }
 
+UserManager* RefAccount::userManager() const
+{
+    return m_userManager;
+}
+
+GroupModelMgr* RefAccount::groupModelMgr() const
+{
+    return m_groupModelMgr;
+}
+
+void RefAccount::runAsAccount(const std::function<void()>& work)
+{
+    AccountManager* manager = AccountManager::getInstance();
+    const QString previous = manager->source();
+    manager->setSource(m_accountId);
+    work();
+    manager->setSource(previous);
+}
+
 qint64 RefAccount::sendRequest(int command, const QByteArray& body, ResponseCallback callback, bool flag,
                                const QMap<QString, QVariant>& context)
 {
     if (!m_transport)
         return 0;
-    // Whatever thread the transport answers on, the callback runs once, later, here.
+    // Whatever thread the transport answers on, the callback runs once, later, here: with the
+    // transport's answer, or with a timeout when the transport never answers.
+    struct Pending {
+        std::atomic<bool> answered{false};
+        ResponseCallback callback;
+        QPointer<QTimer> timer;
+    };
+    auto pending = std::make_shared<Pending>();
+    pending->callback = std::move(callback);
     QPointer<RefAccount> self(this);
-    auto answered = std::make_shared<std::atomic<bool>>(false);
-    auto queued = [self, answered, callback = std::move(callback)](int code, const QByteArray& reply) {
-        if (answered->exchange(true) || !self || !callback)
+    auto finish = [self, pending](int code, const QByteArray& reply) {
+        if (pending->answered.exchange(true) || !self)
             return;
         QMetaObject::invokeMethod(
             self,
-            [self, callback, code, reply] {
-                AccountManager* manager = AccountManager::getInstance();
-                manager->setSource(self->m_accountId);
-                callback(code, reply);
-                manager->setSource({});
+            [self, pending, code, reply] {
+                delete pending->timer.data();
+                if (pending->callback)
+                    self->runAsAccount([&] { pending->callback(code, reply); });
             },
             Qt::QueuedConnection);
     };
-    return m_transport->send(command, body, std::move(queued), flag, context);
+    if (m_requestTimeoutMs > 0) {
+        auto* timer = new QTimer(this);
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, this, [finish, command] {
+            qCWarning(lcHostAccount) << "command" << command << "got no answer in time";
+            finish(kRequestTimedOut, {});
+        });
+        timer->start(m_requestTimeoutMs);
+        pending->timer = timer;
+    }
+    return m_transport->send(command, body, std::move(finish), flag, context);
 }
 
 void RefAccount::receivePush(int type, const QByteArray& body)
 {
-    if (const PushRoute route = m_pushRoutes.value(type)) {
-        route(body);
-        return;
-    }
-    if (type == PushSharedPreferenceUpdated && m_sharedPreference) {
-        im::notif::SharedPreferenceUpdatedNotif notif;
-        if (notif.ParseFromArray(body.constData(), int(body.size()))) {
-            m_sharedPreference->sharedPreferencesNotify(notif);
+    runAsAccount([&] {
+        const PushRoute route = m_pushRoutes.value(type);
+        if (route && route(body))
             return;
-        }
-        qCWarning(lcHostAccount) << "push" << type << "did not parse";
-    }
-    emit pushDropped(type);
+        qCWarning(lcHostAccount) << "push" << type << "was not taken";
+        emit pushDropped(type);
+    });
 }
 
 StickerBoxSetMgr* RefAccount::stickerBoxSetMgr() const

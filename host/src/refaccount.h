@@ -6,8 +6,10 @@
 #include "transport.h"
 
 #include <QHash>
+#include <QPointer>
 #include <QVariantMap>
 
+#include <atomic>
 #include <memory>
 
 class SqliteDatabase;
@@ -16,13 +18,32 @@ class RefAccountSettingModel;
 class RefAccountDeviceModel;
 class RefReminderHandler;
 class RefStickerBoxSetMgr;
+class RefUserManager;
+class RefGroupModelMgr;
 namespace storage {
 class SqliteStorageProvider;
 }
 
+// Which getter of the account hands out a registered module model. Specialised once per getter
+// type, so a model can only be registered under the type its getter returns.
+template <class T> struct AccountModelSlot;
+#define HOST_ACCOUNT_MODEL_SLOT(Type, number)                                                           \
+    template <> struct AccountModelSlot<Type> {                                                         \
+        static constexpr int value = number;                                                            \
+    };
+HOST_ACCOUNT_MODEL_SLOT(SettingServiceCmd, 1)
+HOST_ACCOUNT_MODEL_SLOT(SharedPreferenceBase, 2)
+HOST_ACCOUNT_MODEL_SLOT(PrivacyModel, 3)
+HOST_ACCOUNT_MODEL_SLOT(GroupMutedSettingModel, 4)
+HOST_ACCOUNT_MODEL_SLOT(RingtoneManager, 5)
+HOST_ACCOUNT_MODEL_SLOT(WallpaperHandler, 6)
+HOST_ACCOUNT_MODEL_SLOT(ThemeHandler, 7)
+HOST_ACCOUNT_MODEL_SLOT(StatusShortCut, 8)
+#undef HOST_ACCOUNT_MODEL_SLOT
+
 // The reference account: one SQLite database under the data directory, a transport, an
-// injectable clock, an in-memory dialog and contact directory, and the module models the
-// composition root registers.
+// injectable clock, an in-memory dialog and contact directory, and a registry of the module
+// models the composition root made.
 class HOST_EXPORT RefAccount : public AccountBase {
     Q_OBJECT
     Q_PROPERTY(QString accountId READ accountId CONSTANT)
@@ -84,11 +105,13 @@ public:
     bool verificationEnabled() const { return m_verificationEnabled; }
     qint64 verificationResetAt() const { return m_verificationResetAt; }
 
+    // Never goes backwards and never repeats on one account: versions stamped with it order this
+    // device's writes even when the server's clock correction jitters by the latency.
     qint64 currentTime() override;
     // The device's own clock; currentTime corrects it by the server's clock once an answer
     // told it, so that a device whose clock is off does not win or lose every conflict.
     void setClock(Clock clock) { m_clock = std::move(clock); }
-    qint64 clockOffset() const { return m_clockOffset; }
+    qint64 clockOffset() const { return m_clockOffset.load(); }
     bool isOnline() override { return m_online; }
     void setOnline(bool online);
 
@@ -97,40 +120,49 @@ public:
                                          QSharedPointer<GroupModel> group = {});
     void removeDialog(const QString& dialogId);
 
-    UserManager* userManager() const override { return m_userManager; }
-    GroupModelMgr* groupModelMgr() const override { return m_groupModelMgr; }
+    UserManager* userManager() const override;
+    GroupModelMgr* groupModelMgr() const override;
+    RefUserManager* refUserManager() const { return m_userManager; }
+    RefGroupModelMgr* refGroupModelMgr() const { return m_groupModelMgr; }
     FileManager* fileManager() const override { return m_fileManager; }
-    SharedPreferenceBase* sharedPreference() const override { return m_sharedPreference; }
-    SettingServiceCmd* settingServiceCmd() const override { return m_settingServiceCmd; }
-    WallpaperHandler* wallpaperHandler() const override { return m_wallpaperHandler; }
-    ThemeHandler* themeHandler() const override { return m_themeHandler; }
-    PrivacyModel* privacyModel() const override { return m_privacyModel; }
-    StatusShortCut* statusShortCut() const override { return m_statusShortCut; }
-    GroupMutedSettingModel* groupMutedSettingModel() const override { return m_groupMutedSettingModel; }
-    RingtoneManager* ringtoneManager() const override { return m_ringtoneManager; }
+    SharedPreferenceBase* sharedPreference() const override { return registered<SharedPreferenceBase>(); }
+    SettingServiceCmd* settingServiceCmd() const override { return registered<SettingServiceCmd>(); }
+    WallpaperHandler* wallpaperHandler() const override { return registered<WallpaperHandler>(); }
+    ThemeHandler* themeHandler() const override { return registered<ThemeHandler>(); }
+    PrivacyModel* privacyModel() const override { return registered<PrivacyModel>(); }
+    StatusShortCut* statusShortCut() const override { return registered<StatusShortCut>(); }
+    GroupMutedSettingModel* groupMutedSettingModel() const override
+    {
+        return registered<GroupMutedSettingModel>();
+    }
+    RingtoneManager* ringtoneManager() const override { return registered<RingtoneManager>(); }
     ReminderHandler* reminderHandler() const override { return m_reminderHandler; }
 
-    // Registration by the composition root.
+    // Registration by the composition root. T is the getter's type; the getter returns the model
+    // while it lives, and null once it is gone or after unregisterModel.
+    template <class T> void registerModel(T* model)
+    {
+        m_models.insert(AccountModelSlot<T>::value, {QPointer<QObject>(model), static_cast<void*>(model)});
+    }
+    template <class T> void unregisterModel() { m_models.remove(AccountModelSlot<T>::value); }
     void setFileManager(FileManager* manager) { m_fileManager = manager; }
-    void setSharedPreference(SharedPreferenceBase* model) { m_sharedPreference = model; }
-    void setSettingServiceCmd(SettingServiceCmd* cmd) { m_settingServiceCmd = cmd; }
-    void setWallpaperHandler(WallpaperHandler* handler) { m_wallpaperHandler = handler; }
-    void setThemeHandler(ThemeHandler* handler) { m_themeHandler = handler; }
-    void setPrivacyModel(PrivacyModel* model) { m_privacyModel = model; }
-    void setStatusShortCut(StatusShortCut* model) { m_statusShortCut = model; }
-    void setGroupMutedSettingModel(GroupMutedSettingModel* model) { m_groupMutedSettingModel = model; }
-    void setRingtoneManager(RingtoneManager* manager) { m_ringtoneManager = manager; }
     void setReminderHandler(ReminderHandler* handler) { m_reminderHandler = handler; }
     RefReminderHandler* refReminderHandler() const { return m_refReminderHandler; }
     RefStickerBoxSetMgr* refStickerBoxSetMgr() const { return m_refStickerBoxSetMgr; }
     RefAccountSettingModel* refAccountSettingModel() const { return m_accountSettings.get(); }
 
+    // Every request is answered exactly once: by the transport, or with kRequestTimedOut when the
+    // transport stays silent for the request timeout.
     qint64 sendRequest(int command, const QByteArray& body, ResponseCallback callback, bool flag,
                        const QMap<QString, QVariant>& context) override;
+    static constexpr int kDefaultRequestTimeoutMs = 30000;
+    void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
+    int requestTimeout() const { return m_requestTimeoutMs; }
 
-    // Routes a push of the given type to whoever the composition root named for it; shared
-    // preference updates go to the shared preference store unless routed otherwise.
-    using PushRoute = std::function<void(const QByteArray& body)>;
+    // Routes a push of the given type to whoever the composition root named for it. A route
+    // returns false when it could not take the push (nobody there, or a body that does not
+    // parse); the push is then dropped and reported by pushDropped.
+    using PushRoute = std::function<bool(const QByteArray& body)>;
     void setPushRoute(int type, PushRoute route) { m_pushRoutes.insert(type, std::move(route)); }
 
     StickerBoxSetMgr* stickerBoxSetMgr() const override;
@@ -163,7 +195,18 @@ signals:
     void pushDropped(int type);
 
 private:
+    struct RegisteredModel {
+        QPointer<QObject> object;
+        void* typed = nullptr;
+    };
+    template <class T> T* registered() const
+    {
+        const RegisteredModel entry = m_models.value(AccountModelSlot<T>::value);
+        return entry.object ? static_cast<T*>(entry.typed) : nullptr;
+    }
     void receivePush(int type, const QByteArray& body);
+    // Runs work as this account's, so that what it reports is attributed to it.
+    void runAsAccount(const std::function<void()>& work);
 
     QString m_accountId;
     std::shared_ptr<SqliteDatabase> m_db;
@@ -177,7 +220,10 @@ private:
     qint64 localTime() const;
 
     Clock m_clock;
-    qint64 m_clockOffset = 0;
+    // Written on this thread when an answer arrives; read by currentTime from any thread.
+    std::atomic<qint64> m_clockOffset{0};
+    std::atomic<qint64> m_lastTime{0};
+    int m_requestTimeoutMs = kDefaultRequestTimeoutMs;
     bool m_online = true;
     QMap<int, int> m_features;
     QList<FeatureUpdate> m_featureUpdates;
@@ -187,19 +233,12 @@ private:
     qint64 m_verificationResetAt = 0;
 
     QHash<QString, QSharedPointer<DialogBase>> m_dialogs;
-    UserManager* m_userManager;
-    GroupModelMgr* m_groupModelMgr;
+    RefUserManager* m_userManager;
+    RefGroupModelMgr* m_groupModelMgr;
 
     FileManager* m_fileManager = nullptr;
-    SharedPreferenceBase* m_sharedPreference = nullptr;
-    SettingServiceCmd* m_settingServiceCmd = nullptr;
-    WallpaperHandler* m_wallpaperHandler = nullptr;
-    ThemeHandler* m_themeHandler = nullptr;
-    PrivacyModel* m_privacyModel = nullptr;
-    StatusShortCut* m_statusShortCut = nullptr;
-    GroupMutedSettingModel* m_groupMutedSettingModel = nullptr;
-    RingtoneManager* m_ringtoneManager = nullptr;
     ReminderHandler* m_reminderHandler = nullptr;
+    QHash<int, RegisteredModel> m_models;
 
     QHash<int, PushRoute> m_pushRoutes;
 

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QMutex>
+#include <QPromise>
 #include <QThread>
 #include <QWaitCondition>
 
@@ -77,6 +78,21 @@ void ThreadManager::invoke(std::function<void()> work, bool fromMainThread)
     QMutexLocker lock(&d->mutex);
     d->queue.push_back(std::move(work));
     d->workAvailable.wakeOne();
+}
+
+QFuture<void> ThreadManager::run(std::function<void()> work)
+{
+    auto promise = std::make_shared<QPromise<void>>();
+    QFuture<void> future = promise->future();
+    promise->start();
+    invoke(
+        [promise, work = std::move(work)] {
+            if (work && !promise->isCanceled())
+                work();
+            promise->finish();
+        },
+        onMainThread());
+    return future;
 }
 
 bool ThreadManager::waitForIdle(int timeoutMs)

@@ -379,5 +379,7 @@ void SettingServiceCmd::updateDeviceDeleteTimer(int timerType)
 
 void SettingServiceCmd::updateThemeReq(const im::chat::UpdateThemeReq& req, ThemeCallback callback)
 {
-    send(UpdateTheme, SM_SERIALIZE(req), std::move(callback));
+    // The caller's callback goes to the transport as it is: its owner hears the answer even when
+    // this command object is gone by then.
+    m_account->sendRequest(UpdateTheme, SM_SERIALIZE(req), std::move(callback), false, {});
 }

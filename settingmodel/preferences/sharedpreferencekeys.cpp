@@ -23,15 +23,18 @@ QString pinnedKey(const QString& dialogId)
     return QStringLiteral("%1_%2").arg(QLatin1String(PIN_MESSAGE_BACKLIST), dialogId);
 }
 
-QVariantMap fileObject(const StickerData& file, bool withSize)
+QString base64(const QByteArray& key)
 {
-    QVariantMap object{{QStringLiteral("fileId"), file.fileId()},
-                       {QStringLiteral("aesKey"), QString::fromLatin1(file.aesKey().toBase64())}};
-    if (withSize) {
-        object.insert(QStringLiteral("width"), file.width());
-        object.insert(QStringLiteral("height"), file.height());
-    }
-    return object;
+    return QString::fromLatin1(key.toBase64());
+}
+
+// The animation of a sticker, with what a reader needs to fetch and check it.
+QVariantMap animationObject(const StickerData& file)
+{
+    return {{QStringLiteral("fileId"), file.fileId()},     {QStringLiteral("aesKey"), base64(file.aesKey())},
+            {QStringLiteral("width"), file.width()},       {QStringLiteral("height"), file.height()},
+            {QStringLiteral("size"), file.size()},         {QStringLiteral("fileType"), file.fileType()},
+            {QStringLiteral("checkSum"), file.fileMd5()}};
 }
 
 void fillFileInfo(im::content::FileInfo* info, const StickerData& file)
@@ -62,11 +65,13 @@ QVariantMap stickerObject(const StickerItem& sticker)
     QVariantMap object{{QStringLiteral("pid"), sticker.pid()}};
     if (const StickerDataPtr source = sticker.sourceFile()) {
         object.insert(QStringLiteral("file_id"), source->fileId());
-        object.insert(QStringLiteral("aesKey"), QString::fromLatin1(source->aesKey().toBase64()));
+        // Both spellings: readers of either find the key.
+        object.insert(QStringLiteral("aesKey"), base64(source->aesKey()));
+        object.insert(QStringLiteral("aeskey"), base64(source->aesKey()));
         object.insert(QStringLiteral("fileType"), source->fileType());
     }
     if (const StickerDataPtr animated = sticker.animatedFile())
-        object.insert(QStringLiteral("animatedSticker"), fileObject(*animated, true));
+        object.insert(QStringLiteral("animatedSticker"), animationObject(*animated));
     return object;
 }
 
@@ -82,6 +87,7 @@ void SharedPreferenceModel::updateSharedPreferencesReq(const QString& key, const
         toSend = m_account->encrypt(value, valueKey).toBase64();
     }
     if (save) {
+        beginLocalWrite(key, type, version);
         if (value.isEmpty()) {
             QMultiHash<QString, int> gone;
             gone.insert(key, type);
@@ -131,8 +137,10 @@ void SharedPreferenceModel::makeSharedPreference(im::SharedPreference* record, c
     if (!record)
         return;
     const qint64 version = m_account->currentTime();
-    if (save)
+    if (save) {
+        beginLocalWrite(key, type, version);
         postSave({{key, value, type, 0, version, {}}});
+    }
     record->set_key(key.toStdString());
     record->set_value(value.toStdString());
     record->set_type(type);
@@ -222,6 +230,7 @@ void SharedPreferenceModel::fillAndSaveLocally(im::SharedPreference* record, con
     if (!record)
         return;
     fillRecord(record, key, value, type);
+    beginLocalWrite(key, type, record->version());
     saveLocally(key, type, value, record->version());
 }
 
@@ -342,6 +351,11 @@ void SharedPreferenceModel::updateUserStatusSettingReq(const QVariantList& statu
         if (const auto* sticker =
                 qobject_cast<const StickerItem*>(in.value(QStringLiteral("sticker")).value<QObject*>()))
             out.insert(QStringLiteral("sticker"), stickerObject(*sticker));
+        if (const auto* emoji = qobject_cast<const CustomEmojiItem*>(
+                in.value(QStringLiteral("customEmoji")).value<QObject*>()))
+            out.insert(QStringLiteral("customEmoji"),
+                       QVariantMap{{QStringLiteral("packId"), emoji->packId()},
+                                   {QStringLiteral("customEmojiId"), emoji->customEmojiId()}});
         entries.append(out);
     }
     QVariantMap context;

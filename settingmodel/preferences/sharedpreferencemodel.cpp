@@ -2,78 +2,28 @@
 
 #include "commands/settingservicecmd.h"
 #include "host/accountbase.h"
-#include "host/accountsettingmodel.h"
 #include "host/constants.h"
-#include "host/contacts.h"
 #include "host/datainfomodel.h"
 #include "host/jsonutil.h"
-#include "host/services.h"
-#include "host/stickers.h"
 #include "host/threadmanager.h"
 #include "im/common.pb.h"
-#include "im/content.pb.h"
 #include "im/misc.pb.h"
 #include "im/notif.pb.h"
 #include "logging.h"
 #include "protobufutil.h"
 
 #include <QJSEngine>
-#include <QPointer>
-#include <QtConcurrent>
 
 using storage::SharedPreferenceInfo;
 using namespace hostkeys;
 
 namespace {
 
-bool isKey(const QString& key, const char* constant)
-{
-    return key == QLatin1String(constant);
-}
-
-bool hasNumberSuffix(const QString& key, QLatin1String prefix)
-{
-    if (!key.startsWith(prefix))
-        return false;
-    bool ok = false;
-    key.mid(prefix.size()).toLongLong(&ok);
-    return ok;
-}
-
-// Whether a key is one the type's owner takes.
-bool keyMatchesType(const QString& key, int type)
-{
-    using M = SharedPreferenceModel;
-    switch (type) {
-    case M::Notification: return isKey(key, NOTIFICATION);
-    case M::DesktopNotification: return isKey(key, DESKTOP_NOTIFICATION);
-    case M::UserStatusSetting: return isKey(key, USERSTATUS_SETTING);
-    case M::PinMessageBlackList:
-        return key.startsWith(QLatin1String(PIN_MESSAGE_BACKLIST) + QLatin1Char('_'));
-    case M::StickerFavorite: return isKey(key, STICKER_FAVORITE);
-    case M::RandomMessagePreview: return isKey(key, RANDOM_MESSAGE_PREVIEW);
-    case M::DialogFolderOrder: return isKey(key, DIALOG_FOLDER_ORDER);
-    case M::DialogFolderConfig: return isKey(key, DIALOG_FOLDER_CONFIG);
-    case M::UserRemark:
-    case M::GroupRemark: return hasNumberSuffix(key, QLatin1String("remark_"));
-    case M::CustomRingtoneList: return isKey(key, CUSTOM_RINGTONE_LIST);
-    case M::ChatRingtone: return key.startsWith(QLatin1String("ringtone_")) && key.size() > 9;
-    case M::GifHistory: return isKey(key, GIF_HISTORY);
-    case M::DialogFolderOrderExtern: return isKey(key, DIALOG_FOLDER_ORDER_EXTERN);
-    case M::MessageExif: return isKey(key, EXIF_MEDIA_MESSAGE) || isKey(key, EXIF_FILE_MESSAGE);
-    case M::Reminder:
-    case M::ChatFolder:
-    case M::ScreenLockLog:
-    case M::Theme:
-    case M::ReactionTag: return !key.isEmpty();
-    default: return false;
-    }
-}
-
 bool isFolderOrder(const QString& key, int type)
 {
-    return (type == SharedPreferenceModel::DialogFolderOrder && isKey(key, DIALOG_FOLDER_ORDER)) ||
-           (type == SharedPreferenceModel::DialogFolderOrderExtern && isKey(key, DIALOG_FOLDER_ORDER_EXTERN));
+    return (type == SharedPreferenceModel::DialogFolderOrder && key == QLatin1String(DIALOG_FOLDER_ORDER)) ||
+           (type == SharedPreferenceModel::DialogFolderOrderExtern &&
+            key == QLatin1String(DIALOG_FOLDER_ORDER_EXTERN));
 }
 
 bool usesTypeTable(int type)
@@ -81,35 +31,10 @@ bool usesTypeTable(int type)
     return type == SharedPreferenceModel::Theme || type == SharedPreferenceModel::ReactionTag;
 }
 
-// A JSON object value; an empty value is an empty object.
-bool readObject(const QByteArray& value, QVariantMap& out)
+// Reminders and screen-lock logs live with their owners once applied; the store keeps none.
+bool isTransient(int type)
 {
-    out = jsonToMap(value);
-    return value.isEmpty() || !out.isEmpty() || value.trimmed() == "{}";
-}
-
-bool readList(const QByteArray& value, QVariantList& out)
-{
-    out = jsonToList(value);
-    return value.isEmpty() || !out.isEmpty() || value.trimmed() == "[]";
-}
-
-bool fromBase64(const QByteArray& text, QByteArray& out)
-{
-    auto decoded = QByteArray::fromBase64Encoding(text, QByteArray::AbortOnBase64DecodingErrors);
-    if (!decoded)
-        return false;
-    out = *decoded;
-    return true;
-}
-
-QStringList toStrings(const QVariantList& list)
-{
-    QStringList strings;
-    strings.reserve(list.size());
-    for (const QVariant& v : list)
-        strings.append(v.toString());
-    return strings;
+    return type == SharedPreferenceModel::Reminder || type == SharedPreferenceModel::ScreenLockLog;
 }
 
 QString text(const std::string& s)
@@ -122,6 +47,29 @@ QByteArray bytes(const std::string& s)
     return QByteArray::fromStdString(s);
 }
 
+// Fills unset parts of an owner from the store's default for its type.
+SharedPreferenceOwner completed(SharedPreferenceOwner owner, const SharedPreferenceOwner& fallback)
+{
+    if (!owner.acceptsKey)
+        owner.acceptsKey = fallback.acceptsKey;
+    if (!owner.apply)
+        owner.apply = fallback.apply;
+    if (!owner.loaded)
+        owner.loaded = fallback.loaded;
+    if (!owner.confirmed)
+        owner.confirmed = fallback.confirmed;
+    if (!owner.superseded)
+        owner.superseded = fallback.superseded;
+    if (!owner.failed)
+        owner.failed = fallback.failed;
+    return owner;
+}
+
+bool accepts(const SharedPreferenceOwner* owner, const QString& key)
+{
+    return owner && (!owner->acceptsKey || owner->acceptsKey(key));
+}
+
 } // namespace
 
 SharedPreferenceModel::SharedPreferenceModel(AccountBase* account)
@@ -129,6 +77,7 @@ SharedPreferenceModel::SharedPreferenceModel(AccountBase* account)
       m_account(account)
 {
     QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
+    installDefaultOwners();
 }
 
 SharedPreferenceModel::~SharedPreferenceModel()
@@ -165,6 +114,12 @@ qint64 SharedPreferenceModel::typeVersion(int type) const
     return m_versions.value(type);
 }
 
+qint64 SharedPreferenceModel::keyVersion(const QString& key, int type) const
+{
+    QMutexLocker lock(&m_dataLock);
+    return m_keyVersions.value(type).value(key);
+}
+
 void SharedPreferenceModel::setValue(const QString& key, int type, const QByteArray& value)
 {
     if (usesTypeTable(type))
@@ -173,12 +128,19 @@ void SharedPreferenceModel::setValue(const QString& key, int type, const QByteAr
         m_values.insert(key, value);
 }
 
+void SharedPreferenceModel::setKeyVersion(const QString& key, int type, qint64 version)
+{
+    if (version > 0)
+        m_keyVersions[type].insert(key, version);
+}
+
 void SharedPreferenceModel::updateKey(const QString& key, int type, const QByteArray& value, qint64 version)
 {
     QMutexLocker lock(&m_dataLock);
     setValue(key, type, value);
     if (version > 0)
         m_versions.insert(type, version);
+    setKeyVersion(key, type, version);
 }
 
 void SharedPreferenceModel::removeKey(const QString& key, int type)
@@ -191,6 +153,9 @@ void SharedPreferenceModel::removeKey(const QString& key, int type)
     } else {
         m_values.remove(key);
     }
+    auto versions = m_keyVersions.find(type);
+    if (versions != m_keyVersions.end())
+        versions->remove(key);
 }
 
 void SharedPreferenceModel::postSave(const QList<SharedPreferenceInfo>& infos)
@@ -219,6 +184,53 @@ void SharedPreferenceModel::saveToLocal(const QString& key, int type, const QByt
         m_typeValues[type].insert(key, value);
     else
         m_values.insert(key, value);
+    setKeyVersion(key, type, version);
+}
+
+// ---- owners ----
+
+void SharedPreferenceModel::registerOwner(int type, QObject* guard, const SharedPreferenceOwner& owner)
+{
+    m_owners.insert(type, {QPointer<QObject>(guard), completed(owner, m_defaultOwners.value(type))});
+    if (m_localLoaded)
+        offerUnapplied(type);
+}
+
+bool SharedPreferenceModel::hasOwner(int type) const
+{
+    const SharedPreferenceOwner* owner = ownerOf(type);
+    return owner && owner->apply;
+}
+
+const SharedPreferenceOwner* SharedPreferenceModel::ownerOf(int type) const
+{
+    const auto registered = m_owners.constFind(type);
+    if (registered != m_owners.cend() && registered->guard)
+        return &registered->owner;
+    const auto fallback = m_defaultOwners.constFind(type);
+    return fallback != m_defaultOwners.cend() ? &fallback.value() : nullptr;
+}
+
+// Records kept because nobody could take them are offered to a new owner, as the next local
+// load would offer them.
+void SharedPreferenceModel::offerUnapplied(int type)
+{
+    const QHash<QString, SharedPreferenceInfo> waiting = m_unapplied.value(type);
+    const SharedPreferenceOwner* owner = ownerOf(type);
+    QList<SharedPreferenceInfo> resave;
+    QMultiHash<QString, int> remove;
+    for (SharedPreferenceInfo info : waiting) {
+        if (owner && owner->loaded)
+            owner->loaded(info.key, info.value, info.version);
+        if (!parseSharedPreference(info, true))
+            continue;
+        if (isTransient(type))
+            remove.insert(info.key, type);
+        else
+            resave.append(info);
+    }
+    postRemove(remove);
+    postSave(resave);
 }
 
 // ---- applying records ----
@@ -230,10 +242,10 @@ bool SharedPreferenceModel::plainValue(const im::SharedPreference& record, QByte
         plain = value;
         return true;
     }
-    QByteArray cipher;
     bool ok = false;
-    if (fromBase64(value, cipher))
-        plain = m_account->decrypt(cipher, bytes(record.value_key()), &ok);
+    const auto cipher = QByteArray::fromBase64Encoding(value, QByteArray::AbortOnBase64DecodingErrors);
+    if (cipher)
+        plain = m_account->decrypt(*cipher, bytes(record.value_key()), &ok);
     if (!ok)
         qCWarning(lcSettingModel) << "preference" << text(record.key()) << "of type" << record.type()
                                   << "cannot be decrypted; skipped";
@@ -242,126 +254,16 @@ bool SharedPreferenceModel::plainValue(const im::SharedPreference& record, QByte
 
 bool SharedPreferenceModel::parseSharedPreference(SharedPreferenceInfo& info, bool fromLocal)
 {
-    const bool applied = keyMatchesType(info.key, info.type) &&
-                         apply(info.key, info.type, info.value, info.version, fromLocal);
+    const SharedPreferenceOwner* owner = ownerOf(info.type);
+    const bool applied = accepts(owner, info.key) && owner->apply &&
+                         owner->apply(info.key, info.value, info.version, fromLocal);
     info.unapplied = applied ? 0 : 1;
+    if (applied) {
+        auto waiting = m_unapplied.find(info.type);
+        if (waiting != m_unapplied.end())
+            waiting->remove(info.key);
+    }
     return applied;
-}
-
-bool SharedPreferenceModel::apply(const QString& key, int type, const QByteArray& value, qint64 version,
-                                  bool fromLocal)
-{
-    Q_UNUSED(version)
-    AccountBase* acc = m_account;
-    AccountSettingModel* settings = acc->accountSettingModel();
-    switch (type) {
-    case Notification: {
-        QVariantMap config;
-        if (!settings || !readObject(value, config))
-            return false;
-        settings->updateNotifyConfig(config);
-        return true;
-    }
-    case DesktopNotification:
-    case CustomRingtoneList:
-    case ChatRingtone:
-        // The ringtone manager owns these; until it is registered they wait as unapplied.
-        return false;
-    case UserStatusSetting:
-        // Owned by the status shortcuts, which take it once registered.
-        return false;
-    case Theme:
-        // Owned by the theme handler, which takes it once registered.
-        return false;
-    case PinMessageBlackList: {
-        QVariantMap object;
-        if (!readObject(value, object) || value.isEmpty())
-            return false;
-        acc->updatePinnedMessageBlackList(object.value(QLatin1String(DIALOG_ID)).toString(),
-                                          object.value(QLatin1String(MESSAGE_IDS)).toList(), false);
-        return true;
-    }
-    case StickerFavorite:
-        if (StickerBoxSetMgr* stickers = acc->stickerBoxSetMgr()) {
-            stickers->updateFavorite(value);
-            return true;
-        }
-        return false;
-    case RandomMessagePreview: {
-        QVariantList dialogs;
-        if (!readList(value, dialogs))
-            return false;
-        acc->updateRandomMessagePreview(toStrings(dialogs));
-        return true;
-    }
-    case Reminder: {
-        ReminderHandler* reminders = acc->reminderHandler();
-        QByteArray data;
-        if (!reminders || !fromBase64(value, data))
-            return false;
-        reminders->listAndNotif(key, data);
-        return true;
-    }
-    case ChatFolder:
-        QMetaObject::invokeMethod(
-            acc, [acc, key, value] { acc->updateChatFolder(key, value); }, Qt::QueuedConnection);
-        return true;
-    case DialogFolderOrder:
-    case DialogFolderOrderExtern:
-        // The order lives in the table; the account hears of it once a batch is applied.
-        return true;
-    case DialogFolderConfig:
-        if (!settings)
-            return false;
-        settings->updateChatFolderConfig(value);
-        return true;
-    case UserRemark:
-    case GroupRemark: return applyRemark(type, value, fromLocal);
-    case GifHistory:
-        if (StickerBoxSetMgr* stickers = acc->stickerBoxSetMgr()) {
-            stickers->updateGifHistory(value);
-            return true;
-        }
-        return false;
-    case ScreenLockLog: acc->updateScreenLockLog(value, false); return true;
-    case MessageExif: {
-        if (!settings)
-            return false;
-        const bool keep = value.trimmed().toLongLong() != 0;
-        if (isKey(key, EXIF_MEDIA_MESSAGE))
-            settings->setMediaMessageExif(keep, false);
-        else
-            settings->setFileMessageExif(keep, false);
-        return true;
-    }
-    case ReactionTag: emit reactionTagChanged(key, QString::fromUtf8(value)); return true;
-    default: return false;
-    }
-}
-
-bool SharedPreferenceModel::applyRemark(int type, const QByteArray& value, bool fromLocal)
-{
-    QByteArray serialized;
-    im::content::Remark remark;
-    if (!fromBase64(value, serialized) || !settingmodel::parseMessage(remark, serialized))
-        return false;
-    bool ok = false;
-    const QString text =
-        QString::fromUtf8(m_account->decrypt(bytes(remark.cipher()), bytes(remark.key()), &ok));
-    if (!ok)
-        return false;
-    if (type == GroupRemark) {
-        GroupModelMgr* groups = m_account->groupModelMgr();
-        if (!groups)
-            return false;
-        groups->updateGroupRemark(remark.target_id(), text);
-        return true;
-    }
-    UserManager* users = m_account->userManager();
-    if (!users)
-        return false;
-    users->updateUserRemark(remark.target_id(), text, !fromLocal);
-    return true;
 }
 
 // ---- local load ----
@@ -393,18 +295,24 @@ void SharedPreferenceModel::applyLocalRows(const QList<SharedPreferenceInfo>& ro
             setValue(row.key, row.type, row.value);
             if (row.version > 0)
                 m_versions.insert(row.type, row.version);
+            setKeyVersion(row.key, row.type, row.version);
         }
     }
-    // Owners may read the table while they take a record, so retries run after it is filled.
+    // Owners may read the table while they take a record, so they are called once it is filled.
     QList<SharedPreferenceInfo> resave;
     QMultiHash<QString, int> remove;
     for (const SharedPreferenceInfo& row : rows) {
+        const SharedPreferenceOwner* owner = ownerOf(row.type);
+        if (owner && owner->loaded && accepts(owner, row.key))
+            owner->loaded(row.key, row.value, row.version);
         if (!row.unapplied)
             continue;
         SharedPreferenceInfo info = row;
-        if (!parseSharedPreference(info, true))
+        if (!parseSharedPreference(info, true)) {
+            m_unapplied[row.type].insert(row.key, row);
             continue;
-        if (row.type == Reminder || row.type == ScreenLockLog)
+        }
+        if (isTransient(row.type))
             remove.insert(row.key, row.type);
         else
             resave.append(info);
@@ -433,7 +341,7 @@ void SharedPreferenceModel::getNewData()
 {
     whenLoaded([this] {
         QMutexLocker lock(&m_taskLock);
-        if (m_task.isRunning())
+        if (m_storingPage)
             return;
         if (SettingServiceCmd* cmd = m_account->settingServiceCmd())
             cmd->listSharedPreferences(m_account->dataInfoModel()->sharedReferenceOffset());
@@ -449,24 +357,36 @@ void SharedPreferenceModel::applyServerRecords(
             continue;
         SharedPreferenceInfo info{text(record.key()), plain, record.type(), 0, record.version(), {}};
         const bool applied = parseSharedPreference(info, false);
-        if (applied && (info.type == Reminder || info.type == ScreenLockLog))
+        if (applied && isTransient(info.type))
             continue;
+        noteServerValue(info.key, info.type, info.value, info.version);
+        if (isFolderOrder(info.key, info.type)) {
+            // A cleared order is news to the account as much as a new one.
+            const qint64 known = typeVersion(info.type);
+            batch.folderOrderSeen = true;
+            batch.localFolderOrderNewer |= known > 0 && info.version < known;
+        }
         if (info.value.isEmpty()) {
             batch.remove.insert(info.key, info.type);
             removeKey(info.key, info.type);
+            m_unapplied[info.type].remove(info.key);
             continue;
         }
-        QMutexLocker lock(&m_dataLock);
-        setValue(info.key, info.type, info.value);
-        const auto known = m_versions.constFind(info.type);
-        const bool older = known != m_versions.cend() && info.version <= known.value();
-        if (isFolderOrder(info.key, info.type)) {
-            batch.folderOrderSeen = true;
-            batch.localFolderOrderNewer |= known != m_versions.cend() && info.version < known.value();
+        {
+            QMutexLocker lock(&m_dataLock);
+            setValue(info.key, info.type, info.value);
+            if (info.version > m_versions.value(info.type))
+                m_versions.insert(info.type, info.version);
+            // Stored unless the database already holds this key at this version or a newer one:
+            // the version of one key says nothing about the age of another.
+            const auto& versions = m_keyVersions[info.type];
+            const auto known = versions.constFind(info.key);
+            if (known != versions.cend() && info.version <= known.value())
+                continue;
+            setKeyVersion(info.key, info.type, info.version);
         }
-        if (older)
-            continue;
-        m_versions.insert(info.type, info.version);
+        if (info.unapplied)
+            m_unapplied[info.type].insert(info.key, info);
         batch.save.append(info);
     }
 }
@@ -493,24 +413,34 @@ void SharedPreferenceModel::listSharedPreferencesResp(const im::misc::ListShared
             return;
         }
         QMutexLocker lock(&m_taskLock);
-        if (m_task.isRunning())
+        if (m_storingPage)
             return; // a page is still being stored; its successor will bring these again
         auto* store = m_account->storage()->sharedPreferenceStorage();
         DataInfoModel* dataInfo = m_account->dataInfoModel();
-        m_task = QtConcurrent::run([this, store, dataInfo, batch, nextOffset] {
+        // On the storage thread, behind every write posted before it and ahead of every write
+        // posted after it: a push stored later can never be overwritten by this older page.
+        m_storingPage = true;
+        m_task = ThreadManager::getInstance()->run([this, store, dataInfo, batch, nextOffset, hasMore] {
             if (isClearing())
                 return;
             store->remove(batch.remove);
             store->save(batch.save);
             dataInfo->saveSharedReferenceOffset(nextOffset);
-        });
-        // Paging goes on from the object's thread, once the task has ended: the command channel
-        // is single-threaded, and the next page must find no task running.
-        m_task.then(this, [this, nextOffset, hasMore] {
-            if (!isClearing())
-                finishListPage(nextOffset, hasMore);
+            // Paging goes on from the object's thread: the command channel is single-threaded.
+            QMetaObject::invokeMethod(
+                this, [this, nextOffset, hasMore] { pageStored(nextOffset, hasMore); }, Qt::QueuedConnection);
         });
     });
+}
+
+void SharedPreferenceModel::pageStored(qint64 nextOffset, bool hasMore)
+{
+    {
+        QMutexLocker lock(&m_taskLock);
+        m_storingPage = false;
+    }
+    if (!isClearing())
+        finishListPage(nextOffset, hasMore);
 }
 
 void SharedPreferenceModel::finishListPage(qint64 nextOffset, bool hasMore)
@@ -539,6 +469,7 @@ void SharedPreferenceModel::updateSharedPreferencesResp(const QByteArray& body, 
 {
     if (code != 0) {
         tellOwnerOfFailure(context, code);
+        whenLoaded([this, context, code] { settleLocalWrites(context, code); });
         return;
     }
     im::misc::UpdateSharedPreferencesV2Resp resp;
@@ -556,16 +487,20 @@ void SharedPreferenceModel::updateSharedPreferencesResp(const QByteArray& body, 
             const int type = record.type();
             const qint64 version = record.version();
             const qint64 sentVersion = context.value(key).toLongLong();
+            noteServerValue(key, type, value, version);
+            bool resent = false;
             if (type == ChatFolder && mergeChatFolder(key, value)) {
+                // Stored here, with its own version, by the chat-folder write that sends it back.
                 im::misc::UpdateSharedPreferencesV2Req merged;
                 chatFolder(merged.add_preferences(), key, value);
                 updateSharedPreferences(merged, true);
+                resent = true;
             }
             if (isFolderOrder(key, type)) {
                 batch.folderOrderSeen = true;
                 batch.localFolderOrderNewer |= version < typeVersion(type);
             }
-            if (type != Reminder && type != ScreenLockLog) {
+            if (!isTransient(type) && !resent) {
                 if (value.isEmpty()) {
                     batch.remove.insert(key, type);
                     removeKey(key, type);
@@ -573,6 +508,7 @@ void SharedPreferenceModel::updateSharedPreferencesResp(const QByteArray& body, 
                     batch.save.append({key, value, type, 0, version, {}});
                     QMutexLocker lock(&m_dataLock);
                     setValue(key, type, value);
+                    setKeyVersion(key, type, version);
                 }
             }
             if (version == sentVersion)
@@ -583,6 +519,7 @@ void SharedPreferenceModel::updateSharedPreferencesResp(const QByteArray& body, 
         postRemove(batch.remove);
         postSave(batch.save);
         finishFolderOrder(batch);
+        settleLocalWrites(context, 0);
     });
 }
 
@@ -607,120 +544,108 @@ bool SharedPreferenceModel::mergeChatFolder(const QString& key, QByteArray& valu
 void SharedPreferenceModel::tellOwnerOfSuccess(int type, const QString& key, const QByteArray& value,
                                                const QVariantMap& context)
 {
-    StickerBoxSetMgr* stickers = m_account->stickerBoxSetMgr();
-    switch (type) {
-    case RandomMessagePreview:
-        if (isKey(key, RANDOM_MESSAGE_PREVIEW)) {
-            QVariantList dialogs;
-            if (readList(value, dialogs))
-                m_account->updateRandomMessagePreview(toStrings(dialogs));
-        }
-        break;
-    case StickerFavorite:
-        if (stickers)
-            stickers->updateFavorite(true, context);
-        break;
-    case GifHistory:
-        if (stickers)
-            stickers->updateGifHistory(true, context);
-        break;
-    case Reminder:
-        if (ReminderHandler* reminders = m_account->reminderHandler()) {
-            QByteArray data;
-            fromBase64(value, data);
-            reminders->syncFinished(key, data, 0);
-        }
-        break;
-    case UserRemark:
-        if (UserManager* users = m_account->userManager())
-            users->updateUserRemarkResp(context, 0);
-        break;
-    case GroupRemark:
-        if (GroupModelMgr* groups = m_account->groupModelMgr())
-            groups->updateGroupRemarkResp(context, 0);
-        break;
-    default: break;
-    }
+    const SharedPreferenceOwner* owner = ownerOf(type);
+    if (accepts(owner, key) && owner->confirmed)
+        owner->confirmed(key, value, context);
 }
 
 void SharedPreferenceModel::applyNewerServerValue(int type, const QString& key, const QByteArray& value,
                                                   qint64 version, const QVariantMap& context)
 {
-    StickerBoxSetMgr* stickers = m_account->stickerBoxSetMgr();
-    switch (type) {
-    case PinMessageBlackList: {
-        QVariantMap object;
-        if (readObject(value, object))
-            m_account->updatePinnedMessageBlackList(object.value(QLatin1String(DIALOG_ID)).toString(),
-                                                    object.value(QLatin1String(MESSAGE_IDS)).toList(), true);
-        break;
-    }
-    case Reminder:
-        if (ReminderHandler* reminders = m_account->reminderHandler()) {
-            QByteArray data;
-            if (fromBase64(value, data))
-                reminders->syncFinished(key, data, 1);
-        }
-        break;
-    case ScreenLockLog: m_account->updateScreenLockLog(value, true); break;
-    case UserStatusSetting:
-        if (isKey(key, USERSTATUS_SETTING))
-            emit updateStatusSettingFinish({{QStringLiteral("succ"), false}});
-        break;
-    case RandomMessagePreview:
-        if (isKey(key, RANDOM_MESSAGE_PREVIEW))
-            emit updateRandomMessagePreviewFinish({{QStringLiteral("succ"), false}});
-        break;
-    case GifHistory:
-        if (stickers && isKey(key, GIF_HISTORY))
-            stickers->updateGifHistoryRetry(value, context);
-        break;
-    case StickerFavorite:
-        if (stickers)
-            stickers->updateFavorite(value);
-        break;
-    case Notification:
-    case DialogFolderConfig:
-    case MessageExif:
-    case UserRemark:
-    case GroupRemark:
-    case ReactionTag:
-        // The newer value applies as if the server had listed it.
-        if (keyMatchesType(key, type))
-            apply(key, type, value, version, false);
-        break;
-    default: break; // folder orders are in the table already; the account hears below
-    }
+    const SharedPreferenceOwner* owner = ownerOf(type);
+    if (accepts(owner, key) && owner->superseded)
+        owner->superseded(key, value, version, context);
 }
 
 void SharedPreferenceModel::tellOwnerOfFailure(const QVariantMap& context, int code)
 {
-    const int type = context.value(QStringLiteral("type")).toInt();
-    switch (type) {
-    case GroupRemark:
-        if (GroupModelMgr* groups = m_account->groupModelMgr())
-            groups->updateGroupRemarkResp(context, code);
-        break;
-    case UserRemark:
-        if (UserManager* users = m_account->userManager())
-            users->updateUserRemarkResp(context, code);
-        break;
-    case Reminder:
-        if (ReminderHandler* reminders = m_account->reminderHandler()) {
-            QString key;
-            for (auto it = context.cbegin(); it != context.cend() && key.isEmpty(); ++it) {
-                if (it.key() != QLatin1String("type"))
-                    key = it.key();
-            }
-            reminders->syncFinished(key, {}, -1);
-        }
-        break;
-    case StickerFavorite:
-        if (StickerBoxSetMgr* stickers = m_account->stickerBoxSetMgr())
-            stickers->updateFavorite(false, context);
-        break;
-    default: break;
+    const SharedPreferenceOwner* owner = ownerOf(context.value(QStringLiteral("type")).toInt());
+    if (owner && owner->failed)
+        owner->failed(context, code);
+}
+
+// ---- this device's unsettled writes ----
+
+void SharedPreferenceModel::beginLocalWrite(const QString& key, int type, qint64 version)
+{
+    ServerCopy& copy = m_serverCopies[type][key];
+    if (copy.unconfirmed == 0) {
+        // What the server holds as far as this device knows: what it held before this write.
+        QMutexLocker lock(&m_dataLock);
+        const auto& table = usesTypeTable(type) ? m_typeValues[type] : m_values;
+        const auto held = table.constFind(key);
+        copy.exists = held != table.cend();
+        copy.value = copy.exists ? held.value() : QByteArray();
+        copy.version = m_keyVersions.value(type).value(key);
     }
+    ++copy.unconfirmed;
+    copy.latestWrite = version;
+    m_unconfirmed.insert(version, {key, type});
+}
+
+void SharedPreferenceModel::noteServerValue(const QString& key, int type, const QByteArray& value,
+                                            qint64 version)
+{
+    auto copies = m_serverCopies.find(type);
+    if (copies == m_serverCopies.end())
+        return;
+    auto copy = copies->find(key);
+    if (copy == copies->end() || version < copy->version)
+        return;
+    copy->value = value;
+    copy->version = version;
+    copy->exists = !value.isEmpty();
+}
+
+// Settles the writes an answer was for. A refused write is undone unless this device wrote the key
+// again since: the device goes back to the last value it knows the server holds, in memory, on
+// disk and with the owner. A write that never reached the server stays as it is.
+void SharedPreferenceModel::settleLocalWrites(const QVariantMap& context, int code)
+{
+    for (auto it = context.cbegin(); it != context.cend(); ++it) {
+        const auto write = m_unconfirmed.constFind(it.value().toLongLong());
+        if (write == m_unconfirmed.cend() || write->key != it.key())
+            continue;
+        const LocalWrite settled = write.value();
+        const qint64 version = write.key();
+        m_unconfirmed.erase(write);
+        auto& copies = m_serverCopies[settled.type];
+        const auto copy = copies.find(settled.key);
+        if (copy == copies.end())
+            continue;
+        const ServerCopy serverCopy = copy.value();
+        if (--copy->unconfirmed <= 0)
+            copies.erase(copy);
+        if (code > 0 && serverCopy.latestWrite == version)
+            rollBack(settled, serverCopy);
+    }
+}
+
+void SharedPreferenceModel::rollBack(const LocalWrite& write, const ServerCopy& copy)
+{
+    qCDebug(lcSettingModel) << "the server refused" << write.key << "of type" << write.type
+                            << "; back to its value";
+    SharedPreferenceInfo info{write.key, copy.value, write.type, 0, copy.version, {}};
+    parseSharedPreference(info, false);
+    if (!copy.exists) {
+        removeKey(write.key, write.type);
+        QMultiHash<QString, int> gone;
+        gone.insert(write.key, write.type);
+        postRemove(gone);
+        return;
+    }
+    {
+        QMutexLocker lock(&m_dataLock);
+        setValue(write.key, write.type, copy.value);
+        auto& versions = m_keyVersions[write.type];
+        if (copy.version > 0)
+            versions.insert(write.key, copy.version);
+        else
+            versions.remove(write.key);
+    }
+    if (info.unapplied)
+        m_unapplied[write.type].insert(write.key, info);
+    postSave({info});
 }
 
 bool SharedPreferenceModel::prepareToClearData(bool force)
@@ -731,11 +656,16 @@ bool SharedPreferenceModel::prepareToClearData(bool force)
         QMutexLocker lock(&m_taskLock);
         m_task.cancel();
         m_task.waitForFinished();
+        m_storingPage = false;
     }
     m_afterLoad.clear();
+    m_unapplied.clear();
+    m_unconfirmed.clear();
+    m_serverCopies.clear();
     QMutexLocker lock(&m_dataLock);
     m_values.clear();
     m_typeValues.clear();
     m_versions.clear();
+    m_keyVersions.clear();
     return true;
 }

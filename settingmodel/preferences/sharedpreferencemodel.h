@@ -2,12 +2,14 @@
 
 #include "host/sharedpreferencebase.h"
 #include "host/storage.h"
+#include "preferences/sharedpreferenceowner.h"
 #include "settingmodel_global.h"
 
 #include <QFuture>
 #include <QHash>
 #include <QMultiHash>
 #include <QMutex>
+#include <QPointer>
 
 #include <functional>
 
@@ -19,8 +21,11 @@ template <typename T> class RepeatedPtrField;
 // The account's synchronised preferences: a key, a type number and a value per preference,
 // stamped with a version. Kept in memory for synchronous reads, in the local database, and on
 // the server, which lists them in pages, pushes other devices' changes and settles every
-// write by version. Each preference that arrives is handed to the part of the client that
-// owns its type.
+// write by version. Each preference that arrives is handed to the owner of its type: the host
+// services are owners from the start, the module's models register as they are made.
+//
+// Every write of the preference table goes through the storage thread in the order the store
+// decided it, so the database never holds an older value than memory does.
 class SETTINGMODEL_EXPORT SharedPreferenceModel : public SharedPreferenceBase {
     Q_OBJECT
     Q_PROPERTY(bool localDataLoaded READ localDataLoaded NOTIFY localDataLoadedChanged)
@@ -60,6 +65,14 @@ public:
     QHash<QString, QByteArray> getReactionTags() const { return getTypeValues(ReactionTag); }
     // The latest version seen for a type, 0 when none.
     qint64 typeVersion(int type) const;
+    // The version of the value held for a key, 0 when none.
+    qint64 keyVersion(const QString& key, int type) const;
+
+    // Makes owner the owner of a type for as long as guard lives. What it leaves unset keeps the
+    // store's default for the type (its key rule, and the store's own signals). Records of the
+    // type that were kept because nobody could take them are offered to it at once.
+    void registerOwner(int type, QObject* guard, const SharedPreferenceOwner& owner);
+    bool hasOwner(int type) const;
 
     // Local writes.
     void saveToLocal(const QString& key, int type, const QByteArray& value, qint64 version);
@@ -123,12 +136,32 @@ private:
         bool folderOrderSeen = false;
         bool localFolderOrderNewer = false;
     };
+    struct RegisteredOwner {
+        QPointer<QObject> guard;
+        SharedPreferenceOwner owner;
+    };
+    // What the server holds for a key this device has written and not yet heard back about.
+    struct ServerCopy {
+        QByteArray value;
+        qint64 version = 0;
+        bool exists = false;
+        int unconfirmed = 0;
+        qint64 latestWrite = 0; // the version of this device's latest write of the key
+    };
+    struct LocalWrite {
+        QString key;
+        int type = 0;
+    };
+
+    // The owners of the types the host serves, and the store's own signals.
+    void installDefaultOwners();
+    const SharedPreferenceOwner* ownerOf(int type) const;
+    void offerUnapplied(int type);
 
     // Decrypts a record's value; false when it cannot be read (bad Base64, a wrong key).
     bool plainValue(const im::SharedPreference& record, QByteArray& plain) const;
     // Hands a plain record to its owner; sets and returns whether it was applied.
     bool parseSharedPreference(storage::SharedPreferenceInfo& info, bool fromLocal);
-    bool apply(const QString& key, int type, const QByteArray& value, qint64 version, bool fromLocal);
     bool applyRemark(int type, const QByteArray& value, bool fromLocal);
     void applyServerRecords(const google::protobuf::RepeatedPtrField<im::SharedPreference>& records,
                             Batch& batch);
@@ -140,12 +173,20 @@ private:
     void tellOwnerOfFailure(const QVariantMap& context, int code);
     bool mergeChatFolder(const QString& key, QByteArray& value);
     void finishListPage(qint64 nextOffset, bool hasMore);
+    void pageStored(qint64 nextOffset, bool hasMore);
     void whenLoaded(std::function<void()> step);
     void applyLocalRows(const QList<storage::SharedPreferenceInfo>& rows);
+
+    // Writes of this device that the server has not settled, so that a refused one can be undone.
+    void beginLocalWrite(const QString& key, int type, qint64 version);
+    void noteServerValue(const QString& key, int type, const QByteArray& value, qint64 version);
+    void settleLocalWrites(const QVariantMap& context, int code);
+    void rollBack(const LocalWrite& write, const ServerCopy& copy);
 
     void updateKey(const QString& key, int type, const QByteArray& value, qint64 version);
     void removeKey(const QString& key, int type);
     void setValue(const QString& key, int type, const QByteArray& value);
+    void setKeyVersion(const QString& key, int type, qint64 version);
     void postSave(const QList<storage::SharedPreferenceInfo>& infos);
     void postRemove(const QMultiHash<QString, int>& keys);
 
@@ -167,9 +208,21 @@ private:
     QHash<QString, QByteArray> m_values;
     QHash<int, QHash<QString, QByteArray>> m_typeValues;
     QHash<int, qint64> m_versions;
+    // The version of each value held, by type and key: what decides whether a record from the
+    // server is newer than the stored one.
+    QHash<int, QHash<QString, qint64>> m_keyVersions;
     QMutex m_taskLock;
     QFuture<void> m_task;
+    // From the start of a page's storage task until its end is back on this thread.
+    bool m_storingPage = false;
     bool m_localLoaded = false;
     bool m_loading = false;
     QList<std::function<void()>> m_afterLoad;
+
+    // Touched on this object's thread only.
+    QHash<int, SharedPreferenceOwner> m_defaultOwners;
+    QHash<int, RegisteredOwner> m_owners;
+    QHash<int, QHash<QString, storage::SharedPreferenceInfo>> m_unapplied;
+    QHash<qint64, LocalWrite> m_unconfirmed; // by the version the write was sent with
+    QHash<int, QHash<QString, ServerCopy>> m_serverCopies;
 };

@@ -82,14 +82,14 @@ PrivacyModel::PrivacyModel(AccountBase* account)
 
 PrivacyModel::~PrivacyModel()
 {
-    // The rules are the account's children; they live as long as this model.
-    delete m_lastseen;
-    delete m_status;
-    delete m_calls;
-    delete m_showRealPhoto;
-    delete m_forwardMyMessage;
     m_settings.reset();
+    // The interface lets go of the model and its rules first.
     emit startDestroy();
+    // The rules are the account's children; they live as long as this model, unless the
+    // account already took them down.
+    for (PrivacyItem* rule : {m_lastseen.data(), m_status.data(), m_calls.data(), m_showRealPhoto.data(),
+                              m_forwardMyMessage.data()})
+        delete rule;
 }
 
 AccountBase* PrivacyModel::account() const

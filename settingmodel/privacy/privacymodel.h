@@ -5,6 +5,7 @@
 #include "settingmodel_global.h"
 
 #include <QObject>
+#include <QPointer>
 
 #include <memory>
 
@@ -115,11 +116,11 @@ private:
     void applyMessageLimit(int count, int days);
     void updatePrivacySetting(const im::user::UpdatePrivacySettingReq& req);
 
-    PrivacyItem* m_lastseen;
-    PrivacyItem* m_status;
-    PrivacyItem* m_calls;
-    PrivacyItem* m_showRealPhoto;
-    PrivacyItem* m_forwardMyMessage;
+    QPointer<PrivacyItem> m_lastseen;
+    QPointer<PrivacyItem> m_status;
+    QPointer<PrivacyItem> m_calls;
+    QPointer<PrivacyItem> m_showRealPhoto;
+    QPointer<PrivacyItem> m_forwardMyMessage;
     std::unique_ptr<im::user::ListPrivacySettingsResp> m_settings;
     bool m_atSending = false;
 };

@@ -52,11 +52,7 @@ class TestEndToEnd : public QObject {
             m_server->connectDevice(deviceId, QStringLiteral("Device %1").arg(deviceId),
                                     QStringLiteral("desktop")));
         device->account->setClock([this, deviceId] { return m_world + m_skew.value(deviceId); });
-        if (!device->loadPreferences())
-            return nullptr;
-        device->privacy->loadLocalData(false);
-        device->prefs->getNewData();
-        return device;
+        return device->start() ? std::move(device) : nullptr;
     }
 
     // Lets the server answer everything in flight.
@@ -170,7 +166,7 @@ private slots:
 
     void aRuleEditedOnOneDeviceShowsOnTheOther()
     {
-        m_a->account->userManager()->addUser(44, QStringLiteral("Eve"));
+        m_a->account->refUserManager()->addUser(44, QStringLiteral("Eve"));
         m_a->privacy->lastseen()->addBlacks({44}, {}, {});
         QVERIFY(QTest::qWaitFor([this] { return m_a->privacy->lastseen()->blacklist()->count() == 1; }));
         m_b->cmd->listPrivacySettings();

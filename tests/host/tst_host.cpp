@@ -1,3 +1,4 @@
+#include "host/accountmanager.h"
 #include "host/accountsettingmodel.h"
 #include "host/appdirmanager.h"
 #include "host/cryptoaes.h"
@@ -370,23 +371,30 @@ private slots:
         QVERIFY(!called);
     }
 
-    void pushesReachTheirRoute()
+    void pushesReachTheirRouteAsTheAccountsOwn()
     {
         QTemporaryDir dir;
         ScriptedTransport* transport = nullptr;
         auto account = openAccount(dir.path(), &transport);
         QVERIFY(account);
+        AccountManager::getInstance()->clearRecords();
         QSignalSpy dropped(account.get(), &RefAccount::pushDropped);
         QByteArray routed;
-        account->setPushRoute(PushWallpaperUpdated, [&](const QByteArray& body) { routed = body; });
+        account->setPushRoute(PushWallpaperUpdated, [&](const QByteArray& body) {
+            routed = body;
+            AccountManager::getInstance()->error(1, QStringLiteral("while handling"), 0);
+            return body != "unreadable";
+        });
         transport->push(PushWallpaperUpdated, "w");
         QVERIFY(QTest::qWaitFor([&] { return !routed.isEmpty(); }));
-        // No preference store registered, or a body that does not parse: dropped, not crashed.
-        im::notif::SharedPreferenceUpdatedNotif notif;
-        notif.add_preferences()->set_key("k");
-        transport->push(PushSharedPreferenceUpdated, bytesOf(notif));
+        // What a push's handling reports is the receiving account's.
+        QCOMPARE(AccountManager::getInstance()->errors().at(0).source, account->accountId());
+        QVERIFY(AccountManager::getInstance()->source().isEmpty());
+        // A route that cannot take its push, or no route at all: dropped, not crashed.
+        transport->push(PushWallpaperUpdated, "unreadable");
         transport->push(99, "x");
         QVERIFY(QTest::qWaitFor([&] { return dropped.count() == 2; }));
+        QCOMPARE(dropped.at(0).at(0).toInt(), int(PushWallpaperUpdated));
         QCOMPARE(dropped.at(1).at(0).toInt(), 99);
     }
 

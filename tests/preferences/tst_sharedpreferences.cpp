@@ -130,8 +130,8 @@ private slots:
             m_dir.path(),
             QStringLiteral("%1-%2").arg(QLatin1String(QTest::currentTestFunction())).arg(++run));
         QVERIFY(m_t->loadPreferences());
-        account()->userManager()->addUser(7, QStringLiteral("Bob"));
-        account()->groupModelMgr()->addGroup(9, QStringLiteral("Team"));
+        account()->refUserManager()->addUser(7, QStringLiteral("Bob"));
+        account()->refGroupModelMgr()->addGroup(9, QStringLiteral("Team"));
     }
 
     void cleanup() { m_t.reset(); }
@@ -145,13 +145,6 @@ private slots:
         QTest::addColumn<Check>("effect");
         const Check none = [](TestAccount&) { return true; };
 
-        QTest::newRow("1 notification")
-            << 1 << "notification" << QByteArray(R"({"group":{"exceptionMention":[]}})") << true
-            << Check([](TestAccount& t) {
-                   return t.account->accountSettingModel()->notifyConfig().contains(QStringLiteral("group"));
-               });
-        QTest::newRow("1 under another key") << 1 << "notifications" << QByteArray("{}") << false << none;
-        QTest::newRow("1 not an object") << 1 << "notification" << QByteArray("[1]") << false << none;
         QTest::newRow("4 pinned black list")
             << 4 << "pin_message_blacklist_d1"
             << QByteArray(R"({"dialog_id":"d1","message_ids":[5,9007199254740993]})") << true
@@ -215,7 +208,7 @@ private slots:
                           !t.prefs->hasKey(QStringLiteral("👍"));
                });
         // Owners that are module models registered later, and a type nobody owns.
-        for (int type : {2, 3, 15, 16, 24, 99})
+        for (int type : {1, 2, 3, 15, 16, 24, 99})
             QTest::addRow("%d without its owner", type)
                 << type << (type == 16 ? "ringtone_d1" : "some_key") << QByteArray("{}") << false << none;
     }
@@ -401,9 +394,10 @@ private slots:
             return t.account->userManager()->getUserPointer(7, false, {}, false)->remark() ==
                    QStringLiteral("Bobby");
         });
-        const Write notify = [](T& t) { t.prefs->syncNotifySetting(R"({"mine":1})"); };
-        QTest::newRow("1 newer elsewhere") << notify << true << Check([](T& t) {
-            return t.account->accountSettingModel()->notifyConfig().contains(QStringLiteral("server"));
+        const Write config = [](T& t) { t.prefs->syncChatFolderConfig("mine"); };
+        QTest::newRow("11 newer elsewhere") << config << true << Check([](T& t) {
+            return t.account->accountSettingModel()->chatFolderConfig() == "server" &&
+                   t.prefs->getKeyValue(QStringLiteral("dialog_folder_config")) == "server";
         });
         const Write status = [](T& t) { t.prefs->updateUserStatusSettingReq({}); };
         QTest::newRow("3 newer elsewhere") << status << true << Check([](T& t) {
@@ -458,7 +452,7 @@ private slots:
         prefs()->syncFavoriteStickerList("[1]", context);
         prefs()->syncReminder(QStringLiteral("r9"), "x");
         prefs()->syncRemark(7, false, QStringLiteral("nope"));
-        QSignalSpy remarkFailed(account()->userManager(), &UserManager::remarkSyncFailed);
+        QSignalSpy remarkFailed(account()->refUserManager(), &RefUserManager::remarkSyncFailed);
         while (!transport()->pending().isEmpty())
             transport()->answer(transport()->pending().first(), 500);
         settle();

@@ -122,10 +122,10 @@ private slots:
     {
         m_t = std::make_unique<TestAccount>(m_dir.path(), QString::fromLatin1(QTest::currentTestFunction()));
         AccountManager::getInstance()->clearRecords();
-        UserManager* users = m_t->account->userManager();
+        RefUserManager* users = m_t->users();
         for (int id : {11, 12, 13, 21, 31, 32})
             users->addUser(id, QStringLiteral("user %1").arg(id));
-        m_t->account->groupModelMgr()->addGroup(101, QStringLiteral("g101"));
+        m_t->account->refGroupModelMgr()->addGroup(101, QStringLiteral("g101"));
     }
 
     void cleanup() { m_t.reset(); }
@@ -280,7 +280,7 @@ private slots:
         QSignalSpy blackTags(item, &PrivacyItem::dialogBlackTagsChanged);
         QSignalSpy countSpy(item->blacklist(), &ItemModel::countChanged);
 
-        m_t->account->userManager()->setUserDeleted(12, true);
+        m_t->account->refUserManager()->setUserDeleted(12, true);
         UserRange range = startRange();
         range.add_blacklist(777); // unknown to the directory: shown as a placeholder
         item->setUserRange(range);
@@ -312,7 +312,7 @@ private slots:
         // The same rule again: no rule signal; a later deletion drops him from edits.
         item->setUserRange(range);
         QCOMPARE(ruleSpy.count(), 1);
-        m_t->account->userManager()->setUserDeleted(777, true);
+        m_t->account->refUserManager()->setUserDeleted(777, true);
         item->removeBlack(11, false);
         QVERIFY(lastUpdate().lastseen().blacklist().empty());
     }

@@ -1,5 +1,6 @@
 // Loads the demo's screens offscreen against a device on the simulated server.
 #include "demodevice.h"
+#include "refcontacts.h"
 #include "simserver.h"
 
 #include <QQmlContext>
@@ -24,7 +25,7 @@ public slots:
         m_device = std::make_unique<DemoDevice>(QStringLiteral("A"), 1, m_dir.path(), m_server.get(),
                                                 [] { return QDateTime::currentMSecsSinceEpoch(); });
         for (auto [id, name] : {std::pair{101, "Alice Wong"}, {102, "Bruno Diaz"}, {103, "Chen Li"}})
-            m_device->account()->userManager()->addUser(id, QString::fromLatin1(name));
+            m_device->account()->refUserManager()->addUser(id, QString::fromLatin1(name));
         m_device->start();
         engine->rootContext()->setContextProperty(QStringLiteral("testDevice"), m_device.get());
         engine->rootContext()->setContextProperty(QStringLiteral("server"), m_server.get());

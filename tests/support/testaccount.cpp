@@ -1,9 +1,7 @@
 #include "testaccount.h"
 
-#include "commands/settingservicecmd.h"
 #include "host/threadmanager.h"
 #include "preferences/sharedpreferencemodel.h"
-#include "privacy/privacymodel.h"
 
 #include <QTest>
 
@@ -11,38 +9,47 @@ TestAccount::TestAccount(const QString& dataDir, const QString& accountId)
 {
     auto scripted = std::make_unique<ScriptedTransport>();
     transport = scripted.get();
-    account = new RefAccount(accountId, dataDir, std::move(scripted));
-    compose();
+    compose(new RefAccount(accountId, dataDir, std::move(scripted)));
 }
 
 TestAccount::TestAccount(const QString& dataDir, const QString& accountId, std::unique_ptr<Transport> other)
 {
-    account = new RefAccount(accountId, dataDir, std::move(other));
-    compose();
+    compose(new RefAccount(accountId, dataDir, std::move(other)));
 }
 
-void TestAccount::compose()
+void TestAccount::compose(RefAccount* made)
 {
+    account = made;
     account->setClock([this] { return now; });
+    composition = std::make_unique<AccountComposition>(account);
+    cmd = composition->settingServiceCmd();
+    privacy = composition->privacyModel();
+    prefs = composition->sharedPreference();
     account->open();
-    QVERIFY(QTest::qWaitFor([this] { return account->isReady(); }));
+    QVERIFY(QTest::qWaitFor([this] { return account->isReady(); }, kWaitMs));
+}
 
-    cmd = new SettingServiceCmd(account);
-    account->setSettingServiceCmd(cmd);
-    privacy = new PrivacyModel(account);
-    account->setPrivacyModel(privacy);
-    prefs = new SharedPreferenceModel(account);
-    account->setSharedPreference(prefs);
+bool TestAccount::start()
+{
+    composition->start();
+    return QTest::qWaitFor([this] { return composition->stage() == AccountComposition::Running; }, kWaitMs);
+}
+
+bool TestAccount::startLocal()
+{
+    composition->startLocal();
+    return QTest::qWaitFor([this] { return composition->stage() == AccountComposition::LocalDataLoaded; },
+                           kWaitMs);
 }
 
 bool TestAccount::loadPreferences()
 {
     prefs->loadLocalData(false);
-    return QTest::qWaitFor([this] { return prefs->localDataLoaded(); });
+    return QTest::qWaitFor([this] { return prefs->localDataLoaded(); }, kWaitMs);
 }
 
 TestAccount::~TestAccount()
 {
-    delete account;
+    composition.reset();
     ThreadManager::getInstance()->waitForIdle();
 }

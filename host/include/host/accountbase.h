@@ -39,6 +39,10 @@ class HOST_EXPORT AccountBase : public QObject {
     Q_OBJECT
 public:
     using ResponseCallback = std::function<void(int code, const QByteArray& body)>;
+    // Codes of requests that never reached the server or never came back. Every negative code is
+    // a failure of the network, not an answer of the server.
+    static constexpr int kNetworkError = -1;
+    static constexpr int kRequestTimedOut = -2;
 
     using QObject::QObject;
     ~AccountBase() override;

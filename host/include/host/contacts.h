@@ -77,53 +77,38 @@ private:
     QString m_remark;
 };
 
+// The contact directory as the module uses it.
 class HOST_EXPORT UserManager : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
+    ~UserManager() override;
 
-    // The contact for an id. With create, an unknown id gets a placeholder named name (or
-    // its number) that fills in when the directory learns more; requestInfo is accepted for
-    // hosts that fetch profiles. Ids below 1 name nobody and give null.
-    QSharedPointer<ContactItem> getUserPointer(qint64 userId, bool create, const QString& name,
-                                               bool requestInfo);
-    bool deletedUser(qint64 userId) const;
+    // The contact for an id. With create, an unknown id gets a placeholder named name (or its
+    // number) that fills in when the directory learns more; requestInfo asks the host to fetch
+    // the profile. Ids below 1 name nobody and give null.
+    virtual QSharedPointer<ContactItem> getUserPointer(qint64 userId, bool create, const QString& name,
+                                                       bool requestInfo) = 0;
+    virtual bool deletedUser(qint64 userId) const = 0;
 
     // A remark synchronised from the server (this device's or another's).
-    void updateUserRemark(qint64 userId, const QString& remark, bool fromServer);
+    virtual void updateUserRemark(qint64 userId, const QString& remark, bool fromServer) = 0;
     // The server's answer to this device's remark write; the context carries "targetId" and
     // "remark". The remark shows once the write succeeded.
-    void updateUserRemarkResp(const QVariantMap& context, int code);
-
-    // Directory feed (tests, the simulated server).
-    QSharedPointer<ContactItem> addUser(qint64 userId, const QString& name);
-    void setUserDeleted(qint64 userId, bool deleted);
-
-signals:
-    void remarkSyncFailed(qint64 userId, int code);
-
-private:
-    QHash<qint64, QSharedPointer<ContactItem>> m_users;
+    virtual void updateUserRemarkResp(const QVariantMap& context, int code) = 0;
 };
 
+// The group directory as the module uses it.
 class HOST_EXPORT GroupModelMgr : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
+    ~GroupModelMgr() override;
 
     // The group for an id, created as a placeholder when unknown and create is set.
-    // memberLimit is accepted for hosts that page members (-1: none). Ids below 1 give null.
-    QSharedPointer<GroupModel> getSharedGroup(qint64 groupId, bool create, int memberLimit);
+    // memberLimit is for hosts that page members (-1: none). Ids below 1 give null.
+    virtual QSharedPointer<GroupModel> getSharedGroup(qint64 groupId, bool create, int memberLimit) = 0;
 
-    void updateGroupRemark(qint64 groupId, const QString& remark);
-    void updateGroupRemarkResp(const QVariantMap& context, int code);
-
-    QSharedPointer<GroupModel> addGroup(qint64 groupId, const QString& name);
-    void setGroupDestroyed(qint64 groupId, bool destroyed);
-
-signals:
-    void remarkSyncFailed(qint64 groupId, int code);
-
-private:
-    QHash<qint64, QSharedPointer<GroupModel>> m_groups;
+    virtual void updateGroupRemark(qint64 groupId, const QString& remark) = 0;
+    virtual void updateGroupRemarkResp(const QVariantMap& context, int code) = 0;
 };

@@ -13,7 +13,7 @@ public:
     using FileData::FileData;
     int width() const { return m_width; }
     int height() const { return m_height; }
-    void setSize(int width, int height)
+    void setDimensions(int width, int height)
     {
         m_width = width;
         m_height = height;

@@ -1,0 +1,147 @@
+#include "accountcomposition.h"
+
+#include "commands/settingservicecmd.h"
+#include "host/modelbase.h"
+#include "host/threadmanager.h"
+#include "im/notif.pb.h"
+#include "preferences/sharedpreferencemodel.h"
+#include "privacy/privacymodel.h"
+#include "transport.h"
+
+#include <type_traits>
+
+AccountComposition::AccountComposition(RefAccount* account, QObject* parent)
+    : QObject(parent),
+      m_account(account)
+{
+    // The module's models, in the order their lifecycle runs. The preference store comes first:
+    // other models read it, and register as owners of its types when they connect.
+    m_cmd = add<SettingServiceCmd>(new SettingServiceCmd(m_account));
+    m_preferences = add<SharedPreferenceBase>(new SharedPreferenceModel(m_account));
+    m_privacy = add<PrivacyModel>(new PrivacyModel(m_account));
+    wirePushRoutes();
+}
+
+AccountComposition::~AccountComposition()
+{
+    stop();
+    delete m_account;
+}
+
+template <class Slot, class T> T* AccountComposition::add(T* model)
+{
+    m_account->registerModel<Slot>(model);
+    if constexpr (std::is_base_of_v<ModelBase, T>)
+        m_models.append(Model{model, model});
+    return model;
+}
+
+QList<ModelBase*> AccountComposition::models() const
+{
+    QList<ModelBase*> lifecycles;
+    for (const Model& model : m_models) {
+        if (model.object)
+            lifecycles.append(model.lifecycle);
+    }
+    return lifecycles;
+}
+
+void AccountComposition::wirePushRoutes()
+{
+    QPointer<SharedPreferenceModel> preferences = m_preferences;
+    m_account->setPushRoute(PushSharedPreferenceUpdated, [preferences](const QByteArray& body) {
+        im::notif::SharedPreferenceUpdatedNotif notif;
+        if (!preferences || !notif.ParseFromArray(body.constData(), int(body.size())))
+            return false;
+        preferences->sharedPreferencesNotify(notif);
+        return true;
+    });
+}
+
+void AccountComposition::setStage(Stage stage)
+{
+    if (m_stage == stage)
+        return;
+    m_stage = stage;
+    emit stageChanged();
+}
+
+void AccountComposition::start()
+{
+    m_fetch = true;
+    open();
+}
+
+void AccountComposition::startLocal()
+{
+    m_fetch = false;
+    open();
+}
+
+void AccountComposition::open()
+{
+    if (m_stage != Composed)
+        return;
+    setStage(Opening);
+    if (m_account->isReady()) {
+        loadLocalData();
+        return;
+    }
+    connect(
+        m_account, &RefAccount::readyChanged, this,
+        [this] {
+            if (m_stage == Opening)
+                loadLocalData();
+        },
+        Qt::SingleShotConnection);
+    m_account->open();
+}
+
+void AccountComposition::loadLocalData()
+{
+    const QList<ModelBase*> lifecycles = models();
+    for (ModelBase* model : lifecycles)
+        model->initConnection();
+    for (ModelBase* model : lifecycles)
+        model->initData();
+    setStage(LoadingLocalData);
+    if (!m_preferences || m_preferences->localDataLoaded()) {
+        loadOthers();
+        return;
+    }
+    connect(
+        m_preferences, &SharedPreferenceModel::localDataLoadedChanged, this,
+        [this] {
+            if (m_stage == LoadingLocalData)
+                loadOthers();
+        },
+        Qt::SingleShotConnection);
+    m_preferences->loadLocalData(false);
+}
+
+void AccountComposition::loadOthers()
+{
+    const QList<ModelBase*> lifecycles = models();
+    for (ModelBase* model : lifecycles) {
+        if (model != m_preferences.data())
+            model->loadLocalData(false);
+    }
+    setStage(LocalDataLoaded);
+    if (!m_fetch)
+        return;
+    for (ModelBase* model : lifecycles)
+        model->getNewData();
+    setStage(Running);
+}
+
+void AccountComposition::stop()
+{
+    if (m_stage == Stopped)
+        return;
+    setStage(Stopped);
+    const QList<ModelBase*> lifecycles = models();
+    for (ModelBase* model : lifecycles)
+        model->prepareToClearData(false);
+    for (ModelBase* model : lifecycles)
+        model->clearData(false);
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "commands/settingservicecmd.h"
+#include "preferences/sharedpreferencemodel.h"
+#include "privacy/privacymodel.h"
+#include "refaccount.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+// One account with the module's models, made and registered in one place and run through their
+// lifecycle in one fixed order. A subsystem joins by adding its models to the list in the
+// constructor; everything else (registration, order, sign-out) follows from that list.
+//
+// start: open the account, then on every model initConnection, initData, the local loads (the
+// preference store's first and alone, since others read it in theirs), then getNewData.
+// stop (sign-out): prepareToClearData on every model, each waiting for its background work,
+// then clearData on every model.
+class AccountComposition : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(Stage stage READ stage NOTIFY stageChanged)
+public:
+    enum Stage { Composed, Opening, LoadingLocalData, LocalDataLoaded, Running, Stopped };
+    Q_ENUM(Stage)
+
+    // Takes the account, deleting it last; the models are its children.
+    explicit AccountComposition(RefAccount* account, QObject* parent = nullptr);
+    ~AccountComposition() override;
+
+    // The whole start; the account asks the server what changed once the local copies are in.
+    void start();
+    // The start up to the local copies, without asking the server.
+    void startLocal();
+    void stop();
+
+    Stage stage() const { return m_stage; }
+    RefAccount* account() const { return m_account; }
+    SettingServiceCmd* settingServiceCmd() const { return m_cmd; }
+    SharedPreferenceModel* sharedPreference() const { return m_preferences; }
+    PrivacyModel* privacyModel() const { return m_privacy; }
+    // Every account model, in lifecycle order.
+    QList<ModelBase*> models() const;
+
+signals:
+    void stageChanged();
+
+private:
+    struct Model {
+        ModelBase* lifecycle = nullptr;
+        QPointer<QObject> object;
+    };
+    // Registers a model under the getter of type Slot and, if it has a lifecycle, lists it.
+    template <class Slot, class T> T* add(T* model);
+    void setStage(Stage stage);
+    void open();
+    void loadLocalData();
+    void loadOthers();
+    void wirePushRoutes();
+
+    RefAccount* m_account;
+    QList<Model> m_models;
+    QPointer<SettingServiceCmd> m_cmd;
+    QPointer<SharedPreferenceModel> m_preferences;
+    QPointer<PrivacyModel> m_privacy;
+    Stage m_stage = Composed;
+    bool m_fetch = true;
+};
