@@ -11,7 +11,11 @@ QByteArray serializeMessage(const google::protobuf::MessageLite& message, const 
 {
     const size_t size = message.ByteSizeLong();
     QByteArray buffer(qsizetype(size), Qt::Uninitialized);
-    if (size > size_t(INT_MAX) || !message.SerializeToArray(buffer.data(), int(buffer.size())))
+    // A message missing required fields is written as far as it goes: the checked form would
+    // stop the process in a protobuf built with its debug checks.
+    const bool complete = message.IsInitialized();
+    const bool written = size <= size_t(INT_MAX) && message.SerializePartialToArray(buffer.data(), int(buffer.size()));
+    if (!complete || !written)
         QMessageLogger(file, line, function).debug(lcSettingModel()) << "=====Serialize proto buffer failed";
     return buffer;
 }

@@ -7,6 +7,7 @@
 #include "im/feature.pb.h"
 #include "im/misc.pb.h"
 #include "im/user.pb.h"
+#include "logcapture.h"
 #include "privacy/privacymodel.h"
 #include "protohelpers.h"
 #include "refstores.h"
@@ -14,7 +15,6 @@
 
 #include <QDateTime>
 #include <QLocale>
-#include <QLoggingCategory>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -571,18 +571,9 @@ private slots:
 
     void unlinkLogsTheDeviceIds()
     {
-        static QStringList lines;
-        lines.clear();
-        QLoggingCategory::setFilterRules(QStringLiteral("im.settingmodel.debug=true"));
-        const QtMessageHandler previous =
-            qInstallMessageHandler([](QtMsgType, const QMessageLogContext& ctx, const QString& m) {
-                if (qstrcmp(ctx.category, "im.settingmodel") == 0)
-                    lines.append(m);
-            });
+        LogCapture log;
         cmd()->unlinkDevices({4, 11});
-        qInstallMessageHandler(previous);
-        QLoggingCategory::setFilterRules(QString());
-        QCOMPARE(lines, QStringList{QStringLiteral("UserServiceCmd::unlinkDevices 4 11")});
+        QCOMPARE(log.messages(), QStringList{QStringLiteral("UserServiceCmd::unlinkDevices 4 11")});
     }
 
     void features()
@@ -703,6 +694,12 @@ private slots:
         answer(373, 12, "why");
         QCOMPARE(code, 12);
         QCOMPARE(body, QByteArray("why"));
+
+        // The caller hears the answer even when the command object is gone by then.
+        cmd()->updateThemeReq({}, [&](int c, const QByteArray&) { code = c; });
+        delete m_t->cmd;
+        QVERIFY(transport()->answerNext(373, 0));
+        QVERIFY(QTest::qWaitFor([&] { return code == 0; }));
     }
 
     void noAnswerReachesADeletedSender()

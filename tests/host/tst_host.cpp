@@ -21,6 +21,8 @@
 #include <QBuffer>
 #include <QImage>
 #include <QRegularExpression>
+#include <QSemaphore>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -353,6 +355,60 @@ private slots:
         QVERIFY(!transport->answer(quiet, 43));
         QVERIFY(QTest::qWaitFor([&] { return calls == 2; }));
         QCOMPARE(lastCode, 42);
+
+        // One the transport never answers ends with a timeout, once; a late answer is dropped.
+        account->setRequestTimeout(20);
+        const qint64 lost = account->sendRequest(10, {},
+                                                 [&](int code, const QByteArray&) {
+                                                     ++calls;
+                                                     lastCode = code;
+                                                 },
+                                                 false, {});
+        QVERIFY(QTest::qWaitFor([&] { return calls == 3; }));
+        QCOMPARE(lastCode, AccountBase::kRequestTimedOut);
+        QVERIFY(transport->answer(lost, 0));
+        QCoreApplication::processEvents();
+        QCOMPARE(calls, 3);
+        // An answer in time is not followed by a timeout.
+        transport->setHandler(11, [](const ScriptedTransport::Request&) {
+            return std::optional<ScriptedTransport::Reply>({0, {}});
+        });
+        account->sendRequest(11, {}, [&](int, const QByteArray&) { ++calls; }, false, {});
+        QVERIFY(QTest::qWaitFor([&] { return calls == 4; }));
+        QVERIFY(account->findChildren<QTimer*>().isEmpty()); // no timeout left to fire
+    }
+
+    // Versions are stamped with currentTime: it never repeats or goes back, whatever the device's
+    // clock and the server's corrections do.
+    void currentTimeOnlyMovesForward()
+    {
+        QTemporaryDir dir;
+        auto account = openAccount(dir.path());
+        QVERIFY(account);
+        qint64 clock = 5'000;
+        account->setClock([&clock] { return clock; });
+        const qint64 first = account->currentTime();
+        QCOMPARE(first, 5'000);
+        QCOMPARE(account->currentTime(), 5'001); // the same millisecond twice
+        clock = 4'000;                             // the device's clock was set back
+        QCOMPARE(account->currentTime(), 5'002);
+        clock = 9'000;
+        QCOMPARE(account->currentTime(), 9'000);
+        std::atomic<qint64> last{0};
+        std::atomic<bool> ordered{true};
+        QFuture<void> racing = QtConcurrent::run([&] {
+            for (int i = 0; i < 1000; ++i) {
+                const qint64 now = account->currentTime();
+                if (now <= last.exchange(now))
+                    ordered = false;
+            }
+        });
+        QList<qint64> mine;
+        for (int i = 0; i < 1000; ++i)
+            mine.append(account->currentTime());
+        racing.waitForFinished();
+        QVERIFY(std::adjacent_find(mine.begin(), mine.end(), std::greater_equal<qint64>()) == mine.end());
+        QVERIFY(ordered);
     }
 
     void answersAfterTheAccountIsGoneAreDropped()
@@ -437,6 +493,27 @@ private slots:
         QVERIFY(ThreadManager::getInstance()->isIdle());
         QCOMPARE(order.size(), 100);
         QVERIFY(std::is_sorted(order.begin(), order.end()));
+    }
+
+    // run() joins the same queue as invoke(), and a cancelled task that has not started is skipped.
+    void storageTasksJoinTheQueue()
+    {
+        QList<QString> order;
+        QSemaphore gate;
+        auto* manager = ThreadManager::getInstance();
+        manager->invoke([&gate] { gate.acquire(); }, true);
+        manager->invoke([&order] { order.append(QStringLiteral("before")); }, true);
+        QFuture<void> task = manager->run([&order] { order.append(QStringLiteral("task")); });
+        QFuture<void> skipped = manager->run([&order] { order.append(QStringLiteral("skipped")); });
+        manager->invoke([&order] { order.append(QStringLiteral("after")); }, true);
+        skipped.cancel();
+        QVERIFY(!task.isFinished());
+        gate.release();
+        task.waitForFinished();
+        skipped.waitForFinished();
+        QVERIFY(manager->waitForIdle());
+        QCOMPARE(order, (QList<QString>{"before", "task", "after"}));
+        QVERIFY(skipped.isCanceled());
     }
 };
 

@@ -341,6 +341,173 @@ private slots:
         QCOMPARE(orders.at(0).orderExtern, QByteArray("[2]"));
         QVERIFY(!orders.at(0).localIsNewer);
         QVERIFY(orders.at(1).localIsNewer);
+
+        // A cleared order reaches the account too, from a push and from a list page.
+        push({record(QStringLiteral("dialog_folder_order"), {}, 10, 300)});
+        QCOMPARE(account()->chatFolderOrders().size(), 3);
+        QCOMPARE(account()->chatFolderOrders().last().order, QByteArray());
+        QCOMPARE(account()->chatFolderOrders().last().orderExtern, QByteArray("[2]"));
+        im::misc::ListSharedPreferencesResp page;
+        *page.add_preferences() = record(QStringLiteral("dialog_folder_order_extern"), {}, 21, 400);
+        prefs()->listSharedPreferencesResp(page);
+        QVERIFY(QTest::qWaitFor([this] { return account()->chatFolderOrders().size() == 4; }));
+        QCOMPARE(account()->chatFolderOrders().last().orderExtern, QByteArray());
+        QVERIFY(!row(QStringLiteral("dialog_folder_order_extern"), 21));
+    }
+
+    // A record is stored unless the database holds its own key at that version or newer: other
+    // keys of the type, this device's writes and records without a version do not hide it.
+    void everyKeyKeepsItsOwnVersion()
+    {
+        const auto folder = [](int n) { return QStringLiteral("folder_%1").arg(n); };
+        im::misc::ListSharedPreferencesResp page;
+        *page.add_preferences() = record(folder(1), "one", 8, 100);
+        *page.add_preferences() = record(folder(2), "two", 8, 90);
+        QSignalSpy listed(prefs(), &SharedPreferenceBase::listFinished);
+        prefs()->listSharedPreferencesResp(page);
+        QVERIFY(QTest::qWaitFor([&] { return listed.count() == 1; }));
+        QCOMPARE(row(folder(2), 8)->value, QByteArray("two"));
+        QCOMPARE(row(folder(1), 8)->value, QByteArray("one"));
+        QCOMPARE(prefs()->typeVersion(8), 100);
+
+        im::misc::UpdateSharedPreferencesV2Req req;
+        prefs()->chatFolder(req.add_preferences(), folder(3), "three"); // stamped now, far above 100
+        push({record(folder(4), "four", 8, 95), record(folder(5), "five", 8, 0), record(folder(6), "six", 8, 0)});
+        QCOMPARE(row(folder(4), 8)->value, QByteArray("four"));
+        QCOMPARE(row(folder(6), 8)->value, QByteArray("six"));
+        push({record(folder(5), "five again", 8, 0), record(folder(1), "older", 8, 99)});
+        QCOMPARE(row(folder(5), 8)->value, QByteArray("five again")); // no version: nothing to be older than
+        QCOMPARE(row(folder(1), 8)->value, QByteArray("one"));          // its own key is newer
+        QCOMPARE(prefs()->keyVersion(folder(1), 8), 100);
+        QVERIFY(prefs()->typeVersion(8) > 100);
+
+        restart();
+        for (const auto& [n, value] : {std::pair{2, "two"}, {3, "three"}, {4, "four"}, {5, "five again"}})
+            QCOMPARE(prefs()->getKeyValue(folder(n)), QByteArray(value));
+        QCOMPARE(prefs()->getKeyValue(folder(1)), QByteArray("one"));
+    }
+
+    // Types owned by module models wait until their owner registers, and it gets them at once.
+    void ownersRegisteredLaterTakeWhatWaited()
+    {
+        push({record(QStringLiteral("desktop_notification"), R"({"sound":1})", 2, 10)});
+        QCOMPARE(row(QStringLiteral("desktop_notification"), 2)->unapplied, 1);
+        QVERIFY(!prefs()->hasOwner(2));
+
+        QList<QByteArray> taken;
+        auto guard = std::make_unique<QObject>();
+        SharedPreferenceOwner owner;
+        owner.apply = [&taken](const QString&, const QByteArray& value, qint64, bool) {
+            taken.append(value);
+            return true;
+        };
+        prefs()->registerOwner(2, guard.get(), owner);
+        QVERIFY(prefs()->hasOwner(2));
+        QCOMPARE(taken, QList<QByteArray>{R"({"sound":1})"});
+        QCOMPARE(row(QStringLiteral("desktop_notification"), 2)->unapplied, 0);
+        // The store's key rule still holds for the new owner.
+        push({record(QStringLiteral("desktop"), "{}", 2, 11)});
+        QCOMPARE(taken.size(), 1);
+        QCOMPARE(row(QStringLiteral("desktop"), 2)->unapplied, 1);
+
+        // Once the owner is gone, records wait again.
+        guard.reset();
+        push({record(QStringLiteral("desktop_notification"), R"({"sound":2})", 2, 12)});
+        QCOMPARE(taken.size(), 1);
+        QCOMPARE(row(QStringLiteral("desktop_notification"), 2)->unapplied, 1);
+
+        // An owner registered before the local load sees every stored record of its type, and
+        // takes the waiting ones.
+        const QString id = account()->accountId();
+        m_t.reset();
+        m_t = std::make_unique<TestAccount>(m_dir.path(), id);
+        QObject again;
+        QStringList loaded;
+        owner.loaded = [&loaded](const QString& key, const QByteArray&, qint64) { loaded.append(key); };
+        prefs()->registerOwner(2, &again, owner);
+        QVERIFY(m_t->loadPreferences());
+        QCOMPARE(taken.last(), QByteArray(R"({"sound":2})"));
+        QCOMPARE(loaded, QStringList{QStringLiteral("desktop_notification")});
+    }
+
+    // A write the server refused leaves the device with the server's value, in memory, on disk
+    // and with the owner; a write that never reached the server stays.
+    void refusedWritesGoBackToTheServersValue()
+    {
+        const QString key = QStringLiteral("dialog_folder_config");
+        push({record(key, "server", 11, 100)});
+        prefs()->syncChatFolderConfig("mine");
+        QCOMPARE(account()->accountSettingModel()->chatFolderConfig(), QByteArray("server"));
+        QCOMPARE(prefs()->getKeyValue(key), QByteArray("mine"));
+        QVERIFY(transport()->answerNext(180, 403));
+        settle();
+        QCOMPARE(prefs()->getKeyValue(key), QByteArray("server"));
+        QCOMPARE(row(key, 11)->value, QByteArray("server"));
+        QCOMPARE(row(key, 11)->version, 100);
+        QCOMPARE(account()->accountSettingModel()->chatFolderConfig(), QByteArray("server"));
+
+        // A key the server never had is removed again.
+        prefs()->syncMessageExif(true, true);
+        QVERIFY(transport()->answerNext(180, 403));
+        settle();
+        QVERIFY(!prefs()->hasKey(QStringLiteral("exif_media_message")));
+        QVERIFY(!row(QStringLiteral("exif_media_message"), 23));
+
+        // After an accepted write, a refused one goes back to the accepted value.
+        prefs()->syncChatFolderConfig("one");
+        const auto accepted = lastWrite();
+        prefs()->syncChatFolderConfig("two");
+        im::misc::UpdateSharedPreferencesV2Resp echo;
+        *echo.mutable_preferences() = accepted.preferences();
+        QVERIFY(transport()->answerNext(180, 0, bytesOf(echo)));
+        QVERIFY(transport()->answerNext(180, 403));
+        settle();
+        QCOMPARE(prefs()->getKeyValue(key), QByteArray("one"));
+        QCOMPARE(row(key, 11)->value, QByteArray("one"));
+
+        // A refusal of a write this device has since written over changes nothing.
+        prefs()->syncChatFolderConfig("a");
+        prefs()->syncChatFolderConfig("b");
+        QVERIFY(transport()->answerNext(180, 403));
+        settle();
+        QCOMPARE(prefs()->getKeyValue(key), QByteArray("b"));
+
+        // A write that never reached the server keeps its value (it is not refused).
+        prefs()->syncChatFolderConfig("offline");
+        QVERIFY(transport()->answerNext(180, AccountBase::kNetworkError));
+        settle();
+        QCOMPARE(prefs()->getKeyValue(key), QByteArray("offline"));
+    }
+
+    // A chat folder the server returned without this device's tag filters gets them back and is
+    // sent again, once.
+    void chatFolderTagsSurviveTheServersAnswer()
+    {
+        const QString key = QStringLiteral("folder_7");
+        im::misc::UpdateSharedPreferencesV2Req req;
+        prefs()->chatFolder(req.add_preferences(), key, R"({"name":"Work","include_tag":[1],"exclude_tag":[2]})");
+        prefs()->updateSharedPreferences(req, true);
+        im::misc::UpdateSharedPreferencesV2Resp resp;
+        *resp.add_preferences() = record(key, R"({"name":"Job"})", 8, req.preferences(0).version() + 50);
+        QVERIFY(transport()->answerNext(180, 0, bytesOf(resp)));
+        settle();
+        QCOMPARE(transport()->count(180), 2);
+        const QVariantMap merged = jsonToMap(QByteArray::fromStdString(lastWrite().preferences(0).value()));
+        QCOMPARE(merged,
+                 (QVariantMap{{QStringLiteral("name"), QStringLiteral("Job")},
+                              {QStringLiteral("include_tag"), QVariantList{1}},
+                              {QStringLiteral("exclude_tag"), QVariantList{2}}}));
+        QCOMPARE(jsonToMap(prefs()->getKeyValue(key)), merged);
+        QCOMPARE(jsonToMap(row(key, 8)->value), merged);
+        // The server keeps the merged folder; its echo is not sent a third time.
+        acceptWrites();
+        QVERIFY(transport()->answerNext(180, 0, bytesOf([this] {
+                                            im::misc::UpdateSharedPreferencesV2Resp r;
+                                            *r.mutable_preferences() = lastWrite().preferences();
+                                            return r;
+                                        }())));
+        settle();
+        QCOMPARE(transport()->count(180), 2);
     }
 
     void updateAnswers_data()
@@ -567,7 +734,47 @@ private slots:
         QCOMPARE(stickerJson.value(QStringLiteral("pid")).toInt(), 42);
         QCOMPARE(stickerJson.value(QStringLiteral("file_id")).toString(), QStringLiteral("f1"));
         QCOMPARE(stickerJson.value(QStringLiteral("aesKey")).toString(), QStringLiteral("a2V5"));
+        QCOMPARE(stickerJson.value(QStringLiteral("aeskey")).toString(), QStringLiteral("a2V5"));
+        QCOMPARE(stickerJson.value(QStringLiteral("fileType")).toInt(), 3);
         QVERIFY(!stickerJson.contains(QStringLiteral("animatedSticker")));
+        QVERIFY(!entry.contains(QStringLiteral("customEmoji")));
+    }
+
+    // A status shortcut keeps everything a reader needs to rebuild its sticker or custom emoji.
+    void statusShortcutsCarryTheirFiles()
+    {
+        auto sticker = QSharedPointer<StickerItem>::create(42, 64);
+        auto source = StickerDataPtr::create();
+        source->setFileId(QStringLiteral("still"));
+        sticker->setSourceFile(source);
+        auto animated = StickerDataPtr::create();
+        animated->setFileId(QStringLiteral("moving"));
+        animated->setAesKey("k2");
+        animated->setDimensions(64, 48);
+        animated->setSize(2048);
+        animated->setFileType(7);
+        animated->setFileMd5(QStringLiteral("abc123"));
+        sticker->setAnimatedFile(animated);
+        CustomEmojiItem emoji(5, 77);
+        prefs()->updateUserStatusSettingReq(
+            {QVariantMap{{QStringLiteral("desc"), QStringLiteral("gone")},
+                         {QStringLiteral("sticker"), QVariant::fromValue<QObject*>(sticker.data())}},
+             QVariantMap{{QStringLiteral("emoji"), QStringLiteral("🙂")},
+                         {QStringLiteral("customEmoji"), QVariant::fromValue<QObject*>(&emoji)}}});
+        const QVariantList status = jsonToList(QByteArray::fromStdString(lastWrite().preferences(0).value()));
+        QCOMPARE(status.size(), 2);
+        const QVariantMap animation =
+            status.at(0).toMap().value(QStringLiteral("sticker")).toMap().value(QStringLiteral("animatedSticker")).toMap();
+        QCOMPARE(animation,
+                 (QVariantMap{{QStringLiteral("fileId"), QStringLiteral("moving")},
+                              {QStringLiteral("aesKey"), QStringLiteral("azI=")},
+                              {QStringLiteral("width"), 64},
+                              {QStringLiteral("height"), 48},
+                              {QStringLiteral("size"), 2048},
+                              {QStringLiteral("fileType"), 7},
+                              {QStringLiteral("checkSum"), QStringLiteral("abc123")}}));
+        QCOMPARE(status.at(1).toMap().value(QStringLiteral("customEmoji")).toMap(),
+                 (QVariantMap{{QStringLiteral("packId"), 5}, {QStringLiteral("customEmojiId"), 77}}));
     }
 
     void hostSettingsWriteThroughTheStore()
