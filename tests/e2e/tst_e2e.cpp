@@ -10,9 +10,12 @@
 #include "simserver.h"
 #include "testaccount.h"
 
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QTest>
 
 namespace {
@@ -176,18 +179,27 @@ private slots:
 
     void faultsLeaveEveryDeviceConsistent()
     {
-        // A refused write: A keeps what it stored, the server and B are untouched.
+        // A refused write: A goes back to the server's value, in memory, on disk and in the
+        // account's settings; the server and B are untouched.
+        m_a->prefs->syncChatFolderConfig("agreed");
+        QVERIFY(QTest::qWaitFor([this] { return m_b->prefs->getKeyValue(kConfig) == "agreed"; }));
+        m_world += 10;
         QSignalSpy handled(m_server.get(), &SimServer::requestHandled);
-        m_server->failCommand(180, 500, 1);
+        m_server->failCommand(180, 403, 1);
         m_a->prefs->syncChatFolderConfig("refused");
-        QVERIFY(QTest::qWaitFor([&] { return handled.count() == 1; }));
-        QCoreApplication::sendPostedEvents();
-        QVERIFY(!m_server->preference(kConfig, kConfigType));
-        QVERIFY(m_b->prefs->getKeyValue(kConfig).isEmpty());
-        QCOMPARE(storedValue(*m_a, kConfig, kConfigType), m_a->prefs->getKeyValue(kConfig));
+        QCOMPARE(m_a->prefs->getKeyValue(kConfig), QByteArray("refused")); // shown until the answer
+        QVERIFY(QTest::qWaitFor([this] { return m_a->prefs->getKeyValue(kConfig) == "agreed"; }));
+        QCOMPARE(storedValue(*m_a, kConfig, kConfigType), QByteArray("agreed"));
+        QCOMPARE(m_a->account->accountSettingModel()->chatFolderConfig(), QByteArray("agreed"));
+        QCOMPARE(m_server->preferenceValue(kConfig, kConfigType), QStringLiteral("agreed"));
+        QCOMPARE(m_b->prefs->getKeyValue(kConfig), QByteArray("agreed"));
+        QCOMPARE(storedValue(*m_b, kConfig, kConfigType), QByteArray("agreed"));
 
-        // A dropped deduplicated command blocks only itself.
+        // A dropped deduplicated command blocks only itself, until the request times out; then
+        // its failure path runs and it can be sent again.
+        m_a->account->setRequestTimeout(200);
         m_server->dropCommand(46, 1);
+        QSignalSpy devices(m_a->cmd, &SettingServiceCmd::listDevicesFinished);
         m_a->cmd->listDevices();
         QVERIFY(QTest::qWaitFor([this] { return m_server->requestCount(46) == 1; }));
         m_a->cmd->listDevices();
@@ -195,6 +207,12 @@ private slots:
         QVERIFY(QTest::qWaitFor([this] { return !m_a->cmd->isInFlight(174); }));
         QCOMPARE(m_server->requestCount(46), 1);
         QVERIFY(m_a->cmd->isInFlight(46));
+        QVERIFY(QTest::qWaitFor([&] { return devices.count() == 1; }));
+        QVERIFY(!devices.at(0).at(0).toBool());
+        m_a->cmd->listDevices();
+        QVERIFY(QTest::qWaitFor([&] { return devices.count() == 2; }));
+        QVERIFY(devices.at(1).at(0).toBool());
+        QCOMPARE(m_server->requestCount(46), 2);
 
         // An offline device misses pushes and catches up when it lists again.
         m_server->setDeviceOnline(2, false);
@@ -204,7 +222,7 @@ private slots:
         // Pushes leave before the writer's answer, so once it is answered B would have one.
         QVERIFY(QTest::qWaitFor([&] { return handled.count() == 1; }));
         QCoreApplication::sendPostedEvents();
-        QVERIFY(m_b->prefs->getKeyValue(kConfig).isEmpty());
+        QCOMPARE(m_b->prefs->getKeyValue(kConfig), QByteArray("agreed")); // no push reached it
         m_b->cmd->listFeatures();
         QVERIFY(QTest::qWaitFor([this] { return !m_b->cmd->isInFlight(174); })); // fails: offline
         m_server->setDeviceOnline(2, true);
@@ -213,6 +231,54 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return listed.count() == 1; }));
         QCOMPARE(m_b->prefs->getKeyValue(kConfig), QByteArray("while offline"));
         QCOMPARE(storedValue(*m_b, kConfig, kConfigType), QByteArray("while offline"));
+    }
+
+    // A push that lands while an older list page is being stored is what the database keeps,
+    // and what the device shows after a restart.
+    void aPushDuringAPageStoreIsNotOverwritten()
+    {
+        m_server->setDeviceOnline(2, false);
+        m_a->prefs->syncChatFolderConfig("listed");
+        QVERIFY(QTest::qWaitFor([this] { return m_server->preferenceValue(kConfig, kConfigType) == "listed"; }));
+        m_server->setDeviceOnline(2, true);
+
+        // Hold B's storage work, so that its page is still being stored when the push lands; hold
+        // the thread pool too, as a busy machine would, so that no write can slip past the order.
+        QSemaphore storageGate;
+        QSemaphore poolGate;
+        QSemaphore poolHeld;
+        QThreadPool* pool = QThreadPool::globalInstance();
+        const int poolThreads = pool->maxThreadCount();
+        for (int i = 0; i < poolThreads; ++i)
+            pool->start([&] {
+                poolHeld.release();
+                poolGate.acquire();
+            });
+        poolHeld.acquire(poolThreads);
+        ThreadManager::getInstance()->invoke([&storageGate] { storageGate.acquire(); }, true);
+        auto release = qScopeGuard([&] {
+            storageGate.release();
+            poolGate.release(poolThreads);
+        });
+        m_b->prefs->getNewData();
+        QVERIFY(QTest::qWaitFor([this] { return m_b->prefs->getKeyValue(kConfig) == "listed"; }));
+        m_world += 10;
+        m_a->prefs->syncChatFolderConfig("pushed");
+        QVERIFY(QTest::qWaitFor([this] { return m_b->prefs->getKeyValue(kConfig) == "pushed"; }));
+        release.dismiss();
+        storageGate.release();
+        QVERIFY(ThreadManager::getInstance()->waitForIdle());
+        poolGate.release(poolThreads);
+        pool->waitForDone();
+        QVERIFY(settle());
+        QCOMPARE(storedValue(*m_b, kConfig, kConfigType), QByteArray("pushed"));
+
+        const qint64 offset = m_b->account->dataInfoModel()->sharedReferenceOffset();
+        m_b.reset();
+        m_b = startDevice(2);
+        QVERIFY(m_b);
+        QCOMPARE(m_b->prefs->getKeyValue(kConfig), QByteArray("pushed"));
+        QCOMPARE(m_b->account->dataInfoModel()->sharedReferenceOffset(), offset);
     }
 
     void devicesAndUnlinking()

@@ -492,6 +492,26 @@ private slots:
         QCOMPARE(stranger.count(), 0);
     }
 
+    // The interface hears startDestroy while the model and its rules can still be read, so it can
+    // let go of them in order; each rule says so too.
+    void destructionIsAnnouncedFirst()
+    {
+        bool rulesAlive = false;
+        int ruleAnnouncements = 0;
+        PrivacyModel* privacy = model();
+        QObject::connect(privacy, &PrivacyModel::startDestroy, [&] {
+            rulesAlive = privacy->lastseen() && privacy->lastseen()->blacklist()->count() == 0 &&
+                         privacy->forwardMyMessage() && privacy->forwardMyMessage()->rule() == 0;
+        });
+        for (PrivacyItem* rule : {privacy->lastseen(), privacy->status(), privacy->calls(), privacy->showRealPhoto(),
+                                  privacy->forwardMyMessage()})
+            QObject::connect(rule, &PrivacyItem::startDestroy, [&] { ++ruleAnnouncements; });
+        delete privacy;
+        QVERIFY(rulesAlive);
+        QCOMPARE(ruleAnnouncements, 5);
+        QVERIFY(!m_t->account->privacyModel()); // the account no longer hands it out
+    }
+
     void damagedLocalCopyDoesNotCrash()
     {
         m_t->account->accountSettingModel()->savePrivacySettings(QByteArray("\x0a\xff\xff\xff", 4));
