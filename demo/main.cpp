@@ -109,9 +109,8 @@ int main(int argc, char** argv)
     qmlRegisterUncreatableType<PrivacyItem>("SettingModel", 1, 0, "PrivacyItem",
                                             QStringLiteral("PrivacyItemis uncreatable"));
     QQmlApplicationEngine engine;
-    engine.rootContext()->setContextProperty(QStringLiteral("deviceA"), &a);
-    engine.rootContext()->setContextProperty(QStringLiteral("deviceB"), &b);
-    engine.rootContext()->setContextProperty(QStringLiteral("server"), &server);
+    engine.setInitialProperties({{QStringLiteral("deviceA"), QVariant::fromValue<QObject*>(&a)},
+                                 {QStringLiteral("deviceB"), QVariant::fromValue<QObject*>(&b)}});
     engine.load(QUrl(QStringLiteral("qrc:/demo/qml/Main.qml")));
     if (engine.rootObjects().isEmpty())
         return 3;

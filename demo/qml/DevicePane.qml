@@ -8,6 +8,7 @@ Rectangle {
     property var device
     property string screen
     property color accent
+    readonly property var screens: ["privacy", "devices", "verification", "preferences"]
     radius: 10
     color: "white"
     border.color: "#D5DCE4"
@@ -19,28 +20,28 @@ Rectangle {
 
         RowLayout {
             Layout.fillWidth: true
-            Rectangle { width: 12; height: 12; radius: 6; color: device.online ? pane.accent : "#B0B8C2" }
+            Rectangle { width: 12; height: 12; radius: 6; color: pane.device.online ? pane.accent : "#B0B8C2" }
             Label {
-                text: qsTr("Device %1").arg(device.name)
+                text: qsTr("Device %1").arg(pane.device.name)
                 font.pixelSize: 18
                 font.bold: true
                 color: "#1F2A37"
             }
             Label {
-                text: device.ready ? qsTr("synchronised") : qsTr("loading…")
+                text: pane.device.ready ? qsTr("synchronised") : qsTr("loading…")
                 color: "#5B6675"
             }
             Item { Layout.fillWidth: true }
             Label { text: qsTr("Online"); color: "#5B6675" }
             Switch {
-                checked: device.online
-                onToggled: device.online = checked
+                checked: pane.device.online
+                onToggled: pane.device.online = checked
             }
         }
 
         Rectangle {
             Layout.fillWidth: true
-            visible: device.errors.length > 0
+            visible: pane.device.errors.length > 0
             implicitHeight: messages.implicitHeight + 16
             radius: 6
             color: "#FDECEC"
@@ -50,8 +51,9 @@ Rectangle {
                 anchors.fill: parent
                 anchors.margins: 8
                 Repeater {
-                    model: device.errors.slice(-3)
+                    model: pane.device.errors.slice(-3)
                     Label {
+                        required property string modelData
                         text: modelData
                         color: "#9B1C1C"
                         wrapMode: Text.Wrap
@@ -64,7 +66,7 @@ Rectangle {
         StackLayout {
             Layout.fillWidth: true
             Layout.fillHeight: true
-            currentIndex: ["privacy", "devices", "verification", "preferences"].indexOf(pane.screen)
+            currentIndex: pane.screens.indexOf(pane.screen)
             PrivacyScreen { device: pane.device; accent: pane.accent }
             DevicesScreen { device: pane.device; accent: pane.accent }
             VerificationScreen { device: pane.device; accent: pane.accent }

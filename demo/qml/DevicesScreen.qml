@@ -1,3 +1,5 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
@@ -8,41 +10,49 @@ ColumnLayout {
     property color accent
     readonly property var cmd: device.settingServiceCmd
     spacing: 8
+    // Shown again: the list may have changed on another device.
+    onVisibleChanged: if (visible) screen.cmd.listDevices()
 
     RowLayout {
-        SectionTitle { text: qsTr("Signed-in devices (%1 of at most %2)").arg(list.count).arg(device.account.maxDeviceCount) }
+        SectionTitle { text: qsTr("Signed-in devices (%1 of at most %2)").arg(list.count).arg(screen.device.account.maxDeviceCount) }
         Item { Layout.fillWidth: true }
-        Button { text: qsTr("Refresh"); onClicked: cmd.listDevices() }
+        Button { text: qsTr("Refresh"); onClicked: screen.cmd.listDevices() }
     }
     ListView {
         id: list
         Layout.fillWidth: true
         Layout.preferredHeight: Math.min(contentHeight, 320)
         clip: true
-        model: device.deviceModel
+        model: screen.device.deviceModel
         spacing: 6
         delegate: Rectangle {
+            id: row
+            required property int deviceId
+            required property string name
+            required property string platform
+            required property var lastActive
+            required property bool current
             width: ListView.view.width
             height: 56
             radius: 8
-            color: current ? "#EEF4FF" : "#F6F8FA"
+            color: row.current ? "#EEF4FF" : "#F6F8FA"
             RowLayout {
                 anchors.fill: parent
                 anchors.margins: 10
                 ColumnLayout {
                     spacing: 0
-                    Label { text: name + (current ? qsTr("  · this device") : ""); font.bold: current; color: "#1F2A37" }
+                    Label { text: row.name + (row.current ? qsTr("  · this device") : ""); font.bold: row.current; color: "#1F2A37" }
                     Label {
-                        text: platform + " · " + qsTr("active %1").arg(new Date(lastActive).toLocaleString(Qt.locale(), Locale.ShortFormat))
+                        text: row.platform + " · " + qsTr("active %1").arg(new Date(row.lastActive).toLocaleString(Qt.locale(), Locale.ShortFormat))
                         color: "#7A8594"
                         font.pixelSize: 11
                     }
                 }
                 Item { Layout.fillWidth: true }
                 Button {
-                    visible: !current
+                    visible: !row.current
                     text: qsTr("Sign out")
-                    onClicked: cmd.unlinkDevices([deviceId], "correct horse")
+                    onClicked: screen.cmd.unlinkDevices([row.deviceId], "correct horse")
                 }
             }
         }
@@ -51,8 +61,8 @@ ColumnLayout {
     SectionTitle { text: qsTr("Sign out inactive devices after") }
     ComboBox {
         model: [qsTr("Never"), qsTr("1 week"), qsTr("1 month"), qsTr("3 months")]
-        currentIndex: device.deviceModel.deleteTimer
-        onActivated: function(index) { cmd.updateDeviceDeleteTimer(index) }
+        currentIndex: screen.device.deviceModel.deleteTimer
+        onActivated: function(index) { screen.cmd.updateDeviceDeleteTimer(index) }
     }
     Item { Layout.fillHeight: true }
 }

@@ -20,6 +20,9 @@ Window {
     palette.base: "white"
     palette.text: "#1F2A37"
     palette.highlight: "#3A66C4"
+    required property var deviceA
+    required property var deviceB
+    readonly property var screens: ["privacy", "devices", "verification", "preferences"]
 
     Item {
         id: root
@@ -48,8 +51,8 @@ Window {
                 Item { Layout.fillWidth: true }
                 TabBar {
                     id: tabs
-                    currentIndex: ["privacy", "devices", "verification", "preferences"].indexOf(root.screen)
-                    onCurrentIndexChanged: root.screen = ["privacy", "devices", "verification", "preferences"][currentIndex]
+                    currentIndex: window.screens.indexOf(root.screen)
+                    onCurrentIndexChanged: root.screen = window.screens[currentIndex]
                     TabButton { text: qsTr("Privacy"); width: implicitWidth + 24 }
                     TabButton { text: qsTr("Devices"); width: implicitWidth + 24 }
                     TabButton { text: qsTr("Two-step verification"); width: implicitWidth + 24 }
@@ -61,8 +64,8 @@ Window {
                 Layout.fillWidth: true
                 Layout.fillHeight: true
                 spacing: 16
-                DevicePane { device: deviceA; screen: root.screen; accent: "#2F6FEB"; Layout.fillWidth: true; Layout.fillHeight: true }
-                DevicePane { device: deviceB; screen: root.screen; accent: "#1E9E6A"; Layout.fillWidth: true; Layout.fillHeight: true }
+                DevicePane { device: window.deviceA; screen: root.screen; accent: "#2F6FEB"; Layout.fillWidth: true; Layout.fillHeight: true }
+                DevicePane { device: window.deviceB; screen: root.screen; accent: "#1E9E6A"; Layout.fillWidth: true; Layout.fillHeight: true }
             }
         }
     }

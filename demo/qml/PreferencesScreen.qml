@@ -8,18 +8,18 @@ ColumnLayout {
     property var device
     spacing: 8
 
-    onVisibleChanged: if (visible) device.refreshPreferences()
+    onVisibleChanged: if (visible) screen.device.refreshPreferences()
     Timer {
         interval: 1000
         repeat: true
         running: screen.visible
-        onTriggered: device.refreshPreferences()
+        onTriggered: screen.device.refreshPreferences()
     }
 
     RowLayout {
-        SectionTitle { text: qsTr("Stored preferences (%1)").arg(device.preferences.count) }
+        SectionTitle { text: qsTr("Stored preferences (%1)").arg(screen.device.preferences.count) }
         Item { Layout.fillWidth: true }
-        Button { text: qsTr("Refresh"); onClicked: device.refreshPreferences() }
+        Button { text: qsTr("Refresh"); onClicked: screen.device.refreshPreferences() }
     }
     RowLayout {
         Layout.fillWidth: true
@@ -32,17 +32,23 @@ ColumnLayout {
         Layout.fillWidth: true
         Layout.fillHeight: true
         clip: true
-        model: device.preferences
+        model: screen.device.preferences
         delegate: Rectangle {
+            id: row
+            required property int index
+            required property string key
+            required property int type
+            required property string value
+            required property bool unapplied
             width: ListView.view.width
             height: 34
-            color: index % 2 ? "#F6F8FA" : "white"
+            color: row.index % 2 ? "#F6F8FA" : "white"
             RowLayout {
                 anchors.fill: parent
                 anchors.leftMargin: 6
-                Label { text: key; elide: Text.ElideRight; Layout.preferredWidth: 200; color: "#1F2A37" }
-                Label { text: type; Layout.preferredWidth: 50; color: "#5B6675" }
-                Label { text: value; elide: Text.ElideRight; Layout.fillWidth: true; color: unapplied ? "#9B5C00" : "#1F2A37" }
+                Label { text: row.key; elide: Text.ElideRight; Layout.preferredWidth: 200; color: "#1F2A37" }
+                Label { text: row.type; Layout.preferredWidth: 50; color: "#5B6675" }
+                Label { text: row.value; elide: Text.ElideRight; Layout.fillWidth: true; color: row.unapplied ? "#9B5C00" : "#1F2A37" }
             }
         }
     }

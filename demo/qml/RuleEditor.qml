@@ -1,3 +1,5 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
@@ -20,6 +22,8 @@ ColumnLayout {
         Repeater {
             model: [qsTr("Everybody"), qsTr("My contacts"), qsTr("Nobody")]
             RadioButton {
+                required property string modelData
+                required property int index
                 objectName: "rule_" + index
                 text: modelData
                 checked: editor.rule.rule === index
@@ -93,6 +97,7 @@ ColumnLayout {
             Repeater {
                 model: list.items
                 Chip {
+                    required property var itemModel
                     black: list.black
                     label: itemModel.name
                     onRemoved: list.black ? editor.rule.removeBlack(itemModel.userId, false)
@@ -102,6 +107,7 @@ ColumnLayout {
             Repeater {
                 model: list.groupItems
                 Chip {
+                    required property var itemModel
                     black: list.black
                     label: itemModel.name + qsTr(" (group)")
                     onRemoved: list.black ? editor.rule.removeBlack(itemModel.groupId, true)

@@ -10,9 +10,10 @@ ColumnLayout {
     property string passwordResult
     property string emailResult
     spacing: 8
+    onVisibleChanged: if (visible) screen.cmd.getVerificationSetting()
 
     Connections {
-        target: cmd
+        target: screen.cmd
         function onVerifyPasswordFinished(code, succ, valid, error) {
             screen.passwordResult = valid ? qsTr("Password confirmed.") : error
         }
@@ -21,34 +22,34 @@ ColumnLayout {
 
     SectionTitle { text: qsTr("Status") }
     Label {
-        text: device.account.verificationEnabled ? qsTr("On — recovery e-mail %1").arg(device.account.verificationEmail)
+        text: screen.device.account.verificationEnabled ? qsTr("On — recovery e-mail %1").arg(screen.device.account.verificationEmail)
                                                  : qsTr("Off")
         color: "#1F2A37"
         font.pixelSize: 15
     }
     Label {
-        visible: device.account.verificationResetAt > 0
-        text: qsTr("Reset scheduled for %1").arg(new Date(device.account.verificationResetAt).toLocaleString(Qt.locale(), Locale.ShortFormat))
+        visible: screen.device.account.verificationResetAt > 0
+        text: qsTr("Reset scheduled for %1").arg(new Date(screen.device.account.verificationResetAt).toLocaleString(Qt.locale(), Locale.ShortFormat))
         color: "#9B5C00"
     }
 
     SectionTitle { text: qsTr("Confirm your password") }
     RowLayout {
         TextField { id: password; placeholderText: qsTr("Password"); echoMode: TextInput.Password; Layout.fillWidth: true }
-        Button { text: qsTr("Confirm"); onClicked: cmd.verifyPassword(password.text) }
+        Button { text: qsTr("Confirm"); onClicked: screen.cmd.verifyPassword(password.text) }
     }
     Label { text: screen.passwordResult; color: "#9B1C1C"; wrapMode: Text.Wrap; Layout.fillWidth: true }
 
     SectionTitle { text: qsTr("Recovery e-mail") }
     RowLayout {
         TextField { id: email; placeholderText: qsTr("name@example.org"); Layout.fillWidth: true }
-        Button { text: qsTr("Send code"); onClicked: cmd.verifyEmail(email.text) }
+        Button { text: qsTr("Send code"); onClicked: screen.cmd.verifyEmail(email.text) }
     }
     Label { text: screen.emailResult; color: "#5B6675"; wrapMode: Text.Wrap; Layout.fillWidth: true }
 
     RowLayout {
-        Button { text: qsTr("Refresh"); onClicked: cmd.getVerificationSetting() }
-        Button { text: qsTr("Reset verification"); onClicked: cmd.resetVerification(false) }
+        Button { text: qsTr("Refresh"); onClicked: screen.cmd.getVerificationSetting() }
+        Button { text: qsTr("Reset verification"); onClicked: screen.cmd.resetVerification(false) }
     }
     Item { Layout.fillHeight: true }
 }

@@ -67,6 +67,13 @@ var steps = [
             demo.check(summary.lastseenBlacklist[0] === 102, "Bruno is never shown A's last seen");
             demo.check(summary.lastseenGroupBlacklist[0] === 201, "nor is the Family group");
             demo.check(demo.A.privacyModel.lastseen.groupBlacklist.count === 1, "A lists the group");
+        }
+    },
+    {
+        name: "B reads its privacy again when the screen is shown",
+        run: function (demo) { demo.showScreen("privacy"); },
+        until: function (demo) {
+            return demo.B.privacyModel.lastseen.blacklist.count === 1 && demo.B.privacyModel.lastseen.groupBlacklist.count === 1;
         },
         screenshot: "privacy"
     },
