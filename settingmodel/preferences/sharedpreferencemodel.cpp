@@ -198,8 +198,8 @@ void SharedPreferenceModel::registerOwner(int type, QObject* guard, const Shared
 
 bool SharedPreferenceModel::hasOwner(int type) const
 {
-    const SharedPreferenceOwner* owner = ownerOf(type);
-    return owner && owner->apply;
+    const auto registered = m_owners.constFind(type);
+    return registered != m_owners.cend() && registered->guard;
 }
 
 const SharedPreferenceOwner* SharedPreferenceModel::ownerOf(int type) const

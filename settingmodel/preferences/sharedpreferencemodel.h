@@ -72,6 +72,7 @@ public:
     // store's default for the type (its key rule, and the store's own signals). Records of the
     // type that were kept because nobody could take them are offered to it at once.
     void registerOwner(int type, QObject* guard, const SharedPreferenceOwner& owner);
+    // Whether a registered owner takes the type now.
     bool hasOwner(int type) const;
 
     // Local writes.

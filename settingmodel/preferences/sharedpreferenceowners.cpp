@@ -88,7 +88,22 @@ void SharedPreferenceModel::installDefaultOwners()
     auto& owners = m_defaultOwners;
 
     // Taken by the module models that own them, once they register.
-    owners.insert(Notification, {exactly(NOTIFICATION), {}, {}, {}, {}, {}});
+    Owner notification{exactly(NOTIFICATION), {}, {}, {}, {}, {}};
+    const auto notifyConfig = [settings](const QByteArray& value) {
+        QVariantMap config;
+        AccountSettingModel* model = settings();
+        if (model && readObject(value, config))
+            model->updateNotifyConfig(config);
+    };
+    // The account's settings hear the value at once; the record still waits, unapplied, for the
+    // muted-group exceptions that own it.
+    notification.apply = [notifyConfig](const QString&, const QByteArray& value, qint64, bool) {
+        notifyConfig(value);
+        return false;
+    };
+    notification.superseded = [notifyConfig](const QString&, const QByteArray& value, qint64,
+                                             const QVariantMap&) { notifyConfig(value); };
+    owners.insert(Notification, notification);
     owners.insert(DesktopNotification, {exactly(DESKTOP_NOTIFICATION), {}, {}, {}, {}, {}});
     owners.insert(CustomRingtoneList, {exactly(CUSTOM_RINGTONE_LIST), {}, {}, {}, {}, {}});
     owners.insert(ChatRingtone, {withPrefix(QStringLiteral("ringtone_"), false), {}, {}, {}, {}, {}});
@@ -99,7 +114,8 @@ void SharedPreferenceModel::installDefaultOwners()
     };
     owners.insert(UserStatusSetting, status);
 
-    Owner pinned{withPrefix(QLatin1String(PIN_MESSAGE_BACKLIST) + QLatin1Char('_'), false), {}, {}, {}, {}, {}};
+    Owner pinned{
+        withPrefix(QLatin1String(PIN_MESSAGE_BACKLIST) + QLatin1Char('_'), false), {}, {}, {}, {}, {}};
     const auto pinnedUpdate = [acc](const QByteArray& value, bool merge) {
         QVariantMap object;
         if (value.isEmpty() || !readObject(value, object))
@@ -171,9 +187,8 @@ void SharedPreferenceModel::installDefaultOwners()
         if (handler && fromBase64(value, data))
             handler->syncFinished(key, data, result);
     };
-    reminders.confirmed = [reminderFinished](const QString& key, const QByteArray& value, const QVariantMap&) {
-        reminderFinished(key, value, 0);
-    };
+    reminders.confirmed = [reminderFinished](const QString& key, const QByteArray& value,
+                                             const QVariantMap&) { reminderFinished(key, value, 0); };
     reminders.superseded = [reminderFinished](const QString& key, const QByteArray& value, qint64,
                                               const QVariantMap&) { reminderFinished(key, value, 1); };
     reminders.failed = [acc](const QVariantMap& context, int) {
@@ -212,7 +227,9 @@ void SharedPreferenceModel::installDefaultOwners()
         return model != nullptr;
     };
     folderConfig.superseded = [folderConfig](const QString& key, const QByteArray& value, qint64 version,
-                                             const QVariantMap&) { folderConfig.apply(key, value, version, false); };
+                                             const QVariantMap&) {
+        folderConfig.apply(key, value, version, false);
+    };
     owners.insert(DialogFolderConfig, folderConfig);
 
     for (const int type : {int(UserRemark), int(GroupRemark)}) {
@@ -220,9 +237,8 @@ void SharedPreferenceModel::installDefaultOwners()
         remark.apply = [this, type](const QString&, const QByteArray& value, qint64, bool fromLocal) {
             return applyRemark(type, value, fromLocal);
         };
-        remark.superseded = [this, type](const QString&, const QByteArray& value, qint64, const QVariantMap&) {
-            applyRemark(type, value, false);
-        };
+        remark.superseded = [this, type](const QString&, const QByteArray& value, qint64,
+                                         const QVariantMap&) { applyRemark(type, value, false); };
         remark.confirmed = [acc, type](const QString&, const QByteArray&, const QVariantMap& context) {
             if (type == GroupRemark) {
                 if (GroupModelMgr* groups = acc->groupModelMgr())
@@ -253,7 +269,8 @@ void SharedPreferenceModel::installDefaultOwners()
         if (StickerBoxSetMgr* mgr = stickers())
             mgr->updateGifHistory(true, context);
     };
-    gifs.superseded = [stickers](const QString&, const QByteArray& value, qint64, const QVariantMap& context) {
+    gifs.superseded = [stickers](const QString&, const QByteArray& value, qint64,
+                                 const QVariantMap& context) {
         if (StickerBoxSetMgr* mgr = stickers())
             mgr->updateGifHistoryRetry(value, context);
     };
@@ -281,9 +298,8 @@ void SharedPreferenceModel::installDefaultOwners()
             model->setFileMessageExif(keep, false);
         return true;
     };
-    exif.superseded = [exif](const QString& key, const QByteArray& value, qint64 version, const QVariantMap&) {
-        exif.apply(key, value, version, false);
-    };
+    exif.superseded = [exif](const QString& key, const QByteArray& value, qint64 version,
+                             const QVariantMap&) { exif.apply(key, value, version, false); };
     owners.insert(MessageExif, exif);
 
     Owner tags{notEmpty, {}, {}, {}, {}, {}};

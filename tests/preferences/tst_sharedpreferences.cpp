@@ -207,8 +207,18 @@ private slots:
                    return t.prefs->getReactionTags().value(QStringLiteral("👍")) == "like" &&
                           !t.prefs->hasKey(QStringLiteral("👍"));
                });
+        // The account's settings hear the notification value; its owner is registered later.
+        QTest::newRow("1 before its owner")
+            << 1 << "notification" << QByteArray(R"({"group":{"exceptionMention":[]}})") << false
+            << Check([](TestAccount& t) {
+                   return t.account->accountSettingModel()->notifyConfig().contains(QStringLiteral("group"));
+               });
+        QTest::newRow("1 not an object")
+            << 1 << "notification" << QByteArray("[1]") << false << Check([](TestAccount& t) {
+                   return t.account->accountSettingModel()->notifyConfig().isEmpty();
+               });
         // Owners that are module models registered later, and a type nobody owns.
-        for (int type : {1, 2, 3, 15, 16, 24, 99})
+        for (int type : {2, 3, 15, 16, 24, 99})
             QTest::addRow("%d without its owner", type)
                 << type << (type == 16 ? "ringtone_d1" : "some_key") << QByteArray("{}") << false << none;
     }
@@ -372,12 +382,13 @@ private slots:
 
         im::misc::UpdateSharedPreferencesV2Req req;
         prefs()->chatFolder(req.add_preferences(), folder(3), "three"); // stamped now, far above 100
-        push({record(folder(4), "four", 8, 95), record(folder(5), "five", 8, 0), record(folder(6), "six", 8, 0)});
+        push({record(folder(4), "four", 8, 95), record(folder(5), "five", 8, 0),
+              record(folder(6), "six", 8, 0)});
         QCOMPARE(row(folder(4), 8)->value, QByteArray("four"));
         QCOMPARE(row(folder(6), 8)->value, QByteArray("six"));
         push({record(folder(5), "five again", 8, 0), record(folder(1), "older", 8, 99)});
         QCOMPARE(row(folder(5), 8)->value, QByteArray("five again")); // no version: nothing to be older than
-        QCOMPARE(row(folder(1), 8)->value, QByteArray("one"));          // its own key is newer
+        QCOMPARE(row(folder(1), 8)->value, QByteArray("one"));        // its own key is newer
         QCOMPARE(prefs()->keyVersion(folder(1), 8), 100);
         QVERIFY(prefs()->typeVersion(8) > 100);
 
@@ -485,7 +496,8 @@ private slots:
     {
         const QString key = QStringLiteral("folder_7");
         im::misc::UpdateSharedPreferencesV2Req req;
-        prefs()->chatFolder(req.add_preferences(), key, R"({"name":"Work","include_tag":[1],"exclude_tag":[2]})");
+        prefs()->chatFolder(req.add_preferences(), key,
+                            R"({"name":"Work","include_tag":[1],"exclude_tag":[2]})");
         prefs()->updateSharedPreferences(req, true);
         im::misc::UpdateSharedPreferencesV2Resp resp;
         *resp.add_preferences() = record(key, R"({"name":"Job"})", 8, req.preferences(0).version() + 50);
@@ -493,10 +505,9 @@ private slots:
         settle();
         QCOMPARE(transport()->count(180), 2);
         const QVariantMap merged = jsonToMap(QByteArray::fromStdString(lastWrite().preferences(0).value()));
-        QCOMPARE(merged,
-                 (QVariantMap{{QStringLiteral("name"), QStringLiteral("Job")},
-                              {QStringLiteral("include_tag"), QVariantList{1}},
-                              {QStringLiteral("exclude_tag"), QVariantList{2}}}));
+        QCOMPARE(merged, (QVariantMap{{QStringLiteral("name"), QStringLiteral("Job")},
+                                      {QStringLiteral("include_tag"), QVariantList{1}},
+                                      {QStringLiteral("exclude_tag"), QVariantList{2}}}));
         QCOMPARE(jsonToMap(prefs()->getKeyValue(key)), merged);
         QCOMPARE(jsonToMap(row(key, 8)->value), merged);
         // The server keeps the merged folder; its echo is not sent a third time.
@@ -763,16 +774,19 @@ private slots:
                          {QStringLiteral("customEmoji"), QVariant::fromValue<QObject*>(&emoji)}}});
         const QVariantList status = jsonToList(QByteArray::fromStdString(lastWrite().preferences(0).value()));
         QCOMPARE(status.size(), 2);
-        const QVariantMap animation =
-            status.at(0).toMap().value(QStringLiteral("sticker")).toMap().value(QStringLiteral("animatedSticker")).toMap();
-        QCOMPARE(animation,
-                 (QVariantMap{{QStringLiteral("fileId"), QStringLiteral("moving")},
-                              {QStringLiteral("aesKey"), QStringLiteral("azI=")},
-                              {QStringLiteral("width"), 64},
-                              {QStringLiteral("height"), 48},
-                              {QStringLiteral("size"), 2048},
-                              {QStringLiteral("fileType"), 7},
-                              {QStringLiteral("checkSum"), QStringLiteral("abc123")}}));
+        const QVariantMap animation = status.at(0)
+                                          .toMap()
+                                          .value(QStringLiteral("sticker"))
+                                          .toMap()
+                                          .value(QStringLiteral("animatedSticker"))
+                                          .toMap();
+        QCOMPARE(animation, (QVariantMap{{QStringLiteral("fileId"), QStringLiteral("moving")},
+                                         {QStringLiteral("aesKey"), QStringLiteral("azI=")},
+                                         {QStringLiteral("width"), 64},
+                                         {QStringLiteral("height"), 48},
+                                         {QStringLiteral("size"), 2048},
+                                         {QStringLiteral("fileType"), 7},
+                                         {QStringLiteral("checkSum"), QStringLiteral("abc123")}}));
         QCOMPARE(status.at(1).toMap().value(QStringLiteral("customEmoji")).toMap(),
                  (QVariantMap{{QStringLiteral("packId"), 5}, {QStringLiteral("customEmojiId"), 77}}));
     }
