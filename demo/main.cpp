@@ -2,11 +2,11 @@
 // display it opens the window; without one (or with --headless) it runs a scenario file,
 // prints a report, writes a screenshot per screen and exits non-zero if a step failed.
 #include "demodevice.h"
-#include "refcontacts.h"
 #include "host/appsettingmodel.h"
 #include "host/contacts.h"
 #include "host/threadmanager.h"
 #include "privacy/privacymodel.h"
+#include "refcontacts.h"
 #include "scenariorunner.h"
 #include "simserver.h"
 
@@ -79,7 +79,8 @@ int main(int argc, char** argv)
     const QCommandLineOption dataOption(
         QStringLiteral("data"), QStringLiteral("Folder for the devices' databases (default: a fresh one)."),
         QStringLiteral("dir"));
-    const QCommandLineOption verboseOption(QStringLiteral("verbose"), QStringLiteral("Show the module's debug lines."));
+    const QCommandLineOption verboseOption(QStringLiteral("verbose"),
+                                           QStringLiteral("Show the module's debug lines."));
     parser.addOptions({headlessOption, scenarioOption, shotsOption, dataOption, verboseOption});
     parser.process(app);
     if (!parser.isSet(verboseOption))

@@ -14,7 +14,8 @@ QByteArray serializeMessage(const google::protobuf::MessageLite& message, const 
     // A message missing required fields is written as far as it goes: the checked form would
     // stop the process in a protobuf built with its debug checks.
     const bool complete = message.IsInitialized();
-    const bool written = size <= size_t(INT_MAX) && message.SerializePartialToArray(buffer.data(), int(buffer.size()));
+    const bool written =
+        size <= size_t(INT_MAX) && message.SerializePartialToArray(buffer.data(), int(buffer.size()));
     if (!complete || !written)
         QMessageLogger(file, line, function).debug(lcSettingModel()) << "=====Serialize proto buffer failed";
     return buffer;

@@ -27,9 +27,9 @@ class SqliteStorageProvider;
 // Which getter of the account hands out a registered module model. Specialised once per getter
 // type, so a model can only be registered under the type its getter returns.
 template <class T> struct AccountModelSlot;
-#define HOST_ACCOUNT_MODEL_SLOT(Type, number)                                                           \
-    template <> struct AccountModelSlot<Type> {                                                         \
-        static constexpr int value = number;                                                            \
+#define HOST_ACCOUNT_MODEL_SLOT(Type, number)                                                                \
+    template <> struct AccountModelSlot<Type> {                                                              \
+        static constexpr int value = number;                                                                 \
     };
 HOST_ACCOUNT_MODEL_SLOT(SettingServiceCmd, 1)
 HOST_ACCOUNT_MODEL_SLOT(SharedPreferenceBase, 2)

@@ -1,7 +1,7 @@
 #include "refcontacts.h"
 
 QSharedPointer<ContactItem> RefUserManager::getUserPointer(qint64 userId, bool create, const QString& name,
-                                                        bool requestInfo)
+                                                           bool requestInfo)
 {
     Q_UNUSED(requestInfo)
     if (userId < 1)

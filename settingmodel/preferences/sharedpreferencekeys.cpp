@@ -31,9 +31,9 @@ QString base64(const QByteArray& key)
 // The animation of a sticker, with what a reader needs to fetch and check it.
 QVariantMap animationObject(const StickerData& file)
 {
-    return {{QStringLiteral("fileId"), file.fileId()},     {QStringLiteral("aesKey"), base64(file.aesKey())},
-            {QStringLiteral("width"), file.width()},       {QStringLiteral("height"), file.height()},
-            {QStringLiteral("size"), file.size()},         {QStringLiteral("fileType"), file.fileType()},
+    return {{QStringLiteral("fileId"), file.fileId()},   {QStringLiteral("aesKey"), base64(file.aesKey())},
+            {QStringLiteral("width"), file.width()},     {QStringLiteral("height"), file.height()},
+            {QStringLiteral("size"), file.size()},       {QStringLiteral("fileType"), file.fileType()},
             {QStringLiteral("checkSum"), file.fileMd5()}};
 }
 

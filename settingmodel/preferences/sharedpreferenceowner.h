@@ -19,7 +19,8 @@ struct SharedPreferenceOwner {
     // The server answered that this device's write is its current value.
     std::function<void(const QString& key, const QByteArray& value, const QVariantMap& context)> confirmed;
     // The server answered a write of this device with another device's newer value.
-    std::function<void(const QString& key, const QByteArray& value, qint64 version, const QVariantMap& context)>
+    std::function<void(const QString& key, const QByteArray& value, qint64 version,
+                       const QVariantMap& context)>
         superseded;
     // The server refused a write of this device whose context names this type.
     std::function<void(const QVariantMap& context, int code)> failed;

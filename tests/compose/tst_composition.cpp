@@ -62,10 +62,9 @@ private slots:
         QVERIFY(!privacyLoadedFirst);
         QVERIFY(t.privacy->findMeByPhone());
         QCOMPARE(t.prefs->getKeyValue(QStringLiteral("dialog_folder_config")), QByteArray("stored"));
-        QCOMPARE(stages, (QList<AccountComposition::Stage>{AccountComposition::Opening,
-                                                           AccountComposition::LoadingLocalData,
-                                                           AccountComposition::LocalDataLoaded,
-                                                           AccountComposition::Running}));
+        QCOMPARE(stages, (QList<AccountComposition::Stage>{
+                             AccountComposition::Opening, AccountComposition::LoadingLocalData,
+                             AccountComposition::LocalDataLoaded, AccountComposition::Running}));
         stages.clear();
         // Then the server is asked what changed, from the saved offset.
         QCOMPARE(t.transport->count(178), 1);
@@ -89,7 +88,8 @@ private slots:
         record->set_type(11);
         record->set_version(5);
         t.transport->push(PushSharedPreferenceUpdated, bytesOf(notif));
-        QVERIFY(QTest::qWaitFor([&] { return t.prefs->getKeyValue(QStringLiteral("dialog_folder_config")) == "pushed"; }));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return t.prefs->getKeyValue(QStringLiteral("dialog_folder_config")) == "pushed"; }));
         t.transport->push(PushSharedPreferenceUpdated, "\xff\xff not a message");
         QVERIFY(QTest::qWaitFor([&] { return dropped.count() == 1; }));
     }

@@ -15,8 +15,8 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QThreadPool>
 #include <QTest>
+#include <QThreadPool>
 
 namespace {
 
@@ -239,7 +239,8 @@ private slots:
     {
         m_server->setDeviceOnline(2, false);
         m_a->prefs->syncChatFolderConfig("listed");
-        QVERIFY(QTest::qWaitFor([this] { return m_server->preferenceValue(kConfig, kConfigType) == "listed"; }));
+        QVERIFY(
+            QTest::qWaitFor([this] { return m_server->preferenceValue(kConfig, kConfigType) == "listed"; }));
         m_server->setDeviceOnline(2, true);
 
         // Hold B's storage work, so that its page is still being stored when the push lands; hold

@@ -22,11 +22,11 @@
 #include <QImage>
 #include <QRegularExpression>
 #include <QSemaphore>
-#include <QTimer>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QtConcurrent>
 
 using storage::SharedPreferenceInfo;
@@ -390,7 +390,7 @@ private slots:
         const qint64 first = account->currentTime();
         QCOMPARE(first, 5'000);
         QCOMPARE(account->currentTime(), 5'001); // the same millisecond twice
-        clock = 4'000;                             // the device's clock was set back
+        clock = 4'000;                           // the device's clock was set back
         QCOMPARE(account->currentTime(), 5'002);
         clock = 9'000;
         QCOMPARE(account->currentTime(), 9'000);

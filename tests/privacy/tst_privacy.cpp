@@ -503,8 +503,8 @@ private slots:
             rulesAlive = privacy->lastseen() && privacy->lastseen()->blacklist()->count() == 0 &&
                          privacy->forwardMyMessage() && privacy->forwardMyMessage()->rule() == 0;
         });
-        for (PrivacyItem* rule : {privacy->lastseen(), privacy->status(), privacy->calls(), privacy->showRealPhoto(),
-                                  privacy->forwardMyMessage()})
+        for (PrivacyItem* rule : {privacy->lastseen(), privacy->status(), privacy->calls(),
+                                  privacy->showRealPhoto(), privacy->forwardMyMessage()})
             QObject::connect(rule, &PrivacyItem::startDestroy, [&] { ++ruleAnnouncements; });
         delete privacy;
         QVERIFY(rulesAlive);
