@@ -220,7 +220,7 @@ void SharedPreferenceModel::offerUnapplied(int type)
     QList<SharedPreferenceInfo> resave;
     QMultiHash<QString, int> remove;
     for (SharedPreferenceInfo info : waiting) {
-        if (owner && owner->loaded)
+        if (owner && owner->loaded && accepts(owner, info.key))
             owner->loaded(info.key, info.value, info.version);
         if (!parseSharedPreference(info, true))
             continue;
