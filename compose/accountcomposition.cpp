@@ -58,6 +58,20 @@ void AccountComposition::wirePushRoutes()
     });
 }
 
+template <class Sender, class Signal>
+void AccountComposition::continueOn(Sender* sender, Signal signal, Stage waitingIn,
+                                    void (AccountComposition::*step)())
+{
+    // Once: a stop meanwhile leaves the start where it was.
+    connect(
+        sender, signal, this,
+        [this, waitingIn, step] {
+            if (m_stage == waitingIn)
+                (this->*step)();
+        },
+        Qt::SingleShotConnection);
+}
+
 void AccountComposition::setStage(Stage stage)
 {
     if (m_stage == stage)
@@ -87,13 +101,7 @@ void AccountComposition::open()
         loadLocalData();
         return;
     }
-    connect(
-        m_account, &RefAccount::readyChanged, this,
-        [this] {
-            if (m_stage == Opening)
-                loadLocalData();
-        },
-        Qt::SingleShotConnection);
+    continueOn(m_account, &RefAccount::readyChanged, Opening, &AccountComposition::loadLocalData);
     m_account->open();
 }
 
@@ -109,13 +117,8 @@ void AccountComposition::loadLocalData()
         loadOthers();
         return;
     }
-    connect(
-        m_preferences, &SharedPreferenceModel::localDataLoadedChanged, this,
-        [this] {
-            if (m_stage == LoadingLocalData)
-                loadOthers();
-        },
-        Qt::SingleShotConnection);
+    continueOn(m_preferences.data(), &SharedPreferenceModel::localDataLoadedChanged, LoadingLocalData,
+               &AccountComposition::loadOthers);
     m_preferences->loadLocalData(false);
 }
 

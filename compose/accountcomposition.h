@@ -52,6 +52,9 @@ private:
     };
     // Registers a model under the getter of type Slot and, if it has a lifecycle, lists it.
     template <class Slot, class T> T* add(T* model);
+    // Runs step when sender signals, if the start is still waiting in that stage.
+    template <class Sender, class Signal>
+    void continueOn(Sender* sender, Signal signal, Stage waitingIn, void (AccountComposition::*step)());
     void setStage(Stage stage);
     void open();
     void loadLocalData();

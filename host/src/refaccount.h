@@ -139,12 +139,11 @@ public:
     ReminderHandler* reminderHandler() const override { return m_reminderHandler; }
 
     // Registration by the composition root. T is the getter's type; the getter returns the model
-    // while it lives, and null once it is gone or after unregisterModel.
+    // while it lives, and null once it is gone.
     template <class T> void registerModel(T* model)
     {
         m_models.insert(AccountModelSlot<T>::value, {QPointer<QObject>(model), static_cast<void*>(model)});
     }
-    template <class T> void unregisterModel() { m_models.remove(AccountModelSlot<T>::value); }
     void setFileManager(FileManager* manager) { m_fileManager = manager; }
     void setReminderHandler(ReminderHandler* handler) { m_reminderHandler = handler; }
     RefReminderHandler* refReminderHandler() const { return m_refReminderHandler; }
@@ -157,7 +156,6 @@ public:
                        const QMap<QString, QVariant>& context) override;
     static constexpr int kDefaultRequestTimeoutMs = 30000;
     void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
-    int requestTimeout() const { return m_requestTimeoutMs; }
 
     // Routes a push of the given type to whoever the composition root named for it. A route
     // returns false when it could not take the push (nobody there, or a body that does not

@@ -10,6 +10,7 @@
 #include "logcapture.h"
 #include "privacy/privacymodel.h"
 #include "protohelpers.h"
+#include "refcontacts.h"
 #include "refstores.h"
 #include "testaccount.h"
 

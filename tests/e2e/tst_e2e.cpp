@@ -6,6 +6,7 @@
 #include "host/threadmanager.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"
+#include "refcontacts.h"
 #include "refstores.h"
 #include "simserver.h"
 #include "testaccount.h"

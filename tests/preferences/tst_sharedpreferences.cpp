@@ -10,6 +10,7 @@
 #include "im/notif.pb.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "protohelpers.h"
+#include "refcontacts.h"
 #include "refservices.h"
 #include "refstores.h"
 #include "testaccount.h"

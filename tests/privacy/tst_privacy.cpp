@@ -5,6 +5,7 @@
 #include "im/user.pb.h"
 #include "privacy/privacymodel.h"
 #include "protohelpers.h"
+#include "refcontacts.h"
 #include "testaccount.h"
 
 #include <QAbstractItemModelTester>
@@ -122,7 +123,7 @@ private slots:
     {
         m_t = std::make_unique<TestAccount>(m_dir.path(), QString::fromLatin1(QTest::currentTestFunction()));
         AccountManager::getInstance()->clearRecords();
-        RefUserManager* users = m_t->users();
+        RefUserManager* users = m_t->account->refUserManager();
         for (int id : {11, 12, 13, 21, 31, 32})
             users->addUser(id, QStringLiteral("user %1").arg(id));
         m_t->account->refGroupModelMgr()->addGroup(101, QStringLiteral("g101"));

@@ -2,7 +2,6 @@
 
 #include "accountcomposition.h"
 #include "refaccount.h"
-#include "refcontacts.h"
 #include "scriptedtransport.h"
 
 #include <QString>
@@ -32,8 +31,6 @@ public:
     SettingServiceCmd* cmd = nullptr;
     PrivacyModel* privacy = nullptr;
     SharedPreferenceModel* prefs = nullptr;
-    RefUserManager* users() const { return account->refUserManager(); }
-    RefGroupModelMgr* groups() const { return account->refGroupModelMgr(); }
 
     // The whole lifecycle start, waited for.
     bool start();
