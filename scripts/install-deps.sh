@@ -11,7 +11,8 @@ packages=(
   qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-controls
   qml6-module-qtquick-templates qml6-module-qtquick-layouts qml6-module-qttest
   qml6-module-qtquick-dialogs
-  libprotobuf-dev protobuf-compiler libssl-dev
+  libprotobuf-dev protobuf-compiler libssl-dev libtag1-dev
+  ffmpeg
   xvfb xauth
 )
 

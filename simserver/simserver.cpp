@@ -2,6 +2,7 @@
 
 #include "im/account.pb.h"
 #include "im/feature.pb.h"
+#include "im/file.pb.h"
 #include "im/misc.pb.h"
 #include "im/notif.pb.h"
 
@@ -78,6 +79,13 @@ std::unique_ptr<Transport> SimServer::connectDevice(int deviceId, const QString&
     device.transport = transport.get();
     device.online = true;
     return transport;
+}
+
+void SimServer::setUser(qint64 userId, std::shared_ptr<SimFileStore> files)
+{
+    m_userId = userId;
+    if (files)
+        m_files = std::move(files);
 }
 
 void SimServer::seedDevice(int deviceId, const QString& name, const QString& platform, qint64 lastActive)
@@ -222,6 +230,11 @@ std::optional<SimServer::Reply> SimServer::handle(int deviceId, int command, con
     case 180: return updatePreferences(deviceId, body);
     case 274: return updateDeviceDeleteTimer(body);
     case 373: return Reply{0, {}};
+    case FileUploadChunk: return uploadChunk(body);
+    case FileCompleteUpload: return completeUpload(body);
+    case FileDownloadChunk: return downloadChunk(body);
+    case FileDuplicate: return duplicateFiles(body);
+    case FileDelete: return deleteFiles(body);
     default: return Reply{kNotFound, {}};
     }
 }
@@ -586,6 +599,109 @@ SimServer::Reply SimServer::updatePreferences(int deviceId, const QByteArray& bo
         *resp.add_preferences() = stored.record;
     }
     pushToOthers(deviceId, changed);
+    return {0, bytesOf(resp)};
+}
+
+// ---- files ----
+
+namespace {
+
+int codeOf(SimFileStore::Result result)
+{
+    switch (result) {
+    case SimFileStore::Result::Ok: return 0;
+    case SimFileStore::Result::NotFound: return SimServer::kNotFound;
+    case SimFileStore::Result::Conflict: return SimServer::kConflict;
+    case SimFileStore::Result::TooLarge: return SimServer::kTooLarge;
+    case SimFileStore::Result::Mismatch: return SimServer::kUnprocessable;
+    }
+    return SimServer::kBadRequest;
+}
+
+QStringList idsOf(const google::protobuf::RepeatedPtrField<std::string>& ids)
+{
+    QStringList out;
+    for (const auto& id : ids)
+        out.append(QString::fromStdString(id));
+    return out;
+}
+
+} // namespace
+
+SimServer::Reply SimServer::uploadChunk(const QByteArray& body)
+{
+    im::file::UploadChunkReq req;
+    if (!parse(req, body))
+        return {kBadRequest, {}};
+    qint64 received = 0;
+    const auto result =
+        m_files->appendChunk(m_userId, QString::fromStdString(req.file_id()), req.offset(), req.total_size(),
+                             QByteArray::fromStdString(req.data()), received);
+    if (result != SimFileStore::Result::Ok)
+        return {codeOf(result), {}};
+    im::file::UploadChunkResp resp;
+    resp.set_received(received);
+    return {0, bytesOf(resp)};
+}
+
+SimServer::Reply SimServer::completeUpload(const QByteArray& body)
+{
+    im::file::CompleteUploadReq req;
+    if (!parse(req, body))
+        return {kBadRequest, {}};
+    const QString id = QString::fromStdString(req.file_id());
+    const auto result = m_files->completeUpload(m_userId, id, req.size(), QString::fromStdString(req.md5()));
+    if (result != SimFileStore::Result::Ok)
+        return {codeOf(result), {}};
+    im::file::CompleteUploadResp resp;
+    resp.mutable_file()->set_file_id(req.file_id());
+    resp.mutable_file()->set_size(req.size());
+    resp.mutable_file()->set_md5(req.md5());
+    return {0, bytesOf(resp)};
+}
+
+SimServer::Reply SimServer::downloadChunk(const QByteArray& body)
+{
+    im::file::DownloadChunkReq req;
+    if (!parse(req, body) || req.offset() < 0 || req.length() <= 0)
+        return {kBadRequest, {}};
+    const SimFileStore::File* file = m_files->readable(m_userId, QString::fromStdString(req.file_id()));
+    if (!file)
+        return {kNotFound, {}};
+    if (req.offset() > file->bytes.size())
+        return {kBadRequest, {}};
+    im::file::DownloadChunkResp resp;
+    resp.mutable_file()->set_file_id(req.file_id());
+    resp.mutable_file()->set_size(file->bytes.size());
+    resp.mutable_file()->set_md5(file->md5.toStdString());
+    const int length = std::min(req.length(), kMaxDownloadChunk);
+    const QByteArray piece = file->bytes.mid(req.offset(), length);
+    resp.set_data(piece.constData(), size_t(piece.size()));
+    return {0, bytesOf(resp)};
+}
+
+SimServer::Reply SimServer::duplicateFiles(const QByteArray& body)
+{
+    im::file::DuplicateFilesReq req;
+    if (!parse(req, body) || req.file_ids().empty())
+        return {kBadRequest, {}};
+    const auto copies = m_files->duplicate(m_userId, idsOf(req.file_ids()));
+    if (!copies)
+        return {kNotFound, {}};
+    im::file::DuplicateFilesResp resp;
+    for (auto it = copies->cbegin(); it != copies->cend(); ++it)
+        (*resp.mutable_old_to_new())[it.key().toStdString()] = it.value().toStdString();
+    return {0, bytesOf(resp)};
+}
+
+SimServer::Reply SimServer::deleteFiles(const QByteArray& body)
+{
+    im::file::DeleteFilesReq req;
+    if (!parse(req, body))
+        return {kBadRequest, {}};
+    im::file::DeleteFilesResp resp;
+    for (const QString& id : m_files->remove(m_userId, idsOf(req.file_ids())))
+        resp.add_deleted(id.toStdString());
     return {0, bytesOf(resp)};
 }
 

@@ -2,6 +2,7 @@
 
 #include "im/common.pb.h"
 #include "im/user.pb.h"
+#include "simfilestore.h"
 #include "transport.h"
 
 #include <QHash>
@@ -31,6 +32,9 @@ public:
     static constexpr int kUnauthorized = 401;
     static constexpr int kBadRequest = 400;
     static constexpr int kNotFound = 404;
+    static constexpr int kConflict = 409;
+    static constexpr int kTooLarge = 413;
+    static constexpr int kUnprocessable = 422;
     static constexpr int kTooFrequent = 429;
     static constexpr int kWrongCode = 2102;
     static constexpr int kCodeExpired = 2103;
@@ -54,6 +58,13 @@ public:
     qint64 now() const;
     Q_INVOKABLE void setLatency(int ms) { m_latencyMs = ms; }
     void setPreferencePageSize(int size) { m_pageSize = size; }
+    // The user this server serves. Servers of several users may share one file store, to show
+    // what one user may do with another's files.
+    void setUser(qint64 userId, std::shared_ptr<SimFileStore> files);
+    qint64 userId() const { return m_userId; }
+    SimFileStore* fileStore() const { return m_files.get(); }
+    // The largest piece of a file one download answer carries.
+    static constexpr int kMaxDownloadChunk = 1024 * 1024;
 
     // A device of the user, connected through the returned transport.
     std::unique_ptr<Transport> connectDevice(int deviceId, const QString& name, const QString& platform);
@@ -132,6 +143,11 @@ private:
     Reply listFeatures();
     Reply listPreferences(const QByteArray& body);
     Reply updatePreferences(int deviceId, const QByteArray& body);
+    Reply uploadChunk(const QByteArray& body);
+    Reply completeUpload(const QByteArray& body);
+    Reply downloadChunk(const QByteArray& body);
+    Reply duplicateFiles(const QByteArray& body);
+    Reply deleteFiles(const QByteArray& body);
 
     std::optional<Reply> lockedReply() const;
     bool checkPassword(const QString& password, Reply& failure);
@@ -167,6 +183,9 @@ private:
 
     QHash<QPair<QString, int>, StoredPreference> m_preferences;
     qint64 m_sequence = 0;
+
+    qint64 m_userId = 1;
+    std::shared_ptr<SimFileStore> m_files = std::make_shared<SimFileStore>();
 };
 
 // One device's connection to the simulated server.

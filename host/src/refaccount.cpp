@@ -5,6 +5,7 @@
 #include "host/sharedpreferencebase.h"
 #include "host/threadmanager.h"
 #include "refcontacts.h"
+#include "reffilemanager.h"
 #include "refservices.h"
 #include "refstores.h"
 #include "sqlitestorage.h"
@@ -32,9 +33,12 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
       m_userManager(new RefUserManager(this)),
       m_groupModelMgr(new RefGroupModelMgr(this)),
       m_refReminderHandler(new RefReminderHandler(this)),
-      m_refStickerBoxSetMgr(new RefStickerBoxSetMgr(this))
+      m_refStickerBoxSetMgr(new RefStickerBoxSetMgr(this)),
+      m_refFileManager(
+          new RefFileManager(this, m_db, QDir(dataDir).filePath(accountId + QStringLiteral(".files"))))
 {
     m_reminderHandler = m_refReminderHandler;
+    m_fileManager = m_refFileManager;
     m_accountSettings->setExifSync([this](bool media, bool keep) {
         if (SharedPreferenceBase* preferences = sharedPreference())
             preferences->syncMessageExif(media, keep);
@@ -67,9 +71,10 @@ RefAccount::~RefAccount()
     // Storage tasks that report back to a model must finish while it still exists: they hold
     // guarded pointers to it, which its deletion would clear under them.
     ThreadManager::getInstance()->waitForIdle();
+    // Newest first: the models go before the services they use (the file manager among them).
     QList<QPointer<QObject>> kids;
     for (QObject* child : children())
-        kids.append(child);
+        kids.prepend(child);
     for (const QPointer<QObject>& child : std::as_const(kids))
         delete child.data();
     if (m_transport) {
@@ -90,11 +95,13 @@ void RefAccount::open()
             KeyValueTable settings(db, QStringLiteral("account_setting"));
             const auto dataRows = dataInfo.readAll();
             const auto settingRows = settings.readAll();
+            const auto fileRecords = RefFileManager::readRecords(*db);
             QMetaObject::invokeMethod(
                 self,
-                [self, dataRows, settingRows] {
+                [self, dataRows, settingRows, fileRecords] {
                     self->m_dataInfo->table().prime(dataRows);
                     self->m_accountSettings->table().prime(settingRows);
+                    self->m_refFileManager->prime(fileRecords);
                     self->m_ready = true;
                     emit self->readyChanged();
                 },

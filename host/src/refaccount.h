@@ -20,6 +20,7 @@ class RefReminderHandler;
 class RefStickerBoxSetMgr;
 class RefUserManager;
 class RefGroupModelMgr;
+class RefFileManager;
 namespace storage {
 class SqliteStorageProvider;
 }
@@ -145,6 +146,8 @@ public:
         m_models.insert(AccountModelSlot<T>::value, {QPointer<QObject>(model), static_cast<void*>(model)});
     }
     void setFileManager(FileManager* manager) { m_fileManager = manager; }
+    // The account's own file services (the cache folder sits next to its database).
+    RefFileManager* refFileManager() const { return m_refFileManager; }
     void setReminderHandler(ReminderHandler* handler) { m_reminderHandler = handler; }
     RefReminderHandler* refReminderHandler() const { return m_refReminderHandler; }
     RefStickerBoxSetMgr* refStickerBoxSetMgr() const { return m_refStickerBoxSetMgr; }
@@ -242,6 +245,7 @@ private:
 
     RefReminderHandler* m_refReminderHandler;
     RefStickerBoxSetMgr* m_refStickerBoxSetMgr;
+    RefFileManager* m_refFileManager;
     QHash<QString, QVariantList> m_pinnedBlackLists;
     QStringList m_randomPreviewDialogs;
     QHash<QString, QByteArray> m_chatFolders;

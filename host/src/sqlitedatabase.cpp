@@ -43,6 +43,12 @@ const char* const kMigrations[][6] = {
         "CREATE TABLE account_setting (key TEXT PRIMARY KEY NOT NULL, value BLOB)",
         nullptr,
     },
+    {
+        "CREATE TABLE file_record (file_id TEXT PRIMARY KEY NOT NULL, path TEXT, cache_path TEXT,"
+        " aes_key BLOB, md5 TEXT, size INTEGER NOT NULL DEFAULT 0, name TEXT, file_type INTEGER NOT NULL"
+        " DEFAULT 0, source_type INTEGER NOT NULL DEFAULT 0, uploaded INTEGER NOT NULL DEFAULT 0)",
+        nullptr,
+    },
 };
 static_assert(std::size(kMigrations) == SqliteDatabase::kSchemaVersion);
 

@@ -40,3 +40,13 @@ private:
 
 // Push notification types.
 enum PushType { PushSharedPreferenceUpdated = 1, PushWallpaperUpdated = 2 };
+
+// The host's own file service commands (messages in im/file.proto); the module never sends
+// them itself, it goes through the file manager.
+enum FileCommand {
+    FileUploadChunk = 1001,
+    FileCompleteUpload = 1002,
+    FileDownloadChunk = 1003,
+    FileDuplicate = 1004,
+    FileDelete = 1005,
+};

@@ -11,6 +11,8 @@
 
 namespace {
 
+constexpr int kDecodeLimitMb = 128;
+
 QByteArray formatOf(const QString& path)
 {
     return QFileInfo(path).suffix().toLower().toLatin1();
@@ -46,7 +48,15 @@ bool Util::scaleImage(const QString& source, QSize& size, QSize& thumbSize, QStr
                       int quality) const
 {
     QImageReader reader(source);
+    reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
+    // Nothing is decoded above this: a huge image is scaled while it is read (JPEG), or
+    // refused when its format can only be decoded whole.
+    reader.setAllocationLimit(kDecodeLimitMb);
+    const QSize full = reader.size();
+    const bool tooLarge = full.isValid() && (full.width() > maxSide || full.height() > maxSide);
+    if (tooLarge)
+        reader.setScaledSize(full.scaled(maxSide, maxSide, Qt::KeepAspectRatio));
     QImage image = reader.read();
     if (image.isNull()) {
         imagePath.clear();
@@ -54,8 +64,7 @@ bool Util::scaleImage(const QString& source, QSize& size, QSize& thumbSize, QStr
         thumbBytes.clear();
         return false;
     }
-    if (image.width() > maxSide || image.height() > maxSide) {
-        image = image.scaled(maxSide, maxSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (tooLarge) {
         if (!writeImage(image, imagePath, 100))
             imagePath.clear();
     } else {

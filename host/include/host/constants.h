@@ -19,8 +19,12 @@ inline constexpr char EXIF_MEDIA_MESSAGE[] = "exif_media_message";
 inline constexpr char EXIF_FILE_MESSAGE[] = "exif_file_message";
 } // namespace hostkeys
 
-// Custom ringtones must stay below these: bytes and milliseconds.
+// Custom ringtones must stay below these: bytes and milliseconds. A notification sound is a
+// short cue; 1 MiB holds about six seconds of CD-quality WAV and far longer compressed tones.
 inline constexpr long long CUSTOM_RINGTONE_LIMIT_SIZE = 1024 * 1024;
-inline constexpr long long CUSTOM_RINGTONE_LIMIT_DURATION = 30 * 1000;
-// How many wallpapers of his own a user may keep.
+inline constexpr long long CUSTOM_RINGTONE_LIMIT_DURATION = 10 * 1000;
+// How many wallpapers of his own a user may keep: enough to choose from, with a bounded
+// footprint on the server (each is a scaled image of a few megabytes and its thumbnail).
 inline constexpr int OWNER_WALLPAPER_LIMIT = 20;
+// The largest file the file services carry, in bytes of content.
+inline constexpr long long FILE_SIZE_LIMIT = 64LL * 1024 * 1024;

@@ -17,7 +17,8 @@ public:
     // Writes a copy of source scaled to at most maxSide (into imagePath, which is cleared when
     // no scaling was needed) and a thumbnail of at most thumbSide (into thumbPath, also
     // returned as thumbBytes at the given quality). The format follows each path's suffix.
-    // With crop the thumbnail is cut to a square. False when the source cannot be read.
+    // With crop the thumbnail is cut to a square. A large source is scaled while it is read;
+    // nothing above 128 MB is ever decoded. False when the source cannot be read that way.
     bool scaleImage(const QString& source, QSize& size, QSize& thumbSize, QString& imagePath,
                     QString& thumbPath, QByteArray& thumbBytes, bool crop, int maxSide, int thumbSide,
                     int quality) const;

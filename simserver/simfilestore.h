@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QHash>
+#include <QSet>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+// The server's file store, shared by the users of one simulated server world. It holds what
+// clients uploaded (already encrypted; the store never sees a key), owned by the uploader.
+// Only the owner may read, copy or delete a file, unless the owner shared it with another
+// user (as sending it in a message would): then that user may read and copy it.
+class SimFileStore {
+public:
+    struct File {
+        qint64 owner = 0;
+        QByteArray bytes;
+        QString md5;
+        QSet<qint64> readers;
+    };
+    enum class Result { Ok, NotFound, Conflict, TooLarge, Mismatch };
+
+    Result appendChunk(qint64 user, const QString& fileId, qint64 offset, qint64 totalSize,
+                       const QByteArray& data, qint64& received);
+    Result completeUpload(qint64 user, const QString& fileId, qint64 size, const QString& md5);
+    // The file, when user may read it.
+    const File* readable(qint64 user, const QString& fileId) const;
+    // Copies under new ids owned by user; all or nothing. Returns old id to new id.
+    std::optional<QHash<QString, QString>> duplicate(qint64 user, const QStringList& fileIds);
+    // Removes the files user owns; returns their ids. Others' files stay.
+    QStringList remove(qint64 user, const QStringList& fileIds);
+
+    void share(const QString& fileId, qint64 reader);
+    bool contains(const QString& fileId) const { return m_files.contains(fileId); }
+    int count() const { return int(m_files.size()); }
+    qint64 bytesStored() const;
+    // Flips one stored byte without changing the recorded MD5: a disk or transfer fault.
+    void corrupt(const QString& fileId);
+
+private:
+    struct Upload {
+        qint64 owner = 0;
+        qint64 totalSize = 0;
+        QByteArray bytes;
+        std::shared_ptr<QCryptographicHash> md5;
+    };
+    static QString key(qint64 user, const QString& fileId);
+
+    QHash<QString, File> m_files;
+    QHash<QString, Upload> m_uploads; // by uploader and file id
+};
