@@ -1,6 +1,7 @@
 // Measures the preference store on 10,000 records: the local load against reading the same
 // rows from SQLite alone, and applying a 10,000-record server list in pages of 500, with the
 // longest time the main thread spends on one event.
+#include "benchsupport.h"
 #include "host/datainfomodel.h"
 #include "host/storage.h"
 #include "host/threadmanager.h"
@@ -8,10 +9,7 @@
 #include "preferences/sharedpreferencemodel.h"
 #include "testaccount.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -22,32 +20,6 @@ namespace {
 
 constexpr int kRecords = 10000;
 constexpr int kPage = 500;
-
-// Times every event the main thread handles; nested dispatches count in their outer one.
-class TimedApp : public QCoreApplication {
-public:
-    using QCoreApplication::QCoreApplication;
-    bool notify(QObject* receiver, QEvent* event) override
-    {
-        if (m_depth++ > 0) {
-            const bool handled = QCoreApplication::notify(receiver, event);
-            --m_depth;
-            return handled;
-        }
-        QElapsedTimer timer;
-        timer.start();
-        const bool handled = QCoreApplication::notify(receiver, event);
-        m_longestNs = std::max(m_longestNs, timer.nsecsElapsed());
-        --m_depth;
-        return handled;
-    }
-    void resetLongest() { m_longestNs = 0; }
-    double longestMs() const { return m_longestNs / 1e6; }
-
-private:
-    int m_depth = 0;
-    qint64 m_longestNs = 0;
-};
 
 // Types with a key per record: pinned lists, chat folders, lock logs, themes and reaction
 // tags, per-chat ringtones (no owner here) and a type nobody takes.
@@ -69,18 +41,6 @@ QByteArray valueFor(int type, int i)
     case 8: return QStringLiteral(R"({"name":"folder %1"})").arg(i).toUtf8();
     default: return QByteArray::number(i).repeated(4);
     }
-}
-
-// Handles events until the signal, blocking for each next event rather than polling.
-template <class Sender, class Signal> bool waitFor(Sender* sender, Signal signal, int timeoutMs)
-{
-    bool done = false;
-    const QMetaObject::Connection connection = QObject::connect(sender, signal, [&done] { done = true; });
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    QObject::disconnect(connection);
-    return done;
 }
 
 } // namespace

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QEventLoop>
+
+#include <algorithm>
+
+// Times every event the main thread handles; nested dispatches count in their outer one.
+class TimedApp : public QCoreApplication {
+public:
+    using QCoreApplication::QCoreApplication;
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        if (m_depth++ > 0) {
+            const bool handled = QCoreApplication::notify(receiver, event);
+            --m_depth;
+            return handled;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        const bool handled = QCoreApplication::notify(receiver, event);
+        m_longestNs = std::max(m_longestNs, timer.nsecsElapsed());
+        --m_depth;
+        return handled;
+    }
+    void resetLongest() { m_longestNs = 0; }
+    double longestMs() const { return m_longestNs / 1e6; }
+
+private:
+    int m_depth = 0;
+    qint64 m_longestNs = 0;
+};
+
+// Handles events until done() holds, blocking for each next event rather than polling.
+template <class Done> bool waitUntil(Done done, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    return done();
+}
+
+// Handles events until the signal.
+template <class Sender, class Signal> bool waitFor(Sender* sender, Signal signal, int timeoutMs)
+{
+    bool fired = false;
+    const QMetaObject::Connection connection = QObject::connect(sender, signal, [&fired] { fired = true; });
+    const bool ok = waitUntil([&fired] { return fired; }, timeoutMs);
+    QObject::disconnect(connection);
+    return ok;
+}
