@@ -4,6 +4,7 @@
 #include "host/modelbase.h"
 #include "host/threadmanager.h"
 #include "im/notif.pb.h"
+#include "notifications/ringtonemanager.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"
 #include "transport.h"
@@ -19,6 +20,7 @@ AccountComposition::AccountComposition(RefAccount* account, QObject* parent)
     m_cmd = add<SettingServiceCmd>(new SettingServiceCmd(m_account));
     m_preferences = add<SharedPreferenceBase>(new SharedPreferenceModel(m_account));
     m_privacy = add<PrivacyModel>(new PrivacyModel(m_account));
+    add<GroupMutedSettingModel>(new GroupMutedSettingModel(m_account));
     wirePushRoutes();
 }
 

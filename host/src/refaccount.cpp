@@ -43,6 +43,10 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
         if (SharedPreferenceBase* preferences = sharedPreference())
             preferences->syncMessageExif(media, keep);
     });
+    m_accountSettings->setNotifySync([this](const QByteArray& json) {
+        if (SharedPreferenceBase* preferences = sharedPreference())
+            preferences->syncNotifySetting(json);
+    });
     if (m_transport) {
         QPointer<RefAccount> self(this);
         m_transport->setPushHandler([self](int type, const QByteArray& body) {
@@ -68,6 +72,7 @@ RefAccount::~RefAccount()
     m_models.clear();
     m_reminderHandler = nullptr;
     m_accountSettings->setExifSync({});
+    m_accountSettings->setNotifySync({});
     // Storage tasks that report back to a model must finish while it still exists: they hold
     // guarded pointers to it, which its deletion would clear under them.
     ThreadManager::getInstance()->waitForIdle();

@@ -77,6 +77,52 @@ void RefAccountSettingModel::updateNotifyConfig(const QVariantMap& config)
     m_table.setValue(kNotifyConfig, mapToJson(config));
 }
 
+void RefAccountSettingModel::updateMutedGroupNotification(const QString& dialogId, bool reply, bool at,
+                                                          bool atAll)
+{
+    const QVariantMap entry{{QStringLiteral("dialogID"), dialogId},
+                            {QStringLiteral("reply"), reply},
+                            {QStringLiteral("at"), at},
+                            {QStringLiteral("atAll"), atAll}};
+    editExceptions(dialogId, &entry);
+}
+
+void RefAccountSettingModel::deleteMutedGroupNotification(const QString& dialogId)
+{
+    editExceptions(dialogId, nullptr);
+}
+
+void RefAccountSettingModel::editExceptions(const QString& dialogId, const QVariantMap* entry)
+{
+    const QString groupKey = QStringLiteral("group");
+    const QString listKey = QStringLiteral("exceptionMention");
+    QVariantMap config = notifyConfig();
+    QVariantMap group = config.value(groupKey).toMap();
+    QVariantList exceptions;
+    bool replaced = false;
+    for (const QVariant& value : group.value(listKey).toList()) {
+        if (value.toMap().value(QStringLiteral("dialogID")).toString() != dialogId) {
+            exceptions.append(value);
+        } else if (entry && !replaced) {
+            exceptions.append(*entry);
+            replaced = true;
+        }
+    }
+    if (entry && !replaced)
+        exceptions.append(*entry);
+    group.insert(listKey, exceptions);
+    config.insert(groupKey, group);
+    const QByteArray json = mapToJson(config);
+    m_table.setValue(kNotifyConfig, json);
+    if (m_notifySync)
+        m_notifySync(json);
+}
+
+bool RefAccountSettingModel::globalMessagePreview() const
+{
+    return notifyConfig().value(QStringLiteral("messagePreview"), true).toBool();
+}
+
 QByteArray RefAccountSettingModel::chatFolderConfig() const
 {
     return m_table.value(kChatFolderConfig);

@@ -34,6 +34,8 @@ class HOST_EXPORT RefAccountSettingModel : public AccountSettingModel {
 public:
     // Tells the server of an EXIF choice made on this device (media or file, keep).
     using ExifSync = std::function<void(bool media, bool keep)>;
+    // Sends a rewritten notification preference (JSON) to the server.
+    using NotifySync = std::function<void(const QByteArray& json)>;
 
     explicit RefAccountSettingModel(std::shared_ptr<SqliteDatabase> db)
         : m_table(std::move(db), QStringLiteral("account_setting"))
@@ -41,11 +43,15 @@ public:
     }
     KeyValueTable& table() { return m_table; }
     void setExifSync(ExifSync sync) { m_exifSync = std::move(sync); }
+    void setNotifySync(NotifySync sync) { m_notifySync = std::move(sync); }
 
     QByteArray privacySettings() const override;
     void savePrivacySettings(const QByteArray& bytes) override;
     QVariantMap notifyConfig() const override;
     void updateNotifyConfig(const QVariantMap& config) override;
+    void updateMutedGroupNotification(const QString& dialogId, bool reply, bool at, bool atAll) override;
+    void deleteMutedGroupNotification(const QString& dialogId) override;
+    bool globalMessagePreview() const override;
     QByteArray chatFolderConfig() const override;
     void updateChatFolderConfig(const QByteArray& config) override;
     bool mediaMessageExif() const override;
@@ -55,9 +61,12 @@ public:
 
 private:
     void setExif(const QString& key, bool media, bool keep, bool sync);
+    // Rewrites the exceptions of the notification preference and sends it.
+    void editExceptions(const QString& dialogId, const QVariantMap* entry);
 
     KeyValueTable m_table;
     ExifSync m_exifSync;
+    NotifySync m_notifySync;
 };
 
 // The device list for the devices screen: one row per device, current device first as the

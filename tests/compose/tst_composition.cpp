@@ -38,12 +38,13 @@ private slots:
         QCOMPARE(account->settingServiceCmd(), t.composition->settingServiceCmd());
         QCOMPARE(account->sharedPreference(), t.composition->sharedPreference());
         QCOMPARE(account->privacyModel(), t.composition->privacyModel());
-        QCOMPARE(t.composition->models().size(), 2);
+        QVERIFY(account->groupMutedSettingModel());
+        QCOMPARE(t.composition->models().size(), 3);
         // Models of later subsystems are not composed yet.
         QVERIFY(!account->wallpaperHandler() && !account->themeHandler() && !account->ringtoneManager());
         delete t.privacy;
         QVERIFY(!account->privacyModel());
-        QCOMPARE(t.composition->models().size(), 1);
+        QCOMPARE(t.composition->models().size(), 2);
     }
 
     void startRunsTheLifecycleInOrder()

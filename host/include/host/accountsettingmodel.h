@@ -17,6 +17,13 @@ public:
     // The account's notification preference, as the synchronised JSON object.
     virtual QVariantMap notifyConfig() const = 0;
     virtual void updateNotifyConfig(const QVariantMap& config) = 0;
+    // The muted groups that still notify live in the notification preference, so the user's
+    // other devices see them: an edit rewrites it and sends it to the server.
+    virtual void updateMutedGroupNotification(const QString& dialogId, bool reply, bool at, bool atAll) = 0;
+    virtual void deleteMutedGroupNotification(const QString& dialogId) = 0;
+    // Whether notifications show the message's text ("messagePreview" of the notification
+    // preference; true when it says nothing).
+    virtual bool globalMessagePreview() const = 0;
     virtual QByteArray chatFolderConfig() const = 0;
     virtual void updateChatFolderConfig(const QByteArray& config) = 0;
     // Whether photos and files keep their EXIF data when sent. sync: also tell the server.

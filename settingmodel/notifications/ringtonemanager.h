@@ -1,0 +1,77 @@
+#pragma once
+
+#include "host/modelbase.h"
+#include "notifications/ringtonesetting.h"
+#include "settingmodel_global.h"
+
+#include <QAbstractListModel>
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QVariantMap>
+
+class AccountBase;
+
+// The muted groups that still notify of replies, mentions or mentions of everyone, with a
+// search over the groups' names. The server's copy is the account's notification preference;
+// edits go to the account's settings, which write that preference. Exceptions an older client
+// kept inside per-chat ringtone maps are migrated in.
+class SETTINGMODEL_EXPORT GroupMutedSettingModel : public QAbstractListModel, public ModelBase {
+    Q_OBJECT
+    Q_PROPERTY(int count READ count NOTIFY countChanged)
+public:
+    enum Role { ItemRole = Qt::UserRole + 1 };
+
+    explicit GroupMutedSettingModel(AccountBase* account);
+    ~GroupMutedSettingModel() override;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+    Q_INVOKABLE void updateGroupNotification(const QString& dialogId, bool reply, bool at, bool atAll);
+    // False when the chat has no exception, and with sync false.
+    Q_INVOKABLE bool deleteGroupNotification(const QString& dialogId, bool sync);
+    Q_INVOKABLE void search(const QString& text);
+    Q_INVOKABLE void searchFinish();
+    Q_INVOKABLE GroupMutedSetting* mutedSetting(const QList<GroupMutedSetting*>& settings,
+                                                const QString& dialogId) const;
+    Q_INVOKABLE GroupMutedSetting* mutedSetting(const QString& dialogId) const;
+
+    QList<GroupMutedSetting*> settings() const;
+    int count() const;
+    bool isLoaded() const;
+    QString searchText() const { return m_searchText; }
+
+    // A notification map with its version; a newer one rebuilds the list when flush is set and
+    // the list has loaded.
+    void updateSettings(const QVariantMap& map, qint64 time, bool flush);
+    void flushSettings();
+    // An older client's exception, from a chat's ringtone map.
+    void udpateFromOldVer(const QString& dialogId, const QVariantMap& map, qint64 time);
+    void addOldLocalSetting(const QString& dialogId, const QVariantMap& map, qint64 time);
+
+    void initConnection() override;
+    bool loadLocalData(bool alreadyLoaded) override;
+    bool clearData(bool force) override;
+
+signals:
+    void countChanged();
+
+private:
+    void addNewSetting(const QString& dialogId, bool reply, bool at, bool atAll, qint64 time);
+    bool shows(const GroupMutedSetting* setting) const;
+    // Under m_lock.
+    QList<GroupMutedSetting*> filteredLocked() const;
+
+    AccountBase* m_account;
+    mutable QMutex m_lock; // the lists and the pending maps
+    QList<GroupMutedSetting*> m_shown;
+    QList<GroupMutedSetting*> m_settings;
+    QHash<QString, GroupMutedSetting*> m_byDialog;
+    QHash<QString, QVariantMap> m_pending;
+    qint64 m_updateTime = 0;
+    QString m_searchText;
+    QVariantMap m_notifyMap;
+    bool m_loaded = false;
+};

@@ -1,0 +1,260 @@
+// Notification records and the muted-group exceptions.
+#include "host/accountsettingmodel.h"
+#include "host/contacts.h"
+#include "host/jsonutil.h"
+#include "im/common.pb.h"
+#include "im/misc.pb.h"
+#include "im/notif.pb.h"
+#include "notifications/ringtonemanager.h"
+#include "notifications/ringtonesetting.h"
+#include "preferences/sharedpreferencemodel.h"
+#include "testaccount.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QVariantMap ringtoneMap(qint64 customTime, qint64 presetTime)
+{
+    return {{QStringLiteral("dialog_id"), QStringLiteral("d1")},
+            {QStringLiteral("custom_ringtone"), QVariantMap{{QStringLiteral("fileId"), QStringLiteral("a")},
+                                                            {QStringLiteral("update_time"), customTime}}},
+            {QStringLiteral("desktop_preset_ringtone"),
+             QVariantMap{{QStringLiteral("tone_name"), QStringLiteral("b")},
+                         {QStringLiteral("update_time"), presetTime}}},
+            {QStringLiteral("future_key"), 7}};
+}
+
+QByteArray notification(const QStringList& dialogs, bool reply = true)
+{
+    QVariantList exceptions;
+    for (const QString& id : dialogs)
+        exceptions.append(QVariantMap{{QStringLiteral("dialogID"), id},
+                                      {QStringLiteral("reply"), reply},
+                                      {QStringLiteral("at"), false},
+                                      {QStringLiteral("atAll"), true}});
+    return mapToJson(
+        {{QStringLiteral("group"), QVariantMap{{QStringLiteral("exceptionMention"), exceptions}}}});
+}
+
+QVariantMap oldClientMap(qint64 time, bool reply)
+{
+    return {{QStringLiteral("reply"), reply},
+            {QStringLiteral("at"), true},
+            {QStringLiteral("atAll"), false},
+            {QStringLiteral("updateTime"), time}};
+}
+
+} // namespace
+
+class TestNotifications : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<TestAccount> m_t;
+    GroupMutedSettingModel* m_model = nullptr;
+    int m_run = 0;
+
+    void addGroup(const QString& dialogId, const QString& name)
+    {
+        m_t->account->addDialog(dialogId, true,
+                                QSharedPointer<GroupModel>::create(dialogId.mid(1).toLongLong(), name));
+    }
+
+    // A notification record from the server, as a push brings it.
+    void push(const QByteArray& value, qint64 version)
+    {
+        im::notif::SharedPreferenceUpdatedNotif notif;
+        auto* record = notif.add_preferences();
+        record->set_key("notification");
+        record->set_type(SharedPreferenceModel::Notification);
+        record->set_value(value.toStdString());
+        record->set_version(version);
+        m_t->prefs->sharedPreferencesNotify(notif);
+    }
+
+    QStringList shownIds() const
+    {
+        QStringList ids;
+        for (int row = 0; row < m_model->rowCount(); ++row)
+            ids.append(m_model->data(m_model->index(row), GroupMutedSettingModel::ItemRole)
+                           .value<GroupMutedSetting*>()
+                           ->dialogId());
+        return ids;
+    }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void init()
+    {
+        m_t = std::make_unique<TestAccount>(m_dir.path(), QStringLiteral("n%1").arg(++m_run));
+        m_model = m_t->account->groupMutedSettingModel();
+        new QAbstractItemModelTester(m_model, QAbstractItemModelTester::FailureReportingMode::QtTest,
+                                     m_model);
+        for (int i = 1; i <= 4; ++i)
+            addGroup(QStringLiteral("g%1").arg(i),
+                     i % 2 ? QStringLiteral("Hiking club %1").arg(i) : QStringLiteral("Family %1").arg(i));
+    }
+
+    void cleanup() { m_t.reset(); }
+
+    void ringtoneSettingMapRules()
+    {
+        RingtoneSetting equal(ringtoneMap(5, 5), nullptr);
+        QVERIFY(!equal.customPriority()); // equal times favour the preset
+        QVERIFY(equal.preview());         // absent means shown
+        QVERIFY(RingtoneSetting(ringtoneMap(6, 5), nullptr).customPriority());
+
+        // Unknown keys survive; a cleared choice is written empty only where the chat had one.
+        RingtoneSetting setting(ringtoneMap(6, 5), nullptr);
+        setting.setCustomId({});
+        QVariantMap previous = ringtoneMap(6, 5);
+        setting.serialize(previous);
+        QCOMPARE(previous.value(QStringLiteral("future_key")).toInt(), 7);
+        QCOMPARE(previous.value(QStringLiteral("custom_ringtone")).toMap(), QVariantMap());
+        QCOMPARE(setting.customUpdated(), 0);
+        RingtoneSetting fresh(QStringLiteral("d2"), QString(), 0, true, true);
+        QVariantMap none;
+        fresh.serialize(none);
+        QVERIFY(!none.contains(QStringLiteral("custom_ringtone")));
+        QCOMPARE(none.value(QStringLiteral("dialog_id")).toString(), QStringLiteral("d2"));
+
+        // Merge takes only newer sides; flags unless kept.
+        RingtoneSetting mine(ringtoneMap(10, 10), nullptr);
+        RingtoneSetting older(QStringLiteral("d1"), QStringLiteral("z"), 9, false, true);
+        mine.merge(older, true);
+        QCOMPARE(mine.customId(), QStringLiteral("a"));
+        QVERIFY(mine.preview());
+        RingtoneSetting newer(QStringLiteral("d1"), QStringLiteral("z"), 11, false, true);
+        QSignalSpy priority(&mine, &RingtoneSetting::customPriorityChanged);
+        mine.merge(newer, false);
+        QCOMPARE(mine.customId(), QStringLiteral("z"));
+        QVERIFY(!mine.preview());
+        QCOMPARE(priority.count(), 1);
+
+        // Mistyped parts are read as absent, not as values.
+        RingtoneSetting odd(QVariantMap{{QStringLiteral("custom_ringtone"), QStringLiteral("text")},
+                                        {QStringLiteral("desktop_preset_ringtone"), 3}},
+                            nullptr);
+        QVERIFY(odd.customId().isEmpty() && odd.presetName().isEmpty() && !odd.customPriority());
+    }
+
+    void globalSettingTakesEqualTimes()
+    {
+        const QVariantMap map{{QStringLiteral("custom_id"), QStringLiteral("c")},
+                              {QStringLiteral("custom_update_time"), 5},
+                              {QStringLiteral("notifications_tone_name"), QStringLiteral("p")},
+                              {QStringLiteral("preset_update_time"), 4},
+                              {QStringLiteral("aite_tone_name"), QStringLiteral("ap")},
+                              {QStringLiteral("aite_preset_update_time"), 2}};
+        GlobalRingtoneSetting global(nullptr, map);
+        QVERIFY(global.customPriority());
+        QVERIFY(!global.customAitePriority());
+        QCOMPARE(global.write().size(), 8);
+        QCOMPARE(GlobalRingtoneSetting(nullptr, global.write()).write(), global.write());
+
+        GlobalRingtoneSetting other;
+        other.setPreset(QStringLiteral("q"), 5);
+        other.setAiteCustom(QStringLiteral("ac"), 3);
+        global.merge(other);
+        QCOMPARE(global.presetName(), QStringLiteral("q")); // 4 <= 5
+        QVERIFY(!global.customPriority());                  // equal times: the preset
+        QCOMPARE(global.customId(), QStringLiteral("c"));   // 5 > 0 keeps it
+        QVERIFY(global.customAitePriority());
+    }
+
+    void exceptionsFollowTheNotificationPreference()
+    {
+        QVERIFY(m_t->start());
+        QVERIFY(m_model->isLoaded());
+        QSignalSpy counted(m_model, &GroupMutedSettingModel::countChanged);
+        push(notification({QStringLiteral("g1"), QStringLiteral("g2"), QStringLiteral("unknown-chat")}), 100);
+        QTRY_COMPARE(shownIds(), (QStringList{QStringLiteral("g1"), QStringLiteral("g2")}));
+        QVERIFY(!counted.isEmpty());
+        QVERIFY(m_t->account->accountSettingModel()->notifyConfig().contains(QStringLiteral("group")));
+        GroupMutedSetting* g1 = m_model->mutedSetting(QStringLiteral("g1"));
+        QVERIFY(!g1->at() && g1->atAll() && g1->reply());
+        QCOMPARE(g1->updateTime(), 100);
+
+        // An older or equal version changes nothing; malformed values are ignored.
+        push(notification({QStringLiteral("g3")}), 100);
+        push(notification({QStringLiteral("g3")}), 90);
+        push("{not json", 200);
+        QCoreApplication::processEvents();
+        QCOMPARE(shownIds(), (QStringList{QStringLiteral("g1"), QStringLiteral("g2")}));
+
+        // Search shows matching groups; a new exception that does not match stays hidden.
+        m_model->search(QStringLiteral("family"));
+        QCOMPARE(shownIds(), QStringList{QStringLiteral("g2")});
+        m_model->updateGroupNotification(QStringLiteral("g3"), true, true, true);
+        QCOMPARE(shownIds(), QStringList{QStringLiteral("g2")});
+        QCOMPARE(m_model->settings().size(), 3);
+        m_model->updateGroupNotification(QStringLiteral("g4"), true, true, false);
+        QCOMPARE(shownIds(), (QStringList{QStringLiteral("g2"), QStringLiteral("g4")}));
+        m_model->searchFinish();
+        QCOMPARE(m_model->count(), 4);
+
+        // Edits rewrite the preference and send it; an unknown chat is sent but not listed.
+        m_model->updateGroupNotification(QStringLiteral("nowhere"), true, false, false);
+        QCOMPARE(m_model->count(), 4);
+        QVERIFY(m_model->deleteGroupNotification(QStringLiteral("g1"), true));
+        QVERIFY(!m_model->deleteGroupNotification(QStringLiteral("g1"), true));
+        QCOMPARE(m_model->count(), 3);
+        const auto sent = m_t->transport->requests(180);
+        QVERIFY(!sent.isEmpty());
+        im::misc::UpdateSharedPreferencesV2Req req;
+        QVERIFY(req.ParseFromArray(sent.last().body.constData(), int(sent.last().body.size())));
+        const QVariantList exceptions = jsonToMap(QByteArray::fromStdString(req.preferences(0).value()))
+                                            .value(QStringLiteral("group"))
+                                            .toMap()
+                                            .value(QStringLiteral("exceptionMention"))
+                                            .toList();
+        QStringList ids;
+        for (const QVariant& entry : exceptions)
+            ids.append(entry.toMap().value(QStringLiteral("dialogID")).toString());
+        QCOMPARE(ids, (QStringList{QStringLiteral("g3"), QStringLiteral("g4"), QStringLiteral("nowhere")}));
+
+        // A destroyed chat takes its exception with it, without telling the server.
+        const int before = int(m_t->transport->requests(180).size());
+        m_t->account->removeDialog(QStringLiteral("g3"));
+        QTRY_VERIFY(!m_model->mutedSetting(QStringLiteral("g3")));
+        QCOMPARE(m_t->transport->requests(180).size(), before);
+    }
+
+    void oldClientMapsMigrateBeforeAndAfterTheFirstFlush()
+    {
+        QVERIFY(m_t->loadPreferences());
+        m_model->updateSettings(jsonToMap(notification({QStringLiteral("g1")}, false)), 50, true);
+        QCOMPARE(m_model->count(), 0); // nothing shows before the first flush
+        m_model->addOldLocalSetting(QStringLiteral("g1"), oldClientMap(60, true), 60);   // newer: wins
+        m_model->addOldLocalSetting(QStringLiteral("g2"), oldClientMap(10, true), 10);   // new row
+        m_model->addOldLocalSetting(QStringLiteral("gone"), oldClientMap(10, true), 10); // no chat
+        m_model->flushSettings();
+        QCOMPARE(shownIds(), (QStringList{QStringLiteral("g1"), QStringLiteral("g2")}));
+        QVERIFY(m_model->mutedSetting(QStringLiteral("g1"))->reply());
+        QCOMPARE(m_model->mutedSetting(QStringLiteral("g1"))->updateTime(), 60);
+
+        // After it they apply at once, by time; a map missing a flag is ignored.
+        m_model->addOldLocalSetting(QStringLiteral("g1"), oldClientMap(40, false), 40);
+        QVERIFY(m_model->mutedSetting(QStringLiteral("g1"))->reply());
+        QVariantMap partial = oldClientMap(70, true);
+        partial.remove(QStringLiteral("atAll"));
+        m_model->addOldLocalSetting(QStringLiteral("g3"), partial, 70);
+        QVERIFY(!m_model->mutedSetting(QStringLiteral("g3")));
+        m_model->addOldLocalSetting(QStringLiteral("g3"), oldClientMap(70, true), 70);
+        QVERIFY(m_model->mutedSetting(QStringLiteral("g3")));
+        QVERIFY(m_t->transport->requests(180).isEmpty()); // migration sends nothing
+
+        m_model->clearData(false);
+        QCOMPARE(m_model->count(), 0);
+        QVERIFY(!m_model->isLoaded());
+    }
+};
+
+QTEST_MAIN(TestNotifications)
+#include "tst_notifications.moc"
