@@ -148,19 +148,15 @@ Prepared prepareUpload(const QList<PrepareInput>& inputs)
     return out;
 }
 
-// Checks a downloaded file against what the server and the record say, then decrypts it to
-// its cached path. Empty when anything does not match.
-QString verifyDownload(const QByteArray& cipher, const QString& serverMd5, const QByteArray& key, qint64 size,
-                       const QString& md5, const QString& target)
+// Decrypts a downloaded file to its cached path once it checks out: the GCM tag fails a wrong
+// key and any altered byte, then the record's size and MD5 must match. Empty when not.
+QString verifyDownload(const QByteArray& cipher, const QByteArray& key, qint64 size, const QString& md5,
+                       const QString& target)
 {
-    if (md5Hex(cipher) != serverMd5) {
-        qCWarning(lcHostFiles) << "download damaged in transfer:" << target;
-        return {};
-    }
     bool ok = false;
     const QByteArray plain = CryptoAES::decrypt(cipher, key, &ok);
     if (!ok) {
-        qCWarning(lcHostFiles) << "download does not decrypt with its key:" << target;
+        qCWarning(lcHostFiles) << "download is damaged or not for its key:" << target;
         return {};
     }
     if ((size > 0 && plain.size() != size) ||
@@ -1059,8 +1055,7 @@ void RefFileManager::pieceArrived(const std::shared_ptr<DownloadJob>& job, int c
         return;
     }
     m_pool.start([this, job] {
-        const QString path =
-            verifyDownload(job->cipher, job->serverMd5, job->key, job->size, job->md5, job->target);
+        const QString path = verifyDownload(job->cipher, job->key, job->size, job->md5, job->target);
         QMetaObject::invokeMethod(
             this, [this, job, path] { finishDownload(job, path); }, Qt::QueuedConnection);
     });

@@ -4,7 +4,6 @@
 #include "host/accountsettingmodel.h"
 #include "host/constants.h"
 #include "host/dialogbase.h"
-#include "host/jsonutil.h"
 #include "logging.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "preferences/sharedpreferenceowner.h"
@@ -20,13 +19,6 @@ const QString kReply = QStringLiteral("reply");
 const QString kAt = QStringLiteral("at");
 const QString kAtAll = QStringLiteral("atAll");
 const QString kUpdateTime = QStringLiteral("updateTime");
-
-// The notification value as a map; false when it is not a JSON object.
-bool readNotification(const QByteArray& value, QVariantMap& map)
-{
-    map = jsonToMap(value);
-    return !map.isEmpty() || value.trimmed() == "{}";
-}
 
 } // namespace
 
@@ -308,7 +300,7 @@ void GroupMutedSettingModel::initConnection()
     AccountBase* account = m_account;
     const auto hear = [this, account](const QByteArray& value, qint64 version, bool flush) {
         QVariantMap map;
-        if (!readNotification(value, map)) {
+        if (!readJsonObject(value, map)) {
             qCDebug(lcSettingModel) << "notification value is not a JSON object; kept the previous one";
             return;
         }
@@ -323,7 +315,7 @@ void GroupMutedSettingModel::initConnection()
     };
     owner.loaded = [this](const QString&, const QByteArray& value, qint64 version) {
         QVariantMap map;
-        if (readNotification(value, map))
+        if (readJsonObject(value, map))
             updateSettings(map, version, false);
     };
     owner.superseded = [hear](const QString&, const QByteArray& value, qint64 version, const QVariantMap&) {

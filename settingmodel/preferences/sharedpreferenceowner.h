@@ -25,3 +25,7 @@ struct SharedPreferenceOwner {
     // The server refused a write of this device whose context names this type.
     std::function<void(const QVariantMap& context, int code)> failed;
 };
+
+// A preference value that holds a JSON object; an empty value is an empty object. False when
+// the value is something else.
+bool readJsonObject(const QByteArray& value, QVariantMap& out);

@@ -46,13 +46,6 @@ bool notEmpty(const QString& key)
     return !key.isEmpty();
 }
 
-// A JSON object value; an empty value is an empty object.
-bool readObject(const QByteArray& value, QVariantMap& out)
-{
-    out = jsonToMap(value);
-    return value.isEmpty() || !out.isEmpty() || value.trimmed() == "{}";
-}
-
 bool readStrings(const QByteArray& value, QStringList& out)
 {
     const QVariantList list = jsonToList(value);
@@ -80,6 +73,12 @@ QByteArray bytes(const std::string& s)
 
 } // namespace
 
+bool readJsonObject(const QByteArray& value, QVariantMap& out)
+{
+    out = jsonToMap(value);
+    return value.isEmpty() || !out.isEmpty() || value.trimmed() == "{}";
+}
+
 void SharedPreferenceModel::installDefaultOwners()
 {
     AccountBase* acc = m_account;
@@ -92,7 +91,7 @@ void SharedPreferenceModel::installDefaultOwners()
     const auto notifyConfig = [settings](const QByteArray& value) {
         QVariantMap config;
         AccountSettingModel* model = settings();
-        if (model && readObject(value, config))
+        if (model && readJsonObject(value, config))
             model->updateNotifyConfig(config);
     };
     // The account's settings hear the value at once; the record still waits, unapplied, for the
@@ -118,7 +117,7 @@ void SharedPreferenceModel::installDefaultOwners()
         withPrefix(QLatin1String(PIN_MESSAGE_BACKLIST) + QLatin1Char('_'), false), {}, {}, {}, {}, {}};
     const auto pinnedUpdate = [acc](const QByteArray& value, bool merge) {
         QVariantMap object;
-        if (value.isEmpty() || !readObject(value, object))
+        if (value.isEmpty() || !readJsonObject(value, object))
             return false;
         acc->updatePinnedMessageBlackList(object.value(QLatin1String(DIALOG_ID)).toString(),
                                           object.value(QLatin1String(MESSAGE_IDS)).toList(), merge);
