@@ -101,11 +101,13 @@ void RefAccount::open()
             const auto dataRows = dataInfo.readAll();
             const auto settingRows = settings.readAll();
             const auto fileRecords = RefFileManager::readRecords(*db);
+            const QVariantMap notifyConfig = RefAccountSettingModel::readNotifyConfig(settingRows);
             QMetaObject::invokeMethod(
                 self,
-                [self, dataRows, settingRows, fileRecords] {
+                [self, dataRows, settingRows, fileRecords, notifyConfig] {
                     self->m_dataInfo->table().prime(dataRows);
                     self->m_accountSettings->table().prime(settingRows);
+                    self->m_accountSettings->primeNotifyConfig(notifyConfig);
                     self->m_refFileManager->prime(fileRecords);
                     self->m_ready = true;
                     emit self->readyChanged();

@@ -67,14 +67,27 @@ void RefAccountSettingModel::savePrivacySettings(const QByteArray& bytes)
     m_table.setValue(kPrivacySettings, bytes);
 }
 
+QVariantMap RefAccountSettingModel::readNotifyConfig(const QHash<QString, QByteArray>& rows)
+{
+    return jsonToMap(rows.value(kNotifyConfig));
+}
+
+void RefAccountSettingModel::primeNotifyConfig(const QVariantMap& config)
+{
+    QMutexLocker lock(&m_notifyMutex);
+    m_notifyConfig = config;
+}
+
 QVariantMap RefAccountSettingModel::notifyConfig() const
 {
-    return jsonToMap(m_table.value(kNotifyConfig));
+    QMutexLocker lock(&m_notifyMutex);
+    return m_notifyConfig;
 }
 
 void RefAccountSettingModel::updateNotifyConfig(const QVariantMap& config)
 {
-    m_table.setValue(kNotifyConfig, mapToJson(config));
+    primeNotifyConfig(config);
+    m_table.setValueLater(kNotifyConfig, [config] { return mapToJson(config); });
 }
 
 void RefAccountSettingModel::updateMutedGroupNotification(const QString& dialogId, bool reply, bool at,
@@ -112,6 +125,7 @@ void RefAccountSettingModel::editExceptions(const QString& dialogId, const QVari
         exceptions.append(*entry);
     group.insert(listKey, exceptions);
     config.insert(groupKey, group);
+    primeNotifyConfig(config);
     const QByteArray json = mapToJson(config);
     m_table.setValue(kNotifyConfig, json);
     if (m_notifySync)

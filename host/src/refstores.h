@@ -16,6 +16,9 @@ public:
     {
     }
     KeyValueTable& table() { return m_table; }
+    // The notification preference, read once from the table on the storage thread at open.
+    static QVariantMap readNotifyConfig(const QHash<QString, QByteArray>& rows);
+    void primeNotifyConfig(const QVariantMap& config);
 
     qint64 sharedReferenceOffset() const override;
     void saveSharedReferenceOffset(qint64 offset) override;
@@ -42,6 +45,9 @@ public:
     {
     }
     KeyValueTable& table() { return m_table; }
+    // The notification preference, read once from the table on the storage thread at open.
+    static QVariantMap readNotifyConfig(const QHash<QString, QByteArray>& rows);
+    void primeNotifyConfig(const QVariantMap& config);
     void setExifSync(ExifSync sync) { m_exifSync = std::move(sync); }
     void setNotifySync(NotifySync sync) { m_notifySync = std::move(sync); }
 
@@ -67,6 +73,10 @@ private:
     KeyValueTable m_table;
     ExifSync m_exifSync;
     NotifySync m_notifySync;
+    // Served from memory: the value is large enough (every muted-group exception) that
+    // parsing or writing its JSON belongs off the main thread.
+    mutable QMutex m_notifyMutex;
+    QVariantMap m_notifyConfig;
 };
 
 // The device list for the devices screen: one row per device, current device first as the

@@ -288,8 +288,23 @@ void KeyValueTable::setValue(const QString& key, const QByteArray& value)
         QMutexLocker lock(&m_mutex);
         m_rows.insert(key, value);
     }
+    persist(key, [value] { return value; }, false);
+}
+
+void KeyValueTable::setValueLater(const QString& key, std::function<QByteArray()> make)
+{
+    persist(key, std::move(make), true);
+}
+
+void KeyValueTable::persist(const QString& key, std::function<QByteArray()> make, bool remember)
+{
     ThreadManager::getInstance()->invoke(
-        [db = m_db, table = m_table, key, value] {
+        [this, db = m_db, table = m_table, key, make = std::move(make), remember] {
+            const QByteArray value = make();
+            if (remember) {
+                QMutexLocker lock(&m_mutex);
+                m_rows.insert(key, value);
+            }
             db->write([&](QSqlDatabase& conn) {
                 QSqlQuery query(conn);
                 if (!prepare(

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QMutex>
 
+#include <functional>
 #include <memory>
 
 namespace storage {
@@ -76,8 +77,13 @@ public:
 
     QByteArray value(const QString& key) const;
     void setValue(const QString& key, const QByteArray& value);
+    // The value is made on the storage thread, for values costly to serialise.
+    void setValueLater(const QString& key, std::function<QByteArray()> make);
 
 private:
+    // remember: the table's memory takes the value once it is made.
+    void persist(const QString& key, std::function<QByteArray()> make, bool remember);
+
     std::shared_ptr<SqliteDatabase> m_db;
     QString m_table;
     mutable QMutex m_mutex;

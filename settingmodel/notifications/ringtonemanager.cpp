@@ -292,6 +292,24 @@ void GroupMutedSettingModel::addOldLocalSetting(const QString& dialogId, const Q
     udpateFromOldVer(dialogId, map, time);
 }
 
+void GroupMutedSettingModel::parseThen(const QByteArray& value, std::function<void(const QVariantMap&)> apply)
+{
+    m_parser.start([this, value, apply = std::move(apply)] {
+        QVariantMap map;
+        if (!readJsonObject(value, map)) {
+            qCDebug(lcSettingModel) << "notification value is not a JSON object; kept the previous one";
+            return;
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, apply, map] {
+                if (!isClearing())
+                    apply(map);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
 void GroupMutedSettingModel::initConnection()
 {
     auto* store = qobject_cast<SharedPreferenceModel*>(m_account->sharedPreference());
@@ -299,14 +317,17 @@ void GroupMutedSettingModel::initConnection()
         return;
     AccountBase* account = m_account;
     const auto hear = [this, account](const QByteArray& value, qint64 version, bool flush) {
-        QVariantMap map;
-        if (!readJsonObject(value, map)) {
-            qCDebug(lcSettingModel) << "notification value is not a JSON object; kept the previous one";
-            return;
-        }
-        if (AccountSettingModel* settings = account->accountSettingModel())
-            settings->updateNotifyConfig(map);
-        updateSettings(map, version, flush);
+        parseThen(value, [this, account, version, flush](const QVariantMap& map) {
+            // The account's settings follow the same version rule as the list: never back.
+            {
+                QMutexLocker lock(&m_lock);
+                if (version <= m_updateTime)
+                    return;
+            }
+            if (AccountSettingModel* settings = account->accountSettingModel())
+                settings->updateNotifyConfig(map);
+            updateSettings(map, version, flush);
+        });
     };
     SharedPreferenceOwner owner;
     owner.apply = [hear](const QString&, const QByteArray& value, qint64 version, bool fromLocal) {
@@ -314,9 +335,7 @@ void GroupMutedSettingModel::initConnection()
         return true;
     };
     owner.loaded = [this](const QString&, const QByteArray& value, qint64 version) {
-        QVariantMap map;
-        if (readJsonObject(value, map))
-            updateSettings(map, version, false);
+        parseThen(value, [this, version](const QVariantMap& map) { updateSettings(map, version, false); });
     };
     owner.superseded = [hear](const QString&, const QByteArray& value, qint64 version, const QVariantMap&) {
         hear(value, version, true);
@@ -324,10 +343,26 @@ void GroupMutedSettingModel::initConnection()
     store->registerOwner(SharedPreferenceModel::Notification, this, owner);
 }
 
+void GroupMutedSettingModel::initData()
+{
+    setClearing(false);
+}
+
 bool GroupMutedSettingModel::loadLocalData(bool alreadyLoaded)
 {
     Q_UNUSED(alreadyLoaded)
-    flushSettings();
+    // After the values the local load handed over have been read.
+    m_parser.start([this] {
+        QMetaObject::invokeMethod(this, &GroupMutedSettingModel::flushSettings, Qt::QueuedConnection);
+    });
+    return true;
+}
+
+bool GroupMutedSettingModel::prepareToClearData(bool force)
+{
+    Q_UNUSED(force)
+    setClearing(true);
+    m_parser.waitForDone();
     return true;
 }
 

@@ -8,7 +8,10 @@
 #include <QHash>
 #include <QList>
 #include <QMutex>
+#include <QThreadPool>
 #include <QVariantMap>
+
+#include <functional>
 
 class AccountBase;
 
@@ -52,13 +55,18 @@ public:
     void addOldLocalSetting(const QString& dialogId, const QVariantMap& map, qint64 time);
 
     void initConnection() override;
+    void initData() override;
     bool loadLocalData(bool alreadyLoaded) override;
+    bool prepareToClearData(bool force) override;
     bool clearData(bool force) override;
 
 signals:
     void countChanged();
 
 private:
+    // Parses a notification value off this thread, then hands the map back here; values are
+    // handed back in the order they came.
+    void parseThen(const QByteArray& value, std::function<void(const QVariantMap& map)> apply);
     void addNewSetting(const QString& dialogId, bool reply, bool at, bool atAll, qint64 time);
     bool shows(const GroupMutedSetting* setting) const;
     // Under m_lock.
@@ -74,4 +82,5 @@ private:
     QString m_searchText;
     QVariantMap m_notifyMap;
     bool m_loaded = false;
+    QThreadPool m_parser; // one thread: first in, first out
 };
