@@ -115,31 +115,72 @@ void GroupMutedSettingModel::updateSettings(const QVariantMap& map, qint64 time,
     flushSettings();
 }
 
-void GroupMutedSettingModel::flushSettings()
-{
+struct GroupMutedSettingModel::Build {
     QVariantList entries;
-    QHash<QString, QVariantMap> pending;
     qint64 time = 0;
-    {
-        QMutexLocker lock(&m_lock);
-        entries = m_notifyMap.value(kGroup).toMap().value(kExceptions).toList();
-        pending = m_pending;
-        m_pending.clear();
-        time = m_updateTime;
-    }
+    int next = 0;
     QList<GroupMutedSetting*> fresh;
     QHash<QString, GroupMutedSetting*> byDialog;
-    for (const QVariant& value : std::as_const(entries)) {
-        const QVariantMap entry = value.toMap();
+    // Edits made while it was built, made again on the new list.
+    QList<std::function<void()>> replay;
+};
+
+void GroupMutedSettingModel::replayAfterBuild(std::function<void()> edit)
+{
+    if (m_build)
+        m_build->replay.append(std::move(edit));
+}
+
+void GroupMutedSettingModel::flushSettings()
+{
+    auto build = std::make_shared<Build>();
+    {
+        QMutexLocker lock(&m_lock);
+        build->entries = m_notifyMap.value(kGroup).toMap().value(kExceptions).toList();
+        build->time = m_updateTime;
+    }
+    if (m_build)
+        build->replay = m_build->replay; // edits still to be made on whichever list wins
+    dropBuild();
+    m_build = build;
+    buildSlice(build);
+}
+
+void GroupMutedSettingModel::dropBuild()
+{
+    if (m_build)
+        qDeleteAll(m_build->fresh);
+    m_build.reset();
+}
+
+void GroupMutedSettingModel::buildSlice(const std::shared_ptr<Build>& build)
+{
+    if (build != m_build)
+        return; // a newer flush took over
+    const int end = std::min(build->next + kFlushSlice, int(build->entries.size()));
+    for (; build->next < end; ++build->next) {
+        const QVariantMap entry = build->entries.at(build->next).toMap();
         const QString dialogId = entry.value(kDialogId).toString();
         // An entry without a chat, or a chat this device does not have, is skipped.
-        if (dialogId.isEmpty() || byDialog.contains(dialogId) || !m_account->dialogById(dialogId, false))
+        if (dialogId.isEmpty() || build->byDialog.contains(dialogId) ||
+            !m_account->dialogById(dialogId, false))
             continue;
         auto* setting =
             new GroupMutedSetting(dialogId, entry.value(kReply).toBool(), entry.value(kAt).toBool(),
-                                  entry.value(kAtAll).toBool(), time, m_account, this);
-        fresh.append(setting);
-        byDialog.insert(dialogId, setting);
+                                  entry.value(kAtAll).toBool(), build->time, m_account, this);
+        build->fresh.append(setting);
+        build->byDialog.insert(dialogId, setting);
+    }
+    if (build->next < build->entries.size()) {
+        // A long list is built a slice per event, so the interface stays responsive.
+        QMetaObject::invokeMethod(
+            this, [this, build] { buildSlice(build); }, Qt::QueuedConnection);
+        return;
+    }
+    QHash<QString, QVariantMap> pending;
+    {
+        QMutexLocker lock(&m_lock);
+        pending.swap(m_pending);
     }
     for (auto it = pending.cbegin(); it != pending.cend(); ++it) {
         if (!m_account->dialogById(it.key(), true))
@@ -149,22 +190,23 @@ void GroupMutedSettingModel::flushSettings()
         const bool reply = map.value(kReply).toBool();
         const bool at = map.value(kAt).toBool();
         const bool atAll = map.value(kAtAll).toBool();
-        if (GroupMutedSetting* known = byDialog.value(it.key())) {
+        if (GroupMutedSetting* known = build->byDialog.value(it.key())) {
             if (known->updateTime() < t)
                 known->update(t, reply, at, atAll);
             continue;
         }
         auto* setting = new GroupMutedSetting(it.key(), reply, at, atAll, t, m_account, this);
-        fresh.append(setting);
-        byDialog.insert(it.key(), setting);
+        build->fresh.append(setting);
+        build->byDialog.insert(it.key(), setting);
     }
+    m_build.reset();
     beginResetModel();
     QList<GroupMutedSetting*> old;
     {
         QMutexLocker lock(&m_lock);
         old = m_settings;
-        m_settings = fresh;
-        m_byDialog = byDialog;
+        m_settings = build->fresh;
+        m_byDialog = build->byDialog;
         m_shown = filteredLocked();
         m_loaded = true;
     }
@@ -173,18 +215,26 @@ void GroupMutedSettingModel::flushSettings()
     for (GroupMutedSetting* setting : std::as_const(old))
         setting->deleteLater();
     emit countChanged();
+    for (const auto& edit : std::as_const(build->replay))
+        edit();
 }
 
 void GroupMutedSettingModel::updateGroupNotification(const QString& dialogId, bool reply, bool at, bool atAll)
 {
     const qint64 now = m_account->currentTime();
-    GroupMutedSetting* known = mutedSetting(dialogId);
-    if (known)
-        known->update(now, reply, at, atAll);
-    else
-        addNewSetting(dialogId, reply, at, atAll, now);
+    setLocally(dialogId, reply, at, atAll, now);
+    replayAfterBuild(
+        [this, dialogId, reply, at, atAll, now] { setLocally(dialogId, reply, at, atAll, now); });
     if (AccountSettingModel* settings = m_account->accountSettingModel())
         settings->updateMutedGroupNotification(dialogId, reply, at, atAll);
+}
+
+void GroupMutedSettingModel::setLocally(const QString& dialogId, bool reply, bool at, bool atAll, qint64 time)
+{
+    if (GroupMutedSetting* known = mutedSetting(dialogId))
+        known->update(time, reply, at, atAll);
+    else
+        addNewSetting(dialogId, reply, at, atAll, time);
 }
 
 void GroupMutedSettingModel::addNewSetting(const QString& dialogId, bool reply, bool at, bool atAll,
@@ -214,6 +264,7 @@ void GroupMutedSettingModel::addNewSetting(const QString& dialogId, bool reply, 
 
 bool GroupMutedSettingModel::deleteGroupNotification(const QString& dialogId, bool sync)
 {
+    replayAfterBuild([this, dialogId] { deleteGroupNotification(dialogId, false); });
     GroupMutedSetting* setting = mutedSetting(dialogId);
     if (!setting)
         return false;
@@ -268,6 +319,7 @@ void GroupMutedSettingModel::udpateFromOldVer(const QString& dialogId, const QVa
     const bool reply = map.value(kReply).toBool();
     const bool at = map.value(kAt).toBool();
     const bool atAll = map.value(kAtAll).toBool();
+    replayAfterBuild([this, dialogId, map, time] { udpateFromOldVer(dialogId, map, time); });
     if (GroupMutedSetting* known = mutedSetting(dialogId)) {
         if (known->updateTime() <= time)
             known->update(time, reply, at, atAll);
@@ -384,6 +436,7 @@ bool GroupMutedSettingModel::clearData(bool force)
         m_loaded = false;
     }
     endResetModel();
+    dropBuild();
     for (GroupMutedSetting* setting : std::as_const(old))
         setting->deleteLater();
     emit countChanged();

@@ -12,6 +12,7 @@
 #include <QVariantMap>
 
 #include <functional>
+#include <memory>
 
 class AccountBase;
 
@@ -49,6 +50,8 @@ public:
     // A notification map with its version; a newer one rebuilds the list when flush is set and
     // the list has loaded.
     void updateSettings(const QVariantMap& map, qint64 time, bool flush);
+    // Rebuilds the list from the last notification map and the older clients' maps; a long
+    // list is rebuilt over several events, and shows (with loaded set) once complete.
     void flushSettings();
     // An older client's exception, from a chat's ringtone map.
     void udpateFromOldVer(const QString& dialogId, const QVariantMap& map, qint64 time);
@@ -64,6 +67,13 @@ signals:
     void countChanged();
 
 private:
+    // A list being rebuilt, a slice per event.
+    struct Build;
+    static constexpr int kFlushSlice = 500;
+    void buildSlice(const std::shared_ptr<Build>& build);
+    void dropBuild();
+    void replayAfterBuild(std::function<void()> edit);
+    void setLocally(const QString& dialogId, bool reply, bool at, bool atAll, qint64 time);
     // Parses a notification value off this thread, then hands the map back here; values are
     // handed back in the order they came.
     void parseThen(const QByteArray& value, std::function<void(const QVariantMap& map)> apply);
@@ -83,4 +93,5 @@ private:
     QVariantMap m_notifyMap;
     bool m_loaded = false;
     QThreadPool m_parser; // one thread: first in, first out
+    std::shared_ptr<Build> m_build;
 };

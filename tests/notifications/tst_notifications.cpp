@@ -229,6 +229,26 @@ private slots:
         QCOMPARE(m_t->transport->requests(180).size(), before);
     }
 
+    // A long list is rebuilt over several events; a newer map met on the way wins.
+    void longListsRebuildInSlices()
+    {
+        QVERIFY(m_t->loadPreferences());
+        QStringList many;
+        for (int i = 10; i < 1210; ++i) {
+            addGroup(QStringLiteral("g%1").arg(i), QStringLiteral("Group %1").arg(i));
+            many.append(QStringLiteral("g%1").arg(i));
+        }
+        m_model->flushSettings();
+        m_model->updateSettings(jsonToMap(notification(many)), 10, true);
+        QVERIFY(m_model->count() < many.size());
+        m_model->addOldLocalSetting(QStringLiteral("g1"), oldClientMap(5, true), 5); // waits for the flush
+        m_model->updateSettings(jsonToMap(notification(many.mid(0, 700))), 20, true);
+        QTRY_COMPARE(m_model->count(), 701);
+        QCOMPARE(m_model->mutedSetting(QStringLiteral("g709"))->updateTime(), 20);
+        QVERIFY(m_model->mutedSetting(QStringLiteral("g1")));
+        QVERIFY(!m_model->mutedSetting(QStringLiteral("g710")));
+    }
+
     void oldClientMapsMigrateBeforeAndAfterTheFirstFlush()
     {
         QVERIFY(m_t->loadPreferences());
