@@ -21,6 +21,7 @@ AccountComposition::AccountComposition(RefAccount* account, QObject* parent)
     m_preferences = add<SharedPreferenceBase>(new SharedPreferenceModel(m_account));
     m_privacy = add<PrivacyModel>(new PrivacyModel(m_account));
     add<GroupMutedSettingModel>(new GroupMutedSettingModel(m_account));
+    add<RingtoneManager>(new RingtoneManager(m_account));
     wirePushRoutes();
 }
 

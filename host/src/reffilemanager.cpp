@@ -1125,6 +1125,11 @@ void RefFileManager::settleBatches(const QString& id, bool ok)
 
 void RefFileManager::duplicateFiles(const QStringList& fileIds, DuplicateCallback callback)
 {
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(
+            this, [this, fileIds, callback] { duplicateFiles(fileIds, callback); }, Qt::QueuedConnection);
+        return;
+    }
     const auto answer = [this, callback](const QHash<QString, QString>& map, int code) {
         QMetaObject::invokeMethod(
             this,
@@ -1175,6 +1180,10 @@ void RefFileManager::duplicateFiles(const QStringList& fileIds, DuplicateCallbac
 
 void RefFileManager::deleteFiles(const QStringList& fileIds)
 {
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, fileIds] { deleteFiles(fileIds); }, Qt::QueuedConnection);
+        return;
+    }
     if (fileIds.isEmpty())
         return;
     im::file::DeleteFilesReq req;

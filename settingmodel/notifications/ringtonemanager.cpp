@@ -1,14 +1,22 @@
 #include "notifications/ringtonemanager.h"
 
 #include "host/accountbase.h"
+#include "host/accountmanager.h"
 #include "host/accountsettingmodel.h"
 #include "host/constants.h"
+#include "host/cryptoaes.h"
 #include "host/dialogbase.h"
+#include "host/jsonutil.h"
+#include "host/util.h"
 #include "logging.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "preferences/sharedpreferenceowner.h"
 
+#include <QFileInfo>
 #include <QJSEngine>
+#include <QtConcurrent>
+
+#include <algorithm>
 
 namespace {
 
@@ -441,4 +449,601 @@ bool GroupMutedSettingModel::clearData(bool force)
         setting->deleteLater();
     emit countChanged();
     return true;
+}
+
+// ---- RingtoneManager ----
+
+namespace {
+
+const QString kContextFileId = QStringLiteral("fileId");
+const QString kContextRemove = QStringLiteral("removeRingtone");
+const QString kChatDialogId = QStringLiteral("dialog_id");
+const QStringList kOldClientFlags{QStringLiteral("at"), QStringLiteral("atAll"), QStringLiteral("reply")};
+
+QString chatKey(const QString& dialogId)
+{
+    return QStringLiteral("ringtone_%1").arg(dialogId);
+}
+
+QVariantMap playable(bool custom, const QString& ringtone)
+{
+    return {{QStringLiteral("iscustom"), custom}, {QStringLiteral("ringtone"), ringtone}};
+}
+
+} // namespace
+
+RingtoneManager::RingtoneManager(AccountBase* account)
+    : QObject(account),
+      m_account(account),
+      m_model(new RingtoneModel(account)),
+      m_global(new GlobalRingtoneSetting(this))
+{
+    QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
+    m_model->setParent(this); // made for the account, owned here
+}
+
+RingtoneManager::~RingtoneManager()
+{
+    setClearing(true);
+    QMutexLocker lock(&m_taskMutex);
+    m_task.waitForFinished();
+}
+
+SharedPreferenceModel* RingtoneManager::store() const
+{
+    return qobject_cast<SharedPreferenceModel*>(m_account->sharedPreference());
+}
+
+void RingtoneManager::post(std::function<void()> step)
+{
+    QPointer<RingtoneManager> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self, step = std::move(step)] {
+            if (self && !self->isClearing())
+                step();
+        },
+        Qt::QueuedConnection);
+}
+
+void RingtoneManager::report(const char* id)
+{
+    AccountManager::getInstance()->error(0, qtTrId(id), 0);
+}
+
+bool RingtoneManager::isAdding() const
+{
+    QMutexLocker lock(&m_taskMutex);
+    return m_task.isRunning();
+}
+
+void RingtoneManager::initConnection()
+{
+    SharedPreferenceModel* preferences = store();
+    if (!preferences)
+        return;
+    SharedPreferenceOwner desktop;
+    desktop.apply = [this](const QString&, const QByteArray& value, qint64, bool) {
+        updateDesktopNotifyConfig(value);
+        return true;
+    };
+    desktop.superseded = [this](const QString&, const QByteArray& value, qint64, const QVariantMap&) {
+        updateDesktopNotifyConfig(value);
+    };
+    preferences->registerOwner(SharedPreferenceModel::DesktopNotification, this, desktop);
+
+    SharedPreferenceOwner list;
+    list.apply = [this](const QString&, const QByteArray& value, qint64, bool) {
+        updateRingtones(value);
+        return true;
+    };
+    list.confirmed = [this](const QString&, const QByteArray&, const QVariantMap& context) {
+        syncFinish(context, true);
+    };
+    list.superseded = [this](const QString&, const QByteArray& value, qint64, const QVariantMap& context) {
+        syncMergeList(value, context);
+    };
+    list.failed = [this](const QVariantMap& context, int) { syncFinish(context, false); };
+    preferences->registerOwner(SharedPreferenceModel::CustomRingtoneList, this, list);
+
+    SharedPreferenceOwner chat;
+    chat.apply = [this](const QString&, const QByteArray& value, qint64 version, bool fromLocal) {
+        updateRingtoneSetting(value, version, fromLocal);
+        return true;
+    };
+    chat.loaded = [this](const QString&, const QByteArray& value, qint64 version) {
+        updateRingtoneSetting(value, version, true);
+    };
+    chat.superseded = [this](const QString&, const QByteArray& value, qint64, const QVariantMap& context) {
+        syncMergeSetting(value, context);
+    };
+    preferences->registerOwner(SharedPreferenceModel::ChatRingtone, this, chat);
+}
+
+void RingtoneManager::initData()
+{
+    setClearing(false);
+}
+
+bool RingtoneManager::loadLocalData(bool alreadyLoaded)
+{
+    SharedPreferenceModel* preferences = store();
+    if (!preferences)
+        return false;
+    disconnect(m_listFinished);
+    m_listFinished = connect(preferences, &SharedPreferenceBase::listFinished, this,
+                             &RingtoneManager::onListFinished, Qt::QueuedConnection);
+    if (alreadyLoaded)
+        return true;
+    updateDesktopNotifyConfig(preferences->getKeyValue(QLatin1String(hostkeys::DESKTOP_NOTIFICATION)));
+    m_model->setItems(RingtoneModel::parse(
+        preferences->getKeyValue(QLatin1String(hostkeys::CUSTOM_RINGTONE_LIST)), m_account));
+    return true;
+}
+
+void RingtoneManager::onListFinished()
+{
+    const QStringList missing = m_model->missingFileIds();
+    FileManager* files = m_account->fileManager();
+    if (!missing.isEmpty() && files)
+        files->downloadFileMgr()->downloads(missing, false, false, true);
+}
+
+bool RingtoneManager::prepareToClearData(bool force)
+{
+    Q_UNUSED(force)
+    setClearing(true);
+    QMutexLocker lock(&m_taskMutex);
+    m_task.cancel();
+    m_task.waitForFinished();
+    return true;
+}
+
+bool RingtoneManager::clearData(bool force)
+{
+    Q_UNUSED(force)
+    m_currentSetting = nullptr;
+    qDeleteAll(m_settings);
+    m_settings.clear();
+    m_model->clear();
+    return true;
+}
+
+// ---- custom ringtones ----
+
+void RingtoneManager::addRingtoneByPath(const QString& path)
+{
+    QMutexLocker lock(&m_taskMutex);
+    if (m_model->count() >= RingtoneModel::kMaxItems || m_task.isRunning())
+        return;
+    AccountBase* account = m_account;
+    const bool online = account->isOnline();
+    m_task = QtConcurrent::run([this, account, path, online] {
+        // Reports go to the manager's thread, like everything the task changes.
+        const auto fail = [this](const char* id) { post([this, id] { report(id); }); };
+        const auto tooBig = [this] { post([] { AccountManager::getInstance()->notify(1); }); };
+        if (!online)
+            return fail("mt_no_network");
+        const QFileInfo info(path);
+        if (!info.isFile())
+            return fail("fdm_file_not_exist");
+        if (info.size() >= CUSTOM_RINGTONE_LIMIT_SIZE)
+            return tooBig();
+        qint64 duration = 0;
+        QString format;
+        if (!FileUtil::audioFormat(path, duration, format))
+            return fail("wallpaper_file_format_error");
+        if (isClearing())
+            return;
+        if (duration >= CUSTOM_RINGTONE_LIMIT_DURATION)
+            return tooBig();
+        FileManager* files = account->fileManager();
+        if (!files)
+            return;
+        const FileDataPtr file = files->createFileData(
+            QVariantMap{{QStringLiteral("filePath"), path},
+                        {QStringLiteral("fileId"), Util::instance()->uuid()},
+                        {QStringLiteral("aesKey"), QString::fromLatin1(CryptoAES::createKey(32).toBase64())}},
+            CustomRingtoneItem::kFileType, false, CustomRingtoneItem::kSourceType);
+        files->addUploadId(file->fileId());
+        post([this, file] { uploadRingtone(file); });
+    });
+}
+
+void RingtoneManager::uploadRingtone(const FileDataPtr& file)
+{
+    FileManager* files = m_account->fileManager();
+    const UploadMultiFileFilterPtr filter = files ? files->makeFilter(file, {}) : nullptr;
+    if (!filter)
+        return;
+    filter->ownerId = file->fileId();
+    QPointer<RingtoneManager> self(this);
+    filter->callback = [self, file](int stage, int status) {
+        if (!self || self->isClearing())
+            return;
+        if (stage == upload::Finished) {
+            if (status == upload::Ok) {
+                self->m_model->insertItem(
+                    new CustomRingtoneItem{file, self->m_account->currentTime(), 2, {}});
+                self->syncToServer(file->fileId());
+            } else if (status == upload::Failed) {
+                AccountManager::getInstance()->error(2, qtTrId("upload_failed"), 1);
+            }
+        } else if (status == upload::Failed || status == upload::Refused) {
+            AccountManager::getInstance()->error(status, qtTrId("upload_failed"), stage);
+        }
+    };
+    files->uploadMultiFile(filter, upload::Normal);
+}
+
+void RingtoneManager::addRingtoneByMsg(FileData* file, const QString& ringName)
+{
+    if (m_model->count() >= RingtoneModel::kMaxItems)
+        return;
+    if (!m_account->isOnline()) {
+        report("mt_no_network");
+        return;
+    }
+    FileManager* files = m_account->fileManager();
+    if (!file || !files || file->fileId().isEmpty())
+        return;
+    // The account's own record of the file, keys and cached copy included.
+    const FileDataPtr source = files->createFileData(
+        QVariantMap{{QStringLiteral("fileId"), file->fileId()},
+                    {QStringLiteral("fileName"), ringName.isEmpty() ? file->fileName() : ringName},
+                    {QStringLiteral("aesKey"), QString::fromLatin1(file->aesKey().toBase64())}},
+        file->fileType(), false, file->modelSourceType());
+    QMutexLocker lock(&m_taskMutex);
+    if (!source || m_task.isRunning())
+        return;
+    const int type = file->fileType() == 3 ? 1 : 2;
+    m_task = QtConcurrent::run([this, files, source, type] {
+        QPointer<RingtoneManager> self(this);
+        files->fileServiceCmd()->duplicateFiles({source->fileId()}, [self, files, source, type](
+                                                                        const QHash<QString, QString>& copies,
+                                                                        int code) {
+            if (!self || self->isClearing())
+                return;
+            const QString newId = copies.value(source->fileId());
+            if (code != 0 || newId.isEmpty()) {
+                self->report("upload_failed");
+                return;
+            }
+            const FileDataPtr copy =
+                files->fileDataMgr()->duplicateFile(source, newId, CustomRingtoneItem::kFileType);
+            self->m_model->insertItem(new CustomRingtoneItem{copy, self->m_account->currentTime(), type, {}});
+            self->syncToServer(newId);
+        });
+    });
+}
+
+void RingtoneManager::syncToServer(const QString& fileId)
+{
+    QVariantMap context{{kContextFileId, fileId}, {kContextRemove, false}};
+    if (SharedPreferenceModel* preferences = store())
+        preferences->syncRingtoneList(m_model->toJson({}), context);
+}
+
+void RingtoneManager::deleteRingtone(const QString& fileId)
+{
+    if (!m_account->isOnline()) {
+        report("mt_no_network");
+        return;
+    }
+    if (!m_model->containsItem(fileId)) {
+        checkSettingByListChanged();
+        report("ringtone_remove_tip");
+        return;
+    }
+    // The row stays until the server has the list without it.
+    QVariantMap context{{kContextFileId, fileId}, {kContextRemove, true}};
+    if (SharedPreferenceModel* preferences = store())
+        preferences->syncRingtoneList(m_model->toJson(fileId), context);
+}
+
+void RingtoneManager::syncFinish(const QVariantMap& context, bool ok)
+{
+    const QString fileId = context.value(kContextFileId).toString();
+    const bool removing = context.value(kContextRemove).toBool();
+    FileManager* files = m_account->fileManager();
+    const auto dropFile = [this, files, &fileId] {
+        if (CustomRingtoneItem* item = m_model->findItem(fileId); item && files)
+            files->fileDataMgr()->deleteFileByRef(item->file, true);
+        m_model->removeItem(fileId);
+        if (files)
+            files->fileServiceCmd()->deleteFiles({fileId});
+    };
+    if (ok && removing) {
+        dropFile();
+        checkSettingByListChanged();
+        report("ringtone_remove_tip");
+    } else if (ok) {
+        report("ringtone_save_tip");
+    } else if (!removing) {
+        report("reminderpop_upload_fail");
+        dropFile();
+    } else {
+        report("mt_no_network");
+    }
+}
+
+void RingtoneManager::syncMergeList(const QByteArray& json, const QVariantMap& context)
+{
+    const QString fileId = context.value(kContextFileId).toString();
+    if (context.value(kContextRemove).toBool()) {
+        updateRingtones(json);
+        deleteRingtone(fileId);
+        return;
+    }
+    m_model->mergeItems(RingtoneModel::parse(json, m_account), fileId);
+    if (m_model->count() > RingtoneModel::kMaxItems) {
+        // The server's list is full: this add does not fit.
+        if (CustomRingtoneItem* item = m_model->findItem(fileId); item && m_account->fileManager())
+            m_account->fileManager()->fileDataMgr()->deleteFileByRef(item->file, true);
+        m_model->removeItem(fileId);
+    } else {
+        syncToServer(fileId);
+    }
+    checkSettingByListChanged();
+}
+
+void RingtoneManager::updateRingtones(const QByteArray& json)
+{
+    m_model->replaceItems(RingtoneModel::parse(json, m_account));
+    checkSettingByListChanged();
+}
+
+void RingtoneManager::checkSettingByListChanged()
+{
+    const QString system = QLatin1String(kSystemRingtone);
+    bool changed = false;
+    if (m_global->customAitePriority() && !m_model->containsItem(m_global->aiteCustomId())) {
+        m_global->setAitePreset(system, m_global->aitePresetUpdated());
+        changed = true;
+    }
+    if (m_global->customPriority() && !m_model->containsItem(m_global->customId())) {
+        m_global->setPreset(system, m_global->presetUpdated());
+        changed = true;
+    }
+    if (changed)
+        emit globalRingtoneSettingChanged();
+    if (m_currentSetting && m_currentSetting->customPriority() &&
+        !m_model->containsItem(m_currentSetting->customId())) {
+        m_currentSetting->setPresetName(system);
+        m_currentSetting->setCustomPriority(false);
+    }
+}
+
+QString RingtoneManager::ringtoneNameById(const QString& customId) const
+{
+    const CustomRingtoneItem* item = m_model->findItem(customId);
+    return item && item->file ? item->file->fileName() : QString();
+}
+
+// ---- global and per-chat choices ----
+
+void RingtoneManager::sendDesktopConfig()
+{
+    const QVariantMap global = m_global->write();
+    for (auto it = global.cbegin(); it != global.cend(); ++it)
+        m_desktopConfig.insert(it.key(), it.value());
+    if (SharedPreferenceModel* preferences = store())
+        preferences->syncDeskTopNotifySetting(mapToJson(m_desktopConfig));
+}
+
+void RingtoneManager::setGlobalRingtone(const QString& ringtone, bool bCustom, bool bAite)
+{
+    const qint64 t = m_account->currentTime();
+    const QString system = QLatin1String(kSystemRingtone);
+    if (bAite && bCustom) {
+        m_global->setAitePreset(system, m_global->aitePresetUpdated());
+        m_global->setAiteCustom(ringtone, t);
+    } else if (bAite) {
+        m_global->setAiteCustom({}, 0);
+        m_global->setAitePreset(ringtone, t);
+    } else if (bCustom) {
+        m_global->setPreset(system, m_global->presetUpdated());
+        m_global->setCustom(ringtone, t);
+    } else {
+        m_global->setCustom({}, 0);
+        m_global->setPreset(ringtone, t);
+    }
+    sendDesktopConfig();
+}
+
+void RingtoneManager::resetNotification()
+{
+    const qint64 t = m_account->currentTime();
+    m_global->setPreset(QLatin1String(kSystemRingtone), t);
+    m_global->setAitePreset(QLatin1String(kSystemRingtone), t);
+    sendDesktopConfig();
+}
+
+void RingtoneManager::updateDesktopNotifyConfig(const QByteArray& json)
+{
+    QVariantMap config;
+    if (!readJsonObject(json, config)) {
+        qCDebug(lcSettingModel) << "desktop notification value is not a JSON object; kept the previous one";
+        return;
+    }
+    m_desktopConfig = config;
+    GlobalRingtoneSetting read(nullptr, config);
+    m_global->merge(read);
+}
+
+RingtoneSetting* RingtoneManager::settingFor(const QString& dialogId)
+{
+    RingtoneSetting* setting = m_settings.value(dialogId);
+    if (!setting) {
+        setting = new RingtoneSetting(this);
+        setting->setDialogId(dialogId);
+        m_settings.insert(dialogId, setting);
+    }
+    return setting;
+}
+
+void RingtoneManager::writeChatSetting(RingtoneSetting* setting)
+{
+    SharedPreferenceModel* preferences = store();
+    if (!preferences)
+        return;
+    const QString key = chatKey(setting->dialogId());
+    QVariantMap map = jsonToMap(preferences->getKeyValue(key));
+    setting->serialize(map);
+    for (const QString& flag : kOldClientFlags)
+        map.remove(flag);
+    QVariantMap context;
+    preferences->syncRingtoneSetting(key, mapToJson(map), context);
+}
+
+void RingtoneManager::setChatRingtone(const QString& dialogId, const QString& ringtone, bool bPreview,
+                                      bool bCustom)
+{
+    const bool preview =
+        m_account->accountSettingModel() ? m_account->accountSettingModel()->globalMessagePreview() : true;
+    const bool global =
+        ringtone == (bCustom ? m_global->customId() : m_global->presetName()) && bPreview == preview;
+    if (global) {
+        // The chat follows the global choice again.
+        QVariantMap context;
+        if (SharedPreferenceModel* preferences = store())
+            preferences->syncRingtoneSetting(chatKey(dialogId), "{}", context);
+        return;
+    }
+    const RingtoneSetting chosen(dialogId, ringtone, m_account->currentTime(), bPreview, bCustom);
+    RingtoneSetting* setting = settingFor(dialogId);
+    setting->merge(chosen, false);
+    if (bCustom)
+        setting->setPresetName(QLatin1String(kSystemRingtone));
+    writeChatSetting(setting);
+}
+
+void RingtoneManager::setChatRingtone(const QString& dialogId, const QString& ringtone, bool bCustom)
+{
+    RingtoneSetting* setting = settingFor(dialogId);
+    const RingtoneSetting chosen(dialogId, ringtone, m_account->currentTime(), setting->preview(), bCustom);
+    setting->merge(chosen, false);
+    if (bCustom)
+        setting->setPresetName(QLatin1String(kSystemRingtone));
+    writeChatSetting(setting);
+}
+
+void RingtoneManager::setChatSilence(const QString& dialogId, bool bSilence)
+{
+    RingtoneSetting* setting = settingFor(dialogId);
+    setting->setSilence(bSilence);
+    writeChatSetting(setting);
+}
+
+void RingtoneManager::clearMutedNotifyData(const QString& dialogId)
+{
+    writeChatSetting(settingFor(dialogId));
+}
+
+void RingtoneManager::syncMergeSetting(const QByteArray& json, const QVariantMap& context)
+{
+    QVariantMap server = jsonToMap(json);
+    const RingtoneSetting theirs(server, nullptr);
+    QString dialogId = theirs.dialogId();
+    RingtoneSetting* setting = m_settings.value(dialogId);
+    if (!setting) {
+        setting = new RingtoneSetting(context, this);
+        if (setting->dialogId().isEmpty())
+            setting->setDialogId(dialogId);
+        dialogId = setting->dialogId();
+        if (dialogId.isEmpty()) {
+            delete setting;
+            return;
+        }
+        m_settings.insert(dialogId, setting);
+    }
+    setting->merge(theirs, true);
+    setting->serialize(server);
+    QVariantMap again;
+    if (SharedPreferenceModel* preferences = store())
+        preferences->syncRingtoneSetting(chatKey(dialogId), mapToJson(server), again);
+}
+
+void RingtoneManager::updateRingtoneSetting(const QByteArray& json, qint64 time, bool fromLocal)
+{
+    Q_UNUSED(fromLocal)
+    QVariantMap map;
+    if (!readJsonObject(json, map))
+        return;
+    const QString dialogId = map.value(kChatDialogId).toString();
+    if (dialogId.isEmpty())
+        return;
+    if (std::any_of(kOldClientFlags.cbegin(), kOldClientFlags.cend(),
+                    [&map](const QString& flag) { return map.contains(flag); })) {
+        if (GroupMutedSettingModel* muted = m_account->groupMutedSettingModel())
+            muted->addOldLocalSetting(dialogId, map, time);
+    }
+    if (RingtoneSetting* known = m_settings.value(dialogId))
+        known->deserialize(map);
+    else
+        m_settings.insert(dialogId, new RingtoneSetting(map, this));
+}
+
+RingtoneSetting* RingtoneManager::ringtoneSetting(const QString& dialogId)
+{
+    RingtoneSetting* setting = m_settings.value(dialogId);
+    if (!setting) {
+        QVariantMap map;
+        SharedPreferenceModel* preferences = store();
+        const QByteArray stored = preferences ? preferences->getKeyValue(chatKey(dialogId)) : QByteArray();
+        if (!stored.isEmpty() && readJsonObject(stored, map) && !map.isEmpty()) {
+            setting = new RingtoneSetting(map, this);
+            setting->setDialogId(dialogId);
+            m_settings.insert(dialogId, setting);
+        }
+    }
+    m_currentSetting = setting;
+    if (setting && setting->customUpdated() > 0 && !m_model->containsItem(setting->customId())) {
+        // Its custom ringtone left the list.
+        setting->updateCustomId({}, 0);
+        writeChatSetting(setting);
+    }
+    return setting;
+}
+
+QString RingtoneManager::playablePath(const QString& customId)
+{
+    const CustomRingtoneItem* item = m_model->findItem(customId);
+    if (!item || !item->file)
+        return {};
+    if (item->file->fileExist())
+        return item->file->localPath();
+    if (FileManager* files = m_account->fileManager())
+        files->downloadFileMgr()->download(item->file, true, CustomRingtoneItem::kFileType);
+    return {};
+}
+
+QVariantMap RingtoneManager::getValidRingtone(const QString& dialogId)
+{
+    return getValidRingtone(m_settings.value(dialogId));
+}
+
+QVariantMap RingtoneManager::getValidRingtone(RingtoneSetting* setting)
+{
+    QVariantMap aite = playable(false, m_global->aitePresetName());
+    if (m_global->aiteCustomUpdated() > m_global->aitePresetUpdated()) {
+        if (const QString path = playablePath(m_global->aiteCustomId()); !path.isEmpty())
+            aite = playable(true, path);
+    }
+    QVariantMap normal;
+    if (setting && setting->silence()) {
+        normal = playable(false, QString());
+    } else if (setting && setting->customUpdated() > setting->presetUpdated()) {
+        if (const QString path = playablePath(setting->customId()); !path.isEmpty())
+            normal = playable(true, path);
+    } else if (setting && setting->customUpdated() < setting->presetUpdated()) {
+        normal = playable(false, setting->presetName());
+    } else {
+        normal = playable(false, m_global->presetName());
+        if (m_global->customUpdated() > m_global->presetUpdated()) {
+            if (const QString path = playablePath(m_global->customId()); !path.isEmpty())
+                normal = playable(true, path);
+        }
+    }
+    return {{QStringLiteral("aite"), aite}, {QStringLiteral("normal"), normal}};
 }

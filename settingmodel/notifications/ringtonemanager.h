@@ -1,13 +1,16 @@
 #pragma once
 
 #include "host/modelbase.h"
+#include "notifications/ringtonemodel.h"
 #include "notifications/ringtonesetting.h"
 #include "settingmodel_global.h"
 
 #include <QAbstractListModel>
+#include <QFuture>
 #include <QHash>
 #include <QList>
 #include <QMutex>
+#include <QPointer>
 #include <QThreadPool>
 #include <QVariantMap>
 
@@ -94,4 +97,86 @@ private:
     bool m_loaded = false;
     QThreadPool m_parser; // one thread: first in, first out
     std::shared_ptr<Build> m_build;
+};
+
+class SharedPreferenceModel;
+
+// The account's notification sounds: the custom ringtones (at most 20, uploaded through the
+// file services), the global tones for messages and mentions, and each chat's tone, preview and
+// silence. All of it lives in the synchronised preferences ("desktop_notification", the custom
+// ringtone list and "ringtone_<chat>"), written here and merged when another device wrote first.
+class SETTINGMODEL_EXPORT RingtoneManager : public QObject, public ModelBase {
+    Q_OBJECT
+    Q_PROPERTY(RingtoneModel* customRingtoneModel READ customRingtoneModel CONSTANT)
+    Q_PROPERTY(GlobalRingtoneSetting* globalRingtoneSetting READ globalRingtoneSetting NOTIFY
+                   globalRingtoneSettingChanged)
+public:
+    static constexpr char kSystemRingtone[] = "system_ringtone";
+
+    explicit RingtoneManager(AccountBase* account);
+    ~RingtoneManager() override;
+
+    RingtoneModel* customRingtoneModel() const { return m_model; }
+    GlobalRingtoneSetting* globalRingtoneSetting() const { return m_global; }
+
+    Q_INVOKABLE void resetNotification();
+    Q_INVOKABLE void addRingtoneByPath(const QString& path);
+    Q_INVOKABLE void addRingtoneByMsg(FileData* file, const QString& ringName);
+    Q_INVOKABLE void deleteRingtone(const QString& fileId);
+    Q_INVOKABLE void setGlobalRingtone(const QString& ringtone, bool bCustom, bool bAite);
+    Q_INVOKABLE void setChatRingtone(const QString& dialogId, const QString& ringtone, bool bPreview,
+                                     bool bCustom);
+    Q_INVOKABLE void setChatRingtone(const QString& dialogId, const QString& ringtone, bool bCustom);
+    Q_INVOKABLE void clearMutedNotifyData(const QString& dialogId);
+    Q_INVOKABLE void setChatSilence(const QString& dialogId, bool bSilence);
+    Q_INVOKABLE QVariantMap getValidRingtone(const QString& dialogId);
+    Q_INVOKABLE QVariantMap getValidRingtone(RingtoneSetting* setting);
+    Q_INVOKABLE RingtoneSetting* ringtoneSetting(const QString& dialogId);
+    Q_INVOKABLE QString ringtoneNameById(const QString& customId) const;
+
+    // From the preference store.
+    void updateDesktopNotifyConfig(const QByteArray& json);
+    void updateRingtones(const QByteArray& json);
+    void updateRingtoneSetting(const QByteArray& json, qint64 time, bool fromLocal);
+    void syncFinish(const QVariantMap& context, bool ok);
+    void syncMergeList(const QByteArray& json, const QVariantMap& context);
+    void syncMergeSetting(const QByteArray& json, const QVariantMap& context);
+    RingtoneSetting* getRingtoneSetting(const QString& dialogId) const { return m_settings.value(dialogId); }
+    // Whether an add is being prepared.
+    bool isAdding() const;
+
+    void initConnection() override;
+    void initData() override;
+    bool loadLocalData(bool alreadyLoaded) override;
+    bool prepareToClearData(bool force) override;
+    bool clearData(bool force) override;
+
+signals:
+    void globalRingtoneSettingChanged();
+
+private:
+    SharedPreferenceModel* store() const;
+    void onListFinished();
+    void uploadRingtone(const FileDataPtr& file);
+    void syncToServer(const QString& fileId);
+    void checkSettingByListChanged();
+    void sendDesktopConfig();
+    // Writes a chat's setting over its stored map, without the older clients' exception flags.
+    void writeChatSetting(RingtoneSetting* setting);
+    RingtoneSetting* settingFor(const QString& dialogId);
+    // A custom ringtone's playable path, or empty (and a download started) when it is not here.
+    QString playablePath(const QString& customId);
+    // Runs on the manager's thread, unless the manager is being cleared.
+    void post(std::function<void()> step);
+    void report(const char* id);
+
+    AccountBase* m_account;
+    RingtoneModel* m_model;
+    GlobalRingtoneSetting* m_global;
+    QVariantMap m_desktopConfig;
+    mutable QMutex m_taskMutex;
+    QFuture<void> m_task;
+    QHash<QString, RingtoneSetting*> m_settings;
+    QPointer<RingtoneSetting> m_currentSetting;
+    QMetaObject::Connection m_listFinished;
 };

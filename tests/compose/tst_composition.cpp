@@ -38,13 +38,13 @@ private slots:
         QCOMPARE(account->settingServiceCmd(), t.composition->settingServiceCmd());
         QCOMPARE(account->sharedPreference(), t.composition->sharedPreference());
         QCOMPARE(account->privacyModel(), t.composition->privacyModel());
-        QVERIFY(account->groupMutedSettingModel());
-        QCOMPARE(t.composition->models().size(), 3);
+        QVERIFY(account->groupMutedSettingModel() && account->ringtoneManager());
+        QCOMPARE(t.composition->models().size(), 4);
         // Models of later subsystems are not composed yet.
-        QVERIFY(!account->wallpaperHandler() && !account->themeHandler() && !account->ringtoneManager());
+        QVERIFY(!account->wallpaperHandler() && !account->themeHandler());
         delete t.privacy;
         QVERIFY(!account->privacyModel());
-        QCOMPARE(t.composition->models().size(), 2);
+        QCOMPARE(t.composition->models().size(), 3);
     }
 
     void startRunsTheLifecycleInOrder()

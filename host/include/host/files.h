@@ -165,8 +165,8 @@ class HOST_EXPORT FileServiceCmd {
 public:
     using DuplicateCallback = std::function<void(const QHash<QString, QString>& oldToNew, int code)>;
     virtual ~FileServiceCmd();
-    // Server-side copies, all or none; the callback runs once on the caller's thread, code 0
-    // with the map, else an error code and an empty map.
+    // Server-side copies, all or none; the callback runs once on the file manager's thread,
+    // code 0 with the map, else an error code and an empty map. Callable from any thread.
     virtual void duplicateFiles(const QStringList& fileIds, DuplicateCallback callback) = 0;
     virtual void deleteFiles(const QStringList& fileIds) = 0;
 };
