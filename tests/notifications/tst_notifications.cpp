@@ -1,14 +1,19 @@
 // Notification records and the muted-group exceptions.
+#include "host/accountmanager.h"
 #include "host/accountsettingmodel.h"
+#include "host/constants.h"
 #include "host/contacts.h"
+#include "host/cryptoaes.h"
 #include "host/jsonutil.h"
 #include "im/common.pb.h"
 #include "im/misc.pb.h"
 #include "im/notif.pb.h"
+#include "media.h"
 #include "notifications/ringtonemanager.h"
 #include "notifications/ringtonesetting.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "testaccount.h"
+#include "transport.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -39,6 +44,24 @@ QByteArray notification(const QStringList& dialogs, bool reply = true)
                                       {QStringLiteral("atAll"), true}});
     return mapToJson(
         {{QStringLiteral("group"), QVariantMap{{QStringLiteral("exceptionMention"), exceptions}}}});
+}
+
+QVariantMap ringtoneEntry(const QString& id, qint64 timestamp, int type = 2)
+{
+    return {{QStringLiteral("fileId"), id},
+            {QStringLiteral("timestamp"), timestamp},
+            {QStringLiteral("type"), type},
+            {QStringLiteral("name"), id + QStringLiteral(".ogg")},
+            {QStringLiteral("aesKey"), QString::fromLatin1(CryptoAES::createKey(32).toBase64())},
+            {QStringLiteral("volume"), 3}};
+}
+
+QStringList idsOf(const RingtoneModel* model)
+{
+    QStringList ids;
+    for (const CustomRingtoneItem* item : model->items())
+        ids.append(item->fileId());
+    return ids;
 }
 
 QVariantMap oldClientMap(qint64 time, bool reply)
@@ -247,6 +270,114 @@ private slots:
         QCOMPARE(m_model->mutedSetting(QStringLiteral("g709"))->updateTime(), 20);
         QVERIFY(m_model->mutedSetting(QStringLiteral("g1")));
         QVERIFY(!m_model->mutedSetting(QStringLiteral("g710")));
+    }
+
+    void ringtoneListOrdersMergesAndSkipsBadEntries()
+    {
+        QVERIFY(m_t->loadPreferences());
+        RingtoneModel* model = m_t->account->ringtoneManager()->customRingtoneModel();
+        new QAbstractItemModelTester(model, QAbstractItemModelTester::FailureReportingMode::QtTest, model);
+        QVariantList stored{ringtoneEntry(QStringLiteral("b"), 5), ringtoneEntry(QStringLiteral("a"), 5, 1),
+                            QVariantMap{{QStringLiteral("fileId"), 7}}, QStringLiteral("text"),
+                            ringtoneEntry(QStringLiteral("c"), 1)};
+        for (int i = 0; i < 20; ++i)
+            stored.append(ringtoneEntry(QStringLiteral("z%1").arg(i, 2, 10, QLatin1Char('0')), 100 + i));
+        const QList<CustomRingtoneItem*> items = RingtoneModel::parse(listToJson(stored), m_t->account);
+        QCOMPARE(items.size(), RingtoneModel::kMaxItems); // bad entries skipped, the rest cut at 20
+        model->setItems(items);
+        QCOMPARE(idsOf(model).mid(0, 3),
+                 (QStringList{QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("c")}));
+        QCOMPARE(model->findItem(QStringLiteral("a"))->file->fileName(), QStringLiteral("Cloud Tone"));
+
+        // Later rows go to their place by time, then id; a known id changes nothing.
+        model->replaceItems(RingtoneModel::parse(
+            listToJson({ringtoneEntry(QStringLiteral("b"), 5), ringtoneEntry(QStringLiteral("a"), 5),
+                        ringtoneEntry(QStringLiteral("aa"), 5)}),
+            m_t->account));
+        QCOMPARE(idsOf(model), (QStringList{QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("aa")}));
+        model->mergeItems(
+            RingtoneModel::parse(listToJson({ringtoneEntry(QStringLiteral("d"), 9)}), m_t->account),
+            QStringLiteral("aa"));
+        QCOMPARE(idsOf(model), (QStringList{QStringLiteral("aa"), QStringLiteral("d")}));
+        QVERIFY(!model->findItem(QString()));
+
+        // The stored form keeps unknown keys and can leave out the ringtone being deleted.
+        const QVariantList written = jsonToList(model->toJson(QStringLiteral("aa")));
+        QCOMPARE(written.size(), 1);
+        QCOMPARE(written.first().toMap().value(QStringLiteral("volume")).toInt(), 3);
+        QCOMPARE(written.first().toMap().value(QStringLiteral("fileId")).toString(), QStringLiteral("d"));
+    }
+
+    // Each check of an add from a file, at its exact limit.
+    void addChecks_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<int>("notification");
+        QTest::addColumn<bool>("uploads");
+        QTest::newRow("offline") << "offline"
+                                 << "mt_no_network" << -1 << false;
+        QTest::newRow("missing file") << "missing"
+                                      << "fdm_file_not_exist" << -1 << false;
+        QTest::newRow("size at the limit") << "size-limit"
+                                           << "" << 1 << false;
+        QTest::newRow("size just below") << "size-below"
+                                         << "" << -1 << true;
+        QTest::newRow("not audio") << "noise"
+                                   << "wallpaper_file_format_error" << -1 << false;
+        QTest::newRow("duration at the limit") << "long"
+                                               << "" << 1 << false;
+        QTest::newRow("duration just below") << "short"
+                                             << "" << -1 << true;
+        QTest::newRow("list full") << "full"
+                                   << "" << -1 << false;
+    }
+
+    void addChecks()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, error);
+        QFETCH(int, notification);
+        QFETCH(bool, uploads);
+        QVERIFY(m_t->start());
+        RingtoneManager* ringtones = m_t->account->ringtoneManager();
+        const QString path = m_dir.filePath(QStringLiteral("run%1-%2.wav").arg(m_run).arg(kind));
+        if (kind == QLatin1String("size-limit"))
+            media::writeWavOfSize(path, CUSTOM_RINGTONE_LIMIT_SIZE, 96000);
+        else if (kind == QLatin1String("size-below"))
+            media::writeWavOfSize(path, CUSTOM_RINGTONE_LIMIT_SIZE - 2, 96000);
+        else if (kind == QLatin1String("noise"))
+            media::writeBytes(path, media::noise(4000));
+        else if (kind == QLatin1String("long"))
+            media::writeWav(path, int(CUSTOM_RINGTONE_LIMIT_DURATION));
+        else if (kind != QLatin1String("missing"))
+            media::writeWav(path, int(CUSTOM_RINGTONE_LIMIT_DURATION) - 1);
+        if (kind == QLatin1String("offline"))
+            m_t->account->setOnline(false);
+        if (kind == QLatin1String("full")) {
+            QVariantList full;
+            for (int i = 0; i < RingtoneModel::kMaxItems; ++i)
+                full.append(ringtoneEntry(QStringLiteral("r%1").arg(i), i));
+            ringtones->updateRingtones(listToJson(full));
+        }
+        AccountManager::getInstance()->clearRecords();
+        ringtones->addRingtoneByPath(path);
+        const auto reported = [&] {
+            return !AccountManager::getInstance()->errors().isEmpty() ||
+                   !AccountManager::getInstance()->notifications().isEmpty() ||
+                   m_t->transport->count(FileUploadChunk) > 0;
+        };
+        if (kind == QLatin1String("full")) {
+            QVERIFY(!ringtones->isAdding());
+            QVERIFY(!QTest::qWaitFor(reported, 200));
+            return;
+        }
+        QVERIFY(QTest::qWaitFor(reported, TestAccount::kWaitMs));
+        const auto errors = AccountManager::getInstance()->errors();
+        QCOMPARE(errors.isEmpty() ? QString() : errors.first().text, error);
+        const auto notifications = AccountManager::getInstance()->notifications();
+        QCOMPARE(notifications.isEmpty() ? -1 : notifications.first(), notification);
+        QCOMPARE(m_t->transport->count(FileUploadChunk) > 0, uploads);
     }
 
     void oldClientMapsMigrateBeforeAndAfterTheFirstFlush()

@@ -34,9 +34,23 @@ QString writeHugeJpeg(const QString& path)
     return writer.write(image) ? path : QString();
 }
 
+namespace {
+QString writeSamples(const QString& path, int samples, int sampleRate);
+}
+
 QString writeWav(const QString& path, int durationMs, int sampleRate)
 {
-    const int samples = int(qint64(sampleRate) * durationMs / 1000);
+    return writeSamples(path, int(qint64(sampleRate) * durationMs / 1000), sampleRate);
+}
+
+QString writeWavOfSize(const QString& path, qint64 bytes, int sampleRate)
+{
+    return writeSamples(path, int((bytes - 44) / 2), sampleRate);
+}
+
+namespace {
+QString writeSamples(const QString& path, int samples, int sampleRate)
+{
     QByteArray data(samples * 2, Qt::Uninitialized);
     for (int i = 0; i < samples; ++i) {
         const auto value = qint16(8000 * std::sin(2 * M_PI * 440.0 * i / sampleRate));
@@ -67,6 +81,7 @@ QString writeWav(const QString& path, int durationMs, int sampleRate)
     put32(quint32(data.size()));
     return writeBytes(path, header + data);
 }
+} // namespace
 
 bool haveEncoder()
 {

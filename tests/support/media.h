@@ -15,6 +15,8 @@ QString writeImage(const QString& path, QSize size, QColor color = QColor(0x33, 
 QString writeHugeJpeg(const QString& path);
 // A mono 16-bit sine tone.
 QString writeWav(const QString& path, int durationMs, int sampleRate = 8000);
+// A mono 16-bit tone of exactly this many bytes (even, at least 44).
+QString writeWavOfSize(const QString& path, qint64 bytes, int sampleRate);
 // The tone of a WAV file re-encoded by ffmpeg into the format the suffix names; empty when
 // ffmpeg is missing or fails.
 QString encode(const QString& wavPath, const QString& path);
