@@ -457,6 +457,8 @@ namespace {
 
 const QString kContextFileId = QStringLiteral("fileId");
 const QString kContextRemove = QStringLiteral("removeRingtone");
+// A write of the list that carries what arrived while this device's add was on its way.
+const QString kContextRewrite = QStringLiteral("rewrite");
 const QString kChatDialogId = QStringLiteral("dialog_id");
 const QStringList kOldClientFlags{QStringLiteral("at"), QStringLiteral("atAll"), QStringLiteral("reply")};
 
@@ -602,6 +604,8 @@ bool RingtoneManager::prepareToClearData(bool force)
 bool RingtoneManager::clearData(bool force)
 {
     Q_UNUSED(force)
+    m_pendingAdds.clear();
+    m_written.clear();
     m_currentSetting = nullptr;
     qDeleteAll(m_settings);
     m_settings.clear();
@@ -720,8 +724,13 @@ void RingtoneManager::addRingtoneByMsg(FileData* file, const QString& ringName)
 void RingtoneManager::syncToServer(const QString& fileId)
 {
     QVariantMap context{{kContextFileId, fileId}, {kContextRemove, false}};
+    if (fileId.isEmpty())
+        context.insert(kContextRewrite, true);
+    else
+        m_pendingAdds.insert(fileId);
+    m_written = m_model->toJson({});
     if (SharedPreferenceModel* preferences = store())
-        preferences->syncRingtoneList(m_model->toJson({}), context);
+        preferences->syncRingtoneList(m_written, context);
 }
 
 void RingtoneManager::deleteRingtone(const QString& fileId)
@@ -753,12 +762,19 @@ void RingtoneManager::syncFinish(const QVariantMap& context, bool ok)
         if (files)
             files->fileServiceCmd()->deleteFiles({fileId});
     };
+    if (!removing)
+        m_pendingAdds.remove(fileId);
     if (ok && removing) {
         dropFile();
         checkSettingByListChanged();
         report("ringtone_remove_tip");
     } else if (ok) {
-        report("ringtone_save_tip");
+        if (!context.value(kContextRewrite).toBool())
+            report("ringtone_save_tip");
+        // Another device's list came in while this one was on its way: the server has only
+        // this device's, so the merged list goes again.
+        if (m_pendingAdds.isEmpty() && m_model->toJson({}) != m_written)
+            syncToServer({});
     } else if (!removing) {
         report("reminderpop_upload_fail");
         dropFile();
@@ -775,7 +791,9 @@ void RingtoneManager::syncMergeList(const QByteArray& json, const QVariantMap& c
         deleteRingtone(fileId);
         return;
     }
-    m_model->mergeItems(RingtoneModel::parse(json, m_account), fileId);
+    QSet<QString> keep = m_pendingAdds;
+    keep.insert(fileId);
+    m_model->mergeItems(RingtoneModel::parse(json, m_account), keep);
     if (m_model->count() > RingtoneModel::kMaxItems) {
         // The server's list is full: this add does not fit.
         if (CustomRingtoneItem* item = m_model->findItem(fileId); item && m_account->fileManager())
@@ -789,7 +807,8 @@ void RingtoneManager::syncMergeList(const QByteArray& json, const QVariantMap& c
 
 void RingtoneManager::updateRingtones(const QByteArray& json)
 {
-    m_model->replaceItems(RingtoneModel::parse(json, m_account));
+    // This device's adds still on their way stay: the other device's list never saw them.
+    m_model->mergeItems(RingtoneModel::parse(json, m_account), m_pendingAdds);
     checkSettingByListChanged();
 }
 

@@ -11,6 +11,7 @@
 #include <QList>
 #include <QMutex>
 #include <QPointer>
+#include <QSet>
 #include <QThreadPool>
 #include <QVariantMap>
 
@@ -178,5 +179,9 @@ private:
     QFuture<void> m_task;
     QHash<QString, RingtoneSetting*> m_settings;
     QPointer<RingtoneSetting> m_currentSetting;
+    // This device's adds whose list write the server has not answered yet, and the last list
+    // written.
+    QSet<QString> m_pendingAdds;
+    QByteArray m_written;
     QMetaObject::Connection m_listFinished;
 };

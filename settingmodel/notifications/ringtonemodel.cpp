@@ -168,10 +168,15 @@ void RingtoneModel::removeItem(const QString& fileId)
 
 void RingtoneModel::replaceItems(const QList<CustomRingtoneItem*>& items)
 {
-    mergeItems(items, {});
+    mergeItems(items, QSet<QString>());
 }
 
 void RingtoneModel::mergeItems(const QList<CustomRingtoneItem*>& items, const QString& keepId)
+{
+    mergeItems(items, keepId.isEmpty() ? QSet<QString>() : QSet<QString>{keepId});
+}
+
+void RingtoneModel::mergeItems(const QList<CustomRingtoneItem*>& items, const QSet<QString>& keep)
 {
     QSet<QString> listed;
     for (CustomRingtoneItem* item : items) {
@@ -181,7 +186,7 @@ void RingtoneModel::mergeItems(const QList<CustomRingtoneItem*>& items, const QS
     const QList<CustomRingtoneItem*> current = m_items;
     for (const CustomRingtoneItem* item : current) {
         const QString id = item->fileId();
-        if (!listed.contains(id) && (keepId.isEmpty() || id != keepId))
+        if (!listed.contains(id) && !keep.contains(id))
             removeItem(id);
     }
 }

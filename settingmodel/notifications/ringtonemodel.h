@@ -6,6 +6,7 @@
 #include <QAbstractListModel>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QVariantMap>
 
 class AccountBase;
@@ -55,6 +56,8 @@ public:
     void removeItem(const QString& fileId);
     void replaceItems(const QList<CustomRingtoneItem*>& items);
     void mergeItems(const QList<CustomRingtoneItem*>& items, const QString& keepId);
+    // Like replaceItems, keeping the items of these ids.
+    void mergeItems(const QList<CustomRingtoneItem*>& items, const QSet<QString>& keep);
     CustomRingtoneItem* findItem(const QString& fileId) const;
     bool containsItem(const QString& fileId) const { return findItem(fileId); }
     QList<CustomRingtoneItem*> items() const { return m_items; }

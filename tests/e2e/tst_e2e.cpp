@@ -2,8 +2,12 @@
 #include "commands/settingservicecmd.h"
 #include "host/accountmanager.h"
 #include "host/accountsettingmodel.h"
+#include "host/contacts.h"
 #include "host/datainfomodel.h"
+#include "host/jsonutil.h"
 #include "host/threadmanager.h"
+#include "media.h"
+#include "notifications/ringtonemanager.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"
 #include "refcontacts.h"
@@ -90,6 +94,88 @@ private slots:
         m_a.reset();
         m_b.reset();
         m_server.reset();
+    }
+
+    void aCustomRingtoneTravelsAndItsRemovalFallsBack()
+    {
+        RingtoneManager* onA = m_a->account->ringtoneManager();
+        RingtoneManager* onB = m_b->account->ringtoneManager();
+        const QString wav =
+            media::writeWav(m_dir.filePath(QStringLiteral("run%1-bell.wav").arg(m_run)), 1500);
+        onA->addRingtoneByPath(wav);
+        QVERIFY(QTest::qWaitFor([&] {
+            return onA->customRingtoneModel()->count() == 1 && onB->customRingtoneModel()->count() == 1;
+        }));
+        const QString id = onA->customRingtoneModel()->items().first()->fileId();
+        QCOMPARE(onB->customRingtoneModel()->items().first()->fileId(), id);
+
+        // A chat on A rings with it; B learns the choice and plays it from its own download.
+        onA->setChatRingtone(QStringLiteral("d1"), id, true);
+        QVERIFY(QTest::qWaitFor([&] {
+            const RingtoneSetting* chat = onB->getRingtoneSetting(QStringLiteral("d1"));
+            return chat && chat->customId() == id;
+        }));
+        QVariantMap normal;
+        QVERIFY(QTest::qWaitFor([&] {
+            normal = onB->getValidRingtone(QStringLiteral("d1")).value(QStringLiteral("normal")).toMap();
+            return normal.value(QStringLiteral("iscustom")).toBool();
+        }));
+        const QString played = normal.value(QStringLiteral("ringtone")).toString();
+        QVERIFY(played != wav);
+        QFile original(wav);
+        QFile copy(played);
+        QVERIFY(original.open(QIODevice::ReadOnly) && copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), original.readAll());
+
+        // Removed on B: the chat on A falls back to the system tone.
+        RingtoneSetting* chat = onA->ringtoneSetting(QStringLiteral("d1"));
+        QVERIFY(chat->customPriority());
+        m_world += 1000; // the removal comes later than every write of A
+        onB->deleteRingtone(id);
+        QVERIFY(QTest::qWaitFor([&] {
+            return onA->customRingtoneModel()->count() == 0 && onB->customRingtoneModel()->count() == 0;
+        }));
+        QCOMPARE(chat->presetName(), QStringLiteral("system_ringtone"));
+        QVERIFY(!chat->customPriority());
+    }
+
+    void ringtonesAddedAtOnceOnBothDevicesBothStay()
+    {
+        RingtoneManager* onA = m_a->account->ringtoneManager();
+        RingtoneManager* onB = m_b->account->ringtoneManager();
+        onA->addRingtoneByPath(
+            media::writeWav(m_dir.filePath(QStringLiteral("run%1-a.wav").arg(m_run)), 800));
+        onB->addRingtoneByPath(
+            media::writeWav(m_dir.filePath(QStringLiteral("run%1-b.wav").arg(m_run)), 900));
+        const auto ids = [](RingtoneManager* manager) {
+            QStringList list;
+            for (const CustomRingtoneItem* item : manager->customRingtoneModel()->items())
+                list.append(item->fileId());
+            std::sort(list.begin(), list.end());
+            return list;
+        };
+        QVERIFY(QTest::qWaitFor([&] { return ids(onA).size() == 2 && ids(onA) == ids(onB); }));
+        QVERIFY(settle());
+        QCOMPARE(ids(onA), ids(onB));
+        QCOMPARE(jsonToList(QByteArray::fromStdString(
+                                m_server->preference(QStringLiteral("custom_ringtone_list"), 15)->value()))
+                     .size(),
+                 2);
+    }
+
+    void aMutedGroupExceptionEditedOnOneDeviceReachesTheOther()
+    {
+        for (TestAccount* device : {m_a.get(), m_b.get()})
+            device->account->addDialog(QStringLiteral("g7"), true,
+                                       QSharedPointer<GroupModel>::create(7, QStringLiteral("Climbing")));
+        m_a->account->groupMutedSettingModel()->updateGroupNotification(QStringLiteral("g7"), false, true,
+                                                                        true);
+        GroupMutedSettingModel* onB = m_b->account->groupMutedSettingModel();
+        QVERIFY(QTest::qWaitFor([onB] { return onB->mutedSetting(QStringLiteral("g7")); }));
+        const GroupMutedSetting* exception = onB->mutedSetting(QStringLiteral("g7"));
+        QVERIFY(!exception->reply() && exception->at() && exception->atAll());
+        QVERIFY(m_a->account->groupMutedSettingModel()->deleteGroupNotification(QStringLiteral("g7"), true));
+        QVERIFY(QTest::qWaitFor([onB] { return !onB->mutedSetting(QStringLiteral("g7")); }));
     }
 
     void aPreferenceWrittenOnOneDeviceArrivesOnTheOther()
