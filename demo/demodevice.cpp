@@ -1,5 +1,9 @@
 #include "demodevice.h"
 
+#include "host/contacts.h"
+#include "host/dialogbase.h"
+#include "notifications/ringtonemanager.h"
+
 #include "commands/settingservicecmd.h"
 #include "host/accountdevicemodel.h"
 #include "host/accountmanager.h"
@@ -112,6 +116,48 @@ QObject* DemoDevice::sharedPreferenceObject() const
 QObject* DemoDevice::deviceModelObject() const
 {
     return m_account->deviceModel();
+}
+
+QObject* DemoDevice::ringtoneManagerObject() const
+{
+    return m_account->ringtoneManager();
+}
+
+QObject* DemoDevice::groupMutedSettingModelObject() const
+{
+    return m_account->groupMutedSettingModel();
+}
+
+QStringList DemoDevice::customRingtoneIds() const
+{
+    QStringList ids;
+    if (RingtoneManager* ringtones = m_account->ringtoneManager()) {
+        for (const CustomRingtoneItem* item : ringtones->customRingtoneModel()->items())
+            ids.append(item->fileId());
+    }
+    return ids;
+}
+
+QString DemoDevice::chatRingtoneName(const QString& dialogId) const
+{
+    RingtoneManager* ringtones = m_account->ringtoneManager();
+    const RingtoneSetting* setting = ringtones ? ringtones->getRingtoneSetting(dialogId) : nullptr;
+    return setting ? ringtones->ringtoneNameById(setting->customId()) : QString();
+}
+
+bool DemoDevice::chatSilent(const QString& dialogId) const
+{
+    RingtoneManager* ringtones = m_account->ringtoneManager();
+    const RingtoneSetting* setting = ringtones ? ringtones->getRingtoneSetting(dialogId) : nullptr;
+    return setting && setting->silence();
+}
+
+QString DemoDevice::chatName(const QString& dialogId) const
+{
+    const QSharedPointer<DialogBase> chat = m_account->dialogById(dialogId, false);
+    if (chat && chat->group())
+        return chat->group()->name();
+    return dialogId;
 }
 
 void DemoDevice::start()

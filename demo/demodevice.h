@@ -46,6 +46,8 @@ class DemoDevice : public QObject {
     Q_PROPERTY(QObject* privacyModel READ privacyModelObject CONSTANT)
     Q_PROPERTY(QObject* sharedPreference READ sharedPreferenceObject CONSTANT)
     Q_PROPERTY(QObject* deviceModel READ deviceModelObject CONSTANT)
+    Q_PROPERTY(QObject* ringtoneManager READ ringtoneManagerObject CONSTANT)
+    Q_PROPERTY(QObject* groupMutedSettingModel READ groupMutedSettingModelObject CONSTANT)
     Q_PROPERTY(PreferenceTable* preferences READ preferences CONSTANT)
     Q_PROPERTY(bool online READ online WRITE setOnline NOTIFY onlineChanged)
     Q_PROPERTY(qint64 clockSkew READ clockSkew WRITE setClockSkew NOTIFY clockSkewChanged)
@@ -67,6 +69,8 @@ public:
     QObject* privacyModelObject() const;
     QObject* sharedPreferenceObject() const;
     QObject* deviceModelObject() const;
+    QObject* ringtoneManagerObject() const;
+    QObject* groupMutedSettingModelObject() const;
     PreferenceTable* preferences() const { return m_table; }
     bool online() const;
     void setOnline(bool online);
@@ -88,6 +92,14 @@ public:
     // Asks the server what changed, as the host does when a device comes back.
     Q_INVOKABLE void sync();
     Q_INVOKABLE void clearErrors();
+    // The file ids of the custom ringtones, in list order.
+    Q_INVOKABLE QStringList customRingtoneIds() const;
+    // The name of the custom ringtone a chat chose, empty when none.
+    Q_INVOKABLE QString chatRingtoneName(const QString& dialogId) const;
+    // Whether a chat's notifications are silenced.
+    Q_INVOKABLE bool chatSilent(const QString& dialogId) const;
+    // A chat's name as the chat list shows it.
+    Q_INVOKABLE QString chatName(const QString& dialogId) const;
 
 signals:
     void onlineChanged();

@@ -45,8 +45,13 @@ void seedDirectory(RefAccount* account)
                                                      {105, "Emil Novak"}};
     for (const auto& [id, name] : people)
         account->refUserManager()->addUser(id, QString::fromUtf8(name));
-    account->refGroupModelMgr()->addGroup(201, QStringLiteral("Family"));
-    account->refGroupModelMgr()->addGroup(202, QStringLiteral("Book club"));
+    // The groups are chats too, so that they can be muted with exceptions.
+    account->addDialog(QStringLiteral("family"), true,
+                       account->refGroupModelMgr()->addGroup(201, QStringLiteral("Family")));
+    account->addDialog(QStringLiteral("bookclub"), true,
+                       account->refGroupModelMgr()->addGroup(202, QStringLiteral("Book club")));
+    account->addDialog(QStringLiteral("climbing"), true,
+                       account->refGroupModelMgr()->addGroup(203, QStringLiteral("Climbing")));
 }
 
 } // namespace

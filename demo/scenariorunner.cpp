@@ -1,5 +1,8 @@
 #include "scenariorunner.h"
 
+#include "host/appdirmanager.h"
+#include "media.h"
+
 #include "demodevice.h"
 #include "simserver.h"
 
@@ -53,6 +56,11 @@ void ScenarioApi::advanceClock(qint64 ms)
 {
     *m_worldOffset += ms;
     emit clockChanged();
+}
+
+QString ScenarioApi::tone(const QString& name, int durationMs) const
+{
+    return media::writeWav(AppDirManager::tempDir() + name + QStringLiteral(".wav"), durationMs, 22050);
 }
 
 void ScenarioApi::showScreen(const QString& screen)

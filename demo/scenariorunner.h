@@ -33,9 +33,12 @@ public:
     Q_INVOKABLE bool check(bool condition, const QString& what);
     Q_INVOKABLE void log(const QString& text);
     Q_INVOKABLE void advanceClock(qint64 ms);
-    // Shows a screen of both devices ("privacy", "devices", "verification", "preferences").
+    // Shows a screen of both devices ("privacy", "devices", "verification", "preferences",
+    // "notifications").
     Q_INVOKABLE void showScreen(const QString& screen);
     Q_INVOKABLE void screenshot(const QString& name);
+    // A sine tone of that length as a WAV file in the scratch folder; its path.
+    Q_INVOKABLE QString tone(const QString& name, int durationMs) const;
     // The translated text of a message id, as the devices show it.
     Q_INVOKABLE QString tr(const QString& id) const;
 

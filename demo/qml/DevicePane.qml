@@ -8,7 +8,7 @@ Rectangle {
     property var device
     property string screen
     property color accent
-    readonly property var screens: ["privacy", "devices", "verification", "preferences"]
+    readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications"]
     radius: 10
     color: "white"
     border.color: "#D5DCE4"
@@ -71,6 +71,7 @@ Rectangle {
             DevicesScreen { device: pane.device; accent: pane.accent }
             VerificationScreen { device: pane.device; accent: pane.accent }
             PreferencesScreen { device: pane.device }
+            NotificationsScreen { device: pane.device; accent: pane.accent }
         }
     }
 }

@@ -22,7 +22,7 @@ Window {
     palette.highlight: "#3A66C4"
     required property var deviceA
     required property var deviceB
-    readonly property var screens: ["privacy", "devices", "verification", "preferences"]
+    readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications"]
 
     Item {
         id: root
@@ -57,6 +57,7 @@ Window {
                     TabButton { text: qsTr("Devices"); width: implicitWidth + 24 }
                     TabButton { text: qsTr("Two-step verification"); width: implicitWidth + 24 }
                     TabButton { text: qsTr("Synced preferences"); width: implicitWidth + 24 }
+                    TabButton { text: qsTr("Notifications"); width: implicitWidth + 24 }
                 }
             }
 

@@ -6,7 +6,8 @@
 //   screenshot  a screen to show and save as <screen>.png
 // demo.A and demo.B are the two devices (their models by the account's getter names:
 // sharedPreference, privacyModel, settingServiceCmd, deviceModel, account; and online, clockSkew,
-// errors, preference(key), writePreference(type, key, value)); demo.server has the fault controls.
+// errors, preference(key), writePreference(type, key, value), ringtoneManager, groupMutedSettingModel,
+// customRingtoneIds()); demo.server has the fault controls; demo.tone(name, ms) writes a WAV tone.
 
 var PREVIEW = "random_message_preview";
 var FOLDERS = "dialog_folder_config";
@@ -125,5 +126,69 @@ var steps = [
             demo.log("B is told: " + answer.error);
         },
         screenshot: "verification"
+    },
+    {
+        name: "A custom ringtone added on A reaches B",
+        run: function (demo) { demo.A.ringtoneManager.addRingtoneByPath(demo.tone("doorbell", 1200)); },
+        until: function (demo) {
+            return demo.A.customRingtoneIds().length === 1 && demo.B.customRingtoneIds().length === 1;
+        },
+        timeout: 15000,
+        check: function (demo) {
+            demo.check(demo.A.customRingtoneIds()[0] === demo.B.customRingtoneIds()[0], "both list the same ringtone");
+        }
+    },
+    {
+        name: "The Family chat on A rings with it; B plays it from its own download",
+        run: function (demo) {
+            demo.A.ringtoneManager.setChatRingtone("family", demo.A.customRingtoneIds()[0], true);
+        },
+        until: function (demo) {
+            var normal = demo.B.ringtoneManager.getValidRingtone("family").normal;
+            return normal !== undefined && normal.iscustom === true;
+        },
+        check: function (demo) {
+            demo.log("B plays " + demo.B.ringtoneManager.getValidRingtone("family").normal.ringtone);
+        }
+    },
+    {
+        name: "A muted-group exception made on A reaches B",
+        run: function (demo) {
+            demo.showScreen("notifications");
+            demo.A.groupMutedSettingModel.updateGroupNotification("climbing", true, true, false);
+        },
+        until: function (demo) { return demo.B.groupMutedSettingModel.mutedSetting("climbing") !== null; },
+        check: function (demo) {
+            var exception = demo.B.groupMutedSettingModel.mutedSetting("climbing");
+            demo.check(exception.reply && exception.at && !exception.atAll, "B notifies of replies and mentions only");
+        },
+        screenshot: "notifications"
+    },
+    {
+        name: "Removed on B, the Family chat on A falls back to the system tone",
+        run: function (demo) {
+            demo.A.ringtoneManager.ringtoneSetting("family");
+            demo.advanceClock(1000);
+            demo.B.ringtoneManager.deleteRingtone(demo.B.customRingtoneIds()[0]);
+        },
+        until: function (demo) {
+            return demo.A.customRingtoneIds().length === 0 && demo.B.customRingtoneIds().length === 0;
+        },
+        check: function (demo) {
+            var chat = demo.A.ringtoneManager.ringtoneSetting("family");
+            demo.check(chat.presetName === "system_ringtone" && !chat.customPriority, "A's Family chat plays the system tone");
+        }
+    },
+    {
+        name: "A and B add a ringtone at the same moment; both keep both",
+        run: function (demo) {
+            demo.A.ringtoneManager.addRingtoneByPath(demo.tone("chime-a", 700));
+            demo.B.ringtoneManager.addRingtoneByPath(demo.tone("chime-b", 900));
+        },
+        until: function (demo) {
+            var a = demo.A.customRingtoneIds().slice().sort(), b = demo.B.customRingtoneIds().slice().sort();
+            return a.length === 2 && a.join() === b.join();
+        },
+        timeout: 15000
     }
 ];

@@ -67,5 +67,33 @@
         <source>setting_password_reset_failed_content</source>
         <translation>A reset is already pending. It completes on %1.</translation>
     </message>
+    <message id="mt_no_network">
+        <source>mt_no_network</source>
+        <translation>No network connection. Please try again when you are online.</translation>
+    </message>
+    <message id="fdm_file_not_exist">
+        <source>fdm_file_not_exist</source>
+        <translation>The file no longer exists.</translation>
+    </message>
+    <message id="wallpaper_file_format_error">
+        <source>wallpaper_file_format_error</source>
+        <translation>This file's format is not supported.</translation>
+    </message>
+    <message id="upload_failed">
+        <source>upload_failed</source>
+        <translation>The upload failed. Please try again.</translation>
+    </message>
+    <message id="reminderpop_upload_fail">
+        <source>reminderpop_upload_fail</source>
+        <translation>The ringtone could not be saved.</translation>
+    </message>
+    <message id="ringtone_remove_tip">
+        <source>ringtone_remove_tip</source>
+        <translation>Ringtone removed.</translation>
+    </message>
+    <message id="ringtone_save_tip">
+        <source>ringtone_save_tip</source>
+        <translation>Ringtone saved.</translation>
+    </message>
 </context>
 </TS>
