@@ -791,9 +791,16 @@ void RingtoneManager::syncMergeList(const QByteArray& json, const QVariantMap& c
         deleteRingtone(fileId);
         return;
     }
+    bool ok = false;
+    const QList<CustomRingtoneItem*> items = RingtoneModel::parse(json, m_account, &ok);
+    if (!ok) {
+        // Nothing to merge with: the add goes again as it was.
+        syncToServer(fileId);
+        return;
+    }
     QSet<QString> keep = m_pendingAdds;
     keep.insert(fileId);
-    m_model->mergeItems(RingtoneModel::parse(json, m_account), keep);
+    m_model->mergeItems(items, keep);
     if (m_model->count() > RingtoneModel::kMaxItems) {
         // The server's list is full: this add does not fit.
         if (CustomRingtoneItem* item = m_model->findItem(fileId); item && m_account->fileManager())
@@ -807,8 +814,14 @@ void RingtoneManager::syncMergeList(const QByteArray& json, const QVariantMap& c
 
 void RingtoneManager::updateRingtones(const QByteArray& json)
 {
+    bool ok = false;
+    const QList<CustomRingtoneItem*> items = RingtoneModel::parse(json, m_account, &ok);
+    if (!ok) {
+        qCDebug(lcSettingModel) << "custom ringtone list is not a list; kept the previous one";
+        return;
+    }
     // This device's adds still on their way stay: the other device's list never saw them.
-    m_model->mergeItems(RingtoneModel::parse(json, m_account), m_pendingAdds);
+    m_model->mergeItems(items, m_pendingAdds);
     checkSettingByListChanged();
 }
 

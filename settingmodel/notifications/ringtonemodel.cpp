@@ -92,11 +92,14 @@ QHash<int, QByteArray> RingtoneModel::roleNames() const
     return {{ItemRole, "itemModel"}};
 }
 
-QList<CustomRingtoneItem*> RingtoneModel::parse(const QByteArray& json, AccountBase* account)
+QList<CustomRingtoneItem*> RingtoneModel::parse(const QByteArray& json, AccountBase* account, bool* ok)
 {
     QList<CustomRingtoneItem*> items;
+    const QVariant list = json.trimmed().isEmpty() ? QVariant(QVariantList()) : jsonToVariant(json);
+    if (ok)
+        *ok = list.typeId() == QMetaType::QVariantList;
     QSet<QString> seen;
-    for (const QVariant& value : jsonToList(json)) {
+    for (const QVariant& value : list.toList()) {
         if (items.size() == kMaxItems)
             break;
         CustomRingtoneItem* item = CustomRingtoneItem::fromMap(value.toMap(), account);

@@ -47,8 +47,9 @@ public:
     QHash<int, QByteArray> roleNames() const override;
     int count() const { return int(m_items.size()); }
 
-    // The entries of a stored list, at most kMaxItems, invalid ones skipped.
-    static QList<CustomRingtoneItem*> parse(const QByteArray& json, AccountBase* account);
+    // The entries of a stored list, at most kMaxItems, invalid ones skipped. ok turns false when
+    // the value is not a list at all (an empty value is an empty list).
+    static QList<CustomRingtoneItem*> parse(const QByteArray& json, AccountBase* account, bool* ok = nullptr);
 
     // The model takes every item it is given.
     void setItems(const QList<CustomRingtoneItem*>& items);

@@ -380,6 +380,72 @@ private slots:
         QCOMPARE(m_t->transport->count(FileUploadChunk) > 0, uploads);
     }
 
+    // A value of any notification type that does not parse leaves what was there.
+    void malformedValuesKeepThePreviousState()
+    {
+        QVERIFY(m_t->start());
+        QTRY_VERIFY(m_model->isLoaded());
+        RingtoneManager* ringtones = m_t->account->ringtoneManager();
+        const auto pushRecord = [this](const char* key, int type, const QByteArray& value, qint64 version) {
+            im::notif::SharedPreferenceUpdatedNotif notif;
+            auto* record = notif.add_preferences();
+            record->set_key(key);
+            record->set_type(type);
+            record->set_value(value.toStdString());
+            record->set_version(version);
+            m_t->prefs->sharedPreferencesNotify(notif);
+        };
+        pushRecord("notification", 1, notification({QStringLiteral("g1")}), 10);
+        pushRecord("desktop_notification", 2, R"({"notifications_tone_name":"bell","preset_update_time":5})",
+                   10);
+        pushRecord("custom_ringtone_list", 15, listToJson({ringtoneEntry(QStringLiteral("r1"), 1)}), 10);
+        pushRecord("ringtone_d1", 16, R"({"dialog_id":"d1","silence":true})", 10);
+        QTRY_COMPARE(m_model->count(), 1);
+        for (const QByteArray& bad :
+             {QByteArray("{\"group\":"), QByteArray("[1,2"), QByteArray("\xff\xfe"), QByteArray("42")}) {
+            pushRecord("notification", 1, bad, 20);
+            pushRecord("desktop_notification", 2, bad, 20);
+            pushRecord("custom_ringtone_list", 15, bad, 20);
+            pushRecord("ringtone_d1", 16, bad, 20);
+        }
+        pushRecord("notification", 1, notification({QStringLiteral("g1"), QStringLiteral("g2")}), 30);
+        QTRY_COMPARE(m_model->count(), 2); // the values before it were seen and ignored
+        QCOMPARE(ringtones->globalRingtoneSetting()->presetName(), QStringLiteral("bell"));
+        QCOMPARE(idsOf(ringtones->customRingtoneModel()), QStringList{QStringLiteral("r1")});
+        QVERIFY(ringtones->getRingtoneSetting(QStringLiteral("d1"))->silence());
+    }
+
+    void uploadFailureIsReportedAndClearingStopsAnAdd()
+    {
+        QVERIFY(m_t->start());
+        RingtoneManager* ringtones = m_t->account->ringtoneManager();
+        m_t->transport->setHandler(FileUploadChunk, [](const ScriptedTransport::Request&) {
+            return std::optional<ScriptedTransport::Reply>({500, {}});
+        });
+        AccountManager::getInstance()->clearRecords();
+        ringtones->addRingtoneByPath(
+            media::writeWav(m_dir.filePath(QStringLiteral("run%1.wav").arg(m_run)), 500));
+        QTRY_VERIFY(!AccountManager::getInstance()->errors().isEmpty());
+        const AccountManager::Error error = AccountManager::getInstance()->errors().first();
+        QCOMPARE(error.text, QStringLiteral("upload_failed"));
+        QCOMPARE(error.code, 2);
+        QCOMPARE(error.command, 1);
+        QCOMPARE(ringtones->customRingtoneModel()->count(), 0);
+
+        // Signing out while an add is being prepared stops it without a word.
+        AccountManager::getInstance()->clearRecords();
+        const int pieces = m_t->transport->count(FileUploadChunk);
+        ringtones->addRingtoneByPath(
+            media::writeWav(m_dir.filePath(QStringLiteral("run%1-b.wav").arg(m_run)), 500));
+        ringtones->prepareToClearData(false);
+        ringtones->clearData(false);
+        QVERIFY(!ringtones->isAdding());
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        QCOMPARE(m_t->transport->count(FileUploadChunk), pieces);
+        QVERIFY(AccountManager::getInstance()->errors().isEmpty());
+    }
+
     void oldClientMapsMigrateBeforeAndAfterTheFirstFlush()
     {
         QVERIFY(m_t->loadPreferences());
