@@ -6,6 +6,7 @@
 #include "host/datainfomodel.h"
 #include "host/jsonutil.h"
 #include "host/threadmanager.h"
+#include "im/content.pb.h"
 #include "media.h"
 #include "notifications/ringtonemanager.h"
 #include "preferences/sharedpreferencemodel.h"
@@ -137,6 +138,40 @@ private slots:
         }));
         QCOMPARE(chat->presetName(), QStringLiteral("system_ringtone"));
         QVERIFY(!chat->customPriority());
+    }
+
+    // A sound received in a message becomes a ringtone through a server-side copy.
+    void aRingtoneFromAMessageIsACopyOfItsFile()
+    {
+        const QString wav =
+            media::writeWav(m_dir.filePath(QStringLiteral("run%1-voice.wav").arg(m_run)), 700);
+        FileManager* filesOnA = m_a->account->fileManager();
+        const FileDataPtr sent =
+            filesOnA->createFileData(QVariantMap{{QStringLiteral("filePath"), wav}}, 3, false, 0);
+        const auto filter = filesOnA->makeFilter(sent, {});
+        int status = -1;
+        filter->callback = [&status](int stage, int result) {
+            if (stage == upload::Finished)
+                status = result;
+        };
+        filesOnA->uploadMultiFile(filter, upload::Normal);
+        QVERIFY(QTest::qWaitFor([&status] { return status != -1; }));
+        QCOMPARE(status, int(upload::Ok));
+
+        im::content::FileInfo info;
+        info.set_file_id(sent->fileId().toStdString());
+        info.set_aes_key(sent->aesKey().toStdString());
+        const FileDataPtr received = m_b->account->fileManager()->createFileData(info, 3, 0);
+        RingtoneManager* onB = m_b->account->ringtoneManager();
+        onB->addRingtoneByMsg(received.data(), QStringLiteral("Voice note"));
+        RingtoneManager* onA = m_a->account->ringtoneManager();
+        QVERIFY(QTest::qWaitFor([&] {
+            return onA->customRingtoneModel()->count() == 1 && onB->customRingtoneModel()->count() == 1;
+        }));
+        const CustomRingtoneItem* item = onA->customRingtoneModel()->items().first();
+        QVERIFY(item->fileId() != sent->fileId()); // a copy, which the sender's deletion leaves alone
+        QCOMPARE(item->type, 1);
+        QCOMPARE(item->file->fileName(), QStringLiteral("Cloud Tone"));
     }
 
     void ringtonesAddedAtOnceOnBothDevicesBothStay()
