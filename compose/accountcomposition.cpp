@@ -8,6 +8,7 @@
 #include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"
 #include "transport.h"
+#include "wallpapers/wallpaperhandler.h"
 
 #include <type_traits>
 
@@ -22,6 +23,7 @@ AccountComposition::AccountComposition(RefAccount* account, QObject* parent)
     m_privacy = add<PrivacyModel>(new PrivacyModel(m_account));
     add<GroupMutedSettingModel>(new GroupMutedSettingModel(m_account));
     add<RingtoneManager>(new RingtoneManager(m_account));
+    m_wallpapers = add<WallpaperHandler>(new WallpaperHandler(m_account));
     wirePushRoutes();
 }
 
@@ -57,6 +59,14 @@ void AccountComposition::wirePushRoutes()
         if (!preferences || !notif.ParseFromArray(body.constData(), int(body.size())))
             return false;
         preferences->sharedPreferencesNotify(notif);
+        return true;
+    });
+    QPointer<WallpaperHandler> wallpapers = m_wallpapers;
+    m_account->setPushRoute(PushWallpaperUpdated, [wallpapers](const QByteArray& body) {
+        im::notif::WallpaperUpdatedNotif notif;
+        if (!wallpapers || !notif.ParseFromArray(body.constData(), int(body.size())))
+            return false;
+        wallpapers->wallpaperUpdateNotif(notif);
         return true;
     });
 }

@@ -4,6 +4,7 @@
 #include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"
 #include "refaccount.h"
+#include "wallpapers/wallpaperhandler.h"
 
 #include <QList>
 #include <QObject>
@@ -39,6 +40,7 @@ public:
     SettingServiceCmd* settingServiceCmd() const { return m_cmd; }
     SharedPreferenceModel* sharedPreference() const { return m_preferences; }
     PrivacyModel* privacyModel() const { return m_privacy; }
+    WallpaperHandler* wallpaperHandler() const { return m_wallpapers; }
     // Every account model, in lifecycle order.
     QList<ModelBase*> models() const;
 
@@ -66,6 +68,7 @@ private:
     QPointer<SettingServiceCmd> m_cmd;
     QPointer<SharedPreferenceModel> m_preferences;
     QPointer<PrivacyModel> m_privacy;
+    QPointer<WallpaperHandler> m_wallpapers;
     Stage m_stage = Composed;
     bool m_fetch = true;
 };

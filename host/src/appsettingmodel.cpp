@@ -12,19 +12,18 @@ AppSettingModel* AppSettingModel::instance()
     return &model;
 }
 
-AppSettingModel::AppSettingModel() : m_settings(std::make_unique<QSettings>()) {}
+AppSettingModel::AppSettingModel() : m_settings(std::make_unique<QSettings>())
+{
+    m_darkMode = m_settings->value(kDarkMode, false).toBool();
+}
 
 AppSettingModel::~AppSettingModel() = default;
-
-bool AppSettingModel::darkMode() const
-{
-    return m_settings->value(kDarkMode, false).toBool();
-}
 
 void AppSettingModel::setDarkMode(bool on)
 {
     if (darkMode() == on)
         return;
+    m_darkMode = on;
     m_settings->setValue(kDarkMode, on);
     emit darkModeChanged(on);
 }

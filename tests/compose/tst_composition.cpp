@@ -39,12 +39,13 @@ private slots:
         QCOMPARE(account->sharedPreference(), t.composition->sharedPreference());
         QCOMPARE(account->privacyModel(), t.composition->privacyModel());
         QVERIFY(account->groupMutedSettingModel() && account->ringtoneManager());
-        QCOMPARE(t.composition->models().size(), 4);
+        QCOMPARE(account->wallpaperHandler(), t.composition->wallpaperHandler());
+        QCOMPARE(t.composition->models().size(), 5);
         // Models of later subsystems are not composed yet.
-        QVERIFY(!account->wallpaperHandler() && !account->themeHandler());
+        QVERIFY(!account->themeHandler());
         delete t.privacy;
         QVERIFY(!account->privacyModel());
-        QCOMPARE(t.composition->models().size(), 3);
+        QCOMPARE(t.composition->models().size(), 4);
     }
 
     void startRunsTheLifecycleInOrder()

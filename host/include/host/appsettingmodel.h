@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QVariant>
 
+#include <atomic>
 #include <memory>
 
 class QSettings;
@@ -17,7 +18,9 @@ public:
     static AppSettingModel* instance();
     ~AppSettingModel() override;
 
-    bool darkMode() const;
+    // Readable from any thread: list orders read it wherever they sort.
+    bool darkMode() const { return m_darkMode.load(std::memory_order_acquire); }
+    // On the application's thread.
     void setDarkMode(bool on);
 
     QVariant value(const QString& key, const QVariant& fallback = {}) const;
@@ -29,4 +32,5 @@ signals:
 private:
     AppSettingModel();
     std::unique_ptr<QSettings> m_settings;
+    std::atomic<bool> m_darkMode{false};
 };

@@ -1,0 +1,802 @@
+#include "wallpapers/wallpaperhandler.h"
+
+#include "host/accountbase.h"
+#include "host/accountmanager.h"
+#include "host/appdirmanager.h"
+#include "host/appsettingmodel.h"
+#include "host/cryptoaes.h"
+#include "host/datainfomodel.h"
+#include "host/files.h"
+#include "host/storage.h"
+#include "host/threadmanager.h"
+#include "host/util.h"
+#include "im/notif.pb.h"
+#include "im/wallpaper.pb.h"
+#include "logging.h"
+#include "protobufutil.h"
+
+#include <QCoreApplication>
+#include <QImageReader>
+#include <QJSEngine>
+#include <QPointer>
+#include <QThread>
+#include <QtConcurrent>
+
+#include <algorithm>
+
+using settingmodel::parseMessage;
+
+namespace {
+
+// Made on any thread, an item is deleted on its own.
+void deleteOnOwnThread(WallpaperItem* item)
+{
+    if (item->thread() == QThread::currentThread())
+        delete item;
+    else
+        item->deleteLater();
+}
+
+QString key64()
+{
+    return QString::fromLatin1(CryptoAES::createKey(32).toBase64());
+}
+
+storage::WallpaperInfo recordOf(const im::WallPaper& message, const QString& id)
+{
+    storage::WallpaperInfo info;
+    info.id = id;
+    info.data = SM_SERIALIZE(message);
+    info.synced = true;
+    info.time = message.update_time();
+    return info;
+}
+
+void insertSorted(QList<WallpaperItemPtr>& list, const WallpaperItemPtr& item)
+{
+    bool exact = false;
+    const int row = WallpaperModel::orderedSearch(list, item.data(), &exact);
+    if (exact)
+        list[row] = item;
+    else
+        list.insert(row, item);
+}
+
+void moveToMain(const QList<WallpaperItemPtr>& items)
+{
+    QThread* main = QCoreApplication::instance()->thread();
+    for (const WallpaperItemPtr& item : items)
+        item->moveToThread(main);
+}
+
+} // namespace
+
+// What the image step of an add made: the two files, or nothing (the source was refused).
+struct WallpaperHandler::MadeImage {
+    bool ok = false;
+    FileDataPtr thumb;
+    FileDataPtr image;
+    QByteArray thumbBytes;
+    int brightness = 255;
+};
+
+WallpaperHandler::WallpaperHandler(AccountBase* account)
+    : QObject(account),
+      m_account(account),
+      m_model(new WallpaperModel(this)),
+      m_patternModel(new WallpaperFilterModel(this)),
+      m_cmd(std::make_unique<WallpaperServiceCmd>(account))
+{
+    QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
+    m_patternModel->setMode(0);
+    m_patternModel->setSourceModel(m_model);
+    connect(AppSettingModel::instance(), &AppSettingModel::darkModeChanged, m_model,
+            &WallpaperModel::onSortAll);
+}
+
+WallpaperHandler::~WallpaperHandler()
+{
+    emit startDestroy();
+    setClearing(true);
+    m_loadFuture.waitForFinished();
+    m_listFuture.waitForFinished();
+}
+
+void WallpaperHandler::setLoading(bool loading)
+{
+    if (loading == m_loading)
+        return;
+    m_loading = loading;
+    emit loadingChanged();
+}
+
+void WallpaperHandler::post(std::function<void()> step)
+{
+    const quint64 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, step = std::move(step)] {
+            if (generation == m_generation && !isClearing())
+                step();
+        },
+        Qt::QueuedConnection);
+}
+
+WallpaperItemPtr WallpaperHandler::adopt(WallpaperItem* item) const
+{
+    return WallpaperItemPtr(item, &deleteOnOwnThread);
+}
+
+void WallpaperHandler::serializeInfo(WallpaperItem* item, storage::WallpaperInfo& info)
+{
+    im::WallPaper message;
+    item->serialize(&message, true);
+    info.id = item->wallpaperId();
+    info.data = SM_SERIALIZE(message);
+    info.time = message.update_time();
+    info.synced = !item->unsynced();
+}
+
+// ---- lifecycle ----
+
+void WallpaperHandler::initData()
+{
+    setClearing(false);
+    m_model->onSortAll(AppSettingModel::instance()->darkMode());
+}
+
+bool WallpaperHandler::loadLocalData(bool alreadyLoaded)
+{
+    if (alreadyLoaded || m_loadFuture.isRunning())
+        return true;
+    m_loadFuture = QtConcurrent::run([this] { runLocalLoad(); });
+    return true;
+}
+
+void WallpaperHandler::runLocalLoad()
+{
+    storage::UserStorageProvider* provider = m_account->storage();
+    const QList<storage::WallpaperInfo> infos = provider->wallpaperStorage()->allInfos();
+    const bool dark = AppSettingModel::instance()->darkMode();
+    QList<WallpaperItemPtr> list;
+    QStringList missing;
+    QStringList unsynced;
+    for (const storage::WallpaperInfo& info : infos) {
+        if (isClearing())
+            return;
+        im::WallPaper message;
+        if (!parseMessage(message, info.data)) {
+            qCDebug(lcSettingModel) << "skipping a stored wallpaper that does not parse:" << info.id;
+            continue;
+        }
+        const WallpaperItemPtr item = adopt(new WallpaperItem(m_account, message));
+        if (item->wallpaperId().isEmpty())
+            item->setWallpaperId(info.id);
+        item->downloadFileIds(missing);
+        if (!info.synced) {
+            item->setUnsynced(true);
+            unsynced.append(item->wallpaperId());
+        }
+        insertSorted(list, item);
+    }
+    if (!missing.isEmpty()) {
+        storage::CacheFileStorage* cache = provider->cacheFileStorage();
+        // The account's clock is read on its own thread.
+        post([this, cache, missing] {
+            const qint64 now = m_account->currentTime();
+            ThreadManager::getInstance()->invoke(
+                [cache, missing, now] { cache->updateTimestamp(missing, now); }, true);
+        });
+    }
+    if (list.isEmpty())
+        return;
+    moveToMain(list);
+    post([this, list, unsynced, dark]() mutable {
+        // The order depends on the dark mode, which may have changed while the list was made.
+        const bool nowDark = AppSettingModel::instance()->darkMode();
+        if (nowDark != dark) {
+            std::sort(list.begin(), list.end(),
+                      [nowDark](const WallpaperItemPtr& a, const WallpaperItemPtr& b) {
+                          return WallpaperItem::greater(*a, *b, nowDark);
+                      });
+        }
+        for (const QString& id : std::as_const(unsynced)) {
+            if (!m_failedUploads.contains(id))
+                m_failedUploads.append(id);
+        }
+        m_model->append(list);
+        // Asked for news before the list was here: what it needs is done now.
+        if (m_fetched) {
+            autoDownload();
+            reuploadFailed();
+        }
+    });
+}
+
+void WallpaperHandler::getNewData()
+{
+    m_fetched = true;
+    m_cmd->listReq(m_account->dataInfoModel()->wallpaperOffset());
+    post([this] { autoDownload(); });
+    if (!m_failedUploads.isEmpty())
+        post([this] { reuploadFailed(); });
+}
+
+bool WallpaperHandler::prepareToClearData(bool force)
+{
+    Q_UNUSED(force)
+    setClearing(true);
+    ++m_generation;
+    m_loadFuture.cancel();
+    m_loadFuture.waitForFinished();
+    m_listFuture.cancel();
+    m_listFuture.waitForFinished();
+    m_failedUploads.clear();
+    m_loadedWallpaper.reset();
+    m_pendingWallpaper.reset();
+    m_loading = false;
+    return true;
+}
+
+bool WallpaperHandler::clearData(bool force)
+{
+    Q_UNUSED(force)
+    m_model->reset();
+    m_cancelledUploads.clear();
+    m_saving.clear();
+    m_fetched = false;
+    return true;
+}
+
+// ---- the server's list ----
+
+void WallpaperHandler::listResp(const im::wallpaper::ListWallPapersResp& resp)
+{
+    if (m_listFuture.isRunning() || isClearing())
+        return;
+    const bool intoEmpty = m_model->count() == 0;
+    m_listFuture = QtConcurrent::run([this, resp, intoEmpty] { runListPage(resp, intoEmpty); });
+}
+
+void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty)
+{
+    QList<storage::WallpaperInfo> saves;
+    QStringList deleted;
+    QList<WallpaperItemPtr> sorted;
+    for (const im::WallPaper& wallpaper : page.wallpapers()) {
+        if (isClearing())
+            return;
+        const QString id = QString::fromStdString(wallpaper.id());
+        if (wallpaper.deleted()) {
+            deleted.append(id);
+            continue;
+        }
+        const WallpaperItemPtr item = adopt(new WallpaperItem(m_account, wallpaper));
+        if (item->wallpaperId().isEmpty()) {
+            qCDebug(lcSettingModel) << "skipping a listed wallpaper without an id";
+            continue;
+        }
+        saves.append(recordOf(wallpaper, item->wallpaperId()));
+        if (intoEmpty) {
+            insertSorted(sorted, item);
+        } else {
+            item->moveToThread(QCoreApplication::instance()->thread());
+            post([this, item] { m_model->replaceItem(item); });
+        }
+    }
+    // In the storage thread's order, so that a write decided later never lands before these.
+    storage::WallpaperStorage* table = m_account->storage()->wallpaperStorage();
+    DataInfoModel* dataInfo = m_account->dataInfoModel();
+    const qint64 nextOffset = page.next_offset();
+    ThreadManager::getInstance()->invoke(
+        [table, dataInfo, saves, deleted, nextOffset] {
+            if (!saves.isEmpty())
+                table->save(saves);
+            if (!deleted.isEmpty())
+                table->remove(deleted);
+            dataInfo->saveWallpaperOffset(nextOffset);
+        },
+        false);
+    if (!sorted.isEmpty()) {
+        moveToMain(sorted);
+        post([this, sorted] { m_model->append(sorted); });
+    }
+    const bool more = page.has_more();
+    post([this, deleted, more, nextOffset] {
+        for (const QString& id : deleted) {
+            if (const WallpaperItemPtr item = m_model->itemPtr(id)) {
+                discardFiles(item.data());
+                m_failedUploads.removeAll(id);
+                m_model->removeById(id);
+            }
+        }
+        if (more)
+            m_cmd->listReq(nextOffset);
+        else
+            autoDownload();
+    });
+}
+
+// ---- adding ----
+
+WallpaperItem* WallpaperHandler::add(const QString& path)
+{
+    if (m_loadFuture.isRunning() || m_loading || isClearing())
+        return nullptr;
+    setLoading(true);
+    const WallpaperItemPtr item = adopt(new WallpaperItem(m_account, true));
+    item->setWallpaperId(Util::instance()->uuid());
+    m_pendingWallpaper = item;
+    m_loadFuture = QtConcurrent::run([this, item, path] {
+        const MadeImage made = makeWallpaper(path);
+        post([this, item, made] {
+            applyImage(item, made);
+            if (made.ok) {
+                saveToDb(item.data());
+                addWallpaper(item);
+                return;
+            }
+            // Nothing usable came of the file: no wallpaper is stored or shown.
+            setLoading(false);
+            m_cancelledUploads.remove(item->wallpaperId());
+            if (m_pendingWallpaper == item)
+                m_pendingWallpaper.reset();
+            AccountManager::getInstance()->error(0, qtTrId("wallpaper_file_format_error"), 0);
+        });
+    });
+    return item.data();
+}
+
+WallpaperHandler::MadeImage WallpaperHandler::makeWallpaper(const QString& path) const
+{
+    MadeImage made;
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(true);
+    reader.setAutoDetectImageFormat(true);
+    reader.setQuality(100);
+    const QString format = QString::fromLatin1(reader.format()).toLower();
+    if (format.isEmpty() || !ModelBaseUtil::wallpaperFormat().contains(format, Qt::CaseInsensitive)) {
+        qCDebug(lcSettingModel) << "not a wallpaper image:" << path << format;
+        return made;
+    }
+    QString imagePath = AppDirManager::tempDir() + Util::instance()->uuid() + QLatin1Char('.') + format;
+    QString thumbPath = AppDirManager::tempDir() + Util::instance()->uuid() + QLatin1Char('.') + format;
+    QSize size;
+    QSize thumbSize;
+    // A file that names an image format but does not decode (cut short, damaged) is refused too.
+    if (!Util::instance()->scaleImage(path, size, thumbSize, imagePath, thumbPath, made.thumbBytes, false,
+                                      kMaxSide, kThumbSide, kThumbQuality)) {
+        qCDebug(lcSettingModel) << "the image does not decode:" << path;
+        return made;
+    }
+    made.brightness = Util::instance()->bright(made.thumbBytes);
+    FileManager* files = m_account->fileManager();
+    QVariantMap map{{QStringLiteral("filePath"), imagePath.isEmpty() ? path : imagePath},
+                    {QStringLiteral("fileId"), Util::instance()->uuid()},
+                    {QStringLiteral("aesKey"), key64()}};
+    QList<FileDataPtr> records;
+    if (!thumbPath.isEmpty()) {
+        map.insert(QStringLiteral("thumbPath"), thumbPath);
+        map.insert(QStringLiteral("thumbnailAesKey"), key64());
+        map.insert(QStringLiteral("thumbnailId"), Util::instance()->uuid());
+        made.thumb = files->createFileData(map, WallpaperItem::kFileType, true, WallpaperItem::kSourceType);
+        files->addUploadId(made.thumb->fileId());
+        records.append(made.thumb);
+    }
+    made.image = files->createFileData(map, WallpaperItem::kFileType, false, WallpaperItem::kSourceType);
+    files->addUploadId(made.image->fileId());
+    records.append(made.image);
+    files->fileDataMgr()->saveFileInfos(records);
+    made.ok = true;
+    return made;
+}
+
+void WallpaperHandler::applyImage(const WallpaperItemPtr& item, const MadeImage& made)
+{
+    if (!made.ok)
+        return;
+    item->setLastUpdated(m_account->currentTime());
+    item->setLoPhoto(made.thumb);
+    item->setHiPhoto(made.image);
+    item->setThumbBytes(made.thumbBytes);
+    item->setUnsynced(true);
+    item->setIsDark(made.brightness < 128);
+}
+
+void WallpaperHandler::addWallpaper(WallpaperItemPtr item)
+{
+    setLoading(false);
+    if (!item)
+        return;
+    const QString id = item->wallpaperId();
+    if (m_cancelledUploads.remove(id)) {
+        if (FileManager* files = m_account->fileManager())
+            files->uploadFileMgr()->cancelUpload(id, item->hiPhotoPtr(), item->loPhotoPtr(),
+                                                 upload::CancelQuietly);
+        removeRecords({id});
+        return;
+    }
+    m_model->insert(item);
+    uploadWallpaper(item);
+    emit wallpaperIdChanged(QString(), id);
+}
+
+WallpaperItem* WallpaperHandler::createWallpaper()
+{
+    const WallpaperItemPtr item = adopt(new WallpaperItem(m_account, true));
+    item->setWallpaperId(Util::instance()->uuid());
+    item->setLastUpdated(m_account->currentTime());
+    item->setUnsynced(true);
+    m_pendingWallpaper = item;
+    return item.data();
+}
+
+void WallpaperHandler::syncWallpaper()
+{
+    const WallpaperItemPtr item = m_pendingWallpaper;
+    if (!item)
+        return;
+    saveToDb(item.data());
+    m_model->insert(item);
+    uploadWallpaper(item);
+}
+
+void WallpaperHandler::saveToDb(WallpaperItem* item)
+{
+    if (!item)
+        return;
+    storage::WallpaperInfo info;
+    serializeInfo(item, info);
+    storage::WallpaperStorage* table = m_account->storage()->wallpaperStorage();
+    ThreadManager::getInstance()->invoke([table, info] { table->save(info); }, ThreadManager::onMainThread());
+}
+
+void WallpaperHandler::removeRecords(const QStringList& ids)
+{
+    storage::WallpaperStorage* table = m_account->storage()->wallpaperStorage();
+    ThreadManager::getInstance()->invoke([table, ids] { table->remove(ids); }, ThreadManager::onMainThread());
+}
+
+// ---- uploading and saving ----
+
+void WallpaperHandler::uploadWallpaper(const WallpaperItemPtr& item)
+{
+    FileManager* files = m_account->fileManager();
+    const UploadMultiFileFilterPtr filter =
+        files ? files->makeFilter(item->hiPhotoPtr(), item->loPhotoPtr()) : nullptr;
+    if (!filter) {
+        sendSave(item.data());
+        return;
+    }
+    QPointer<WallpaperHandler> self(this);
+    const quint64 generation = m_generation;
+    filter->ownerId = item->wallpaperId();
+    filter->callback = [self, generation, item](int stage, int status) {
+        if (!self || self->m_generation != generation || self->isClearing())
+            return;
+        if (stage == upload::Prepared)
+            self->saveToDb(item.data());
+        else if (stage == upload::Finished)
+            self->uploadFinish(item, status);
+    };
+    files->uploadMultiFile(filter, upload::Normal);
+}
+
+void WallpaperHandler::uploadFinish(const WallpaperItemPtr& item, int code)
+{
+    const QString id = item->wallpaperId();
+    if (code == upload::Failed) {
+        item->setUnsynced(true);
+        if (!m_failedUploads.contains(id))
+            m_failedUploads.append(id);
+        return;
+    }
+    m_failedUploads.removeAll(id);
+    if (m_cancelledUploads.remove(id)) {
+        deleteWallpaper(id);
+    } else if (code != upload::Ok) {
+        // Refused for good: retrying would not help, so the wallpaper goes.
+        m_model->removeById(id);
+        removeRecords({id});
+    } else {
+        sendSave(item.data());
+    }
+    reuploadFailed();
+}
+
+void WallpaperHandler::sendSave(WallpaperItem* item)
+{
+    im::WallPaper message;
+    item->serialize(&message, true);
+    m_saving.insert(item->wallpaperId());
+    m_cmd->saveReq(message, item->wallpaperId());
+}
+
+void WallpaperHandler::saveResp(int code, const QByteArray& body, const QString& localId)
+{
+    if (isClearing())
+        return;
+    m_saving.remove(localId);
+    im::wallpaper::SaveWallPaperResp resp;
+    const bool saved = code == 0 && parseMessage(resp, body) && resp.has_wallpaper();
+    if (m_cancelledUploads.remove(localId)) {
+        // Deleted while the save was on its way: the server's copy goes as well.
+        if (saved && !resp.wallpaper().id().empty())
+            m_cmd->deleteReq(QString::fromStdString(resp.wallpaper().id()));
+        deleteWallpaper(localId);
+        return;
+    }
+    if (!saved) {
+        if (code == 0)
+            qCDebug(lcSettingModel) << "a save answer without a wallpaper:" << localId;
+        if (const WallpaperItemPtr item = m_model->itemPtr(localId)) {
+            item->setUnsynced(true);
+            if (!m_failedUploads.contains(localId))
+                m_failedUploads.append(localId);
+        }
+        return;
+    }
+    const QString echoed = QString::fromStdString(resp.wallpaper().local_id());
+    updateItem(echoed.isEmpty() ? localId : echoed, QString::fromStdString(resp.wallpaper().id()),
+               resp.wallpaper());
+}
+
+void WallpaperHandler::updateItem(const QString& localId, const QString& serverId,
+                                  const im::WallPaper& message)
+{
+    const WallpaperItemPtr item = m_model->itemPtr(localId);
+    if (!item || serverId.isEmpty())
+        return;
+    storage::WallpaperStorage* table = m_account->storage()->wallpaperStorage();
+    const storage::WallpaperInfo info = recordOf(message, serverId);
+    ThreadManager::getInstance()->invoke(
+        [table, localId, info] {
+            table->remove(localId);
+            table->save(info);
+        },
+        true);
+    item->setWallpaperId(serverId);
+    item->setLastUpdated(message.update_time());
+    item->setUnsynced(false);
+    m_failedUploads.removeAll(localId);
+    m_model->renameItem(localId, serverId);
+    emit wallpaperIdChanged(localId, serverId);
+}
+
+void WallpaperHandler::reupload(const QString& id)
+{
+    m_failedUploads.removeAll(id);
+    if (const WallpaperItemPtr item = m_model->itemPtr(id))
+        uploadWallpaper(item);
+}
+
+void WallpaperHandler::reuploadFailed()
+{
+    while (!m_failedUploads.isEmpty()) {
+        const QString id = m_failedUploads.takeFirst();
+        if (const WallpaperItemPtr item = m_model->itemPtr(id)) {
+            uploadWallpaper(item);
+            return;
+        }
+    }
+}
+
+// ---- deleting ----
+
+void WallpaperHandler::cancelUpload(const QString& id)
+{
+    m_cancelledUploads.insert(id);
+    deleteWallpaper(id);
+}
+
+void WallpaperHandler::discardFiles(const WallpaperItem* item) const
+{
+    FileManager* files = m_account->fileManager();
+    if (!files || item->internalPattern())
+        return;
+    if (const FileDataPtr lo = item->loPhotoPtr())
+        files->discardFile(lo);
+    if (const FileDataPtr hi = item->hiPhotoPtr(); hi && hi != item->loPhotoPtr())
+        files->discardFile(hi);
+}
+
+void WallpaperHandler::takeDown(const QString& id, bool keepCancelled, QStringList* sendTo)
+{
+    const WallpaperItemPtr item = m_model->itemPtr(id);
+    if (!item)
+        return;
+    if (item->unsynced()) {
+        if (m_saving.contains(id)) {
+            // Its save is on its way: the answer deletes the server's copy.
+            m_cancelledUploads.insert(id);
+        } else {
+            if (FileManager* files = m_account->fileManager())
+                files->uploadFileMgr()->cancelUpload(id, item->hiPhotoPtr(), item->loPhotoPtr(),
+                                                     upload::CancelQuietly);
+            if (!keepCancelled)
+                m_cancelledUploads.remove(id);
+        }
+    } else {
+        discardFiles(item.data());
+        if (sendTo)
+            sendTo->append(id);
+        else
+            m_cmd->deleteReq(id);
+    }
+    m_model->removeById(id);
+}
+
+void WallpaperHandler::deleteWallpaper(const QString& id)
+{
+    m_failedUploads.removeAll(id);
+    takeDown(id, false, nullptr);
+    removeRecords({id});
+}
+
+void WallpaperHandler::deleteWallpapers(const QStringList& ids)
+{
+    for (const QString& id : ids)
+        m_failedUploads.removeAll(id);
+    QStringList synced;
+    for (const QString& id : ids)
+        takeDown(id, true, &synced);
+    if (!synced.isEmpty())
+        m_cmd->deleteReq(synced);
+    removeRecords(ids);
+}
+
+void WallpaperHandler::deleteResp(const im::wallpaper::DeleteWallPaperReq& resp)
+{
+    Q_UNUSED(resp)
+}
+
+// ---- reset and pushes ----
+
+void WallpaperHandler::resetWallpaper()
+{
+    m_cmd->resetReq();
+}
+
+void WallpaperHandler::resetResp(const im::wallpaper::ResetWallPapersResp& resp)
+{
+    if (isClearing())
+        return;
+    storage::WallpaperStorage* table = m_account->storage()->wallpaperStorage();
+    ThreadManager::getInstance()->invoke([table] { table->removeAll(); }, true);
+    QStringList ownFiles;
+    m_model->removeOwnerItems([&ownFiles, this](const WallpaperItemPtr& item) {
+        item->getFileIds(ownFiles);
+        discardFiles(item.data());
+        m_failedUploads.removeAll(item->wallpaperId());
+    });
+    FileManager* files = m_account->fileManager();
+    if (files && !ownFiles.isEmpty())
+        files->fileServiceCmd()->deleteFiles(ownFiles);
+
+    QList<storage::WallpaperInfo> saves;
+    QStringList removed;
+    QStringList missing;
+    for (const im::WallPaper& wallpaper : resp.wallpapers()) {
+        const QString id = QString::fromStdString(wallpaper.id());
+        if (wallpaper.deleted()) {
+            removed.append(id);
+            if (wallpaper.is_preset()) {
+                const WallpaperItemPtr listed = m_model->itemPtr(id);
+                const WallpaperItemPtr item =
+                    listed ? listed : adopt(new WallpaperItem(m_account, wallpaper));
+                discardFiles(item.data());
+            }
+            m_model->removeById(id);
+            continue;
+        }
+        const WallpaperItemPtr item = adopt(new WallpaperItem(m_account, wallpaper));
+        if (item->wallpaperId().isEmpty())
+            continue;
+        saves.append(recordOf(wallpaper, item->wallpaperId()));
+        item->downloadFileIds(missing);
+        m_model->replaceItem(item);
+    }
+    DataInfoModel* dataInfo = m_account->dataInfoModel();
+    const qint64 offset = resp.offset();
+    ThreadManager::getInstance()->invoke(
+        [table, dataInfo, saves, removed, offset] {
+            if (!saves.isEmpty())
+                table->save(saves);
+            if (!removed.isEmpty())
+                table->remove(removed);
+            dataInfo->saveWallpaperOffset(offset);
+        },
+        true);
+    download(missing);
+}
+
+void WallpaperHandler::wallpaperUpdateNotif(const im::notif::WallpaperUpdatedNotif& notif)
+{
+    if (isClearing())
+        return;
+    QList<storage::WallpaperInfo> saves;
+    QStringList removed;
+    QStringList missing;
+    for (const im::WallPaper& wallpaper : notif.wallpapers()) {
+        const QString id = QString::fromStdString(wallpaper.id());
+        const QString localId = QString::fromStdString(wallpaper.local_id());
+        if (!localId.isEmpty() && m_model->contains(localId) && localId != id) {
+            updateItem(localId, id, wallpaper);
+            continue;
+        }
+        if (wallpaper.deleted()) {
+            if (const WallpaperItemPtr item = m_model->itemPtr(id)) {
+                discardFiles(item.data());
+                m_failedUploads.removeAll(id);
+                m_model->removeById(id);
+            }
+            removed.append(id);
+            continue;
+        }
+        const WallpaperItemPtr item = adopt(new WallpaperItem(m_account, wallpaper));
+        if (item->wallpaperId().isEmpty())
+            continue;
+        item->downloadFileIds(missing);
+        saves.append(recordOf(wallpaper, item->wallpaperId()));
+        m_model->replaceItem(item);
+    }
+    storage::WallpaperStorage* table = m_account->storage()->wallpaperStorage();
+    ThreadManager::getInstance()->invoke(
+        [table, saves, removed] {
+            if (!saves.isEmpty())
+                table->save(saves);
+            if (!removed.isEmpty())
+                table->remove(removed);
+        },
+        true);
+    download(missing);
+}
+
+// ---- files ----
+
+void WallpaperHandler::download(const QStringList& fileIds) const
+{
+    FileManager* files = m_account->fileManager();
+    if (files && !fileIds.isEmpty())
+        files->downloadFileMgr()->downloads(fileIds, false, false, true);
+}
+
+void WallpaperHandler::autoDownload()
+{
+    QStringList missing;
+    const QList<WallpaperItemPtr> items = m_model->items();
+    for (const WallpaperItemPtr& item : items)
+        item->downloadFileIds(missing);
+    download(missing);
+}
+
+void WallpaperHandler::loadWallpaper(const QString& wallpaperId,
+                                     const std::function<void(const WallpaperItemPtr&)>& give)
+{
+    if (wallpaperId.isEmpty() || !give)
+        return;
+    if (m_loadedWallpaper && m_loadedWallpaper->wallpaperId() == wallpaperId) {
+        give(m_loadedWallpaper);
+        m_loadedWallpaper->downloadFile(m_account);
+        return;
+    }
+    if (const WallpaperItemPtr listed = m_model->itemPtr(wallpaperId)) {
+        m_loadedWallpaper = listed;
+        give(listed);
+        listed->downloadFile(m_account);
+        return;
+    }
+    QPointer<WallpaperHandler> self(this);
+    const quint64 generation = m_generation;
+    m_cmd->getReq(wallpaperId, [self, generation, give](int code, const QByteArray& body) {
+        im::wallpaper::GetWallPaperResp resp;
+        if (!self || self->m_generation != generation || code != 0 || !parseMessage(resp, body) ||
+            !resp.has_wallpaper())
+            return;
+        const WallpaperItemPtr item = self->adopt(new WallpaperItem(self->m_account, resp.wallpaper()));
+        self->m_loadedWallpaper = item;
+        give(item);
+        item->downloadFile(self->m_account);
+    });
+}

@@ -1,0 +1,136 @@
+#pragma once
+
+#include "host/modelbase.h"
+#include "settingmodel_global.h"
+#include "wallpapers/wallpapermodel.h"
+#include "wallpapers/wallpaperservicecmd.h"
+
+#include <QFuture>
+#include <QObject>
+#include <QSet>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class AccountBase;
+namespace storage {
+struct WallpaperInfo;
+}
+namespace im::wallpaper {
+class ListWallPapersResp;
+class DeleteWallPaperReq;
+class ResetWallPapersResp;
+} // namespace im::wallpaper
+namespace im::notif {
+class WallpaperUpdatedNotif;
+}
+
+// The account's wallpapers: the local table kept in step with the list, the server's list paged
+// in, picked images turned into wallpapers and uploaded (failed ones retried one at a time, also
+// after a restart), deletion, a reset to the server's defaults, other devices' changes, and
+// single wallpapers fetched for themes. Storage and image work run off the main thread; the
+// list changes only on it.
+class SETTINGMODEL_EXPORT WallpaperHandler : public QObject, public ModelBase {
+    Q_OBJECT
+    Q_PROPERTY(WallpaperModel* wallpaperModel READ wallpaperModel CONSTANT)
+    Q_PROPERTY(WallpaperFilterModel* patternModel READ patternModel CONSTANT)
+    Q_PROPERTY(bool loading READ loading NOTIFY loadingChanged)
+public:
+    // The sides of a wallpaper's image and thumbnail, and the thumbnail's quality.
+    static constexpr int kMaxSide = 4096;
+    static constexpr int kThumbSide = 160;
+    static constexpr int kThumbQuality = 42;
+
+    explicit WallpaperHandler(AccountBase* account);
+    ~WallpaperHandler() override;
+
+    WallpaperModel* wallpaperModel() const { return m_model; }
+    WallpaperFilterModel* patternModel() const { return m_patternModel; }
+    bool loading() const { return m_loading; }
+
+    // A new wallpaper from an image file, listed once its image is ready and uploaded from
+    // there; null while the local load or another add runs.
+    Q_INVOKABLE WallpaperItem* add(const QString& path);
+    Q_INVOKABLE void addWallpaper(WallpaperItemPtr item);
+    // A new wallpaper of colours only, listed and saved by syncWallpaper.
+    Q_INVOKABLE WallpaperItem* createWallpaper();
+    Q_INVOKABLE void syncWallpaper();
+    Q_INVOKABLE void deleteWallpaper(const QString& id);
+    Q_INVOKABLE void deleteWallpapers(const QStringList& ids);
+    Q_INVOKABLE void cancelUpload(const QString& id);
+    Q_INVOKABLE void resetWallpaper();
+    Q_INVOKABLE void reupload(const QString& id);
+    Q_INVOKABLE void reuploadFailed();
+    Q_INVOKABLE void autoDownload();
+    // Gives the wallpaper of this id to give (on this thread): the one fetched last, the listed
+    // one, or the server's; its files are downloaded when missing. Nothing for an empty id, or
+    // when the server has none.
+    void loadWallpaper(const QString& wallpaperId, const std::function<void(const WallpaperItemPtr&)>& give);
+
+    // Answers of the wallpaper commands, and the push of another device's changes.
+    void listResp(const im::wallpaper::ListWallPapersResp& resp);
+    void saveResp(int code, const QByteArray& body, const QString& localId);
+    void deleteResp(const im::wallpaper::DeleteWallPaperReq& resp);
+    void resetResp(const im::wallpaper::ResetWallPapersResp& resp);
+    void wallpaperUpdateNotif(const im::notif::WallpaperUpdatedNotif& notif);
+
+    // Ids whose upload or save failed, oldest first; ids cancelled while their upload ran.
+    QStringList failedUploads() const { return m_failedUploads; }
+    QSet<QString> cancelledUploads() const { return m_cancelledUploads; }
+    WallpaperServiceCmd* serviceCmd() const { return m_cmd.get(); }
+
+    // The table record of an item.
+    static void serializeInfo(WallpaperItem* item, storage::WallpaperInfo& info);
+
+    void initData() override;
+    bool loadLocalData(bool alreadyLoaded) override;
+    bool prepareToClearData(bool force) override;
+    bool clearData(bool force) override;
+    void getNewData() override;
+
+signals:
+    void loadingChanged();
+    void wallpaperIdChanged(const QString& oldId, const QString& newId);
+    void startDestroy();
+
+private:
+    struct MadeImage;
+    void setLoading(bool loading);
+    // Runs step on this thread, unless the data it belongs to was cleared meanwhile.
+    void post(std::function<void()> step);
+    WallpaperItemPtr adopt(WallpaperItem* item) const;
+    void runLocalLoad();
+    void runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty);
+    MadeImage makeWallpaper(const QString& path) const;
+    void applyImage(const WallpaperItemPtr& item, const MadeImage& made);
+    void saveToDb(WallpaperItem* item);
+    void removeRecords(const QStringList& ids);
+    void uploadWallpaper(const WallpaperItemPtr& item);
+    void uploadFinish(const WallpaperItemPtr& item, int code);
+    void sendSave(WallpaperItem* item);
+    void updateItem(const QString& localId, const QString& serverId, const im::WallPaper& message);
+    void discardFiles(const WallpaperItem* item) const;
+    // Takes a listed wallpaper down here, and on the server unless it never got there; its
+    // synced id is added to sendTo instead of being sent when sendTo is given.
+    void takeDown(const QString& id, bool keepCancelled, QStringList* sendTo);
+    void download(const QStringList& fileIds) const;
+
+    AccountBase* m_account;
+    WallpaperModel* m_model;
+    WallpaperFilterModel* m_patternModel;
+    std::unique_ptr<WallpaperServiceCmd> m_cmd;
+    // Both only on this thread: the local load hands its unsynced ids over with its list.
+    QStringList m_failedUploads;
+    QSet<QString> m_cancelledUploads;
+    // Local ids whose save the server has not answered yet.
+    QSet<QString> m_saving;
+    WallpaperItemPtr m_loadedWallpaper;
+    WallpaperItemPtr m_pendingWallpaper;
+    QFuture<void> m_loadFuture;
+    QFuture<void> m_listFuture;
+    bool m_loading = false;
+    bool m_fetched = false;
+    // Counts sign-outs; what a task posts for an earlier one is dropped.
+    quint64 m_generation = 0;
+};

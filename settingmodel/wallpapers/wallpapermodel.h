@@ -1,0 +1,100 @@
+#pragma once
+
+#include "settingmodel_global.h"
+#include "wallpapers/wallpaperitem.h"
+
+#include <QAbstractListModel>
+#include <QHash>
+#include <QList>
+#include <QSortFilterProxyModel>
+
+#include <functional>
+
+// All of an account's wallpapers in the wallpaper order, greatest first, as QML lists them.
+// Rows are found by a binary search in that order, so every change costs log n comparisons.
+class SETTINGMODEL_EXPORT WallpaperModel : public QAbstractListModel {
+    Q_OBJECT
+    Q_PROPERTY(int count READ count NOTIFY countChanged)
+    Q_PROPERTY(bool upToLimite READ upToLimite NOTIFY upToLimiteChanged)
+public:
+    enum DataRole { WALLPAPER_ROLE = Qt::UserRole + 1, ROLE_MAX };
+    Q_ENUM(DataRole)
+
+    explicit WallpaperModel(QObject* parent = nullptr);
+    ~WallpaperModel() override;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+    int count() const { return int(m_items.size()); }
+    // Whether the user holds as many wallpapers of his own as he may.
+    bool upToLimite() const { return m_upToLimite; }
+
+    // Places an item, or replaces the listed one of its id when the item is newer.
+    Q_INVOKABLE void insert(WallpaperItemPtr item);
+    // Items already in the wallpaper order, into an empty model in one step.
+    Q_INVOKABLE void append(const QList<WallpaperItemPtr>& items);
+    // Sorts everything again when the dark mode differs from the last full sort.
+    Q_INVOKABLE void onSortAll(bool bDarkMode);
+    Q_INVOKABLE WallpaperItem* getItemById(const QString& id) const;
+    Q_INVOKABLE WallpaperItem* itemByIndex(int index) const;
+    Q_INVOKABLE int indexByItem(WallpaperItem* item) const;
+
+    WallpaperItemPtr itemPtr(const QString& id) const { return m_byId.value(id); }
+    bool contains(const QString& id) const { return m_byId.contains(id); }
+    QList<WallpaperItemPtr> items() const { return m_items; }
+    // Takes the item's place for its id, moving the row when its place in the order changed.
+    void replaceItem(const WallpaperItemPtr& item);
+    // The item of oldId is now known as newId; its row moves to its place in the order.
+    void renameItem(const QString& oldId, const QString& newId);
+    bool removeById(const QString& id);
+    // Removes every wallpaper of the user's own, handing each to callback first.
+    void removeOwnerItems(const std::function<void(const WallpaperItemPtr&)>& callback);
+    // Empties the model (sign-out).
+    void reset();
+
+    // The row of x in a list in the wallpaper order: where it is (exact true), or where it
+    // belongs. Adds the comparisons made to *comparisons when given.
+    static int orderedSearch(const QList<WallpaperItemPtr>& list, const WallpaperItem* x, bool* exact,
+                             qint64* comparisons = nullptr);
+    // Comparisons the model's searches made so far; for measuring.
+    qint64 comparisons() const { return m_comparisons; }
+
+signals:
+    void countChanged();
+    void upToLimiteChanged();
+    void deleteWallpaperId(const QString& id);
+    void startDestroy();
+
+private:
+    int search(const WallpaperItem* x, bool* exact) const;
+    // The row of a listed item, also when its sort keys changed since it was placed.
+    int rowOf(const WallpaperItemPtr& item) const;
+    void insertNew(const WallpaperItemPtr& item);
+    // Puts item at its place in the order instead of the listed item at row.
+    void place(int row, const WallpaperItemPtr& item);
+    void addOwners(int delta);
+
+    QList<WallpaperItemPtr> m_items;
+    QHash<QString, WallpaperItemPtr> m_byId;
+    int m_ownerCount = 0;
+    bool m_darkMode = false;
+    bool m_upToLimite = false;
+    mutable qint64 m_comparisons = 0;
+};
+
+// The pattern wallpapers of the list (mode 0): those with a pattern image of their own on the
+// server. Mode 1 passes everything; any other mode nothing.
+class SETTINGMODEL_EXPORT WallpaperFilterModel : public QSortFilterProxyModel {
+    Q_OBJECT
+public:
+    explicit WallpaperFilterModel(QObject* parent = nullptr);
+    int mode() const { return m_mode; }
+    void setMode(int mode);
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+private:
+    int m_mode = 1;
+};
