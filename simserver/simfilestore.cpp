@@ -67,7 +67,7 @@ SimFileStore::Result SimFileStore::completeUpload(qint64 user, const QString& fi
 const SimFileStore::File* SimFileStore::readable(qint64 user, const QString& fileId) const
 {
     const auto it = m_files.constFind(fileId);
-    if (it == m_files.cend() || (it->owner != user && !it->readers.contains(user)))
+    if (it == m_files.cend() || (it->owner != user && !it->everyone && !it->readers.contains(user)))
         return nullptr;
     return &*it;
 }
@@ -126,4 +126,13 @@ void SimFileStore::corrupt(const QString& fileId)
     const auto it = m_files.find(fileId);
     if (it != m_files.end() && !it->bytes.isEmpty())
         it->bytes[it->bytes.size() / 2] = char(it->bytes.at(it->bytes.size() / 2) ^ 0x5a);
+}
+
+void SimFileStore::publish(const QString& fileId, const QByteArray& bytes)
+{
+    File file;
+    file.bytes = bytes;
+    file.md5 = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+    file.everyone = true;
+    m_files.insert(fileId, file);
 }

@@ -20,6 +20,8 @@ public:
         QByteArray bytes;
         QString md5;
         QSet<qint64> readers;
+        // The server's own file (a default wallpaper's image): every user may read it.
+        bool everyone = false;
     };
     enum class Result { Ok, NotFound, Conflict, TooLarge, Mismatch };
 
@@ -34,6 +36,8 @@ public:
     QStringList remove(qint64 user, const QStringList& fileIds);
 
     void share(const QString& fileId, qint64 reader);
+    // Stores a file of the server's own, readable by every user and deleted by none.
+    void publish(const QString& fileId, const QByteArray& bytes);
     bool contains(const QString& fileId) const { return m_files.contains(fileId); }
     int count() const { return int(m_files.size()); }
     qint64 bytesStored() const;

@@ -52,7 +52,11 @@ bool visibleUnder(const im::user::UserRange& range, qint64 userId, bool contact)
 
 } // namespace
 
-SimServer::SimServer(QObject* parent) : QObject(parent) {}
+SimServer::SimServer(QObject* parent)
+    : QObject(parent),
+      m_wallpapers([this] { return now(); }, m_files.get(), m_userId)
+{
+}
 
 SimServer::~SimServer()
 {
@@ -86,6 +90,7 @@ void SimServer::setUser(qint64 userId, std::shared_ptr<SimFileStore> files)
     m_userId = userId;
     if (files)
         m_files = std::move(files);
+    m_wallpapers.setFileStore(m_files.get(), m_userId);
 }
 
 void SimServer::seedDevice(int deviceId, const QString& name, const QString& platform, qint64 lastActive)
@@ -229,6 +234,11 @@ std::optional<SimServer::Reply> SimServer::handle(int deviceId, int command, con
     case 178: return listPreferences(body);
     case 180: return updatePreferences(deviceId, body);
     case 274: return updateDeviceDeleteTimer(body);
+    case 241: return wallpaperReply(deviceId, m_wallpapers.list(body));
+    case 242: return wallpaperReply(deviceId, m_wallpapers.save(body));
+    case 243: return wallpaperReply(deviceId, m_wallpapers.remove(body));
+    case 244: return wallpaperReply(deviceId, m_wallpapers.get(body));
+    case 245: return wallpaperReply(deviceId, m_wallpapers.reset());
     case 373: return Reply{0, {}};
     case FileUploadChunk: return uploadChunk(body);
     case FileCompleteUpload: return completeUpload(body);
@@ -712,16 +722,36 @@ void SimServer::pushToOthers(int fromDevice, const QList<im::SharedPreference>& 
     im::notif::SharedPreferenceUpdatedNotif notif;
     for (const auto& record : changed)
         *notif.add_preferences() = record;
-    const QByteArray body = bytesOf(notif);
+    pushToOthers(fromDevice, PushSharedPreferenceUpdated, bytesOf(notif));
+}
+
+void SimServer::pushToOthers(int fromDevice, const QList<im::WallPaper>& changed)
+{
+    if (changed.isEmpty())
+        return;
+    im::notif::WallpaperUpdatedNotif notif;
+    for (const auto& wallpaper : changed)
+        *notif.add_wallpapers() = wallpaper;
+    pushToOthers(fromDevice, PushWallpaperUpdated, bytesOf(notif));
+}
+
+void SimServer::pushToOthers(int fromDevice, int type, const QByteArray& body)
+{
     for (const Device& device : std::as_const(m_devices)) {
         if (device.id == fromDevice || !device.online || !device.transport || m_unlinked.contains(device.id))
             continue;
         QPointer<SimTransport> transport = device.transport;
-        QTimer::singleShot(m_latencyMs, this, [transport, body] {
+        QTimer::singleShot(m_latencyMs, this, [transport, type, body] {
             if (transport)
-                transport->deliverPush(PushSharedPreferenceUpdated, body);
+                transport->deliverPush(type, body);
         });
     }
+}
+
+SimServer::Reply SimServer::wallpaperReply(int fromDevice, const SimWallpapers::Result& result)
+{
+    pushToOthers(fromDevice, result.changed);
+    return {result.code, result.body};
 }
 
 // ---- transport ----

@@ -3,6 +3,7 @@
 #include "im/common.pb.h"
 #include "im/user.pb.h"
 #include "simfilestore.h"
+#include "simwallpapers.h"
 #include "transport.h"
 
 #include <QHash>
@@ -63,6 +64,11 @@ public:
     void setUser(qint64 userId, std::shared_ptr<SimFileStore> files);
     qint64 userId() const { return m_userId; }
     SimFileStore* fileStore() const { return m_files.get(); }
+    SimWallpapers* wallpapers() { return &m_wallpapers; }
+    void setWallpaperPageSize(int size) { m_wallpapers.setPageSize(size); }
+    // The user's live wallpapers, all and his own.
+    Q_INVOKABLE int wallpaperCount() const { return m_wallpapers.count(); }
+    Q_INVOKABLE int ownWallpaperCount() const { return m_wallpapers.ownCount(); }
     // The largest piece of a file one download answer carries.
     static constexpr int kMaxDownloadChunk = 1024 * 1024;
 
@@ -153,6 +159,9 @@ private:
     bool checkPassword(const QString& password, Reply& failure);
     bool checkCode(const QString& code, Reply& failure) const;
     void pushToOthers(int fromDevice, const QList<im::SharedPreference>& changed);
+    void pushToOthers(int fromDevice, const QList<im::WallPaper>& changed);
+    void pushToOthers(int fromDevice, int type, const QByteArray& body);
+    Reply wallpaperReply(int fromDevice, const SimWallpapers::Result& result);
 
     std::function<qint64()> m_clock;
     int m_latencyMs = 0;
@@ -186,6 +195,7 @@ private:
 
     qint64 m_userId = 1;
     std::shared_ptr<SimFileStore> m_files = std::make_shared<SimFileStore>();
+    SimWallpapers m_wallpapers;
 };
 
 // One device's connection to the simulated server.

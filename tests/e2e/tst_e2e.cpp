@@ -12,9 +12,11 @@
 #include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"
 #include "refcontacts.h"
+#include "reffilemanager.h"
 #include "refstores.h"
 #include "simserver.h"
 #include "testaccount.h"
+#include "wallpapers/wallpaperhandler.h"
 
 #include <QScopeGuard>
 #include <QSemaphore>
@@ -64,12 +66,17 @@ class TestEndToEnd : public QObject {
         return device->start() ? std::move(device) : nullptr;
     }
 
-    // Lets the server answer everything in flight.
+    // Lets the server answer everything in flight, and the devices fetch what it listed.
     bool settle()
     {
-        return QTest::qWaitFor([this] {
+        const auto idle = [](TestAccount* device) {
+            return !device || (!device->cmd->isInFlight(178) &&
+                               device->account->refFileManager()->pendingTransfers() == 0 &&
+                               device->account->wallpaperHandler()->wallpaperModel()->count() > 0);
+        };
+        return QTest::qWaitFor([&] {
             QCoreApplication::sendPostedEvents();
-            return m_a->cmd && !m_a->cmd->isInFlight(178) && (!m_b || !m_b->cmd->isInFlight(178));
+            return m_a->cmd && idle(m_a.get()) && idle(m_b.get());
         });
     }
 
@@ -227,7 +234,7 @@ private slots:
     {
         // Both write before either hears back; B's write is the later one.
         m_a->prefs->syncChatFolderConfig("A");
-        m_world += 1;
+        m_world += 1000;
         m_b->prefs->syncChatFolderConfig("B");
         QVERIFY(QTest::qWaitFor([this] {
             return m_a->prefs->getKeyValue(kConfig) == "B" && m_b->prefs->getKeyValue(kConfig) == "B" &&
