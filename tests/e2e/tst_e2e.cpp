@@ -446,6 +446,59 @@ private slots:
         QCOMPARE(m_server->preference(kConfig, kConfigType)->value(), std::string("B, later"));
         QCOMPARE(storedValue(*m_a, kConfig, kConfigType), QByteArray("B, later"));
     }
+
+    void aWallpaperTravelsWithItsImageAndItsDeletionComesBack()
+    {
+        WallpaperHandler* onA = m_a->account->wallpaperHandler();
+        WallpaperHandler* onB = m_b->account->wallpaperHandler();
+        QThreadPool::globalInstance()->waitForDone();
+        const QString picture = media::writeImage(m_dir.filePath(QStringLiteral("run%1-sea.jpg").arg(m_run)),
+                                                  QSize(1200, 800), QColor(0x20, 0x60, 0xa0));
+        QSignalSpy renamed(onA, &WallpaperHandler::wallpaperIdChanged);
+        QVERIFY(onA->add(picture));
+        QVERIFY(QTest::qWaitFor([&] { return renamed.count() == 2; }));
+        const QString id = renamed.at(1).at(1).toString();
+        QVERIFY(QTest::qWaitFor([&] { return onB->wallpaperModel()->contains(id); }));
+        // B shows it with the same image, fetched and decrypted.
+        WallpaperItem* onBItem = onB->wallpaperModel()->getItemById(id);
+        QVERIFY(onBItem->isOwner());
+        QVERIFY(onBItem->hasThumbBytes());
+        QVERIFY(QTest::qWaitFor([&] { return onBItem->hiPhoto()->fileExist(); }));
+        QFile sent(onA->wallpaperModel()->getItemById(id)->hiPhoto()->localPath());
+        QFile received(onBItem->hiPhoto()->localPath());
+        QVERIFY(sent.open(QIODevice::ReadOnly) && received.open(QIODevice::ReadOnly));
+        QCOMPARE(received.readAll(), sent.readAll());
+
+        onB->deleteWallpaper(id);
+        QVERIFY(QTest::qWaitFor([&] { return !onA->wallpaperModel()->contains(id); }));
+        QCOMPARE(m_server->ownWallpaperCount(), 0);
+        ThreadManager::getInstance()->waitForIdle();
+        QVERIFY(m_a->account->storage()->wallpaperStorage()->info(id).id.isEmpty());
+    }
+
+    void aRetriedUploadAndAResetReachTheOtherDevice()
+    {
+        WallpaperHandler* onA = m_a->account->wallpaperHandler();
+        WallpaperHandler* onB = m_b->account->wallpaperHandler();
+        m_server->failCommand(FileUploadChunk, 503, 1);
+        QThreadPool::globalInstance()->waitForDone();
+        QVERIFY(onA->add(
+            media::writeImage(m_dir.filePath(QStringLiteral("run%1-late.png").arg(m_run)), QSize(400, 300))));
+        QVERIFY(QTest::qWaitFor([&] { return onA->failedUploads().size() == 1; }));
+        // The next time A asks what changed, it tries again.
+        onA->getNewData();
+        QVERIFY(QTest::qWaitFor([&] { return m_server->ownWallpaperCount() == 1; }));
+        const QString id = m_server->wallpapers()->ids().last();
+        QVERIFY(QTest::qWaitFor([&] { return onB->wallpaperModel()->contains(id); }));
+
+        const int defaults = m_server->wallpaperCount() - 1;
+        onA->resetWallpaper();
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !onB->wallpaperModel()->contains(id) && !onA->wallpaperModel()->contains(id); }));
+        QCOMPARE(m_server->ownWallpaperCount(), 0);
+        QCOMPARE(onA->wallpaperModel()->count(), defaults);
+        QCOMPARE(onB->wallpaperModel()->count(), defaults);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestEndToEnd)
