@@ -1,5 +1,7 @@
 #include "demodevice.h"
 
+#include "wallpapers/wallpaperhandler.h"
+
 #include "host/contacts.h"
 #include "host/dialogbase.h"
 #include "notifications/ringtonemanager.h"
@@ -128,6 +130,36 @@ QObject* DemoDevice::groupMutedSettingModelObject() const
     return m_account->groupMutedSettingModel();
 }
 
+QObject* DemoDevice::wallpaperHandlerObject() const
+{
+    return m_account->wallpaperHandler();
+}
+
+QStringList DemoDevice::wallpaperIds(bool ownOnly) const
+{
+    QStringList ids;
+    if (WallpaperHandler* wallpapers = m_account->wallpaperHandler()) {
+        for (const WallpaperItemPtr& item : wallpapers->wallpaperModel()->items()) {
+            if (!ownOnly || item->isOwner())
+                ids.append(item->wallpaperId());
+        }
+    }
+    return ids;
+}
+
+bool DemoDevice::wallpaperImageHere(const QString& id) const
+{
+    WallpaperHandler* wallpapers = m_account->wallpaperHandler();
+    const WallpaperItem* item = wallpapers ? wallpapers->wallpaperModel()->getItemById(id) : nullptr;
+    return item && item->hiPhoto() && item->hiPhoto()->fileExist();
+}
+
+int DemoDevice::failedWallpaperUploads() const
+{
+    WallpaperHandler* wallpapers = m_account->wallpaperHandler();
+    return wallpapers ? int(wallpapers->failedUploads().size()) : 0;
+}
+
 QStringList DemoDevice::customRingtoneIds() const
 {
     QStringList ids;
@@ -218,6 +250,8 @@ void DemoDevice::sync()
 {
     sharedPreference()->getNewData();
     settingServiceCmd()->listPrivacySettings();
+    if (WallpaperHandler* wallpapers = m_account->wallpaperHandler())
+        wallpapers->getNewData();
 }
 
 void DemoDevice::clearErrors()

@@ -48,6 +48,7 @@ class DemoDevice : public QObject {
     Q_PROPERTY(QObject* deviceModel READ deviceModelObject CONSTANT)
     Q_PROPERTY(QObject* ringtoneManager READ ringtoneManagerObject CONSTANT)
     Q_PROPERTY(QObject* groupMutedSettingModel READ groupMutedSettingModelObject CONSTANT)
+    Q_PROPERTY(QObject* wallpaperHandler READ wallpaperHandlerObject CONSTANT)
     Q_PROPERTY(PreferenceTable* preferences READ preferences CONSTANT)
     Q_PROPERTY(bool online READ online WRITE setOnline NOTIFY onlineChanged)
     Q_PROPERTY(qint64 clockSkew READ clockSkew WRITE setClockSkew NOTIFY clockSkewChanged)
@@ -71,6 +72,7 @@ public:
     QObject* deviceModelObject() const;
     QObject* ringtoneManagerObject() const;
     QObject* groupMutedSettingModelObject() const;
+    QObject* wallpaperHandlerObject() const;
     PreferenceTable* preferences() const { return m_table; }
     bool online() const;
     void setOnline(bool online);
@@ -100,6 +102,12 @@ public:
     Q_INVOKABLE bool chatSilent(const QString& dialogId) const;
     // A chat's name as the chat list shows it.
     Q_INVOKABLE QString chatName(const QString& dialogId) const;
+    // The wallpapers' ids in list order, all of them or the user's own.
+    Q_INVOKABLE QStringList wallpaperIds(bool ownOnly) const;
+    // Whether a wallpaper's full image is on this device.
+    Q_INVOKABLE bool wallpaperImageHere(const QString& id) const;
+    // How many wallpapers wait for another upload attempt.
+    Q_INVOKABLE int failedWallpaperUploads() const;
 
 signals:
     void onlineChanged();

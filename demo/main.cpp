@@ -114,9 +114,14 @@ int main(int argc, char** argv)
 
     qmlRegisterUncreatableType<PrivacyItem>("SettingModel", 1, 0, "PrivacyItem",
                                             QStringLiteral("PrivacyItemis uncreatable"));
+    // A scripted run starts in light mode whatever the last interactive run chose.
+    if (headless)
+        AppSettingModel::instance()->setDarkMode(false);
     QQmlApplicationEngine engine;
-    engine.setInitialProperties({{QStringLiteral("deviceA"), QVariant::fromValue<QObject*>(&a)},
-                                 {QStringLiteral("deviceB"), QVariant::fromValue<QObject*>(&b)}});
+    engine.setInitialProperties(
+        {{QStringLiteral("deviceA"), QVariant::fromValue<QObject*>(&a)},
+         {QStringLiteral("deviceB"), QVariant::fromValue<QObject*>(&b)},
+         {QStringLiteral("appSettings"), QVariant::fromValue<QObject*>(AppSettingModel::instance())}});
     engine.load(QUrl(QStringLiteral("qrc:/demo/qml/Main.qml")));
     if (engine.rootObjects().isEmpty())
         return 3;

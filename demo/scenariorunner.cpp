@@ -1,5 +1,7 @@
 #include "scenariorunner.h"
 
+#include "host/appsettingmodel.h"
+
 #include "host/appdirmanager.h"
 #include "media.h"
 
@@ -63,8 +65,20 @@ QString ScenarioApi::tone(const QString& name, int durationMs) const
     return media::writeWav(AppDirManager::tempDir() + name + QStringLiteral(".wav"), durationMs, 22050);
 }
 
-void ScenarioApi::showScreen(const QString& screen)
+QString ScenarioApi::image(const QString& name, int width, int height, const QString& color) const
 {
+    return media::writeImage(AppDirManager::tempDir() + name + QStringLiteral(".jpg"), QSize(width, height),
+                             QColor::fromString(color));
+}
+
+void ScenarioApi::setDarkMode(bool on)
+{
+    AppSettingModel::instance()->setDarkMode(on);
+}
+
+void ScenarioApi::showScreen(const QString& name)
+{
+    const QString screen = name.section(QLatin1Char('-'), 0, 0);
     if (m_window && m_window->contentItem()) {
         for (QQuickItem* child : m_window->contentItem()->childItems())
             child->setProperty("screen", screen);

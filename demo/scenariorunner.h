@@ -34,11 +34,16 @@ public:
     Q_INVOKABLE void log(const QString& text);
     Q_INVOKABLE void advanceClock(qint64 ms);
     // Shows a screen of both devices ("privacy", "devices", "verification", "preferences",
-    // "notifications").
-    Q_INVOKABLE void showScreen(const QString& screen);
+    // "notifications", "wallpapers"); a suffix after "-" names a picture of it.
+    Q_INVOKABLE void showScreen(const QString& name);
+    // Saves <name>.png of the screen the name starts with ("wallpapers-dark" shows "wallpapers").
     Q_INVOKABLE void screenshot(const QString& name);
     // A sine tone of that length as a WAV file in the scratch folder; its path.
     Q_INVOKABLE QString tone(const QString& name, int durationMs) const;
+    // An image of that size, a gradient over the colour, in the scratch folder; its path.
+    Q_INVOKABLE QString image(const QString& name, int width, int height, const QString& color) const;
+    // The application's dark mode, shared by both devices.
+    Q_INVOKABLE void setDarkMode(bool on);
     // The translated text of a message id, as the devices show it.
     Q_INVOKABLE QString tr(const QString& id) const;
 

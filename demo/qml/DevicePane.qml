@@ -8,7 +8,7 @@ Rectangle {
     property var device
     property string screen
     property color accent
-    readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications"]
+    readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications", "wallpapers"]
     radius: 10
     color: "white"
     border.color: "#D5DCE4"
@@ -72,6 +72,7 @@ Rectangle {
             VerificationScreen { device: pane.device; accent: pane.accent }
             PreferencesScreen { device: pane.device }
             NotificationsScreen { device: pane.device; accent: pane.accent }
+            WallpapersScreen { device: pane.device; accent: pane.accent }
         }
     }
 }

@@ -22,7 +22,9 @@ Window {
     palette.highlight: "#3A66C4"
     required property var deviceA
     required property var deviceB
-    readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications"]
+    // The application's settings: dark mode is one for both devices.
+    required property var appSettings
+    readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications", "wallpapers"]
 
     Item {
         id: root
@@ -49,6 +51,12 @@ Window {
                     Layout.alignment: Qt.AlignBottom
                 }
                 Item { Layout.fillWidth: true }
+                Label { text: qsTr("Dark mode"); color: "#5B6675"; visible: root.screen === "wallpapers" }
+                Switch {
+                    visible: root.screen === "wallpapers"
+                    checked: window.appSettings.darkMode
+                    onToggled: window.appSettings.darkMode = checked
+                }
                 TabBar {
                     id: tabs
                     currentIndex: window.screens.indexOf(root.screen)
@@ -58,6 +66,7 @@ Window {
                     TabButton { text: qsTr("Two-step verification"); width: implicitWidth + 24 }
                     TabButton { text: qsTr("Synced preferences"); width: implicitWidth + 24 }
                     TabButton { text: qsTr("Notifications"); width: implicitWidth + 24 }
+                    TabButton { text: qsTr("Wallpapers"); width: implicitWidth + 24 }
                 }
             }
 

@@ -7,7 +7,9 @@
 // demo.A and demo.B are the two devices (their models by the account's getter names:
 // sharedPreference, privacyModel, settingServiceCmd, deviceModel, account; and online, clockSkew,
 // errors, preference(key), writePreference(type, key, value), ringtoneManager, groupMutedSettingModel,
-// customRingtoneIds()); demo.server has the fault controls; demo.tone(name, ms) writes a WAV tone.
+// customRingtoneIds(), wallpaperHandler, wallpaperIds(ownOnly), wallpaperImageHere(id),
+// failedWallpaperUploads()); demo.server has the fault controls; demo.tone(name, ms) writes a WAV
+// tone, demo.image(name, width, height, colour) a JPEG; demo.setDarkMode(on) switches the app.
 
 var PREVIEW = "random_message_preview";
 var FOLDERS = "dialog_folder_config";
@@ -190,5 +192,74 @@ var steps = [
             return a.length === 2 && a.join() === b.join();
         },
         timeout: 15000
+    },
+    {
+        name: "A wallpaper added on A appears on B with its image",
+        run: function (demo) {
+            demo.showScreen("wallpapers");
+            demo.A.wallpaperHandler.add(demo.image("harbour", 1600, 1000, "#2B6CB0"));
+        },
+        until: function (demo) {
+            var own = demo.B.wallpaperIds(true);
+            return own.length === 1 && demo.B.wallpaperImageHere(own[0]);
+        },
+        timeout: 15000,
+        check: function (demo) {
+            demo.check(demo.A.wallpaperIds(true)[0] === demo.B.wallpaperIds(true)[0], "both know it by the server's id");
+            demo.log("both list " + demo.A.wallpaperIds(false).length + " wallpapers: their own and the server's presets and patterns");
+        }
+    },
+    {
+        name: "An upload that fails on A stays unsynced, marked, until A tries again",
+        run: function (demo) {
+            demo.server.failCommand(1001, 503, 1);
+            demo.A.wallpaperHandler.add(demo.image("meadow", 1200, 900, "#2F855A"));
+        },
+        until: function (demo) { return demo.A.failedWallpaperUploads() === 1; },
+        timeout: 15000,
+        screenshot: "wallpapers"
+    },
+    {
+        name: "A syncs: the failed upload goes again and reaches B",
+        run: function (demo) { demo.A.sync(); },
+        until: function (demo) {
+            return demo.A.failedWallpaperUploads() === 0 && demo.B.wallpaperIds(true).length === 2;
+        },
+        timeout: 15000
+    },
+    {
+        name: "Dark mode sorts the dark wallpapers first",
+        run: function (demo) { demo.setDarkMode(true); },
+        until: function (demo) {
+            var a = demo.A.wallpaperHandler.wallpaperModel;
+            for (var i = 0; i < a.count; ++i) {
+                var item = a.itemByIndex(i);
+                if (!item.hasPattern)
+                    return item.isDark || item.wallpaperId === "preset-night";
+            }
+            return false;
+        },
+        screenshot: "wallpapers-dark"
+    },
+    {
+        name: "Deleted on B, the first wallpaper leaves A",
+        run: function (demo) {
+            demo.setDarkMode(false);
+            demo.B.wallpaperHandler.deleteWallpaper(demo.B.wallpaperIds(true)[0]);
+        },
+        until: function (demo) {
+            return demo.A.wallpaperIds(true).length === 1 && demo.B.wallpaperIds(true).length === 1;
+        }
+    },
+    {
+        name: "A reset on A is seen by B",
+        run: function (demo) { demo.A.wallpaperHandler.resetWallpaper(); },
+        until: function (demo) {
+            return demo.A.wallpaperIds(true).length === 0 && demo.B.wallpaperIds(true).length === 0 &&
+                demo.server.ownWallpaperCount() === 0;
+        },
+        check: function (demo) {
+            demo.check(demo.A.wallpaperIds(false).join() === demo.B.wallpaperIds(false).join(), "both list the server's defaults in the same order");
+        }
     }
 ];
