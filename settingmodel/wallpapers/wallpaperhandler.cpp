@@ -112,7 +112,7 @@ void WallpaperHandler::setLoading(bool loading)
 
 void WallpaperHandler::post(std::function<void()> step)
 {
-    const quint64 generation = m_generation;
+    const quint64 generation = m_generation.load();
     QMetaObject::invokeMethod(
         this,
         [this, generation, step = std::move(step)] {
@@ -470,7 +470,7 @@ void WallpaperHandler::uploadWallpaper(const WallpaperItemPtr& item)
         return;
     }
     QPointer<WallpaperHandler> self(this);
-    const quint64 generation = m_generation;
+    const quint64 generation = m_generation.load();
     filter->ownerId = item->wallpaperId();
     filter->callback = [self, generation, item](int stage, int status) {
         if (!self || self->m_generation != generation || self->isClearing())
@@ -788,7 +788,7 @@ void WallpaperHandler::loadWallpaper(const QString& wallpaperId,
         return;
     }
     QPointer<WallpaperHandler> self(this);
-    const quint64 generation = m_generation;
+    const quint64 generation = m_generation.load();
     m_cmd->getReq(wallpaperId, [self, generation, give](int code, const QByteArray& body) {
         im::wallpaper::GetWallPaperResp resp;
         if (!self || self->m_generation != generation || code != 0 || !parseMessage(resp, body) ||

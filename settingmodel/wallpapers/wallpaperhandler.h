@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -131,6 +132,6 @@ private:
     QFuture<void> m_listFuture;
     bool m_loading = false;
     bool m_fetched = false;
-    // Counts sign-outs; what a task posts for an earlier one is dropped.
-    quint64 m_generation = 0;
+    // Counts sign-outs; what a task posts for an earlier one is dropped. Tasks read it.
+    std::atomic<quint64> m_generation{0};
 };

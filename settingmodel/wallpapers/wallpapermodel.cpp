@@ -271,6 +271,7 @@ void WallpaperModel::renameItem(const QString& oldId, const QString& newId)
     m_byId.remove(oldId);
     if (row < 0)
         return;
+    item->setWallpaperId(newId);
     m_byId.insert(newId, item);
     place(row, item);
 }

@@ -1,7 +1,10 @@
 // The simulated server's own rules, observed through a device's transport.
+#include "host/constants.h"
+#include "host/cryptoaes.h"
 #include "im/account.pb.h"
 #include "im/misc.pb.h"
 #include "im/notif.pb.h"
+#include "im/wallpaper.pb.h"
 #include "protohelpers.h"
 #include "simserver.h"
 
@@ -210,6 +213,70 @@ private slots:
         bits =
             parsed<im::user::EvalPrivacySettingResp>(a.call(156, bytesOf(eval))->second).permissions().bits();
         QCOMPARE(bits & 1, 0);
+    }
+
+    void wallpapersPageKeepTombstonesAndGuardTheirFiles()
+    {
+        Client a(*m_server, 1), b(*m_server, 2);
+        m_server->setWallpaperPageSize(2);
+        const auto list = [&a](qint64 offset) {
+            im::wallpaper::ListWallPapersReq req;
+            req.set_offset(offset);
+            return parsed<im::wallpaper::ListWallPapersResp>(a.call(241, bytesOf(req))->second);
+        };
+        // A new user has the default set; its images decrypt with the keys the list gives.
+        QStringList ids;
+        qint64 offset = 0;
+        for (bool more = true; more;) {
+            const auto page = list(offset);
+            for (const auto& wallpaper : page.wallpapers())
+                ids.append(QString::fromStdString(wallpaper.id()));
+            offset = page.next_offset();
+            more = page.has_more();
+        }
+        QCOMPARE(ids.size(), m_server->wallpaperCount());
+        const auto preset = *m_server->wallpapers()->wallpaper(ids.first());
+        const auto* stored =
+            m_server->fileStore()->readable(7, QString::fromStdString(preset.photo_set().hi_res().file_id()));
+        QVERIFY(stored);
+        bool ok = false;
+        QVERIFY(!CryptoAES::decrypt(stored->bytes,
+                                    QByteArray::fromStdString(preset.photo_set().hi_res().aes_key()), &ok)
+                     .isEmpty() &&
+                ok);
+
+        // A save must name files the user may read.
+        im::wallpaper::SaveWallPaperReq save;
+        save.mutable_wallpaper()->set_local_id("local");
+        save.mutable_wallpaper()->mutable_photo_set()->mutable_hi_res()->set_file_id("not uploaded");
+        QCOMPARE(a.call(242, bytesOf(save))->first, SimServer::kUnprocessable);
+        save.mutable_wallpaper()->clear_photo_set();
+        auto answer = a.call(242, bytesOf(save));
+        QCOMPARE(answer->first, 0);
+        const auto saved = parsed<im::wallpaper::SaveWallPaperResp>(answer->second).wallpaper();
+        QCOMPARE(saved.local_id(), std::string("local"));
+        QVERIFY(!saved.id().empty() && saved.is_owner());
+        QCOMPARE(b.pushes.size(), 1);
+
+        // A deletion reaches a device paging from its offset, not one starting from nothing.
+        im::wallpaper::DeleteWallPaperReq remove;
+        remove.add_wallpaper_ids(saved.id());
+        QCOMPARE(a.call(243, bytesOf(remove))->first, 0);
+        const auto later = list(offset);
+        QCOMPARE(later.wallpapers_size(), 1);
+        QVERIFY(later.wallpapers(0).deleted());
+        const auto fresh = list(0);
+        for (const auto& wallpaper : fresh.wallpapers())
+            QVERIFY(!wallpaper.deleted());
+
+        // Own wallpapers stop at the limit.
+        for (int i = 0; i < OWNER_WALLPAPER_LIMIT; ++i) {
+            save.mutable_wallpaper()->set_local_id(QStringLiteral("l%1").arg(i).toStdString());
+            QCOMPARE(a.call(242, bytesOf(save))->first, 0);
+        }
+        QCOMPARE(a.call(242, bytesOf(save))->first, SimServer::kConflict);
+        QCOMPARE(a.call(245)->first, 0);
+        QCOMPARE(m_server->ownWallpaperCount(), 0);
     }
 };
 
