@@ -284,19 +284,8 @@ void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page
             post([this, item] { m_model->replaceItem(item); });
         }
     }
-    // In the storage thread's order, so that a write decided later never lands before these.
-    storage::WallpaperStorage* table = m_account->storage()->wallpaperStorage();
-    DataInfoModel* dataInfo = m_account->dataInfoModel();
     const qint64 nextOffset = page.next_offset();
-    ThreadManager::getInstance()->invoke(
-        [table, dataInfo, saves, deleted, nextOffset] {
-            if (!saves.isEmpty())
-                table->save(saves);
-            if (!deleted.isEmpty())
-                table->remove(deleted);
-            dataInfo->saveWallpaperOffset(nextOffset);
-        },
-        false);
+    storeRecords(saves, deleted, nextOffset);
     if (!sorted.isEmpty()) {
         moveToMain(sorted);
         post([this, sorted] { m_model->append(sorted); });
@@ -450,6 +439,25 @@ void WallpaperHandler::saveToDb(WallpaperItem* item)
     serializeInfo(item, info);
     storage::WallpaperStorage* table = m_account->storage()->wallpaperStorage();
     ThreadManager::getInstance()->invoke([table, info] { table->save(info); }, ThreadManager::onMainThread());
+}
+
+void WallpaperHandler::storeRecords(const QList<storage::WallpaperInfo>& saves, const QStringList& removed,
+                                    std::optional<qint64> offset)
+{
+    // In the storage thread's order, so that a write decided later never lands before these; the
+    // offset goes with its records.
+    storage::WallpaperStorage* table = m_account->storage()->wallpaperStorage();
+    DataInfoModel* dataInfo = m_account->dataInfoModel();
+    ThreadManager::getInstance()->invoke(
+        [table, dataInfo, saves, removed, offset] {
+            if (!saves.isEmpty())
+                table->save(saves);
+            if (!removed.isEmpty())
+                table->remove(removed);
+            if (offset)
+                dataInfo->saveWallpaperOffset(*offset);
+        },
+        ThreadManager::onMainThread());
 }
 
 void WallpaperHandler::removeRecords(const QStringList& ids)
@@ -697,17 +705,7 @@ void WallpaperHandler::resetResp(const im::wallpaper::ResetWallPapersResp& resp)
         item->downloadFileIds(missing);
         m_model->replaceItem(item);
     }
-    DataInfoModel* dataInfo = m_account->dataInfoModel();
-    const qint64 offset = resp.offset();
-    ThreadManager::getInstance()->invoke(
-        [table, dataInfo, saves, removed, offset] {
-            if (!saves.isEmpty())
-                table->save(saves);
-            if (!removed.isEmpty())
-                table->remove(removed);
-            dataInfo->saveWallpaperOffset(offset);
-        },
-        true);
+    storeRecords(saves, removed, resp.offset());
     download(missing);
 }
 
@@ -741,15 +739,7 @@ void WallpaperHandler::wallpaperUpdateNotif(const im::notif::WallpaperUpdatedNot
         saves.append(recordOf(wallpaper, item->wallpaperId()));
         m_model->replaceItem(item);
     }
-    storage::WallpaperStorage* table = m_account->storage()->wallpaperStorage();
-    ThreadManager::getInstance()->invoke(
-        [table, saves, removed] {
-            if (!saves.isEmpty())
-                table->save(saves);
-            if (!removed.isEmpty())
-                table->remove(removed);
-        },
-        true);
+    storeRecords(saves, removed, std::nullopt);
     download(missing);
 }
 

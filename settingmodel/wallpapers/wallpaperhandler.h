@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class AccountBase;
 namespace storage {
@@ -107,6 +108,8 @@ private:
     void applyImage(const WallpaperItemPtr& item, const MadeImage& made);
     void saveToDb(WallpaperItem* item);
     void removeRecords(const QStringList& ids);
+    void storeRecords(const QList<storage::WallpaperInfo>& saves, const QStringList& removed,
+                      std::optional<qint64> offset);
     void uploadWallpaper(const WallpaperItemPtr& item);
     void uploadFinish(const WallpaperItemPtr& item, int code);
     void sendSave(WallpaperItem* item);

@@ -59,13 +59,7 @@ void WallpaperServiceCmd::deleteReq(const QString& id)
 {
     im::wallpaper::DeleteWallPaperReq req;
     req.set_wallpaper_id(id.toStdString());
-    AccountBase* account = m_account;
-    send(
-        Delete, SM_SERIALIZE(req),
-        [account](int code, const QByteArray& body) {
-            deliver(account, code, body, &WallpaperHandler::deleteResp);
-        },
-        true);
+    sendDelete(req);
 }
 
 void WallpaperServiceCmd::deleteReq(const QStringList& ids)
@@ -73,6 +67,11 @@ void WallpaperServiceCmd::deleteReq(const QStringList& ids)
     im::wallpaper::DeleteWallPaperReq req;
     for (const QString& id : ids)
         req.add_wallpaper_ids(id.toStdString());
+    sendDelete(req);
+}
+
+void WallpaperServiceCmd::sendDelete(const im::wallpaper::DeleteWallPaperReq& req)
+{
     AccountBase* account = m_account;
     send(
         Delete, SM_SERIALIZE(req),

@@ -12,6 +12,9 @@ class AccountBase;
 namespace im {
 class WallPaper;
 }
+namespace im::wallpaper {
+class DeleteWallPaperReq;
+}
 
 // The wallpaper commands. Answers go to the account's wallpaper handler; a failed or
 // unparsable answer is dropped, except a save's, whose outcome the handler decides.
@@ -29,6 +32,7 @@ public:
     void resetReq();
 
 private:
+    void sendDelete(const im::wallpaper::DeleteWallPaperReq& req);
     void send(quint16 command, const QByteArray& body, std::function<void(int, const QByteArray&)> callback,
               bool flag);
 
