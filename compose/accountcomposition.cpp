@@ -7,6 +7,7 @@
 #include "notifications/ringtonemanager.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"
+#include "themes/themehandler.h"
 #include "transport.h"
 #include "wallpapers/wallpaperhandler.h"
 
@@ -24,6 +25,7 @@ AccountComposition::AccountComposition(RefAccount* account, QObject* parent)
     add<GroupMutedSettingModel>(new GroupMutedSettingModel(m_account));
     add<RingtoneManager>(new RingtoneManager(m_account));
     m_wallpapers = add<WallpaperHandler>(new WallpaperHandler(m_account));
+    m_themes = add<ThemeHandler>(new ThemeHandler(m_account));
     wirePushRoutes();
 }
 

@@ -4,6 +4,7 @@
 #include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"
 #include "refaccount.h"
+#include "themes/themehandler.h"
 #include "wallpapers/wallpaperhandler.h"
 
 #include <QList>
@@ -41,6 +42,7 @@ public:
     SharedPreferenceModel* sharedPreference() const { return m_preferences; }
     PrivacyModel* privacyModel() const { return m_privacy; }
     WallpaperHandler* wallpaperHandler() const { return m_wallpapers; }
+    ThemeHandler* themeHandler() const { return m_themes; }
     // Every account model, in lifecycle order.
     QList<ModelBase*> models() const;
 
@@ -69,6 +71,7 @@ private:
     QPointer<SharedPreferenceModel> m_preferences;
     QPointer<PrivacyModel> m_privacy;
     QPointer<WallpaperHandler> m_wallpapers;
+    QPointer<ThemeHandler> m_themes;
     Stage m_stage = Composed;
     bool m_fetch = true;
 };

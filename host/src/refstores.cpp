@@ -15,6 +15,13 @@ const QString kNotifyConfig = QStringLiteral("notify_config");
 const QString kChatFolderConfig = QStringLiteral("chat_folder_config");
 const QString kMediaExif = QStringLiteral("media_message_exif");
 const QString kFileExif = QStringLiteral("file_message_exif");
+const QString kCurrentTheme = QStringLiteral("current_theme");
+const QString kColorCircles = QStringLiteral("color_circles");
+const QString kSelectColorCircle = QStringLiteral("select_color_circle");
+const char* const kLegacyKeys[] = {
+    "chat_background_color", "chat_background_gradient_color", "dark_mode_chat_background_color",
+    "chat_background_id",    "chat_background_blur",           "chat_background_gradient_rotation",
+    "chat_shader_opacity"};
 } // namespace
 
 qint64 RefDataInfoModel::sharedReferenceOffset() const
@@ -247,4 +254,86 @@ void RefAccountDeviceModel::setDeviceDeleteTimer(int timerType)
         return;
     m_deleteTimer = timerType;
     emit deleteTimerChanged();
+}
+
+QByteArray RefAccountSettingModel::currentTheme() const
+{
+    return m_table.value(kCurrentTheme);
+}
+
+void RefAccountSettingModel::updateCurrentTheme(const QByteArray& bytes)
+{
+    m_table.setValue(kCurrentTheme, bytes);
+}
+
+QByteArray RefAccountSettingModel::colorCircles() const
+{
+    return m_table.value(kColorCircles);
+}
+
+void RefAccountSettingModel::updateColorCircles(const QByteArray& json)
+{
+    m_table.setValue(kColorCircles, json);
+}
+
+int RefAccountSettingModel::selectColorCircleId() const
+{
+    bool ok = false;
+    const int id = m_table.value(kSelectColorCircle).toInt(&ok);
+    return ok ? id : -1;
+}
+
+void RefAccountSettingModel::setSelectColorCircleId(int id)
+{
+    m_table.setValue(kSelectColorCircle, QByteArray::number(id));
+}
+
+bool RefAccountSettingModel::containsCustomThemeInfo() const
+{
+    for (const char* key : kLegacyKeys) {
+        if (!m_table.value(QLatin1String(key)).isNull())
+            return true;
+    }
+    return false;
+}
+
+QString RefAccountSettingModel::chatBackgroundColor() const
+{
+    return QString::fromUtf8(m_table.value(QStringLiteral("chat_background_color")));
+}
+
+QString RefAccountSettingModel::chatBackgroundGradientColor() const
+{
+    return QString::fromUtf8(m_table.value(QStringLiteral("chat_background_gradient_color")));
+}
+
+QString RefAccountSettingModel::darkModeChatBackgroundColor() const
+{
+    return QString::fromUtf8(m_table.value(QStringLiteral("dark_mode_chat_background_color")));
+}
+
+QString RefAccountSettingModel::chatBackgroundId() const
+{
+    return QString::fromUtf8(m_table.value(QStringLiteral("chat_background_id")));
+}
+
+int RefAccountSettingModel::chatBackgroundBlur() const
+{
+    return m_table.value(QStringLiteral("chat_background_blur")).toInt();
+}
+
+int RefAccountSettingModel::chatBackgroundGradientRotation() const
+{
+    return m_table.value(QStringLiteral("chat_background_gradient_rotation")).toInt();
+}
+
+int RefAccountSettingModel::chatShaderOpacity() const
+{
+    return m_table.value(QStringLiteral("chat_shader_opacity")).toInt();
+}
+
+void RefAccountSettingModel::setLegacyAppearance(const QVariantMap& values)
+{
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        m_table.setValue(it.key(), it.value().toString().toUtf8());
 }

@@ -64,6 +64,23 @@ public:
     void setMediaMessageExif(bool keep, bool sync) override;
     bool fileMessageExif() const override;
     void setFileMessageExif(bool keep, bool sync) override;
+    QByteArray currentTheme() const override;
+    void updateCurrentTheme(const QByteArray& bytes) override;
+    QByteArray colorCircles() const override;
+    void updateColorCircles(const QByteArray& json) override;
+    int selectColorCircleId() const override;
+    void setSelectColorCircleId(int id) override;
+    bool containsCustomThemeInfo() const override;
+    QString chatBackgroundColor() const override;
+    QString chatBackgroundGradientColor() const override;
+    QString darkModeChatBackgroundColor() const override;
+    QString chatBackgroundId() const override;
+    int chatBackgroundBlur() const override;
+    int chatBackgroundGradientRotation() const override;
+    int chatShaderOpacity() const override;
+    // Writes the appearance settings of the versions before themes (keys as above, in lower
+    // case with underscores: "chat_background_color", ...), as an older client left them.
+    void setLegacyAppearance(const QVariantMap& values);
 
 private:
     void setExif(const QString& key, bool media, bool keep, bool sync);

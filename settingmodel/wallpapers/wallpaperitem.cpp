@@ -4,7 +4,7 @@
 #include "host/appsettingmodel.h"
 #include "host/util.h"
 #include "im/content.pb.h"
-#include "themes/presetpatterns.h"
+#include "themes/presetthemes.h"
 
 #include <QCoreApplication>
 #include <QJSEngine>

@@ -40,12 +40,13 @@ private slots:
         QCOMPARE(account->privacyModel(), t.composition->privacyModel());
         QVERIFY(account->groupMutedSettingModel() && account->ringtoneManager());
         QCOMPARE(account->wallpaperHandler(), t.composition->wallpaperHandler());
-        QCOMPARE(t.composition->models().size(), 5);
+        QCOMPARE(account->themeHandler(), t.composition->themeHandler());
+        QCOMPARE(t.composition->models().size(), 6);
         // Models of later subsystems are not composed yet.
-        QVERIFY(!account->themeHandler());
+        QVERIFY(!account->statusShortCut());
         delete t.privacy;
         QVERIFY(!account->privacyModel());
-        QCOMPARE(t.composition->models().size(), 4);
+        QCOMPARE(t.composition->models().size(), 5);
     }
 
     void startRunsTheLifecycleInOrder()

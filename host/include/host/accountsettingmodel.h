@@ -31,4 +31,24 @@ public:
     virtual void setMediaMessageExif(bool keep, bool sync) = 0;
     virtual bool fileMessageExif() const = 0;
     virtual void setFileMessageExif(bool keep, bool sync) = 0;
+
+    // The current theme, as serialised im::Theme bytes; empty until one is chosen.
+    virtual QByteArray currentTheme() const = 0;
+    virtual void updateCurrentTheme(const QByteArray& bytes) = 0;
+    // The colour circles, as a JSON array, and the chosen one (-1 for none).
+    virtual QByteArray colorCircles() const = 0;
+    virtual void updateColorCircles(const QByteArray& json) = 0;
+    virtual int selectColorCircleId() const = 0;
+    virtual void setSelectColorCircleId(int id) = 0;
+
+    // The chat appearance of versions before themes, read once to make a theme of it.
+    virtual bool containsCustomThemeInfo() const = 0;
+    virtual QString chatBackgroundColor() const = 0;
+    virtual QString chatBackgroundGradientColor() const = 0;
+    virtual QString darkModeChatBackgroundColor() const = 0;
+    // The id of the wallpaper chosen then (a row of the wallpaper table).
+    virtual QString chatBackgroundId() const = 0;
+    virtual int chatBackgroundBlur() const = 0;
+    virtual int chatBackgroundGradientRotation() const = 0;
+    virtual int chatShaderOpacity() const = 0;
 };

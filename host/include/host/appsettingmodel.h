@@ -23,6 +23,14 @@ public:
     // On the application's thread.
     void setDarkMode(bool on);
 
+    // The chat appearance of versions before themes ("appearance/themeColor", ...), read once to
+    // make a theme of it.
+    bool containsCustomThemeInfo() const;
+    QString themeColor() const;
+    QString gradientStartColor() const;
+    QString gradientColor() const;
+    int chatBackgroundMode() const;
+
     QVariant value(const QString& key, const QVariant& fallback = {}) const;
     void setValue(const QString& key, const QVariant& value);
 
