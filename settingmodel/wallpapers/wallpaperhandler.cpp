@@ -99,6 +99,7 @@ WallpaperHandler::~WallpaperHandler()
     emit startDestroy();
     setClearing(true);
     m_loadFuture.waitForFinished();
+    m_addFuture.waitForFinished();
     m_listFuture.waitForFinished();
 }
 
@@ -147,8 +148,9 @@ void WallpaperHandler::initData()
 
 bool WallpaperHandler::loadLocalData(bool alreadyLoaded)
 {
-    if (alreadyLoaded || m_loadFuture.isRunning())
+    if (alreadyLoaded || m_localLoading)
         return true;
+    m_localLoading = true;
     m_loadFuture = QtConcurrent::run([this] { runLocalLoad(); });
     return true;
 }
@@ -188,10 +190,9 @@ void WallpaperHandler::runLocalLoad()
                 [cache, missing, now] { cache->updateTimestamp(missing, now); }, true);
         });
     }
-    if (list.isEmpty())
-        return;
     moveToMain(list);
     post([this, list, unsynced, dark]() mutable {
+        m_localLoading = false;
         // The order depends on the dark mode, which may have changed while the list was made.
         const bool nowDark = AppSettingModel::instance()->darkMode();
         if (nowDark != dark) {
@@ -229,8 +230,11 @@ bool WallpaperHandler::prepareToClearData(bool force)
     ++m_generation;
     m_loadFuture.cancel();
     m_loadFuture.waitForFinished();
+    m_addFuture.waitForFinished();
+    m_localLoading = false;
     m_listFuture.cancel();
     m_listFuture.waitForFinished();
+    m_pageInProgress = false;
     m_failedUploads.clear();
     m_loadedWallpaper.reset();
     m_pendingWallpaper.reset();
@@ -252,8 +256,9 @@ bool WallpaperHandler::clearData(bool force)
 
 void WallpaperHandler::listResp(const im::wallpaper::ListWallPapersResp& resp)
 {
-    if (m_listFuture.isRunning() || isClearing())
+    if (m_pageInProgress || isClearing())
         return;
+    m_pageInProgress = true;
     const bool intoEmpty = m_model->count() == 0;
     m_listFuture = QtConcurrent::run([this, resp, intoEmpty] { runListPage(resp, intoEmpty); });
 }
@@ -292,6 +297,7 @@ void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page
     }
     const bool more = page.has_more();
     post([this, deleted, more, nextOffset] {
+        m_pageInProgress = false;
         for (const QString& id : deleted) {
             if (const WallpaperItemPtr item = m_model->itemPtr(id)) {
                 discardFiles(item.data());
@@ -310,13 +316,13 @@ void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page
 
 WallpaperItem* WallpaperHandler::add(const QString& path)
 {
-    if (m_loadFuture.isRunning() || m_loading || isClearing())
+    if (m_localLoading || m_loading || isClearing())
         return nullptr;
     setLoading(true);
     const WallpaperItemPtr item = adopt(new WallpaperItem(m_account, true));
     item->setWallpaperId(Util::instance()->uuid());
     m_pendingWallpaper = item;
-    m_loadFuture = QtConcurrent::run([this, item, path] {
+    m_addFuture = QtConcurrent::run([this, item, path] {
         const MadeImage made = makeWallpaper(path);
         post([this, item, made] {
             applyImage(item, made);

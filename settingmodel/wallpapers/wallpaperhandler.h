@@ -50,6 +50,8 @@ public:
     WallpaperModel* wallpaperModel() const { return m_model; }
     WallpaperFilterModel* patternModel() const { return m_patternModel; }
     bool loading() const { return m_loading; }
+    // Whether the local copy is still being read: an add waits for it.
+    bool isLocalLoading() const { return m_localLoading; }
 
     // A new wallpaper from an image file, listed once its image is ready and uploaded from
     // there; null while the local load or another add runs.
@@ -132,8 +134,13 @@ private:
     WallpaperItemPtr m_loadedWallpaper;
     WallpaperItemPtr m_pendingWallpaper;
     QFuture<void> m_loadFuture;
+    QFuture<void> m_addFuture;
     QFuture<void> m_listFuture;
     bool m_loading = false;
+    // The local load runs, until its list is in the model.
+    bool m_localLoading = false;
+    // A list page is being applied, until its last step ran here; the next page waits for it.
+    bool m_pageInProgress = false;
     bool m_fetched = false;
     // Counts sign-outs; what a task posts for an earlier one is dropped. Tasks read it.
     std::atomic<quint64> m_generation{0};

@@ -451,7 +451,7 @@ private slots:
     {
         WallpaperHandler* onA = m_a->account->wallpaperHandler();
         WallpaperHandler* onB = m_b->account->wallpaperHandler();
-        QThreadPool::globalInstance()->waitForDone();
+        QVERIFY(QTest::qWaitFor([onA] { return !onA->isLocalLoading(); }));
         const QString picture = media::writeImage(m_dir.filePath(QStringLiteral("run%1-sea.jpg").arg(m_run)),
                                                   QSize(1200, 800), QColor(0x20, 0x60, 0xa0));
         QSignalSpy renamed(onA, &WallpaperHandler::wallpaperIdChanged);
@@ -481,7 +481,7 @@ private slots:
         WallpaperHandler* onA = m_a->account->wallpaperHandler();
         WallpaperHandler* onB = m_b->account->wallpaperHandler();
         m_server->failCommand(FileUploadChunk, 503, 1);
-        QThreadPool::globalInstance()->waitForDone();
+        QVERIFY(QTest::qWaitFor([onA] { return !onA->isLocalLoading(); }));
         QVERIFY(onA->add(
             media::writeImage(m_dir.filePath(QStringLiteral("run%1-late.png").arg(m_run)), QSize(400, 300))));
         QVERIFY(QTest::qWaitFor([&] { return onA->failedUploads().size() == 1; }));

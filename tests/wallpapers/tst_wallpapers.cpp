@@ -451,7 +451,7 @@ private slots:
         QVERIFY(t.start());
         WallpaperHandler* handler = t.account->wallpaperHandler();
         QSignalSpy loading(handler, &WallpaperHandler::loadingChanged);
-        QThreadPool::globalInstance()->waitForDone(); // an add waits for the local load
+        QVERIFY(QTest::qWaitFor([handler] { return !handler->isLocalLoading(); })); // an add waits for it
         WallpaperItem* item = handler->add(file);
         QVERIFY(item && handler->loading());
         QVERIFY(!handler->add(file)); // one add at a time
@@ -546,7 +546,7 @@ private slots:
         if (command)
             server.failCommand(command, code);
         QSignalSpy ids(handler, &WallpaperHandler::wallpaperIdChanged);
-        QThreadPool::globalInstance()->waitForDone();
+        QVERIFY(QTest::qWaitFor([handler] { return !handler->isLocalLoading(); }));
         WallpaperItem* item = handler->add(media::writeImage(m_dir.filePath("up.jpg"), QSize(800, 600)));
         QVERIFY(item);
         const QString localId = item->wallpaperId();
@@ -592,7 +592,7 @@ private slots:
         TestAccount t(m_dir.path(), accountId(), server.connectDevice(1, "A", "desktop"));
         QVERIFY(t.start());
         WallpaperHandler* handler = t.account->wallpaperHandler();
-        QThreadPool::globalInstance()->waitForDone();
+        QVERIFY(QTest::qWaitFor([handler] { return !handler->isLocalLoading(); }));
         WallpaperItem* item = handler->add(media::writeImage(m_dir.filePath("cancel.png"), QSize(640, 480)));
         QVERIFY(item);
         const QString localId = item->wallpaperId();
@@ -620,7 +620,7 @@ private slots:
             QVERIFY(t.start());
             WallpaperHandler* handler = t.account->wallpaperHandler();
             server.failCommand(FileUploadChunk, 503);
-            QThreadPool::globalInstance()->waitForDone();
+            QVERIFY(QTest::qWaitFor([handler] { return !handler->isLocalLoading(); }));
             localId =
                 handler->add(media::writeImage(m_dir.filePath("later.png"), QSize(320, 240)))->wallpaperId();
             QVERIFY(QTest::qWaitFor([&] { return handler->failedUploads() == QStringList{localId}; }));
