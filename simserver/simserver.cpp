@@ -1,6 +1,7 @@
 #include "simserver.h"
 
 #include "im/account.pb.h"
+#include "im/chat.pb.h"
 #include "im/feature.pb.h"
 #include "im/file.pb.h"
 #include "im/misc.pb.h"
@@ -239,7 +240,7 @@ std::optional<SimServer::Reply> SimServer::handle(int deviceId, int command, con
     case 243: return wallpaperReply(deviceId, m_wallpapers.remove(body));
     case 244: return wallpaperReply(deviceId, m_wallpapers.get(body));
     case 245: return wallpaperReply(deviceId, m_wallpapers.reset());
-    case 373: return Reply{0, {}};
+    case 373: return updateChatTheme(body);
     case FileUploadChunk: return uploadChunk(body);
     case FileCompleteUpload: return completeUpload(body);
     case FileDownloadChunk: return downloadChunk(body);
@@ -610,6 +611,43 @@ SimServer::Reply SimServer::updatePreferences(int deviceId, const QByteArray& bo
     }
     pushToOthers(deviceId, changed);
     return {0, bytesOf(resp)};
+}
+
+// ---- a chat's look ----
+
+SimServer::Reply SimServer::updateChatTheme(const QByteArray& body)
+{
+    im::chat::UpdateThemeReq req;
+    if (!parse(req, body) || req.dialog_id().empty() || (!req.has_theme() && !req.has_wallpaper()))
+        return {kBadRequest, {}};
+    if (req.has_wallpaper()) {
+        // A chat's wallpaper names files every member may read: the user's own copies.
+        for (const im::Photo* photo :
+             {&req.wallpaper().photo_set().lo_res(), &req.wallpaper().photo_set().hi_res()}) {
+            if (!photo->file_id().empty() &&
+                !m_files->readable(m_userId, QString::fromStdString(photo->file_id())))
+                return {kUnprocessable, {}};
+        }
+    }
+    ChatLook& look = m_chatLooks[QString::fromStdString(req.dialog_id())];
+    if (req.has_theme())
+        look.themeId = QString::fromStdString(req.theme().id());
+    if (req.has_wallpaper()) {
+        const bool empty = req.wallpaper().ByteSizeLong() == 0;
+        look.wallpaper = empty ? std::nullopt : std::optional<im::WallPaper>(req.wallpaper());
+        look.bothSides = req.both_sides();
+    }
+    return {0, {}};
+}
+
+QString SimServer::chatThemeId(const QString& dialogId) const
+{
+    return m_chatLooks.value(dialogId).themeId;
+}
+
+std::optional<im::WallPaper> SimServer::chatWallpaper(const QString& dialogId) const
+{
+    return m_chatLooks.value(dialogId).wallpaper;
 }
 
 // ---- files ----

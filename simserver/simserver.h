@@ -102,6 +102,9 @@ public:
     Q_INVOKABLE int requestCount(int command) const { return m_requestCounts.value(command); }
     // The stored privacy settings as QML reads them: the switches by name, and the last-seen rule.
     Q_INVOKABLE QVariantMap privacySummary() const;
+    // A chat's theme id and wallpaper, as the user last set them (command 373).
+    Q_INVOKABLE QString chatThemeId(const QString& dialogId) const;
+    std::optional<im::WallPaper> chatWallpaper(const QString& dialogId) const;
     // A synchronised preference's value as text, empty when the server has none.
     Q_INVOKABLE QString preferenceValue(const QString& key, int type) const;
 
@@ -154,6 +157,7 @@ private:
     Reply downloadChunk(const QByteArray& body);
     Reply duplicateFiles(const QByteArray& body);
     Reply deleteFiles(const QByteArray& body);
+    Reply updateChatTheme(const QByteArray& body);
 
     std::optional<Reply> lockedReply() const;
     bool checkPassword(const QString& password, Reply& failure);
@@ -189,6 +193,13 @@ private:
     qint64 m_codeSentAt = 0;
 
     QMap<int, int> m_features;
+
+    struct ChatLook {
+        QString themeId;
+        std::optional<im::WallPaper> wallpaper;
+        bool bothSides = false;
+    };
+    QHash<QString, ChatLook> m_chatLooks;
 
     QHash<QPair<QString, int>, StoredPreference> m_preferences;
     qint64 m_sequence = 0;

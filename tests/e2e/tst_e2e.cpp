@@ -16,6 +16,7 @@
 #include "refstores.h"
 #include "simserver.h"
 #include "testaccount.h"
+#include "themes/themehandler.h"
 #include "wallpapers/wallpaperhandler.h"
 
 #include <QScopeGuard>
@@ -498,6 +499,76 @@ private slots:
         QCOMPARE(m_server->ownWallpaperCount(), 0);
         QCOMPARE(onA->wallpaperModel()->count(), defaults);
         QCOMPARE(onB->wallpaperModel()->count(), defaults);
+    }
+
+    void aCustomThemeTravelsWithItsWallpaper()
+    {
+        ThemeHandler* onA = m_a->account->themeHandler();
+        ThemeHandler* onB = m_b->account->themeHandler();
+        WallpaperHandler* wallpapers = m_a->account->wallpaperHandler();
+        QVERIFY(QTest::qWaitFor([wallpapers] { return !wallpapers->isLocalLoading(); }));
+        QSignalSpy renamed(wallpapers, &WallpaperHandler::wallpaperIdChanged);
+        QVERIFY(wallpapers->add(media::writeImage(m_dir.filePath(QStringLiteral("run%1-dune.jpg").arg(m_run)),
+                                                  QSize(900, 600), QColor(0xc0, 0x90, 0x40))));
+        QVERIFY(QTest::qWaitFor([&] { return renamed.count() == 2; }));
+        WallpaperItem* own = wallpapers->wallpaperModel()->getItemById(renamed.at(1).at(1).toString());
+
+        // Made on A with that wallpaper: B lists it and shows the image, a server-side copy.
+        ThemeItem* made = onA->createTheme(onA->themeModel()->itemByIndex(0));
+        made->setName(QStringLiteral("dune"));
+        onA->setWallpaper(true, own);
+        onA->syncCustomTheme();
+        QVERIFY(
+            QTest::qWaitFor([onB] { return onB->customThemeModel()->hasThemeName(QStringLiteral("dune")); }));
+        ThemeItem* onBTheme = onB->customThemeModel()->itemByIndex(0);
+        const QString id = onBTheme->themeId();
+        QVERIFY(QTest::qWaitFor(
+            [onBTheme] { return onBTheme->light()->wallpaperItem()->hiPhoto()->fileExist(); }));
+        QVERIFY(onBTheme->light()->wallpaperItem()->hiPhoto()->fileId() != own->hiPhoto()->fileId());
+
+        // Edited on B, the change reaches A.
+        m_world += 1000;
+        ThemeItem* edit = onB->editTheme(onBTheme);
+        edit->setName(QStringLiteral("dune at night"));
+        edit->light()->setThemeColors({QStringLiteral("#123456")});
+        onB->syncEditTheme();
+        QVERIFY(QTest::qWaitFor([onA, id] {
+            const ThemeItem* theme = onA->customThemeModel()->itemById(id);
+            return theme && theme->name() == QStringLiteral("dune at night") &&
+                   theme->light()->themeColors() == QStringList{QStringLiteral("#123456")};
+        }));
+
+        // Removed on A, B drops it.
+        m_world += 1000;
+        onA->removeTheme(id);
+        QVERIFY(QTest::qWaitFor([onB, id] { return !onB->customThemeModel()->contains(id); }));
+
+        // A chat's theme is the server's to keep.
+        const ThemeItem* home = onA->themeModel()->itemByIndex(0);
+        onA->syncDialogTheme(QStringLiteral("family"), const_cast<ThemeItem*>(home));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return m_server->chatThemeId(QStringLiteral("family")) == home->themeId(); }));
+    }
+
+    void aBurstOfColourChangesGoesOutOnce()
+    {
+        ThemeHandler* onA = m_a->account->themeHandler();
+        ThemeHandler* onB = m_b->account->themeHandler();
+        const QString home = onA->themeModel()->itemByIndex(0)->themeId();
+        onA->setCurrentTheme(onA->themeModel()->itemById(home));
+        const int before = m_server->requestCount(180);
+        for (int circle : {12, 13, 14})
+            onA->updateThemeWithColorCircle(circle);
+        QVERIFY(onA->isSyncScheduled());
+        // Sent five seconds after the first change, with the last colours.
+        QVERIFY(QTest::qWaitFor(
+            [onB, home] {
+                return onB->themeModel()->itemById(home)->light()->themeColors() ==
+                       QStringList{QStringLiteral("#4E73EB")};
+            },
+            3 * ThemeHandler::kSyncDelayMs));
+        QCOMPARE(m_server->requestCount(180), before + 1);
+        QVERIFY(onB->themeModel()->itemById(home)->modified());
     }
 };
 
