@@ -1,5 +1,6 @@
 #include "demodevice.h"
 
+#include "themes/themehandler.h"
 #include "wallpapers/wallpaperhandler.h"
 
 #include "host/contacts.h"
@@ -158,6 +159,35 @@ int DemoDevice::failedWallpaperUploads() const
 {
     WallpaperHandler* wallpapers = m_account->wallpaperHandler();
     return wallpapers ? int(wallpapers->failedUploads().size()) : 0;
+}
+
+QObject* DemoDevice::themeHandlerObject() const
+{
+    return m_account->themeHandler();
+}
+
+QStringList DemoDevice::customThemeNames() const
+{
+    QStringList names;
+    if (ThemeHandler* themes = m_account->themeHandler()) {
+        for (const ThemeItem* theme : themes->customThemeModel()->themes())
+            names.append(theme->name());
+    }
+    return names;
+}
+
+bool DemoDevice::themeImageHere(const QString& name) const
+{
+    ThemeHandler* themes = m_account->themeHandler();
+    if (!themes)
+        return false;
+    for (const ThemeItem* theme : themes->customThemeModel()->themes()) {
+        const WallpaperItem* wallpaper = theme->light() ? theme->light()->wallpaperItem() : nullptr;
+        if (theme->name() == name)
+            return wallpaper && !wallpaper->internalPattern() && wallpaper->hiPhoto() &&
+                   wallpaper->hiPhoto()->fileExist();
+    }
+    return false;
 }
 
 QStringList DemoDevice::customRingtoneIds() const

@@ -49,6 +49,7 @@ class DemoDevice : public QObject {
     Q_PROPERTY(QObject* ringtoneManager READ ringtoneManagerObject CONSTANT)
     Q_PROPERTY(QObject* groupMutedSettingModel READ groupMutedSettingModelObject CONSTANT)
     Q_PROPERTY(QObject* wallpaperHandler READ wallpaperHandlerObject CONSTANT)
+    Q_PROPERTY(QObject* themeHandler READ themeHandlerObject CONSTANT)
     Q_PROPERTY(PreferenceTable* preferences READ preferences CONSTANT)
     Q_PROPERTY(bool online READ online WRITE setOnline NOTIFY onlineChanged)
     Q_PROPERTY(qint64 clockSkew READ clockSkew WRITE setClockSkew NOTIFY clockSkewChanged)
@@ -73,6 +74,7 @@ public:
     QObject* ringtoneManagerObject() const;
     QObject* groupMutedSettingModelObject() const;
     QObject* wallpaperHandlerObject() const;
+    QObject* themeHandlerObject() const;
     PreferenceTable* preferences() const { return m_table; }
     bool online() const;
     void setOnline(bool online);
@@ -108,6 +110,10 @@ public:
     Q_INVOKABLE bool wallpaperImageHere(const QString& id) const;
     // How many wallpapers wait for another upload attempt.
     Q_INVOKABLE int failedWallpaperUploads() const;
+    // The user's own themes by name, newest first.
+    Q_INVOKABLE QStringList customThemeNames() const;
+    // Whether the light wallpaper image of the theme of that name is on this device.
+    Q_INVOKABLE bool themeImageHere(const QString& name) const;
 
 signals:
     void onlineChanged();

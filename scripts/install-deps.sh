@@ -12,7 +12,7 @@ packages=(
   qml6-module-qtquick-templates qml6-module-qtquick-layouts qml6-module-qttest
   qml6-module-qtquick-dialogs
   libprotobuf-dev protobuf-compiler libssl-dev libtag1-dev
-  ffmpeg unicode-data
+  ffmpeg unicode-data fonts-noto-color-emoji
   xvfb xauth
 )
 

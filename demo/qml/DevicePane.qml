@@ -8,7 +8,7 @@ Rectangle {
     property var device
     property string screen
     property color accent
-    readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications", "wallpapers"]
+    readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications", "wallpapers", "themes"]
     radius: 10
     color: "white"
     border.color: "#D5DCE4"
@@ -73,6 +73,7 @@ Rectangle {
             PreferencesScreen { device: pane.device }
             NotificationsScreen { device: pane.device; accent: pane.accent }
             WallpapersScreen { device: pane.device; accent: pane.accent }
+            ThemesScreen { device: pane.device; accent: pane.accent }
         }
     }
 }

@@ -24,7 +24,7 @@ Window {
     required property var deviceB
     // The application's settings: dark mode is one for both devices.
     required property var appSettings
-    readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications", "wallpapers"]
+    readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications", "wallpapers", "themes"]
 
     Item {
         id: root
@@ -67,6 +67,7 @@ Window {
                     TabButton { text: qsTr("Synced preferences"); width: implicitWidth + 24 }
                     TabButton { text: qsTr("Notifications"); width: implicitWidth + 24 }
                     TabButton { text: qsTr("Wallpapers"); width: implicitWidth + 24 }
+                    TabButton { text: qsTr("Themes"); width: implicitWidth + 24 }
                 }
             }
 

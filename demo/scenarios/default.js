@@ -8,12 +8,13 @@
 // sharedPreference, privacyModel, settingServiceCmd, deviceModel, account; and online, clockSkew,
 // errors, preference(key), writePreference(type, key, value), ringtoneManager, groupMutedSettingModel,
 // customRingtoneIds(), wallpaperHandler, wallpaperIds(ownOnly), wallpaperImageHere(id),
-// failedWallpaperUploads()); demo.server has the fault controls; demo.tone(name, ms) writes a WAV
+// failedWallpaperUploads(), themeHandler, customThemeNames(), themeImageHere(name)); demo.server has the fault controls; demo.tone(name, ms) writes a WAV
 // tone, demo.image(name, width, height, colour) a JPEG; demo.setDarkMode(on) switches the app.
 
 var PREVIEW = "random_message_preview";
 var FOLDERS = "dialog_folder_config";
 var passwordAnswers = [];
+var burstBefore = 0;
 
 var steps = [
     {
@@ -252,6 +253,68 @@ var steps = [
         }
     },
     {
+        name: "A custom theme made on A appears on B with its wallpaper image",
+        run: function (demo) {
+            demo.showScreen("themes");
+            var themes = demo.A.themeHandler;
+            var made = themes.createTheme(themes.themeModel.itemByIndex(2));
+            made.name = "Harbour";
+            var own = demo.A.wallpaperHandler.wallpaperModel.getItemById(demo.A.wallpaperIds(true)[0]);
+            themes.setWallpaper(true, own);
+            themes.syncCustomTheme();
+        },
+        until: function (demo) {
+            return demo.B.customThemeNames().indexOf("Harbour") >= 0 && demo.B.themeImageHere("Harbour");
+        },
+        timeout: 15000
+    },
+    {
+        name: "Edited on B, the change reaches A",
+        run: function (demo) {
+            demo.advanceClock(1000);
+            var themes = demo.B.themeHandler;
+            var edit = themes.editTheme(themes.customThemeModel.itemByIndex(0));
+            edit.name = "Harbour at dusk";
+            edit.light.themeColors = ["#C05621"];
+            themes.syncEditTheme();
+        },
+        until: function (demo) { return demo.A.customThemeNames()[0] === "Harbour at dusk"; },
+        check: function (demo) {
+            var theme = demo.A.themeHandler.customThemeModel.itemByIndex(0);
+            demo.check(theme.light.themeColors[0] === "#C05621", "A shows B's accent colour");
+        }
+    },
+    {
+        name: "A burst of colour changes on A goes out once, five seconds after the first",
+        run: function (demo) {
+            var themes = demo.A.themeHandler;
+            themes.currentTheme = themes.themeModel.itemByIndex(0);
+            burstBefore = demo.server.requestCount(180);
+            themes.updateThemeWithColorCircle(11);
+            themes.updateThemeWithColorCircle(12);
+            themes.updateThemeWithColorCircle(14);
+        },
+        until: function (demo) {
+            var home = demo.B.themeHandler.themeModel.itemByIndex(0);
+            return home.light.themeColors[0] === "#4E73EB";
+        },
+        timeout: 15000,
+        check: function (demo) {
+            demo.check(demo.server.requestCount(180) === burstBefore + 1, "three changes, one request");
+        },
+        screenshot: "themes"
+    },
+    {
+        name: "A gives the Family chat a theme; the server keeps it",
+        run: function (demo) {
+            var themes = demo.A.themeHandler;
+            themes.syncDialogTheme("family", themes.themeModel.itemByIndex(1));
+        },
+        until: function (demo) {
+            return demo.server.chatThemeId("family") === demo.A.themeHandler.themeModel.itemByIndex(1).themeId;
+        }
+    },
+    {
         name: "A reset on A is seen by B",
         run: function (demo) { demo.A.wallpaperHandler.resetWallpaper(); },
         until: function (demo) {
@@ -261,5 +324,13 @@ var steps = [
         check: function (demo) {
             demo.check(demo.A.wallpaperIds(false).join() === demo.B.wallpaperIds(false).join(), "both list the server's defaults in the same order");
         }
+    },
+    {
+        name: "Removed on A, the theme leaves B",
+        run: function (demo) {
+            var themes = demo.A.themeHandler;
+            themes.removeTheme(themes.customThemeModel.itemByIndex(0).themeId);
+        },
+        until: function (demo) { return demo.B.customThemeNames().length === 0; }
     }
 ];

@@ -1181,7 +1181,8 @@ void RefFileManager::duplicateFiles(const QStringList& fileIds, DuplicateCallbac
 void RefFileManager::deleteFiles(const QStringList& fileIds)
 {
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, fileIds] { deleteFiles(fileIds); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, fileIds] { deleteFiles(fileIds); }, Qt::QueuedConnection);
         return;
     }
     if (fileIds.isEmpty())

@@ -288,7 +288,8 @@ void KeyValueTable::setValue(const QString& key, const QByteArray& value)
         QMutexLocker lock(&m_mutex);
         m_rows.insert(key, value);
     }
-    persist(key, [value] { return value; }, false);
+    persist(
+        key, [value] { return value; }, false);
 }
 
 void KeyValueTable::setValueLater(const QString& key, std::function<QByteArray()> make)

@@ -358,7 +358,7 @@ void ThemeHandler::setWallpaper(bool bLight, WallpaperItem* wallpaper)
         return;
     WallpaperItem copy(wallpaper);
     copy.setWallpaperId(Util::instance()->uuid());
-    half->setWallpaperItem(&copy);
+    half->chooseWallpaper(&copy);
 }
 
 QString ThemeHandler::generateThemeName()
@@ -624,6 +624,9 @@ void ThemeHandler::updateTheme(const QString& key, const QByteArray& value)
         row->update(m_account, theme);
     else
         m_customThemeModel->sortItem(m_account, key, theme);
+    // Another device's wallpaper is shown as soon as its image is here.
+    if (ThemeItem* row = listed(key))
+        row->downloadFile(m_account);
     if (m_currentTheme && m_currentTheme->themeId() == QString::fromStdString(theme.id())) {
         m_currentTheme->update(m_account, theme);
         saveCurrentTheme();

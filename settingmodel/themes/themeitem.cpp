@@ -137,6 +137,17 @@ void ThemeComponentItem::beginEdit()
     m_editWallpaper = copyOf(m_wallpaper.data());
 }
 
+void ThemeComponentItem::chooseWallpaper(WallpaperItem* wallpaper)
+{
+    if (!wallpaper)
+        return;
+    setWallpaperItem(wallpaper);
+    if (m_editWallpaper) {
+        m_editWallpaper = m_wallpaper;
+        emit editWallpaperChanged();
+    }
+}
+
 void ThemeComponentItem::commitEdit()
 {
     setWallpaperPtr(m_editWallpaper);

@@ -52,6 +52,8 @@ public:
     // Wallpaper editing: a working copy of the wallpaper; commit makes it the wallpaper; finish
     // also drops the working copy.
     void beginEdit();
+    // A wallpaper chosen while editing: the live one and the working copy, so that a commit keeps it.
+    void chooseWallpaper(WallpaperItem* wallpaper);
     void commitEdit();
     void finishEdit();
     void applyColorCircle(const ColorCircleComponentItem* circle);

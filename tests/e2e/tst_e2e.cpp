@@ -522,9 +522,14 @@ private slots:
             QTest::qWaitFor([onB] { return onB->customThemeModel()->hasThemeName(QStringLiteral("dune")); }));
         ThemeItem* onBTheme = onB->customThemeModel()->itemByIndex(0);
         const QString id = onBTheme->themeId();
-        QVERIFY(QTest::qWaitFor(
-            [onBTheme] { return onBTheme->light()->wallpaperItem()->hiPhoto()->fileExist(); }));
-        QVERIFY(onBTheme->light()->wallpaperItem()->hiPhoto()->fileId() != own->hiPhoto()->fileId());
+        const WallpaperItem* shown = onBTheme->light()->wallpaperItem();
+        QVERIFY(!shown->internalPattern() && shown->hiPhoto());
+        QVERIFY(QTest::qWaitFor([shown] { return shown->hiPhoto()->fileExist(); }));
+        QVERIFY(shown->hiPhoto()->fileId() != own->hiPhoto()->fileId());
+        QFile picked(own->hiPhoto()->localPath());
+        QFile copy(shown->hiPhoto()->localPath());
+        QVERIFY(picked.open(QIODevice::ReadOnly) && copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), picked.readAll());
 
         // Edited on B, the change reaches A.
         m_world += 1000;
