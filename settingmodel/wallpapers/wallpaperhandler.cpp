@@ -14,6 +14,7 @@
 #include "im/wallpaper.pb.h"
 #include "logging.h"
 #include "protobufutil.h"
+#include "themes/themeitem.h"
 
 #include <QCoreApplication>
 #include <QImageReader>
@@ -765,6 +766,18 @@ void WallpaperHandler::autoDownload()
     for (const WallpaperItemPtr& item : items)
         item->downloadFileIds(missing);
     download(missing);
+}
+
+void WallpaperHandler::loadWallpaper(ThemeComponentItem* themeComp, const QString& wallpaperId)
+{
+    if (!themeComp)
+        return;
+    // The half's copy shares the wallpaper's files, which are fetched with it.
+    QPointer<ThemeComponentItem> half(themeComp);
+    loadWallpaper(wallpaperId, [half](const WallpaperItemPtr& wallpaper) {
+        if (half)
+            half->setWallpaperItem(wallpaper.data());
+    });
 }
 
 void WallpaperHandler::loadWallpaper(const QString& wallpaperId,

@@ -16,6 +16,7 @@
 #include <optional>
 
 class AccountBase;
+class ThemeComponentItem;
 namespace storage {
 struct WallpaperInfo;
 }
@@ -67,6 +68,8 @@ public:
     Q_INVOKABLE void reupload(const QString& id);
     Q_INVOKABLE void reuploadFailed();
     Q_INVOKABLE void autoDownload();
+    // Gives a theme's half (a copy of) the wallpaper of this id, as below.
+    Q_INVOKABLE void loadWallpaper(ThemeComponentItem* themeComp, const QString& wallpaperId);
     // Gives the wallpaper of this id to give (on this thread): the one fetched last, the listed
     // one, or the server's; its files are downloaded when missing. Nothing for an empty id, or
     // when the server has none.

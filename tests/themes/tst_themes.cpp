@@ -137,12 +137,16 @@ private slots:
         ThemeItem game(ThemeHandler::getPresetThemeData(3), 7);
         im::Theme message;
         game.serialize(&message);
-        const ThemeItem back(t.account, game.themeId(), message);
+        ThemeItem back(t.account, game.themeId(), message);
         QCOMPARE(back.name(), game.name());
         QCOMPARE(back.light()->themeColors(), QStringList{"#FF8058"});
         QCOMPARE(back.dark()->messageColors().size(), 4);
         QCOMPARE(back.light()->wallpaperItem()->bgColors(), game.light()->wallpaperItem()->bgColors());
         QVERIFY(!back.preset() && back.createTime() == 7);
+
+        // A colour name that does not parse is kept as given, with no colour value.
+        back.light()->setThemeColors({QStringLiteral("not a colour")});
+        QCOMPARE(back.light()->themeColorValues(), QList<int>{0});
 
         // A half that is gone is gone from the message too.
         game.setDark(nullptr);

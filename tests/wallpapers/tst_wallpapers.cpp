@@ -11,6 +11,7 @@
 #include "reffilemanager.h"
 #include "simserver.h"
 #include "testaccount.h"
+#include "themes/themeitem.h"
 #include "transport.h"
 #include "wallpapers/wallpaperhandler.h"
 
@@ -515,8 +516,11 @@ private slots:
         QVERIFY(t.transport->answerNext(244, 0, bytesOf(got)));
         QVERIFY(QTest::qWaitFor([&fetched] { return !fetched.isNull(); }));
         QCOMPARE(fetched->wallpaperId(), QStringLiteral("remote"));
-        // Asked again, the fetched one is handed out without a request.
+        // Asked again, the fetched one is handed out without a request, also to a theme's half.
         handler->loadWallpaper("remote", [&fetched](const WallpaperItemPtr& item) { fetched = item; });
+        ThemeComponentItem half(QVariantMap{});
+        handler->loadWallpaper(&half, "remote");
+        QCOMPARE(half.wallpaperItem()->wallpaperId(), QStringLiteral("remote"));
         QCOMPARE(t.transport->count(244), 1);
     }
 
