@@ -112,14 +112,7 @@ ThemeItem* ThemeHandler::builtIn(const QString& themeId) const
 
 void ThemeHandler::post(std::function<void()> step)
 {
-    const quint64 generation = m_generation.load();
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation, step = std::move(step)] {
-            if (generation == m_generation && !isClearing())
-                step();
-        },
-        Qt::QueuedConnection);
+    m_generation.post(this, std::move(step));
 }
 
 // ---- lifecycle ----
@@ -169,7 +162,7 @@ bool ThemeHandler::loadLocalData(bool alreadyLoaded)
     const QString wallpaperId = m_account->accountSettingModel()->chatBackgroundId();
     storage::WallpaperStorage* table = m_account->storage()->wallpaperStorage();
     QPointer<ThemeHandler> self(this);
-    const quint64 generation = m_generation.load();
+    const quint64 generation = m_generation.current();
     ThreadManager::getInstance()->invoke(
         [self, generation, table, wallpaperId] {
             const storage::WallpaperInfo info =
@@ -177,7 +170,7 @@ bool ThemeHandler::loadLocalData(bool alreadyLoaded)
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
                 [self, generation, info] {
-                    if (!self || self->m_generation != generation || self->isClearing())
+                    if (!self || !self->m_generation.isCurrent(generation) || self->isClearing())
                         return;
                     self->createDefaultTheme(info);
                     self->finishLoad(false);
@@ -213,7 +206,7 @@ bool ThemeHandler::prepareToClearData(bool force)
 {
     Q_UNUSED(force)
     setClearing(true);
-    ++m_generation;
+    m_generation.advance();
     onTimeout();
     return true;
 }
@@ -388,7 +381,7 @@ void ThemeHandler::duplicate(const QList<QString>& fileIds,
     if (!files)
         return;
     QPointer<ThemeHandler> self(this);
-    const quint64 generation = m_generation.load();
+    const quint64 generation = m_generation.current();
     files->fileServiceCmd()->duplicateFiles(fileIds, [self, generation, next = std::move(next)](
                                                          const QHash<QString, QString>& oldToNew, int code) {
         if (code != 0) {
@@ -399,7 +392,7 @@ void ThemeHandler::duplicate(const QList<QString>& fileIds,
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, generation, next, oldToNew] {
-                if (self && self->m_generation == generation && !self->isClearing())
+                if (self && self->m_generation.isCurrent(generation) && !self->isClearing())
                     next(oldToNew);
             },
             Qt::QueuedConnection);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "generation.h"
 #include "host/modelbase.h"
 #include "settingmodel_global.h"
 #include "themes/colorcirclemodel.h"
@@ -122,5 +123,5 @@ private:
     QSet<QString> m_pendingThemeIds;
     bool m_loaded = false;
     // Counts sign-outs; what was posted for an earlier one is dropped.
-    std::atomic<quint64> m_generation{0};
+    Generation m_generation;
 };

@@ -114,14 +114,7 @@ void WallpaperHandler::setLoading(bool loading)
 
 void WallpaperHandler::post(std::function<void()> step)
 {
-    const quint64 generation = m_generation.load();
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation, step = std::move(step)] {
-            if (generation == m_generation && !isClearing())
-                step();
-        },
-        Qt::QueuedConnection);
+    m_generation.post(this, std::move(step));
 }
 
 WallpaperItemPtr WallpaperHandler::adopt(WallpaperItem* item) const
@@ -228,7 +221,7 @@ bool WallpaperHandler::prepareToClearData(bool force)
 {
     Q_UNUSED(force)
     setClearing(true);
-    ++m_generation;
+    m_generation.advance();
     m_loadFuture.cancel();
     m_loadFuture.waitForFinished();
     m_addFuture.waitForFinished();
@@ -485,10 +478,10 @@ void WallpaperHandler::uploadWallpaper(const WallpaperItemPtr& item)
         return;
     }
     QPointer<WallpaperHandler> self(this);
-    const quint64 generation = m_generation.load();
+    const quint64 generation = m_generation.current();
     filter->ownerId = item->wallpaperId();
     filter->callback = [self, generation, item](int stage, int status) {
-        if (!self || self->m_generation != generation || self->isClearing())
+        if (!self || !self->m_generation.isCurrent(generation) || self->isClearing())
             return;
         if (stage == upload::Prepared)
             self->saveToDb(item.data());
@@ -797,10 +790,10 @@ void WallpaperHandler::loadWallpaper(const QString& wallpaperId,
         return;
     }
     QPointer<WallpaperHandler> self(this);
-    const quint64 generation = m_generation.load();
+    const quint64 generation = m_generation.current();
     m_cmd->getReq(wallpaperId, [self, generation, give](int code, const QByteArray& body) {
         im::wallpaper::GetWallPaperResp resp;
-        if (!self || self->m_generation != generation || code != 0 || !parseMessage(resp, body) ||
+        if (!self || !self->m_generation.isCurrent(generation) || code != 0 || !parseMessage(resp, body) ||
             !resp.has_wallpaper())
             return;
         const WallpaperItemPtr item = self->adopt(new WallpaperItem(self->m_account, resp.wallpaper()));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "generation.h"
 #include "host/modelbase.h"
 #include "settingmodel_global.h"
 #include "wallpapers/wallpapermodel.h"
@@ -146,5 +147,5 @@ private:
     bool m_pageInProgress = false;
     bool m_fetched = false;
     // Counts sign-outs; what a task posts for an earlier one is dropped. Tasks read it.
-    std::atomic<quint64> m_generation{0};
+    Generation m_generation;
 };
