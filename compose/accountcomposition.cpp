@@ -26,6 +26,8 @@ AccountComposition::AccountComposition(RefAccount* account, QObject* parent)
     add<RingtoneManager>(new RingtoneManager(m_account));
     m_wallpapers = add<WallpaperHandler>(new WallpaperHandler(m_account));
     m_themes = add<ThemeHandler>(new ThemeHandler(m_account));
+    m_recentEmoji = addUnregistered(new RecentEmojiModel(m_account, RecentEmojiModel::Emoji));
+    m_recentReactions = addUnregistered(new RecentEmojiModel(m_account, RecentEmojiModel::Reaction));
     wirePushRoutes();
 }
 
@@ -40,6 +42,12 @@ template <class Slot, class T> T* AccountComposition::add(T* model)
     m_account->registerModel<Slot>(model);
     if constexpr (std::is_base_of_v<ModelBase, T>)
         m_models.append(Model{model, model});
+    return model;
+}
+
+template <class T> T* AccountComposition::addUnregistered(T* model)
+{
+    m_models.append(Model{model, model});
     return model;
 }
 

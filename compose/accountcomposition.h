@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commands/settingservicecmd.h"
+#include "emoji/recentemojimodel.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"
 #include "refaccount.h"
@@ -43,6 +44,11 @@ public:
     PrivacyModel* privacyModel() const { return m_privacy; }
     WallpaperHandler* wallpaperHandler() const { return m_wallpapers; }
     ThemeHandler* themeHandler() const { return m_themes; }
+    // The recent emoji (type Emoji) and recent reactions (type Reaction).
+    RecentEmojiModel* recentEmojiModel(RecentEmojiModel::EmojiType type) const
+    {
+        return type == RecentEmojiModel::Emoji ? m_recentEmoji : m_recentReactions;
+    }
     // Every account model, in lifecycle order.
     QList<ModelBase*> models() const;
 
@@ -56,6 +62,8 @@ private:
     };
     // Registers a model under the getter of type Slot and, if it has a lifecycle, lists it.
     template <class Slot, class T> T* add(T* model);
+    // A model the account has no getter for: run through the lifecycle only.
+    template <class T> T* addUnregistered(T* model);
     // Runs step when sender signals, if the start is still waiting in that stage.
     template <class Sender, class Signal>
     void continueOn(Sender* sender, Signal signal, Stage waitingIn, void (AccountComposition::*step)());
@@ -72,6 +80,8 @@ private:
     QPointer<PrivacyModel> m_privacy;
     QPointer<WallpaperHandler> m_wallpapers;
     QPointer<ThemeHandler> m_themes;
+    QPointer<RecentEmojiModel> m_recentEmoji;
+    QPointer<RecentEmojiModel> m_recentReactions;
     Stage m_stage = Composed;
     bool m_fetch = true;
 };

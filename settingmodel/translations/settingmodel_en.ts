@@ -79,6 +79,10 @@
         <source>wallpaper_file_format_error</source>
         <translation>This file's format is not supported.</translation>
     </message>
+    <message id="rem_recent">
+        <source>rem_recent</source>
+        <translation>Recently used</translation>
+    </message>
     <message id="upload_failed">
         <source>upload_failed</source>
         <translation>The upload failed. Please try again.</translation>

@@ -41,12 +41,12 @@ private slots:
         QVERIFY(account->groupMutedSettingModel() && account->ringtoneManager());
         QCOMPARE(account->wallpaperHandler(), t.composition->wallpaperHandler());
         QCOMPARE(account->themeHandler(), t.composition->themeHandler());
-        QCOMPARE(t.composition->models().size(), 6);
+        QCOMPARE(t.composition->models().size(), 8);
         // Models of later subsystems are not composed yet.
         QVERIFY(!account->statusShortCut());
         delete t.privacy;
         QVERIFY(!account->privacyModel());
-        QCOMPARE(t.composition->models().size(), 5);
+        QCOMPARE(t.composition->models().size(), 7);
     }
 
     void startRunsTheLifecycleInOrder()
