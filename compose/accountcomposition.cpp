@@ -7,6 +7,7 @@
 #include "notifications/ringtonemanager.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"
+#include "status/statusshortcut.h"
 #include "themes/themehandler.h"
 #include "transport.h"
 #include "wallpapers/wallpaperhandler.h"
@@ -26,6 +27,7 @@ AccountComposition::AccountComposition(RefAccount* account, QObject* parent)
     add<RingtoneManager>(new RingtoneManager(m_account));
     m_wallpapers = add<WallpaperHandler>(new WallpaperHandler(m_account));
     m_themes = add<ThemeHandler>(new ThemeHandler(m_account));
+    add<StatusShortCut>(new StatusShortCut(m_account));
     m_recentEmoji = addUnregistered(new RecentEmojiModel(m_account, RecentEmojiModel::Emoji));
     m_recentReactions = addUnregistered(new RecentEmojiModel(m_account, RecentEmojiModel::Reaction));
     wirePushRoutes();

@@ -46,3 +46,4 @@ PhotoDataMgr::~PhotoDataMgr() = default;
 FileManager::~FileManager() = default;
 ReminderHandler::~ReminderHandler() = default;
 StickerBoxSetMgr::~StickerBoxSetMgr() = default;
+DownloadStickerMgr::~DownloadStickerMgr() = default;

@@ -39,6 +39,7 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
 {
     m_reminderHandler = m_refReminderHandler;
     m_fileManager = m_refFileManager;
+    m_downloadStickerMgr = std::make_unique<RefDownloadStickerMgr>(m_refFileManager);
     m_accountSettings->setExifSync([this](bool media, bool keep) {
         if (SharedPreferenceBase* preferences = sharedPreference())
             preferences->syncMessageExif(media, keep);

@@ -167,6 +167,7 @@ public:
     void setPushRoute(int type, PushRoute route) { m_pushRoutes.insert(type, std::move(route)); }
 
     StickerBoxSetMgr* stickerBoxSetMgr() const override;
+    DownloadStickerMgr* downloadStickerMgr() const override { return m_downloadStickerMgr.get(); }
     void updatePinnedMessageBlackList(const QString& dialogId, const QVariantList& messageIds,
                                       bool merge) override;
     void updateRandomMessagePreview(const QStringList& dialogIds) override;
@@ -245,6 +246,7 @@ private:
 
     RefReminderHandler* m_refReminderHandler;
     RefStickerBoxSetMgr* m_refStickerBoxSetMgr;
+    std::unique_ptr<DownloadStickerMgr> m_downloadStickerMgr;
     RefFileManager* m_refFileManager;
     QHash<QString, QVariantList> m_pinnedBlackLists;
     QStringList m_randomPreviewDialogs;

@@ -3,6 +3,7 @@
 #include "host/accountbase.h"
 #include "host/constants.h"
 #include "host/cryptoaes.h"
+#include "host/stickers.h"
 #include "host/storage.h"
 #include "host/threadmanager.h"
 #include "host/util.h"
@@ -503,6 +504,29 @@ FileDataPtr RefFileManager::createFileData(const QVariantMap& map, int fileType,
     file->setFileType(fileType);
     file->setModelSourceType(sourceType);
     return adoptLocked(file);
+}
+
+QSharedPointer<StickerData> RefFileManager::createStickerData(const QVariantMap& map, int sourceType)
+{
+    const QString id = map.value(QStringLiteral("fileId")).toString();
+    if (id.isEmpty())
+        return {};
+    const auto key = QByteArray::fromBase64Encoding(map.value(QStringLiteral("aesKey")).toString().toLatin1(),
+                                                    QByteArray::AbortOnBase64DecodingErrors);
+    QMutexLocker lock(&m_mutex);
+    // One object per file id: a sticker image already live as one is shared.
+    if (const auto sticker = liveLocked(id).objectCast<StickerData>())
+        return sticker;
+    auto* file = new StickerData;
+    file->setFileId(id);
+    if (key && key.decoded.size() == kKeySize)
+        file->setAesKey(key.decoded);
+    file->setFileType(map.value(QStringLiteral("fileType")).toInt());
+    file->setSize(map.value(QStringLiteral("size")).toLongLong());
+    file->setFileMd5(map.value(QStringLiteral("fileMd5")).toString());
+    file->setDimensions(map.value(QStringLiteral("w")).toInt(), map.value(QStringLiteral("h")).toInt());
+    file->setModelSourceType(sourceType);
+    return adoptLocked(file).objectCast<StickerData>();
 }
 
 FileDataPtr RefFileManager::getFile(PhotoData* photo, bool fetch)

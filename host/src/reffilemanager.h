@@ -80,6 +80,7 @@ public:
     void addUploadId(const QString& fileId) override;
     FileDataPtr createFileData(const im::content::FileInfo& info, int fileType, int sourceType) override;
     FileDataPtr createFileData(const QVariantMap& map, int fileType, bool thumbnail, int sourceType) override;
+    QSharedPointer<StickerData> createStickerData(const QVariantMap& map, int sourceType) override;
     void discardFile(const FileDataPtr& file) override;
 
     FileDataPtr duplicateFile(const FileDataPtr& file, const QString& newId, int fileType = -1) override;

@@ -63,3 +63,9 @@ void RefStickerBoxSetMgr::addSticker(const QSharedPointer<StickerItem>& sticker)
 {
     m_stickers.insert(sticker->pid(), sticker);
 }
+
+void RefDownloadStickerMgr::download(const QStringList& fileIds)
+{
+    if (m_files && !fileIds.isEmpty())
+        m_files->downloadFileMgr()->downloads(fileIds, false, false, true);
+}

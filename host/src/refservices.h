@@ -33,6 +33,16 @@ private:
     QList<SyncResult> m_syncResults;
 };
 
+// Sticker images come through the account's file services, in the background.
+class HOST_EXPORT RefDownloadStickerMgr : public DownloadStickerMgr {
+public:
+    explicit RefDownloadStickerMgr(FileManager* files) : m_files(files) {}
+    void download(const QStringList& fileIds) override;
+
+private:
+    FileManager* m_files;
+};
+
 // Favourite stickers and GIF history as synchronised values, sticker items by pid.
 class HOST_EXPORT RefStickerBoxSetMgr : public QObject, public StickerBoxSetMgr {
     Q_OBJECT

@@ -41,12 +41,11 @@ private slots:
         QVERIFY(account->groupMutedSettingModel() && account->ringtoneManager());
         QCOMPARE(account->wallpaperHandler(), t.composition->wallpaperHandler());
         QCOMPARE(account->themeHandler(), t.composition->themeHandler());
-        QCOMPARE(t.composition->models().size(), 8);
-        // Models of later subsystems are not composed yet.
-        QVERIFY(!account->statusShortCut());
+        QCOMPARE(t.composition->models().size(), 9);
+        QVERIFY(account->statusShortCut());
         delete t.privacy;
         QVERIFY(!account->privacyModel());
-        QCOMPARE(t.composition->models().size(), 7);
+        QCOMPARE(t.composition->models().size(), 8);
     }
 
     void startRunsTheLifecycleInOrder()

@@ -3,8 +3,10 @@
 #include "host/accountmanager.h"
 #include "host/accountsettingmodel.h"
 #include "host/contacts.h"
+#include "host/cryptoaes.h"
 #include "host/datainfomodel.h"
 #include "host/jsonutil.h"
+#include "host/stickers.h"
 #include "host/threadmanager.h"
 #include "im/content.pb.h"
 #include "media.h"
@@ -15,6 +17,7 @@
 #include "reffilemanager.h"
 #include "refstores.h"
 #include "simserver.h"
+#include "status/statusshortcut.h"
 #include "testaccount.h"
 #include "themes/themehandler.h"
 #include "wallpapers/wallpaperhandler.h"
@@ -574,6 +577,36 @@ private slots:
             3 * ThemeHandler::kSyncDelayMs));
         QCOMPARE(m_server->requestCount(180), before + 1);
         QVERIFY(onB->themeModel()->itemById(home)->modified());
+    }
+
+    void aStatusShortcutWrittenOnAIsShownOnB()
+    {
+        // A sticker of a pack the server serves to everyone.
+        const QByteArray image = media::noise(3000, 5);
+        const QByteArray key = CryptoAES::createKey(32);
+        m_server->fileStore()->publish(QStringLiteral("pack-sticker"), CryptoAES::encrypt(image, key));
+        auto sticker = QSharedPointer<StickerItem>::create(42, StatusShortCut::kSourceType);
+        sticker->setSourceFile(m_a->account->fileManager()->createStickerData(
+            {{QStringLiteral("fileId"), QStringLiteral("pack-sticker")},
+             {QStringLiteral("aesKey"), QString::fromLatin1(key.toBase64())},
+             {QStringLiteral("fileType"), 1}},
+            StatusShortCut::kSourceType));
+        m_a->prefs->updateUserStatusSettingReq(
+            {QVariantMap{{QStringLiteral("desc"), QStringLiteral("Lunch")},
+                         {QStringLiteral("emoji"), QStringLiteral("x")},
+                         {QStringLiteral("time"), 3600},
+                         {QStringLiteral("sticker"), QVariant::fromValue<QObject*>(sticker.data())}}});
+        StatusShortCut* onB = m_b->account->statusShortCut();
+        QVERIFY(QTest::qWaitFor([onB] { return onB->hasShortCut(); }));
+        const QVariantMap shortcut = onB->shortCutSetting().first().toMap();
+        QCOMPARE(shortcut.value(QStringLiteral("desc")).toString(), QStringLiteral("Lunch"));
+        const auto* shown =
+            qobject_cast<StickerItem*>(shortcut.value(QStringLiteral("sticker")).value<QObject*>());
+        QVERIFY(shown && shown->pid() == 42);
+        QVERIFY(QTest::qWaitFor([shown] { return shown->sourceFile()->fileExist(); }));
+        QFile file(shown->sourceFile()->localPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), image);
     }
 };
 

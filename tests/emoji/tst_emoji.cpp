@@ -1,8 +1,17 @@
-// The recent emoji and reactions: the visible window against the kept list, and their storage.
+// The recent emoji and reactions (the visible window against the kept list, their storage) and
+// the status shortcuts.
 #include "emoji/recentemojimodel.h"
+#include "host/constants.h"
+#include "host/cryptoaes.h"
 #include "host/datainfomodel.h"
 #include "host/jsonutil.h"
+#include "host/stickers.h"
+#include "im/notif.pb.h"
+#include "preferences/sharedpreferencemodel.h"
+#include "refservices.h"
+#include "status/statusshortcut.h"
 #include "testaccount.h"
+#include "transport.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -136,6 +145,76 @@ private slots:
         QCOMPARE(stored.size(), 1);
         QCOMPARE(stored.first().toMap().value(QStringLiteral("emoji")).toString(), emojiAt(9));
         QCOMPARE(emoji->count(), 35);
+    }
+
+    void statusShortcutsFromTheirPreference()
+    {
+        const auto t = device(QStringLiteral("status%1").arg(++m_run));
+        QVERIFY(t);
+        StatusShortCut* status = t->account->statusShortCut();
+        QVERIFY(!status->hasShortCut() && !status->isEdited());
+        QSignalSpy settings(status, &StatusShortCut::shortCutSettingChanged);
+        QSignalSpy has(status, &StatusShortCut::hasShortCutChanged);
+        status->update("not json");
+        QVERIFY(status->shortCutSetting().isEmpty());
+        QCOMPARE(settings.count(), 1);
+        QCOMPARE(has.count(), 1);
+
+        auto known = QSharedPointer<StickerItem>::create(7, 0);
+        known->setSourceFile(t->account->fileManager()->createStickerData(
+            {{QStringLiteral("fileId"), QStringLiteral("k7")}}, 0));
+        t->account->refStickerBoxSetMgr()->addSticker(known);
+        const QString key = QString::fromLatin1(CryptoAES::createKey(32).toBase64());
+        const QVariantList entries{
+            QVariantMap{{"desc", "Lunch"}, {"emoji", "x"}, {"time", 3600}, {"extra", 1}},
+            QVariantMap{{"desc", "Gym"},
+                        {"emoji", "y"},
+                        {"time", 0},
+                        {"sticker", QVariantMap{{"pid", 5},
+                                                {"file_id", "s5"},
+                                                {"aeskey", key},
+                                                {"fileType", 1},
+                                                {"animatedSticker", QVariantMap{{"fileId", "a5"},
+                                                                                {"aesKey", key},
+                                                                                {"width", 100},
+                                                                                {"height", 80},
+                                                                                {"checkSum", "abc"}}}}}},
+            QVariantMap{{"desc", "Known"}, {"sticker", QVariantMap{{"pid", 7}, {"file_id", "k7"}}}},
+            QVariantMap{{"desc", "Pack"}, {"customEmoji", QVariantMap{{"packId", 2}, {"customEmojiId", 9}}}},
+            QVariantMap{{"desc", "Broken"}, {"sticker", "not a map"}, {"customEmoji", 3}},
+        };
+        status->update(listToJson(entries));
+        const QVariantList shortcuts = status->shortCutSetting();
+        QCOMPARE(shortcuts.size(), 5);
+        QCOMPARE(shortcuts.at(0).toMap().keys(), QStringList({"desc", "emoji", "time"}));
+        const auto* sticker =
+            qobject_cast<StickerItem*>(shortcuts.at(1).toMap().value("sticker").value<QObject*>());
+        QVERIFY(sticker);
+        QCOMPARE(sticker->pid(), 5);
+        QCOMPARE(sticker->sourceFile()->fileId(), QStringLiteral("s5"));
+        QCOMPARE(sticker->sourceFile()->aesKey(), QByteArray::fromBase64(key.toLatin1()));
+        QCOMPARE(sticker->animatedFile()->width(), 100);
+        QCOMPARE(sticker->animatedFile()->fileMd5(), QStringLiteral("abc"));
+        // A sticker the sticker manager knows is the same object.
+        QCOMPARE(shortcuts.at(2).toMap().value("sticker").value<QObject*>(), known.data());
+        const auto* emoji =
+            qobject_cast<CustomEmojiItem*>(shortcuts.at(3).toMap().value("customEmoji").value<QObject*>());
+        QVERIFY(emoji && emoji->packId() == 2 && emoji->customEmojiId() == 9);
+        QCOMPARE(shortcuts.at(4).toMap().keys(), QStringList({"desc", "emoji", "time"}));
+        QVERIFY(status->hasShortCut());
+        // The images that are not here are fetched.
+        QVERIFY(QTest::qWaitFor([&t] { return t->transport->count(FileDownloadChunk) >= 2; }));
+
+        // A value another device wrote replaces the list.
+        im::notif::SharedPreferenceUpdatedNotif notif;
+        auto* record = notif.add_preferences();
+        record->set_key(hostkeys::USERSTATUS_SETTING);
+        record->set_type(SharedPreferenceModel::UserStatusSetting);
+        record->set_version(5);
+        record->set_value(listToJson({QVariantMap{{"desc", "Away"}}}).toStdString());
+        t->prefs->sharedPreferencesNotify(notif);
+        QVERIFY(QTest::qWaitFor([status] { return status->shortCutSetting().size() == 1; }));
+        QVERIFY(status->isEdited());
     }
 };
 

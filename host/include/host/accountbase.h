@@ -23,6 +23,7 @@ class FileManager;
 class SharedPreferenceBase;
 class ReminderHandler;
 class StickerBoxSetMgr;
+class DownloadStickerMgr;
 
 // Module models, reached by their siblings through the account; the host only hands out
 // the pointers the composition root registered.
@@ -89,6 +90,7 @@ public:
 
     // Host services the synchronised preferences feed.
     virtual StickerBoxSetMgr* stickerBoxSetMgr() const = 0;
+    virtual DownloadStickerMgr* downloadStickerMgr() const = 0;
     // Messages of a chat whose pin notice the user dismissed. merge: another device's newer
     // list replaced ours.
     virtual void updatePinnedMessageBlackList(const QString& dialogId, const QVariantList& messageIds,

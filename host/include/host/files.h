@@ -94,6 +94,7 @@ public:
 };
 
 using FileDataPtr = QSharedPointer<FileData>;
+class StickerData;
 
 // What the upload callback of a pair reports, as (stage, status).
 namespace upload {
@@ -201,6 +202,9 @@ public:
     // present. A path without an id gets a new id.
     virtual FileDataPtr createFileData(const QVariantMap& map, int fileType, bool thumbnail,
                                        int sourceType) = 0;
+    // A sticker or custom emoji image: "fileId", "aesKey" (Base64), "fileType", "w", "h", "size",
+    // "fileMd5".
+    virtual QSharedPointer<StickerData> createStickerData(const QVariantMap& map, int sourceType) = 0;
     // Receives each file of a deleted wallpaper: its cached copy and its record go.
     virtual void discardFile(const FileDataPtr& file) = 0;
 };

@@ -5,6 +5,10 @@
 
 #include <QObject>
 #include <QSharedPointer>
+#include <QStringList>
+#include <QVariantMap>
+
+class AccountBase;
 
 // A sticker image file, with its pixel size.
 class HOST_EXPORT StickerData : public FileData {
@@ -38,6 +42,8 @@ public:
     void setSourceFile(StickerDataPtr file) { m_sourceFile = std::move(file); }
     StickerDataPtr animatedFile() const { return m_animatedFile; }
     void setAnimatedFile(StickerDataPtr file) { m_animatedFile = std::move(file); }
+    // The ids of its files that are not on this device.
+    QStringList getDownloadSticker() const;
 
 private:
     qint64 m_pid;
@@ -53,12 +59,25 @@ class HOST_EXPORT CustomEmojiItem : public QObject {
     Q_PROPERTY(qint64 customEmojiId READ customEmojiId CONSTANT)
 public:
     CustomEmojiItem(qint64 packId, qint64 customEmojiId, QObject* parent = nullptr);
+    // "packId", "customEmojiId", and its image when the map names it ("fileId", "aesKey").
+    CustomEmojiItem(const QVariantMap& map, int sourceType, AccountBase* account, QObject* parent = nullptr);
     qint64 packId() const { return m_packId; }
     qint64 customEmojiId() const { return m_customEmojiId; }
+    StickerDataPtr file() const { return m_file; }
+    // The ids of its files that are not on this device.
+    QStringList getDownloadFiles() const;
 
 private:
     qint64 m_packId;
     qint64 m_customEmojiId;
+    StickerDataPtr m_file;
+};
+
+// Fetches sticker and custom emoji images in the background.
+class HOST_EXPORT DownloadStickerMgr {
+public:
+    virtual ~DownloadStickerMgr();
+    virtual void download(const QStringList& fileIds) = 0;
 };
 
 // The account's sticker packs, favourites and GIF history.
