@@ -18,13 +18,6 @@ public:
     virtual void syncFinished(const QString& key, const QByteArray& value, int result) = 0;
 };
 
-class HOST_EXPORT EmojiParser {
-public:
-    static EmojiParser* instance();
-    // The emoji at an index of the host's emoji table, wrapping around.
-    QString emojiByIndex(qint64 index) const;
-};
-
 namespace network {
 class HOST_EXPORT NetworkSubject {
 public:
