@@ -1,5 +1,6 @@
 // Two devices of one user against the simulated server, through the real module and host.
 #include "commands/settingservicecmd.h"
+#include "emoji/statusshortcut.h"
 #include "host/accountmanager.h"
 #include "host/accountsettingmodel.h"
 #include "host/contacts.h"
@@ -17,7 +18,6 @@
 #include "reffilemanager.h"
 #include "refstores.h"
 #include "simserver.h"
-#include "status/statusshortcut.h"
 #include "testaccount.h"
 #include "themes/themehandler.h"
 #include "wallpapers/wallpaperhandler.h"

@@ -1,6 +1,7 @@
 // The recent emoji and reactions (the visible window against the kept list, their storage) and
 // the status shortcuts.
 #include "emoji/recentemojimodel.h"
+#include "emoji/statusshortcut.h"
 #include "host/constants.h"
 #include "host/cryptoaes.h"
 #include "host/datainfomodel.h"
@@ -9,7 +10,6 @@
 #include "im/notif.pb.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "refservices.h"
-#include "status/statusshortcut.h"
 #include "testaccount.h"
 #include "transport.h"
 

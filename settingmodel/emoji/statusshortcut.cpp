@@ -1,4 +1,4 @@
-#include "status/statusshortcut.h"
+#include "emoji/statusshortcut.h"
 
 #include "host/accountbase.h"
 #include "host/constants.h"
