@@ -8,6 +8,7 @@
 #include "notifications/ringtonemanager.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"
+#include "refcontacts.h"
 #include "themes/themehandler.h"
 #include "transport.h"
 #include "wallpapers/wallpaperhandler.h"
@@ -30,7 +31,35 @@ AccountComposition::AccountComposition(RefAccount* account, QObject* parent)
     add<StatusShortCut>(new StatusShortCut(m_account));
     m_recentEmoji = addUnregistered(new RecentEmojiModel(m_account, RecentEmojiModel::Emoji));
     m_recentReactions = addUnregistered(new RecentEmojiModel(m_account, RecentEmojiModel::Reaction));
+    m_photos = new AlternativeProfilePhoto(m_account);
     wirePushRoutes();
+    wireAccountInfo();
+}
+
+void AccountComposition::wireAccountInfo()
+{
+    // The alternative photos are the account information of their type: the answers to this
+    // device's updates and the pushes of the others' reach the list.
+    QPointer<AlternativeProfilePhoto> photos = m_photos;
+    const auto apply = [photos](int type, const QByteArray& info) {
+        im::AlternativePhotos message;
+        if (!photos || type != AlternativeProfilePhoto::kAccountInfoType ||
+            !message.ParseFromArray(info.constData(), int(info.size())))
+            return false;
+        photos->updateAlternativePhoto(message);
+        return true;
+    };
+    RefUserServiceCmd* cmd = m_account->refUserManager()->refUserServiceCmd();
+    connect(cmd, &RefUserServiceCmd::accountInfoUpdated, this, apply);
+    connect(cmd, &RefUserServiceCmd::accountInfoUpdateFailed, this, [photos](int type, int) {
+        if (photos && type == AlternativeProfilePhoto::kAccountInfoType)
+            photos->updateProfilePhotoFailed();
+    });
+    m_account->setPushRoute(PushAccountInfoUpdated, [apply](const QByteArray& body) {
+        im::notif::AccountInfoUpdatedNotif notif;
+        return notif.ParseFromArray(body.constData(), int(body.size())) &&
+               apply(notif.type(), QByteArray::fromStdString(notif.info()));
+    });
 }
 
 AccountComposition::~AccountComposition()
@@ -159,6 +188,8 @@ void AccountComposition::loadOthers()
         return;
     for (ModelBase* model : lifecycles)
         model->getNewData();
+    m_account->refUserManager()->refUserServiceCmd()->fetchAccountInfo(
+        AlternativeProfilePhoto::kAccountInfoType);
     setStage(Running);
 }
 

@@ -4,6 +4,7 @@
 #include "emoji/recentemojimodel.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"
+#include "profilephotos/alternativeprofilephoto.h"
 #include "refaccount.h"
 #include "themes/themehandler.h"
 #include "wallpapers/wallpaperhandler.h"
@@ -44,6 +45,7 @@ public:
     PrivacyModel* privacyModel() const { return m_privacy; }
     WallpaperHandler* wallpaperHandler() const { return m_wallpapers; }
     ThemeHandler* themeHandler() const { return m_themes; }
+    AlternativeProfilePhoto* alternativeProfilePhoto() const { return m_photos; }
     // The recent emoji (type Emoji) and recent reactions (type Reaction).
     RecentEmojiModel* recentEmojiModel(RecentEmojiModel::EmojiType type) const
     {
@@ -72,6 +74,7 @@ private:
     void loadLocalData();
     void loadOthers();
     void wirePushRoutes();
+    void wireAccountInfo();
 
     RefAccount* m_account;
     QList<Model> m_models;
@@ -81,6 +84,7 @@ private:
     QPointer<WallpaperHandler> m_wallpapers;
     QPointer<ThemeHandler> m_themes;
     QPointer<RecentEmojiModel> m_recentEmoji;
+    QPointer<AlternativeProfilePhoto> m_photos;
     QPointer<RecentEmojiModel> m_recentReactions;
     Stage m_stage = Composed;
     bool m_fetch = true;

@@ -241,6 +241,8 @@ std::optional<SimServer::Reply> SimServer::handle(int deviceId, int command, con
     case 244: return wallpaperReply(deviceId, m_wallpapers.get(body));
     case 245: return wallpaperReply(deviceId, m_wallpapers.reset());
     case 373: return updateChatTheme(body);
+    case AccountInfoUpdate: return updateAccountInfo(deviceId, body);
+    case AccountInfoGet: return getAccountInfo(body);
     case FileUploadChunk: return uploadChunk(body);
     case FileCompleteUpload: return completeUpload(body);
     case FileDownloadChunk: return downloadChunk(body);
@@ -648,6 +650,60 @@ QString SimServer::chatThemeId(const QString& dialogId) const
 std::optional<im::WallPaper> SimServer::chatWallpaper(const QString& dialogId) const
 {
     return m_chatLooks.value(dialogId).wallpaper;
+}
+
+// ---- account information ----
+
+namespace {
+constexpr int kAlternativePhotos = 9;
+}
+
+SimServer::Reply SimServer::updateAccountInfo(int deviceId, const QByteArray& body)
+{
+    im::user::UpdateAccountInfoReq req;
+    if (!parse(req, body) || req.type() <= 0)
+        return {kBadRequest, {}};
+    const QByteArray info = QByteArray::fromStdString(req.info());
+    if (req.type() == kAlternativePhotos) {
+        im::AlternativePhotos photos;
+        if (!parse(photos, info))
+            return {kBadRequest, {}};
+        // Every photo names images the user uploaded.
+        for (const auto& photo : photos.photos()) {
+            for (const im::Photo* image : {&photo.photo_set().lo_res(), &photo.photo_set().hi_res()}) {
+                if (image->file_id().empty() ||
+                    !m_files->readable(m_userId, QString::fromStdString(image->file_id())))
+                    return {kUnprocessable, {}};
+            }
+        }
+    }
+    m_accountInfo.insert(req.type(), info);
+    im::notif::AccountInfoUpdatedNotif notif;
+    notif.set_type(req.type());
+    notif.set_info(req.info());
+    pushToOthers(deviceId, PushAccountInfoUpdated, bytesOf(notif));
+    im::user::AccountInfoResp resp;
+    resp.set_type(req.type());
+    resp.set_info(req.info());
+    return {0, bytesOf(resp)};
+}
+
+SimServer::Reply SimServer::getAccountInfo(const QByteArray& body)
+{
+    im::user::GetAccountInfoReq req;
+    if (!parse(req, body))
+        return {kBadRequest, {}};
+    im::user::AccountInfoResp resp;
+    resp.set_type(req.type());
+    resp.set_info(m_accountInfo.value(req.type()).toStdString());
+    return {0, bytesOf(resp)};
+}
+
+int SimServer::alternativePhotoCount() const
+{
+    im::AlternativePhotos photos;
+    const QByteArray info = m_accountInfo.value(kAlternativePhotos);
+    return parse(photos, info) ? photos.photos_size() : 0;
 }
 
 // ---- files ----

@@ -105,6 +105,9 @@ public:
     // A chat's theme id and wallpaper, as the user last set them (command 373).
     Q_INVOKABLE QString chatThemeId(const QString& dialogId) const;
     std::optional<im::WallPaper> chatWallpaper(const QString& dialogId) const;
+    // The account information of a type as stored (type 9: the alternative profile photos).
+    QByteArray accountInfo(int type) const { return m_accountInfo.value(type); }
+    Q_INVOKABLE int alternativePhotoCount() const;
     // A synchronised preference's value as text, empty when the server has none.
     Q_INVOKABLE QString preferenceValue(const QString& key, int type) const;
 
@@ -158,6 +161,8 @@ private:
     Reply duplicateFiles(const QByteArray& body);
     Reply deleteFiles(const QByteArray& body);
     Reply updateChatTheme(const QByteArray& body);
+    Reply updateAccountInfo(int deviceId, const QByteArray& body);
+    Reply getAccountInfo(const QByteArray& body);
 
     std::optional<Reply> lockedReply() const;
     bool checkPassword(const QString& password, Reply& failure);
@@ -200,6 +205,7 @@ private:
         bool bothSides = false;
     };
     QHash<QString, ChatLook> m_chatLooks;
+    QHash<int, QByteArray> m_accountInfo;
 
     QHash<QPair<QString, int>, StoredPreference> m_preferences;
     qint64 m_sequence = 0;

@@ -1,5 +1,6 @@
 // Out-of-line anchors of the host interfaces, and their defaults.
 #include "host/accountbase.h"
+#include "host/contacts.h"
 #include "host/accountdevicemodel.h"
 #include "host/accountsettingmodel.h"
 #include "host/datainfomodel.h"
@@ -47,3 +48,4 @@ FileManager::~FileManager() = default;
 ReminderHandler::~ReminderHandler() = default;
 StickerBoxSetMgr::~StickerBoxSetMgr() = default;
 DownloadStickerMgr::~DownloadStickerMgr() = default;
+UserServiceCmd::~UserServiceCmd() = default;

@@ -1,5 +1,59 @@
 #include "refcontacts.h"
 
+#include "host/accountbase.h"
+#include "im/user.pb.h"
+#include "transport.h"
+
+#include <QPointer>
+
+RefUserServiceCmd::RefUserServiceCmd(AccountBase* account, QObject* parent)
+    : QObject(parent),
+      m_account(account)
+{
+}
+
+void RefUserServiceCmd::send(int command, const QByteArray& body, int type)
+{
+    QPointer<RefUserServiceCmd> self(this);
+    m_account->sendRequest(
+        command, body,
+        [self, type](int code, const QByteArray& reply) {
+            if (!self)
+                return;
+            im::user::AccountInfoResp resp;
+            if (code == 0 && resp.ParseFromArray(reply.constData(), int(reply.size())) && resp.type() == type)
+                emit self->accountInfoUpdated(type, QByteArray::fromStdString(resp.info()));
+            else
+                emit self->accountInfoUpdateFailed(type, code == 0 ? AccountBase::kNetworkError : code);
+        },
+        false, {});
+}
+
+void RefUserServiceCmd::updateAccountInfo(int type, const QVariant& info, bool flag)
+{
+    Q_UNUSED(flag)
+    im::user::UpdateAccountInfoReq req;
+    req.set_type(type);
+    if (info.canConvert<im::AlternativePhotos>())
+        req.set_info(info.value<im::AlternativePhotos>().SerializeAsString());
+    else
+        req.set_info(info.toByteArray().toStdString());
+    send(AccountInfoUpdate, QByteArray::fromStdString(req.SerializeAsString()), type);
+}
+
+void RefUserServiceCmd::fetchAccountInfo(int type)
+{
+    im::user::GetAccountInfoReq req;
+    req.set_type(type);
+    send(AccountInfoGet, QByteArray::fromStdString(req.SerializeAsString()), type);
+}
+
+RefUserManager::RefUserManager(AccountBase* account)
+    : UserManager(account),
+      m_userServiceCmd(new RefUserServiceCmd(account, this))
+{
+}
+
 QSharedPointer<ContactItem> RefUserManager::getUserPointer(qint64 userId, bool create, const QString& name,
                                                            bool requestInfo)
 {

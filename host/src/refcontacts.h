@@ -4,17 +4,41 @@
 
 #include <QHash>
 
+class AccountBase;
+
+// Sends the account-information commands through the account and tells of their answers; the
+// composition routes them (and the pushes of other devices' changes) to the module.
+class HOST_EXPORT RefUserServiceCmd : public QObject, public UserServiceCmd {
+    Q_OBJECT
+public:
+    explicit RefUserServiceCmd(AccountBase* account, QObject* parent = nullptr);
+    void updateAccountInfo(int type, const QVariant& info, bool flag) override;
+    // Asks the server for what it holds of a type.
+    void fetchAccountInfo(int type);
+
+signals:
+    // The server's state of a type (serialised message), after an update or a fetch.
+    void accountInfoUpdated(int type, const QByteArray& info);
+    void accountInfoUpdateFailed(int type, int code);
+
+private:
+    void send(int command, const QByteArray& body, int type);
+    AccountBase* m_account;
+};
+
 // The reference contact directory: the users this device knows, fed by tests and the demo.
 class HOST_EXPORT RefUserManager : public UserManager {
     Q_OBJECT
 public:
-    using UserManager::UserManager;
+    explicit RefUserManager(AccountBase* account);
 
     QSharedPointer<ContactItem> getUserPointer(qint64 userId, bool create, const QString& name,
                                                bool requestInfo) override;
     bool deletedUser(qint64 userId) const override;
     void updateUserRemark(qint64 userId, const QString& remark, bool fromServer) override;
     void updateUserRemarkResp(const QVariantMap& context, int code) override;
+    UserServiceCmd* userServiceCmd() const override { return m_userServiceCmd; }
+    RefUserServiceCmd* refUserServiceCmd() const { return m_userServiceCmd; }
 
     QSharedPointer<ContactItem> addUser(qint64 userId, const QString& name);
     void setUserDeleted(qint64 userId, bool deleted);
@@ -24,6 +48,7 @@ signals:
 
 private:
     QHash<qint64, QSharedPointer<ContactItem>> m_users;
+    RefUserServiceCmd* m_userServiceCmd;
 };
 
 // The reference group directory.

@@ -39,7 +39,7 @@ private:
 };
 
 // Push notification types.
-enum PushType { PushSharedPreferenceUpdated = 1, PushWallpaperUpdated = 2 };
+enum PushType { PushSharedPreferenceUpdated = 1, PushWallpaperUpdated = 2, PushAccountInfoUpdated = 3 };
 
 // The host's own file service commands (messages in im/file.proto); the module never sends
 // them itself, it goes through the file manager.
@@ -50,3 +50,6 @@ enum FileCommand {
     FileDuplicate = 1004,
     FileDelete = 1005,
 };
+
+// The host's account-information commands (im/user.proto).
+enum AccountInfoCommand { AccountInfoUpdate = 1010, AccountInfoGet = 1011 };

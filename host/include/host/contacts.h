@@ -1,11 +1,22 @@
 #pragma once
 
 #include "host/hostglobal.h"
+#include "im/common.pb.h"
 
 #include <QHash>
 #include <QObject>
 #include <QSharedPointer>
 #include <QVariantMap>
+
+Q_DECLARE_METATYPE(im::AlternativePhotos)
+
+// The account's own information on the server, by type; the server's answer comes back to whoever
+// the host routes it to. Type 9 holds the alternative profile photos (an im::AlternativePhotos).
+class HOST_EXPORT UserServiceCmd {
+public:
+    virtual ~UserServiceCmd();
+    virtual void updateAccountInfo(int type, const QVariant& info, bool flag) = 0;
+};
 
 // One user as the contact directory knows him.
 class HOST_EXPORT ContactItem : public QObject {
@@ -96,6 +107,7 @@ public:
     // The server's answer to this device's remark write; the context carries "targetId" and
     // "remark". The remark shows once the write succeeded.
     virtual void updateUserRemarkResp(const QVariantMap& context, int code) = 0;
+    virtual UserServiceCmd* userServiceCmd() const = 0;
 };
 
 // The group directory as the module uses it.

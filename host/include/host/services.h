@@ -19,13 +19,27 @@ public:
 };
 
 namespace network {
-class HOST_EXPORT NetworkSubject {
+// Whether the network can be reached: what the system reports (Qt's network information), unless
+// a switch (tests, the demo) decided it.
+class HOST_EXPORT NetworkSubject : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(
+        bool networkReachable READ networkReachable WRITE setNetworkReachable NOTIFY networkReachableChanged)
 public:
     static NetworkSubject* instance();
-    bool networkReachable() const { return m_reachable; }
-    void setNetworkReachable(bool reachable) { m_reachable = reachable; }
+    bool networkReachable() const;
+    void setNetworkReachable(bool reachable);
+    // Back to what the system reports.
+    void followSystem();
+
+signals:
+    void networkReachableChanged(bool reachable);
 
 private:
-    bool m_reachable = true;
+    NetworkSubject();
+    void setState(bool system, int forced);
+
+    bool m_system = true;
+    int m_forced = -1; // -1: follow the system; 0 or 1: decided
 };
 } // namespace network

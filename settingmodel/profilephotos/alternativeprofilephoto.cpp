@@ -1,0 +1,391 @@
+#include "profilephotos/alternativeprofilephoto.h"
+
+#include "host/accountbase.h"
+#include "host/contacts.h"
+#include "host/services.h"
+
+#include <QJSEngine>
+#include <QPointer>
+
+namespace {
+
+QSharedPointer<PhotoData> photoOf(const QString& path)
+{
+    return path.isEmpty() ? nullptr : QSharedPointer<PhotoData>::create(path);
+}
+
+QSharedPointer<PhotoData> photoOf(AccountBase* account, const im::Photo& photo)
+{
+    if (photo.file_id().empty())
+        return {};
+    auto made = QSharedPointer<PhotoData>::create(QString());
+    made->setFileId(QString::fromStdString(photo.file_id()));
+    made->setAesKey(QByteArray::fromStdString(photo.aes_key()));
+    made->setFileMd5(QString::fromStdString(photo.md5()));
+    made->setSize(photo.size());
+    // The account's record of the image, fetched when it is not here.
+    if (FileManager* files = account ? account->fileManager() : nullptr) {
+        if (const FileDataPtr record = files->photoDataMgr()->getFile(made.data(), true))
+            made->setCacheFilePath(record->cacheFilePath());
+    }
+    return made;
+}
+
+void writePhoto(const QSharedPointer<PhotoData>& file, im::Photo* out)
+{
+    if (!file)
+        return;
+    out->set_file_id(file->fileId().toStdString());
+    out->set_md5(file->fileMd5().toStdString());
+    out->set_aes_key(file->aesKey().toStdString());
+    out->set_size(int(file->size()));
+}
+
+template <class Ids> QVariantList listOf(const Ids& ids)
+{
+    QVariantList out;
+    for (qint64 id : ids)
+        out.append(id);
+    return out;
+}
+
+} // namespace
+
+// ---- ProfilePhotoItem ----
+
+ProfilePhotoItem::ProfilePhotoItem(AccountBase* account, AlternativeProfilePhoto* owner)
+    : m_account(account),
+      m_owner(owner)
+{
+    QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
+}
+
+ProfilePhotoItem::~ProfilePhotoItem()
+{
+    emit startDestroy();
+    delete m_replacement;
+}
+
+void ProfilePhotoItem::setLists(const QVariantList& userIds, const QVariantList& groupIds)
+{
+    if (userIds != m_userList) {
+        m_userList = userIds;
+        emit userListChanged();
+    }
+    if (groupIds != m_groupList) {
+        m_groupList = groupIds;
+        emit groupListChanged();
+    }
+}
+
+void ProfilePhotoItem::setUploading(bool uploading)
+{
+    if (uploading == m_uploading)
+        return;
+    m_uploading = uploading;
+    emit uploadingChanged();
+}
+
+void ProfilePhotoItem::setPhotos(const QVariantMap& photo)
+{
+    m_photo = photoOf(photo.value(QStringLiteral("loImagePath")).toString());
+    m_srcPhoto = photoOf(photo.value(QStringLiteral("hiImagePath")).toString());
+    emit photoInfoChanged();
+    emit srcPhotoInfoChanged();
+}
+
+void ProfilePhotoItem::fill(const im::AlternativePhotos_AlternativePhoto& photo)
+{
+    setLists(listOf(photo.user_ids()), listOf(photo.group_ids()));
+    const QString lo = QString::fromStdString(photo.photo_set().lo_res().file_id());
+    if (!m_photo || m_photo->fileId() != lo) {
+        m_photo = photoOf(m_account, photo.photo_set().lo_res());
+        emit photoInfoChanged();
+    }
+    const QString hi = QString::fromStdString(photo.photo_set().hi_res().file_id());
+    if (!m_srcPhoto || m_srcPhoto->fileId() != hi) {
+        m_srcPhoto = photoOf(m_account, photo.photo_set().hi_res());
+        emit srcPhotoInfoChanged();
+    }
+}
+
+void ProfilePhotoItem::serialize(im::AlternativePhotos_AlternativePhoto* out) const
+{
+    writePhoto(m_photo, out->mutable_photo_set()->mutable_lo_res());
+    writePhoto(m_srcPhoto, out->mutable_photo_set()->mutable_hi_res());
+    for (const QVariant& id : m_userList)
+        out->add_user_ids(id.toLongLong());
+    for (const QVariant& id : m_groupList)
+        out->add_group_ids(id.toLongLong());
+}
+
+void ProfilePhotoItem::setIds(const QVariantList& userIds, const QVariantList& groupIds)
+{
+    if ((userIds == m_userList && groupIds == m_groupList) || !m_owner)
+        return;
+    ProfilePhotoItem copy(m_account, nullptr);
+    copy.m_photo = m_photo;
+    copy.m_srcPhoto = m_srcPhoto;
+    copy.m_userList = userIds;
+    copy.m_groupList = groupIds;
+    m_owner->replacePhoto(this, &copy);
+}
+
+void ProfilePhotoItem::changePhoto(const QVariantMap& photo)
+{
+    if (!m_owner)
+        return;
+    delete m_replacement;
+    m_replacement = new ProfilePhotoItem(m_account, nullptr);
+    m_replacement->setPhotos(photo);
+    m_replacement->setLists(m_userList, m_groupList);
+    setUploading(true);
+    m_owner->setModifying(true);
+    QPointer<ProfilePhotoItem> self(this);
+    m_replacement->upload([self](bool ok) {
+        if (!self || !self->m_replacement)
+            return;
+        AlternativeProfilePhoto* owner = self->m_owner;
+        if (ok) {
+            owner->replacePhoto(self, self->m_replacement);
+        } else {
+            emit owner->moddifyFail(AlternativeProfilePhoto::UploadPhotoFail);
+            owner->setModifying(false);
+        }
+        delete self->m_replacement;
+        self->m_replacement = nullptr;
+        self->setUploading(false);
+    });
+}
+
+void ProfilePhotoItem::deletePhoto()
+{
+    if (m_owner)
+        m_owner->deletePhotoItem(this);
+}
+
+void ProfilePhotoItem::upload(std::function<void(bool ok)> done)
+{
+    FileManager* files = m_account ? m_account->fileManager() : nullptr;
+    if (!m_photo || !m_srcPhoto || !files)
+        return;
+    setUploading(true);
+    const UploadMultiFileFilterPtr filter =
+        files->makeFilter(qSharedPointerCast<FileData>(m_photo), qSharedPointerCast<FileData>(m_srcPhoto));
+    if (!filter) {
+        done(true);
+        return;
+    }
+    filter->first = true;
+    filter->ownerId = m_srcPhoto->fileId();
+    QPointer<ProfilePhotoItem> self(this);
+    filter->callback = [self, done = std::move(done)](int stage, int status) {
+        if (!self)
+            return;
+        if (status != upload::Ok)
+            done(false);
+        else if (stage == upload::Finished)
+            done(true);
+    };
+    files->uploadMultiFile(filter, upload::ReportProgress);
+}
+
+// ---- AlternativeProfilePhoto ----
+
+AlternativeProfilePhoto::AlternativeProfilePhoto(AccountBase* account) : QAbstractListModel(account), m_account(account)
+{
+    QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
+}
+
+AlternativeProfilePhoto::~AlternativeProfilePhoto()
+{
+    qDeleteAll(m_items);
+}
+
+int AlternativeProfilePhoto::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_items.size());
+}
+
+QVariant AlternativeProfilePhoto::data(const QModelIndex& index, int role) const
+{
+    if (role != PROFILE_PHOTO_ROLE || !index.isValid() || index.row() >= m_items.size())
+        return {};
+    return QVariant::fromValue(m_items.at(index.row()));
+}
+
+QHash<int, QByteArray> AlternativeProfilePhoto::roleNames() const
+{
+    return {{PROFILE_PHOTO_ROLE, "profilePhoto"}};
+}
+
+void AlternativeProfilePhoto::setShowToNonContact(bool show)
+{
+    if (show == m_showToNonContact)
+        return;
+    m_showToNonContact = show;
+    emit showToNonContactChanged();
+}
+
+void AlternativeProfilePhoto::setModifying(bool modifying)
+{
+    if (modifying == m_modifying)
+        return;
+    m_modifying = modifying;
+    emit modifyingChanged();
+}
+
+void AlternativeProfilePhoto::addPrfilePhoto(const QVariantMap& photo)
+{
+    setModifying(true);
+    auto* item = new ProfilePhotoItem(m_account, this);
+    item->setPhotos(photo);
+    m_uploadingItem = item;
+    const int row = int(m_items.size());
+    beginInsertRows(QModelIndex(), row, row);
+    m_items.append(item);
+    endInsertRows();
+    QPointer<ProfilePhotoItem> guard(item);
+    item->upload([this, guard](bool ok) {
+        if (!guard)
+            return;
+        if (!ok) {
+            setModifying(false);
+            if (m_uploadingItem) {
+                deleteUploadingItem();
+            } else {
+                guard->setUploading(false);
+            }
+            emit moddifyFail(UploadPhotoFail);
+            return;
+        }
+        m_byKey.insert(guard->key(), guard);
+        if (m_uploadingItem == guard)
+            m_uploadingItem = nullptr;
+        updloadAlternativePhotoReq();
+        guard->setUploading(false);
+    });
+}
+
+void AlternativeProfilePhoto::changeShowToNonContact(bool state)
+{
+    if (state == m_showToNonContact)
+        return;
+    setModifying(true);
+    updloadAlternativePhoto(state, m_items);
+}
+
+void AlternativeProfilePhoto::deletePhotoItem(ProfilePhotoItem* item)
+{
+    if (!m_items.contains(item))
+        return;
+    setModifying(true);
+    QList<ProfilePhotoItem*> rest = m_items;
+    rest.removeAll(item);
+    updloadAlternativePhoto(m_showToNonContact, rest);
+}
+
+void AlternativeProfilePhoto::replacePhoto(ProfilePhotoItem* oldItem, ProfilePhotoItem* newItem)
+{
+    const qsizetype row = m_items.indexOf(oldItem);
+    if (row < 0)
+        return;
+    setModifying(true);
+    QList<ProfilePhotoItem*> replaced = m_items;
+    replaced[row] = newItem;
+    updloadAlternativePhoto(m_showToNonContact, replaced);
+}
+
+void AlternativeProfilePhoto::updloadAlternativePhotoReq()
+{
+    updloadAlternativePhoto(m_showToNonContact, m_items);
+}
+
+void AlternativeProfilePhoto::failNetwork()
+{
+    emit moddifyFail(NetFail);
+    m_modifying = false;
+}
+
+bool AlternativeProfilePhoto::networkCheck()
+{
+    if (network::NetworkSubject::instance()->networkReachable())
+        return true;
+    failNetwork();
+    return false;
+}
+
+void AlternativeProfilePhoto::updloadAlternativePhoto(bool showToNonContact, const QList<ProfilePhotoItem*>& items)
+{
+    if (!networkCheck())
+        return;
+    im::AlternativePhotos photos;
+    photos.set_show_to_non_contact(showToNonContact);
+    for (const ProfilePhotoItem* item : items) {
+        if (item)
+            item->serialize(photos.add_photos());
+    }
+    UserManager* users = m_account->userManager();
+    if (UserServiceCmd* cmd = users ? users->userServiceCmd() : nullptr)
+        cmd->updateAccountInfo(kAccountInfoType, QVariant::fromValue(photos), false);
+}
+
+void AlternativeProfilePhoto::updateAlternativePhoto(const im::AlternativePhotos& photos)
+{
+    QSet<QString> present;
+    for (int i = 0; i < photos.photos_size(); ++i) {
+        const im::AlternativePhotos_AlternativePhoto& photo = photos.photos(i);
+        const QString key = QString::fromStdString(photo.photo_set().hi_res().file_id());
+        if (key.isEmpty() || present.contains(key))
+            continue;
+        present.insert(key);
+        const int target = int(std::min<qsizetype>(present.size() - 1, m_items.size()));
+        ProfilePhotoItem* item = m_byKey.value(key);
+        if (!item) {
+            item = new ProfilePhotoItem(m_account, this);
+            item->fill(photo);
+            beginInsertRows(QModelIndex(), target, target);
+            m_items.insert(target, item);
+            m_byKey.insert(key, item);
+            endInsertRows();
+            continue;
+        }
+        item->fill(photo);
+        const int row = int(m_items.indexOf(item));
+        if (row != target && row >= 0) {
+            beginMoveRows(QModelIndex(), row, row, QModelIndex(), target > row ? target + 1 : target);
+            m_items.move(row, target);
+            endMoveRows();
+        }
+    }
+    // Rows the server no longer has go; a photo still uploading stays.
+    for (int row = int(m_items.size()) - 1; row >= 0; --row) {
+        ProfilePhotoItem* item = m_items.at(row);
+        if (item == m_uploadingItem || present.contains(item->key()))
+            continue;
+        beginRemoveRows(QModelIndex(), row, row);
+        m_items.removeAt(row);
+        m_byKey.remove(item->key());
+        endRemoveRows();
+        item->deleteLater();
+    }
+    setShowToNonContact(photos.show_to_non_contact());
+    setModifying(false);
+}
+
+void AlternativeProfilePhoto::updateProfilePhotoFailed()
+{
+    setModifying(false);
+    emit moddifyFail(ModifyFail);
+}
+
+void AlternativeProfilePhoto::deleteUploadingItem()
+{
+    ProfilePhotoItem* item = std::exchange(m_uploadingItem, nullptr);
+    if (!item)
+        return;
+    beginResetModel();
+    m_items.removeAll(item);
+    endResetModel();
+    item->deleteLater();
+}
