@@ -14,6 +14,7 @@
 #include "notifications/ringtonemanager.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"
+#include "profilephotos/alternativeprofilephoto.h"
 #include "refcontacts.h"
 #include "reffilemanager.h"
 #include "refstores.h"
@@ -607,6 +608,27 @@ private slots:
         QFile file(shown->sourceFile()->localPath());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), image);
+    }
+
+    void anAlternativePhotoAndItsAudienceReachTheOtherDevice()
+    {
+        AlternativeProfilePhoto* onA = m_a->composition->alternativeProfilePhoto();
+        AlternativeProfilePhoto* onB = m_b->composition->alternativeProfilePhoto();
+        onA->addPrfilePhoto(
+            {{QStringLiteral("loImagePath"),
+              media::writeImage(m_dir.filePath(QStringLiteral("run%1-lo.jpg").arg(m_run)), QSize(96, 96))},
+             {QStringLiteral("hiImagePath"),
+              media::writeImage(m_dir.filePath(QStringLiteral("run%1-hi.jpg").arg(m_run)),
+                                QSize(512, 512))}});
+        QVERIFY(QTest::qWaitFor([&] { return onB->rowCount() == 1 && !onA->modifying(); }));
+        onA->items().first()->setIds({101}, {});
+        QVERIFY(QTest::qWaitFor(
+            [&] { return onB->rowCount() == 1 && onB->items().first()->userList() == QVariantList{101}; }));
+        // B's image of the photo is fetched from the server.
+        QCOMPARE(onB->items().first()->key(), onA->items().first()->key());
+
+        onB->changeShowToNonContact(true);
+        QVERIFY(QTest::qWaitFor([&] { return onA->showToNonContact() && !onB->modifying(); }));
     }
 };
 

@@ -1,0 +1,179 @@
+// Alternative profile photos: rows that follow the server's state, the requests and their
+// failures, and an added photo uploaded and saved on the simulated server.
+#include "host/services.h"
+#include "im/user.pb.h"
+#include "media.h"
+#include "profilephotos/alternativeprofilephoto.h"
+#include "protohelpers.h"
+#include "simserver.h"
+#include "testaccount.h"
+#include "transport.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+im::AlternativePhotos_AlternativePhoto photo(const QString& key, QList<qint64> users = {})
+{
+    im::AlternativePhotos_AlternativePhoto out;
+    out.mutable_photo_set()->mutable_lo_res()->set_file_id((key + QStringLiteral("-lo")).toStdString());
+    out.mutable_photo_set()->mutable_hi_res()->set_file_id(key.toStdString());
+    for (qint64 user : users)
+        out.add_user_ids(user);
+    return out;
+}
+
+im::AlternativePhotos state(const QList<im::AlternativePhotos_AlternativePhoto>& photos, bool show = false)
+{
+    im::AlternativePhotos out;
+    out.set_show_to_non_contact(show);
+    for (const auto& p : photos)
+        *out.add_photos() = p;
+    return out;
+}
+
+QStringList keysOf(const AlternativeProfilePhoto* model)
+{
+    QStringList keys;
+    for (const ProfilePhotoItem* item : model->items())
+        keys.append(item->key());
+    return keys;
+}
+
+// The photos of the last account-information update this device sent.
+im::AlternativePhotos sent(ScriptedTransport* transport)
+{
+    const auto req = parsed<im::user::UpdateAccountInfoReq>(transport->last(AccountInfoUpdate)->body);
+    return parsed<im::AlternativePhotos>(QByteArray::fromStdString(req.info()));
+}
+
+} // namespace
+
+class TestProfilePhotos : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    int m_run = 0;
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void cleanup() { network::NetworkSubject::instance()->followSystem(); }
+
+    void rowsFollowTheServersState()
+    {
+        TestAccount t(m_dir.path(), QStringLiteral("rows%1").arg(++m_run));
+        QVERIFY(t.start());
+        AlternativeProfilePhoto* photos = t.composition->alternativeProfilePhoto();
+        QAbstractItemModelTester tester(photos, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        photos->updateAlternativePhoto(state({photo("a", {101}), photo("b"), photo("a")}));
+        QCOMPARE(keysOf(photos), QStringList({"a", "b"}));
+        QCOMPARE(photos->items().first()->userList(), QVariantList{101});
+
+        // A photo added first goes first; one the server dropped goes; the flag follows.
+        QSignalSpy flag(photos, &AlternativeProfilePhoto::showToNonContactChanged);
+        photos->updateAlternativePhoto(state({photo("c"), photo("b", {102})}, true));
+        QCOMPARE(keysOf(photos), QStringList({"c", "b"}));
+        QCOMPARE(photos->items().last()->userList(), QVariantList{102});
+        QVERIFY(photos->showToNonContact() && !photos->modifying());
+        QCOMPARE(flag.count(), 1);
+        photos->updateAlternativePhoto(state({photo("b"), photo("c")}, true));
+        QCOMPARE(keysOf(photos), QStringList({"b", "c"}));
+    }
+
+    void requestsAndTheirFailures()
+    {
+        TestAccount t(m_dir.path(), QStringLiteral("requests%1").arg(++m_run));
+        QVERIFY(t.start());
+        AlternativeProfilePhoto* photos = t.composition->alternativeProfilePhoto();
+        photos->updateAlternativePhoto(state({photo("a", {101}), photo("b")}));
+        QSignalSpy failures(photos, &AlternativeProfilePhoto::moddifyFail);
+
+        // What is already so, or not a row, sends nothing.
+        photos->changeShowToNonContact(false);
+        ProfilePhotoItem stranger(t.account, photos);
+        photos->deletePhotoItem(&stranger);
+        photos->items().first()->setIds({101}, {});
+        QCOMPARE(t.transport->count(AccountInfoUpdate), 0);
+        QVERIFY(!photos->modifying());
+
+        // A new audience sends the whole list, with the change; the rows wait for the server.
+        photos->items().first()->setIds({101, 103}, {7});
+        QVERIFY(photos->modifying());
+        im::AlternativePhotos request = sent(t.transport);
+        QCOMPARE(request.photos_size(), 2);
+        QCOMPARE(request.photos(0).user_ids_size(), 2);
+        QCOMPARE(request.photos(0).group_ids(0), 7);
+        QCOMPARE(photos->items().first()->userList(), QVariantList{101});
+        // Refused: modifying ends and the failure is told.
+        QVERIFY(t.transport->answerNext(AccountInfoUpdate, 409));
+        QVERIFY(QTest::qWaitFor([&] { return !photos->modifying(); }));
+        QCOMPARE(failures.last().at(0).value<AlternativeProfilePhoto::PhotoError>(),
+                 AlternativeProfilePhoto::ModifyFail);
+
+        // Deleting sends the list without it; the server's answer removes the row.
+        photos->items().last()->deletePhoto();
+        request = sent(t.transport);
+        QCOMPARE(request.photos_size(), 1);
+        im::user::AccountInfoResp answer;
+        answer.set_type(AlternativeProfilePhoto::kAccountInfoType);
+        answer.set_info(request.SerializeAsString());
+        QVERIFY(t.transport->answerNext(AccountInfoUpdate, 0, bytesOf(answer)));
+        QVERIFY(QTest::qWaitFor([&] { return keysOf(photos) == QStringList{"a"}; }));
+
+        // Without a network nothing goes, and modifying ends without its signal.
+        network::NetworkSubject::instance()->setNetworkReachable(false);
+        const int before = t.transport->count(AccountInfoUpdate);
+        QSignalSpy modifying(photos, &AlternativeProfilePhoto::modifyingChanged);
+        photos->changeShowToNonContact(true);
+        QCOMPARE(t.transport->count(AccountInfoUpdate), before);
+        QCOMPARE(failures.last().at(0).value<AlternativeProfilePhoto::PhotoError>(),
+                 AlternativeProfilePhoto::NetFail);
+        QVERIFY(!photos->modifying());
+        QCOMPARE(modifying.count(), 1); // the change to true only
+    }
+
+    void anAddedPhotoIsUploadedAndSaved_data()
+    {
+        QTest::addColumn<bool>("uploadFails");
+        QTest::newRow("saved") << false;
+        QTest::newRow("upload fails") << true;
+    }
+
+    void anAddedPhotoIsUploadedAndSaved()
+    {
+        QFETCH(bool, uploadFails);
+        SimServer server;
+        TestAccount t(m_dir.path(), QStringLiteral("add%1").arg(++m_run),
+                      server.connectDevice(1, "A", "desktop"));
+        QVERIFY(t.start());
+        AlternativeProfilePhoto* photos = t.composition->alternativeProfilePhoto();
+        QAbstractItemModelTester tester(photos, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        if (uploadFails)
+            server.failCommand(FileUploadChunk, 413);
+        QSignalSpy failures(photos, &AlternativeProfilePhoto::moddifyFail);
+        photos->addPrfilePhoto(
+            {{"loImagePath", media::writeImage(m_dir.filePath("lo.jpg"), QSize(96, 96))},
+             {"hiImagePath", media::writeImage(m_dir.filePath("hi.jpg"), QSize(640, 640))}});
+        QCOMPARE(photos->rowCount(), 1);
+        QVERIFY(photos->modifying() && photos->items().first()->uploading());
+        if (uploadFails) {
+            QVERIFY(QTest::qWaitFor([&] { return failures.count() == 1; }));
+            QCOMPARE(failures.first().at(0).value<AlternativeProfilePhoto::PhotoError>(),
+                     AlternativeProfilePhoto::UploadPhotoFail);
+            QVERIFY(QTest::qWaitFor([&] { return photos->rowCount() == 0; }));
+            QVERIFY(!photos->modifying());
+            return;
+        }
+        QVERIFY(QTest::qWaitFor([&] { return server.alternativePhotoCount() == 1 && !photos->modifying(); }));
+        QCOMPARE(photos->rowCount(), 1);
+        QVERIFY(!photos->items().first()->uploading());
+        QCOMPARE(failures.count(), 0);
+    }
+};
+
+QTEST_MAIN(TestProfilePhotos)
+#include "tst_profilephotos.moc"
