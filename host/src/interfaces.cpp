@@ -1,8 +1,8 @@
 // Out-of-line anchors of the host interfaces, and their defaults.
 #include "host/accountbase.h"
-#include "host/contacts.h"
 #include "host/accountdevicemodel.h"
 #include "host/accountsettingmodel.h"
+#include "host/contacts.h"
 #include "host/datainfomodel.h"
 #include "host/files.h"
 #include "host/modelbase.h"

@@ -25,8 +25,14 @@ QSharedPointer<PhotoData> photoOf(AccountBase* account, const im::Photo& photo)
     made->setSize(photo.size());
     // The account's record of the image, fetched when it is not here.
     if (FileManager* files = account ? account->fileManager() : nullptr) {
-        if (const FileDataPtr record = files->photoDataMgr()->getFile(made.data(), true))
+        if (const FileDataPtr record = files->photoDataMgr()->getFile(made.data(), true)) {
             made->setCacheFilePath(record->cacheFilePath());
+            // The download lands in the record, held while the photo lives; the photo shows it as
+            // soon as it is complete.
+            QObject::connect(
+                record.data(), &BaseFile::cacheFilePathChanged, made.data(),
+                [photo = made.data(), record] { photo->setCacheFilePath(record->cacheFilePath()); });
+        }
     }
     return made;
 }
@@ -192,7 +198,9 @@ void ProfilePhotoItem::upload(std::function<void(bool ok)> done)
 
 // ---- AlternativeProfilePhoto ----
 
-AlternativeProfilePhoto::AlternativeProfilePhoto(AccountBase* account) : QAbstractListModel(account), m_account(account)
+AlternativeProfilePhoto::AlternativeProfilePhoto(AccountBase* account)
+    : QAbstractListModel(account),
+      m_account(account)
 {
     QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
 }
@@ -315,7 +323,8 @@ bool AlternativeProfilePhoto::networkCheck()
     return false;
 }
 
-void AlternativeProfilePhoto::updloadAlternativePhoto(bool showToNonContact, const QList<ProfilePhotoItem*>& items)
+void AlternativeProfilePhoto::updloadAlternativePhoto(bool showToNonContact,
+                                                      const QList<ProfilePhotoItem*>& items)
 {
     if (!networkCheck())
         return;

@@ -74,7 +74,8 @@ private:
 // listed while its images upload.
 class SETTINGMODEL_EXPORT AlternativeProfilePhoto : public QAbstractListModel {
     Q_OBJECT
-    Q_PROPERTY(bool showToNonContact READ showToNonContact WRITE setShowToNonContact NOTIFY showToNonContactChanged)
+    Q_PROPERTY(
+        bool showToNonContact READ showToNonContact WRITE setShowToNonContact NOTIFY showToNonContactChanged)
     Q_PROPERTY(bool modifying READ modifying WRITE setModifying NOTIFY modifyingChanged)
 public:
     enum DataRole { PROFILE_PHOTO_ROLE = Qt::UserRole + 1, ROLE_MAX };

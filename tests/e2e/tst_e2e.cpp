@@ -626,6 +626,8 @@ private slots:
             [&] { return onB->rowCount() == 1 && onB->items().first()->userList() == QVariantList{101}; }));
         // B's image of the photo is fetched from the server.
         QCOMPARE(onB->items().first()->key(), onA->items().first()->key());
+        PhotoData* image = onB->items().first()->srcPhotoInfo();
+        QVERIFY(QTest::qWaitFor([image] { return image->fileExist(); }));
 
         onB->changeShowToNonContact(true);
         QVERIFY(QTest::qWaitFor([&] { return onA->showToNonContact() && !onB->modifying(); }));
