@@ -1,5 +1,11 @@
 #include "demodevice.h"
 
+#include "emoji/recentemojimodel.h"
+#include "emoji/statusshortcut.h"
+#include "host/appdirmanager.h"
+#include "host/util.h"
+#include "media.h"
+#include "profilephotos/alternativeprofilephoto.h"
 #include "themes/themehandler.h"
 #include "wallpapers/wallpaperhandler.h"
 
@@ -78,6 +84,22 @@ DemoDevice::DemoDevice(const QString& name, int deviceId, const QString& dataDir
                 emit errorsChanged();
             });
     connect(m_account, &RefAccount::onlineChanged, this, &DemoDevice::onlineChanged);
+    // The photo list tells of its failures by signal; the device shows them as sentences.
+    connect(m_composition->alternativeProfilePhoto(), &AlternativeProfilePhoto::moddifyFail, this,
+            [this](AlternativeProfilePhoto::PhotoError error) {
+                switch (error) {
+                case AlternativeProfilePhoto::UploadPhotoFail:
+                    m_errors.append(tr("The photo could not be uploaded. Please try again."));
+                    break;
+                case AlternativeProfilePhoto::ModifyFail:
+                    m_errors.append(tr("The server did not accept the change to your photos."));
+                    break;
+                case AlternativeProfilePhoto::NetFail:
+                    m_errors.append(tr("There is no network connection."));
+                    break;
+                }
+                emit errorsChanged();
+            });
     connect(sharedPreference(), &SharedPreferenceBase::listFinished, this, [this] {
         refreshPreferences();
         if (!m_ready) {
@@ -164,6 +186,47 @@ int DemoDevice::failedWallpaperUploads() const
 QObject* DemoDevice::themeHandlerObject() const
 {
     return m_account->themeHandler();
+}
+
+QObject* DemoDevice::recentEmojiObject() const
+{
+    return m_composition->recentEmojiModel(RecentEmojiModel::Emoji);
+}
+
+QObject* DemoDevice::recentReactionsObject() const
+{
+    return m_composition->recentEmojiModel(RecentEmojiModel::Reaction);
+}
+
+QObject* DemoDevice::statusShortCutObject() const
+{
+    return m_account->statusShortCut();
+}
+
+QObject* DemoDevice::alternativeProfilePhotoObject() const
+{
+    return m_composition->alternativeProfilePhoto();
+}
+
+void DemoDevice::addAlternativePhoto(const QString& color)
+{
+    const QString base = AppDirManager::tempDir() + Util::instance()->uuid();
+    const QColor shade = QColor::fromString(color);
+    m_composition->alternativeProfilePhoto()->addPrfilePhoto(
+        {{QStringLiteral("loImagePath"),
+          media::writeImage(base + QStringLiteral("-lo.jpg"), QSize(96, 96), shade)},
+         {QStringLiteral("hiImagePath"),
+          media::writeImage(base + QStringLiteral("-hi.jpg"), QSize(480, 480), shade)}});
+}
+
+void DemoDevice::writeStatusShortcuts(const QStringList& descriptions, const QStringList& emoji)
+{
+    QVariantList entries;
+    for (int i = 0; i < descriptions.size(); ++i)
+        entries.append(QVariantMap{{QStringLiteral("desc"), descriptions.at(i)},
+                                   {QStringLiteral("emoji"), emoji.value(i)},
+                                   {QStringLiteral("time"), 3600}});
+    sharedPreference()->updateUserStatusSettingReq(entries);
 }
 
 QStringList DemoDevice::customThemeNames() const

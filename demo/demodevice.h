@@ -50,6 +50,10 @@ class DemoDevice : public QObject {
     Q_PROPERTY(QObject* groupMutedSettingModel READ groupMutedSettingModelObject CONSTANT)
     Q_PROPERTY(QObject* wallpaperHandler READ wallpaperHandlerObject CONSTANT)
     Q_PROPERTY(QObject* themeHandler READ themeHandlerObject CONSTANT)
+    Q_PROPERTY(QObject* recentEmoji READ recentEmojiObject CONSTANT)
+    Q_PROPERTY(QObject* recentReactions READ recentReactionsObject CONSTANT)
+    Q_PROPERTY(QObject* statusShortCut READ statusShortCutObject CONSTANT)
+    Q_PROPERTY(QObject* alternativeProfilePhoto READ alternativeProfilePhotoObject CONSTANT)
     Q_PROPERTY(PreferenceTable* preferences READ preferences CONSTANT)
     Q_PROPERTY(bool online READ online WRITE setOnline NOTIFY onlineChanged)
     Q_PROPERTY(qint64 clockSkew READ clockSkew WRITE setClockSkew NOTIFY clockSkewChanged)
@@ -75,6 +79,10 @@ public:
     QObject* groupMutedSettingModelObject() const;
     QObject* wallpaperHandlerObject() const;
     QObject* themeHandlerObject() const;
+    QObject* recentEmojiObject() const;
+    QObject* recentReactionsObject() const;
+    QObject* statusShortCutObject() const;
+    QObject* alternativeProfilePhotoObject() const;
     PreferenceTable* preferences() const { return m_table; }
     bool online() const;
     void setOnline(bool online);
@@ -114,6 +122,10 @@ public:
     Q_INVOKABLE QStringList customThemeNames() const;
     // Whether the light wallpaper image of the theme of that name is on this device.
     Q_INVOKABLE bool themeImageHere(const QString& name) const;
+    // Adds an alternative profile photo drawn in that colour.
+    Q_INVOKABLE void addAlternativePhoto(const QString& color);
+    // Writes the status shortcuts: one per description, with the emoji of the same place.
+    Q_INVOKABLE void writeStatusShortcuts(const QStringList& descriptions, const QStringList& emoji);
 
 signals:
     void onlineChanged();

@@ -8,7 +8,7 @@ Rectangle {
     property var device
     property string screen
     property color accent
-    readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications", "wallpapers", "themes"]
+    readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications", "wallpapers", "themes", "emoji"]
     radius: 10
     color: "white"
     border.color: "#D5DCE4"
@@ -74,6 +74,7 @@ Rectangle {
             NotificationsScreen { device: pane.device; accent: pane.accent }
             WallpapersScreen { device: pane.device; accent: pane.accent }
             ThemesScreen { device: pane.device; accent: pane.accent }
+            EmojiScreen { device: pane.device; accent: pane.accent }
         }
     }
 }

@@ -24,7 +24,7 @@ Window {
     required property var deviceB
     // The application's settings: dark mode is one for both devices.
     required property var appSettings
-    readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications", "wallpapers", "themes"]
+    readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications", "wallpapers", "themes", "emoji"]
 
     Item {
         id: root
@@ -68,6 +68,7 @@ Window {
                     TabButton { text: qsTr("Notifications"); width: implicitWidth + 24 }
                     TabButton { text: qsTr("Wallpapers"); width: implicitWidth + 24 }
                     TabButton { text: qsTr("Themes"); width: implicitWidth + 24 }
+                    TabButton { text: qsTr("Emoji and photos"); width: implicitWidth + 24 }
                 }
             }
 

@@ -8,7 +8,9 @@
 // sharedPreference, privacyModel, settingServiceCmd, deviceModel, account; and online, clockSkew,
 // errors, preference(key), writePreference(type, key, value), ringtoneManager, groupMutedSettingModel,
 // customRingtoneIds(), wallpaperHandler, wallpaperIds(ownOnly), wallpaperImageHere(id),
-// failedWallpaperUploads(), themeHandler, customThemeNames(), themeImageHere(name)); demo.server has the fault controls; demo.tone(name, ms) writes a WAV
+// failedWallpaperUploads(), themeHandler, customThemeNames(), themeImageHere(name), recentEmoji,
+// recentReactions, statusShortCut, alternativeProfilePhoto, addAlternativePhoto(colour),
+// writeStatusShortcuts(descriptions, emoji)); demo.server has the fault controls; demo.tone(name, ms) writes a WAV
 // tone, demo.image(name, width, height, colour) a JPEG; demo.setDarkMode(on) switches the app.
 
 var PREVIEW = "random_message_preview";
@@ -332,5 +334,64 @@ var steps = [
             themes.removeTheme(themes.customThemeModel.itemByIndex(0).themeId);
         },
         until: function (demo) { return demo.B.customThemeNames().length === 0; }
+    },
+    {
+        name: "A uses emoji and reactions; the recent lists keep the newest first",
+        run: function (demo) {
+            demo.showScreen("emoji");
+            ["😀", "🎉", "👍", "🍜"].forEach(function (e) { demo.A.recentEmoji.emojiUsed(e, -1, -1); });
+            demo.A.recentEmoji.remove("🎉", -1, -1);
+            demo.A.recentReactions.emojiUsed("👍", -1, -1);
+        },
+        until: function (demo) { return demo.A.recentEmoji.count === 3; },
+        check: function (demo) {
+            demo.check(demo.A.recentEmoji.get(0) === "🍜", "the last one used is first");
+        }
+    },
+    {
+        name: "Status shortcuts written by A are shown on B",
+        run: function (demo) { demo.A.writeStatusShortcuts(["In a meeting", "Lunch"], ["📅", "🍜"]); },
+        until: function (demo) {
+            return demo.B.statusShortCut.shortCutSetting.length === 2 && demo.A.statusShortCut.shortCutSetting.length === 2;
+        }
+    },
+    {
+        name: "An alternative photo added on A with an audience appears on B",
+        run: function (demo) { demo.A.addAlternativePhoto("#C05621"); },
+        until: function (demo) {
+            var photos = demo.B.alternativeProfilePhoto;
+            return photos.rowCount() === 1 && !demo.A.alternativeProfilePhoto.modifying;
+        },
+        timeout: 10000
+    },
+    {
+        name: "A shows it to Alice only; B learns the audience",
+        run: function (demo) {
+            var index = demo.A.alternativeProfilePhoto.index(0, 0);
+            demo.A.alternativeProfilePhoto.data(index, 257).setIds([101], []);
+        },
+        until: function (demo) {
+            var photos = demo.B.alternativeProfilePhoto;
+            return photos.data(photos.index(0, 0), 257).userList.length === 1;
+        }
+    },
+    {
+        name: "B lets non-contacts see an alternative photo; A follows",
+        run: function (demo) { demo.B.alternativeProfilePhoto.changeShowToNonContact(true); },
+        until: function (demo) { return demo.A.alternativeProfilePhoto.showToNonContact; }
+    },
+    {
+        name: "A change the server refuses is reported in English",
+        run: function (demo) {
+            demo.server.failCommand(1010, 409, 1);
+            demo.A.alternativeProfilePhoto.changeShowToNonContact(false);
+        },
+        until: function (demo) {
+            return demo.A.errors.indexOf("The server did not accept the change to your photos.") >= 0;
+        },
+        check: function (demo) {
+            demo.check(demo.A.alternativeProfilePhoto.showToNonContact, "the photos stay as the server has them");
+        },
+        screenshot: "emoji"
     }
 ];

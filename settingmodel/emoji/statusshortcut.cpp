@@ -136,6 +136,17 @@ void StatusShortCut::initConnection()
             update(value);
         return true;
     };
+    // This device's write, settled by the server: what it holds is shown, and the store tells the
+    // interface how the write went.
+    owner.confirmed = [this, preferences](const QString&, const QByteArray& value, const QVariantMap&) {
+        update(value);
+        emit preferences->updateStatusSettingFinish({{QStringLiteral("succ"), true}});
+    };
+    owner.superseded = [this, preferences](const QString&, const QByteArray& value, qint64,
+                                           const QVariantMap&) {
+        update(value);
+        emit preferences->updateStatusSettingFinish({{QStringLiteral("succ"), false}});
+    };
     preferences->registerOwner(SharedPreferenceModel::UserStatusSetting, this, owner);
 }
 

@@ -598,7 +598,8 @@ private slots:
                          {QStringLiteral("time"), 3600},
                          {QStringLiteral("sticker"), QVariant::fromValue<QObject*>(sticker.data())}}});
         StatusShortCut* onB = m_b->account->statusShortCut();
-        QVERIFY(QTest::qWaitFor([onB] { return onB->hasShortCut(); }));
+        StatusShortCut* onA = m_a->account->statusShortCut();
+        QVERIFY(QTest::qWaitFor([onA, onB] { return onB->hasShortCut() && onA->hasShortCut(); }));
         const QVariantMap shortcut = onB->shortCutSetting().first().toMap();
         QCOMPARE(shortcut.value(QStringLiteral("desc")).toString(), QStringLiteral("Lunch"));
         const auto* shown =
