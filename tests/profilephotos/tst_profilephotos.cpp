@@ -139,13 +139,16 @@ private slots:
     void anAddedPhotoIsUploadedAndSaved_data()
     {
         QTest::addColumn<bool>("uploadFails");
-        QTest::newRow("saved") << false;
-        QTest::newRow("upload fails") << true;
+        QTest::addColumn<bool>("missingFiles");
+        QTest::newRow("saved") << false << false;
+        QTest::newRow("upload fails") << true << false;
+        QTest::newRow("image files missing") << false << true;
     }
 
     void anAddedPhotoIsUploadedAndSaved()
     {
         QFETCH(bool, uploadFails);
+        QFETCH(bool, missingFiles);
         SimServer server;
         TestAccount t(m_dir.path(), QStringLiteral("add%1").arg(++m_run),
                       server.connectDevice(1, "A", "desktop"));
@@ -155,12 +158,16 @@ private slots:
         if (uploadFails)
             server.failCommand(FileUploadChunk, 413);
         QSignalSpy failures(photos, &AlternativeProfilePhoto::moddifyFail);
-        photos->addPrfilePhoto(
-            {{"loImagePath", media::writeImage(m_dir.filePath("lo.jpg"), QSize(96, 96))},
-             {"hiImagePath", media::writeImage(m_dir.filePath("hi.jpg"), QSize(640, 640))}});
+        if (missingFiles)
+            photos->addPrfilePhoto({{"loImagePath", m_dir.filePath("gone-lo.jpg")},
+                                    {"hiImagePath", m_dir.filePath("gone-hi.jpg")}});
+        else
+            photos->addPrfilePhoto(
+                {{"loImagePath", media::writeImage(m_dir.filePath("lo.jpg"), QSize(96, 96))},
+                 {"hiImagePath", media::writeImage(m_dir.filePath("hi.jpg"), QSize(640, 640))}});
         QCOMPARE(photos->rowCount(), 1);
         QVERIFY(photos->modifying() && photos->items().first()->uploading());
-        if (uploadFails) {
+        if (uploadFails || missingFiles) {
             QVERIFY(QTest::qWaitFor([&] { return failures.count() == 1; }));
             QCOMPARE(failures.first().at(0).value<AlternativeProfilePhoto::PhotoError>(),
                      AlternativeProfilePhoto::UploadPhotoFail);
