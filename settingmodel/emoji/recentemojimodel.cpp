@@ -148,16 +148,22 @@ void RecentEmojiModel::remove(const QString& emoji, int packId, int emojiId)
     save();
 }
 
+bool RecentEmojiModel::resetEntries()
+{
+    if (m_entries.isEmpty())
+        return false;
+    beginResetModel();
+    m_entries.clear();
+    m_shown = 0;
+    endResetModel();
+    emit countChanged();
+    return true;
+}
+
 void RecentEmojiModel::clearRecent()
 {
-    if (!m_entries.isEmpty()) {
-        beginResetModel();
-        m_entries.clear();
-        m_shown = 0;
-        endResetModel();
-        emit countChanged();
+    if (resetEntries())
         emit modelChanged();
-    }
     save();
 }
 
@@ -217,12 +223,6 @@ bool RecentEmojiModel::prepareToClearData(bool force)
 bool RecentEmojiModel::clearData(bool force)
 {
     Q_UNUSED(force)
-    if (!m_entries.isEmpty()) {
-        beginResetModel();
-        m_entries.clear();
-        m_shown = 0;
-        endResetModel();
-        emit countChanged();
-    }
+    resetEntries();
     return true;
 }
