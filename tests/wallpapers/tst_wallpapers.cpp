@@ -28,7 +28,7 @@
 
 namespace {
 
-struct Spec {
+struct Shape {
     QString id;
     qint64 time = 0;
     bool owner = false;
@@ -39,21 +39,21 @@ struct Spec {
 };
 
 } // namespace
-Q_DECLARE_METATYPE(Spec)
+Q_DECLARE_METATYPE(Shape)
 namespace {
 
-WallpaperItemPtr make(const Spec& spec)
+WallpaperItemPtr make(const Shape& shape)
 {
     im::WallPaper message;
-    message.set_id(spec.id.toStdString());
-    message.set_update_time(spec.time);
-    message.set_is_owner(spec.owner);
-    message.set_has_pattern(spec.pattern);
-    message.set_is_dark(spec.dark);
+    message.set_id(shape.id.toStdString());
+    message.set_update_time(shape.time);
+    message.set_is_owner(shape.owner);
+    message.set_has_pattern(shape.pattern);
+    message.set_is_dark(shape.dark);
     WallpaperItemPtr item(new WallpaperItem(nullptr, message));
-    if (spec.hi)
+    if (shape.hi)
         item->setHiPhoto(FileDataPtr(new FileData));
-    item->setThemePalce(spec.pinned);
+    item->setThemePalce(shape.pinned);
     return item;
 }
 
@@ -140,34 +140,35 @@ private slots:
 
     void order_data()
     {
-        QTest::addColumn<Spec>("a");
-        QTest::addColumn<Spec>("b");
+        QTest::addColumn<Shape>("a");
+        QTest::addColumn<Shape>("b");
         // 1: a is greater, -1: b is greater, 0: neither.
         QTest::addColumn<int>("light");
         QTest::addColumn<int>("dark");
-        QTest::newRow("pinned first") << Spec{"a", 1, false, false, false, false, true}
-                                      << Spec{"b", 9, true, true, true, true} << 1 << 1;
-        QTest::newRow("pattern before plain") << Spec{"a", 1, false, true} << Spec{"b", 9, true} << 1 << 1;
+        QTest::newRow("pinned first") << Shape{"a", 1, false, false, false, false, true}
+                                      << Shape{"b", 9, true, true, true, true} << 1 << 1;
+        QTest::newRow("pattern before plain") << Shape{"a", 1, false, true} << Shape{"b", 9, true} << 1 << 1;
         QTest::newRow("pattern with its image first")
-            << Spec{"a", 1, false, true, true} << Spec{"b", 9, false, true} << 1 << 1;
-        QTest::newRow("patterns by time") << Spec{"a", 9, false, true} << Spec{"b", 1, false, true} << 1 << 1;
+            << Shape{"a", 1, false, true, true} << Shape{"b", 9, false, true} << 1 << 1;
+        QTest::newRow("patterns by time")
+            << Shape{"a", 9, false, true} << Shape{"b", 1, false, true} << 1 << 1;
         QTest::newRow("patterns by id on equal times")
-            << Spec{"b", 5, false, true} << Spec{"a", 5, false, true} << 1 << 1;
+            << Shape{"b", 5, false, true} << Shape{"a", 5, false, true} << 1 << 1;
         QTest::newRow("own before a newer dark other")
-            << Spec{"a", 1, true} << Spec{"b", 9, false, false, false, true} << 1 << -1;
-        QTest::newRow("own by time") << Spec{"a", 1, true} << Spec{"b", 9, true} << -1 << -1;
-        QTest::newRow("own of equal times") << Spec{"a", 5, true} << Spec{"b", 5, true} << 0 << -1;
+            << Shape{"a", 1, true} << Shape{"b", 9, false, false, false, true} << 1 << -1;
+        QTest::newRow("own by time") << Shape{"a", 1, true} << Shape{"b", 9, true} << -1 << -1;
+        QTest::newRow("own of equal times") << Shape{"a", 5, true} << Shape{"b", 5, true} << 0 << -1;
         QTest::newRow("light others before dark ones")
-            << Spec{"a", 1} << Spec{"b", 9, false, false, false, true} << 1 << -1;
-        QTest::newRow("others by time, then id") << Spec{"b", 5} << Spec{"a", 5} << 1 << 1;
+            << Shape{"a", 1} << Shape{"b", 9, false, false, false, true} << 1 << -1;
+        QTest::newRow("others by time, then id") << Shape{"b", 5} << Shape{"a", 5} << 1 << 1;
         QTest::newRow("dark own before light own")
-            << Spec{"a", 1, true, false, false, true} << Spec{"b", 9, true} << -1 << 1;
+            << Shape{"a", 1, true, false, false, true} << Shape{"b", 9, true} << -1 << 1;
     }
 
     void order()
     {
-        QFETCH(Spec, a);
-        QFETCH(Spec, b);
+        QFETCH(Shape, a);
+        QFETCH(Shape, b);
         QFETCH(int, light);
         QFETCH(int, dark);
         const WallpaperItemPtr x = make(a);
@@ -249,14 +250,14 @@ private slots:
             WallpaperModel model;
             model.onSortAll(dark);
             QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-            const auto randomSpec = [&random](int n) {
+            const auto randomShape = [&random](int n) {
                 // Few distinct times, so that equal keys are common.
-                return Spec{QStringLiteral("w%1").arg(n), random.bounded(8),      random.bounded(2) == 1,
-                            random.bounded(4) == 0,       random.bounded(2) == 1, random.bounded(2) == 1};
+                return Shape{QStringLiteral("w%1").arg(n), random.bounded(8),      random.bounded(2) == 1,
+                             random.bounded(4) == 0,       random.bounded(2) == 1, random.bounded(2) == 1};
             };
             const int n = 400;
             for (int i = 0; i < n; ++i)
-                model.insert(make(randomSpec(i)));
+                model.insert(make(randomShape(i)));
             QCOMPARE(model.count(), n);
             QVERIFY(inOrder(model.items()));
 
@@ -268,7 +269,7 @@ private slots:
                 QVERIFY(exact);
             }
             for (int i = 0; i < 200; ++i) {
-                const WallpaperItemPtr x = make(randomSpec(n + i));
+                const WallpaperItemPtr x = make(randomShape(n + i));
                 bool exact = true;
                 const int row = WallpaperModel::orderedSearch(model.items(), x.data(), &exact);
                 QVERIFY(!exact);
@@ -278,9 +279,9 @@ private slots:
 
             // Newer versions move, removals find their rows, and the order holds throughout.
             for (int i = 0; i < n; i += 3) {
-                Spec spec = randomSpec(i);
-                spec.time = 10 + random.bounded(8);
-                model.replaceItem(make(spec));
+                Shape shape = randomShape(i);
+                shape.time = 10 + random.bounded(8);
+                model.replaceItem(make(shape));
             }
             for (int i = 1; i < n; i += 4)
                 QVERIFY(model.removeById(QStringLiteral("w%1").arg(i)));
