@@ -1,6 +1,7 @@
 #include "scenariorunner.h"
 
 #include "host/appsettingmodel.h"
+#include "host/services.h"
 
 #include "host/appdirmanager.h"
 #include "media.h"
@@ -74,6 +75,16 @@ QString ScenarioApi::image(const QString& name, int width, int height, const QSt
 void ScenarioApi::setDarkMode(bool on)
 {
     AppSettingModel::instance()->setDarkMode(on);
+}
+
+void ScenarioApi::setNetworkReachable(bool reachable)
+{
+    network::NetworkSubject::instance()->setNetworkReachable(reachable);
+}
+
+void ScenarioApi::followSystemNetwork()
+{
+    network::NetworkSubject::instance()->followSystem();
 }
 
 void ScenarioApi::showScreen(const QString& name)

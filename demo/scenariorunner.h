@@ -44,6 +44,9 @@ public:
     Q_INVOKABLE QString image(const QString& name, int width, int height, const QString& color) const;
     // The application's dark mode, shared by both devices.
     Q_INVOKABLE void setDarkMode(bool on);
+    // Whether the network counts as reachable (both devices); reset follows the system again.
+    Q_INVOKABLE void setNetworkReachable(bool reachable);
+    Q_INVOKABLE void followSystemNetwork();
     // The translated text of a message id, as the devices show it.
     Q_INVOKABLE QString tr(const QString& id) const;
 

@@ -381,6 +381,18 @@ var steps = [
         until: function (demo) { return demo.A.alternativeProfilePhoto.showToNonContact; }
     },
     {
+        name: "Without a network, a change to the photos is refused at once",
+        run: function (demo) {
+            demo.setNetworkReachable(false);
+            demo.A.alternativeProfilePhoto.changeShowToNonContact(false);
+            demo.followSystemNetwork();
+        },
+        until: function (demo) { return demo.A.errors.indexOf("There is no network connection.") >= 0; },
+        check: function (demo) {
+            demo.check(!demo.A.alternativeProfilePhoto.modifying && demo.A.alternativeProfilePhoto.showToNonContact, "nothing changed, nothing waits");
+        }
+    },
+    {
         name: "A change the server refuses is reported in English",
         run: function (demo) {
             demo.server.failCommand(1010, 409, 1);
