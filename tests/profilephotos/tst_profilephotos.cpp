@@ -179,6 +179,22 @@ private slots:
         QCOMPARE(photos->rowCount(), 1);
         QVERIFY(!photos->items().first()->uploading());
         QCOMPARE(failures.count(), 0);
+
+        // A new image for the photo is uploaded, then the list goes with it in the photo's place.
+        ProfilePhotoItem* item = photos->items().first();
+        const QString before = item->key();
+        item->setIds({101}, {});
+        QVERIFY(QTest::qWaitFor([&] { return !photos->modifying(); }));
+        item->changePhoto(
+            {{"loImagePath", media::writeImage(m_dir.filePath("lo2.jpg"), QSize(96, 96), Qt::red)},
+             {"hiImagePath", media::writeImage(m_dir.filePath("hi2.jpg"), QSize(640, 640), Qt::red)}});
+        QVERIFY(item->uploading() && photos->modifying());
+        QVERIFY(QTest::qWaitFor([&] {
+            return !photos->modifying() && photos->rowCount() == 1 &&
+                   photos->items().first()->key() != before;
+        }));
+        QCOMPARE(photos->items().first()->userList(), QVariantList{101});
+        QCOMPARE(server.alternativePhotoCount(), 1);
     }
 };
 
