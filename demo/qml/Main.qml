@@ -57,6 +57,11 @@ Window {
                     checked: window.appSettings.darkMode
                     onToggled: window.appSettings.darkMode = checked
                 }
+            }
+            // The screens, on a row of their own: there are more of them than fit beside the title.
+            RowLayout {
+                Layout.fillWidth: true
+                Item { Layout.fillWidth: true }
                 TabBar {
                     id: tabs
                     currentIndex: window.screens.indexOf(root.screen)
