@@ -14,6 +14,7 @@
 #include "im/wallpaper.pb.h"
 #include "logging.h"
 #include "protobufutil.h"
+#include "themes/themehandler.h"
 #include "themes/themeitem.h"
 
 #include <QCoreApplication>
@@ -120,6 +121,23 @@ void WallpaperHandler::post(std::function<void()> step)
 WallpaperItemPtr WallpaperHandler::adopt(WallpaperItem* item) const
 {
     return WallpaperItemPtr(item, &deleteOnOwnThread);
+}
+
+void WallpaperHandler::registerMetaType(const char* uri)
+{
+    Q_UNUSED(uri)
+    qRegisterMetaType<WallpaperItem*>("WallpaperItem *");
+    qRegisterMetaType<WallpaperItemPtr>("WallpaperItemPtr");
+    qRegisterMetaType<QList<WallpaperItemPtr>>("QList<WallpaperItemPtr>");
+    qRegisterMetaType<WallpaperModel*>("WallpaperModel *");
+    qRegisterMetaType<WallpaperHandler*>("WallpaperHandler *");
+    qRegisterMetaType<ThemeComponentItem*>("ThemeComponentItem *");
+    qRegisterMetaType<ThemeItem*>("ThemeItem *");
+    qRegisterMetaType<ThemeModel*>("ThemeModel *");
+    qRegisterMetaType<ThemeHandler*>("ThemeHandler *");
+    qRegisterMetaType<ColorCircleComponentItem*>("ColorCircleComponentItem *");
+    qRegisterMetaType<ColorCircleItem*>("ColorCircleItem *");
+    qRegisterMetaType<ColorCircleModel*>("ColorCircleModel *");
 }
 
 void WallpaperHandler::serializeInfo(WallpaperItem* item, storage::WallpaperInfo& info)

@@ -90,6 +90,9 @@ public:
 
     // The table record of an item.
     static void serializeInfo(WallpaperItem* item, storage::WallpaperInfo& info);
+    // Makes the wallpaper and theme types known to the meta-type system (queued connections, QML
+    // arguments) under the names their signatures use; uri is not used.
+    static void registerMetaType(const char* uri);
 
     void initData() override;
     bool loadLocalData(bool alreadyLoaded) override;

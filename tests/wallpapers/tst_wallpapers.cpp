@@ -373,6 +373,20 @@ private slots:
         QCOMPARE(filter.rowCount(), 0);
     }
 
+    void registeredTypesCrossQueuedCalls()
+    {
+        WallpaperHandler::registerMetaType("SettingModel");
+        QVERIFY(QMetaType::fromName("QList<WallpaperItemPtr>").isValid());
+        QVERIFY(QMetaType::fromName("WallpaperItemPtr").isValid());
+        QVERIFY(QMetaType::fromName("ThemeHandler*").isValid());
+        // An invokable taking the list, called by name on the model's event loop.
+        WallpaperModel model;
+        const QList<WallpaperItemPtr> items{make({"b", 2, true}), make({"a", 1, true})};
+        QVERIFY(QMetaObject::invokeMethod(&model, "append", Qt::QueuedConnection,
+                                          QGenericArgument("QList<WallpaperItemPtr>", &items)));
+        QVERIFY(QTest::qWaitFor([&model] { return model.count() == 2; }));
+    }
+
     // ---- the handler, against a scripted server ----
 
     void localLoadSkipsWhatDoesNotParse()
