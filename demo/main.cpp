@@ -5,10 +5,11 @@
 #include "host/appsettingmodel.h"
 #include "host/contacts.h"
 #include "host/threadmanager.h"
-#include "privacy/privacymodel.h"
 #include "refcontacts.h"
 #include "scenariorunner.h"
+#include "settingmodel.h"
 #include "simserver.h"
+#include "wallpapers/wallpaperhandler.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>
@@ -112,12 +113,13 @@ int main(int argc, char** argv)
     for (DemoDevice* device : {&a, &b})
         seedDirectory(device->account());
 
-    qmlRegisterUncreatableType<PrivacyItem>("SettingModel", 1, 0, "PrivacyItem",
-                                            QStringLiteral("PrivacyItemis uncreatable"));
     // A scripted run starts in light mode whatever the last interactive run chose.
     if (headless)
         AppSettingModel::instance()->setDarkMode(false);
     QQmlApplicationEngine engine;
+    // What a client shell does before its first QML: the module's types and device objects.
+    SettingModel::registerMetaType(engine.rootContext(), "SettingModel");
+    WallpaperHandler::registerMetaType("SettingModel");
     engine.setInitialProperties(
         {{QStringLiteral("deviceA"), QVariant::fromValue<QObject*>(&a)},
          {QStringLiteral("deviceB"), QVariant::fromValue<QObject*>(&b)},

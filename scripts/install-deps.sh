@@ -13,7 +13,7 @@ packages=(
   qml6-module-qtquick-dialogs
   libprotobuf-dev protobuf-compiler libssl-dev libtag1-dev
   ffmpeg unicode-data fonts-noto-color-emoji
-  xvfb xauth
+  xvfb xauth pulseaudio pulseaudio-utils qt6-base-private-dev
 )
 
 missing=()

@@ -9,6 +9,7 @@
 #include "host/jsonutil.h"
 #include "host/util.h"
 #include "logging.h"
+#include "moduleconstants.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "preferences/sharedpreferenceowner.h"
 
@@ -464,7 +465,7 @@ const QStringList kOldClientFlags{QStringLiteral("at"), QStringLiteral("atAll"),
 
 QString chatKey(const QString& dialogId)
 {
-    return QStringLiteral("ringtone_%1").arg(dialogId);
+    return kChatRingtoneKeyFormat.arg(dialogId);
 }
 
 QVariantMap playable(bool custom, const QString& ringtone)

@@ -1,0 +1,3 @@
+#include "moduleconstants.h"
+
+const QString kChatRingtoneKeyFormat = QStringLiteral("ringtone_%1");

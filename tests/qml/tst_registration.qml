@@ -1,0 +1,44 @@
+import QtQuick
+import QtTest
+import SettingModel 1.0
+
+// What a client shell's QML sees once the module is registered.
+Item {
+    id: root
+
+    property PrivacyItem rule: testDevice.privacyModel.lastseen
+
+    TestCase {
+        name: "Registration"
+
+        function test_privacyItemIsATypeButNotCreatable() {
+            verify(root.rule !== null)
+            compare(root.rule, testDevice.privacyModel.lastseen)
+            var reason = ""
+            try {
+                Qt.createQmlObject("import SettingModel 1.0; PrivacyItem {}", root)
+            } catch (e) {
+                reason = e.qmlErrors[0].message
+            }
+            compare(reason, "PrivacyItemis uncreatable")
+        }
+
+        function test_deviceObjectsByName() {
+            ScreenManage.init()
+            verify(ScreenManage.screenCount() >= 1)
+            compare(ScreenManage.screenInfoAt(-1).dpr, 1)
+            compare(typeof AudioManage.availableOutputDevices().length, "number")
+            AudioManage.defaultOutputDeviceName = "registration test"
+            compare(AudioManage.defaultOutputDeviceName, "registration test")
+        }
+
+        function test_typesCrossThreads() {
+            var names = ["PrivacyItem*", "RingtoneManager*", "GroupMutedSettingModel*", "WallpaperItemPtr",
+                         "QList<WallpaperItemPtr>", "ThemeHandler*", "ColorCircleModel*"]
+            for (var i = 0; i < names.length; ++i)
+                verify(relay.knowsType(names[i]), names[i])
+            relay.sendFromWorker(3)
+            tryCompare(relay, "received", 3)
+        }
+    }
+}
