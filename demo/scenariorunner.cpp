@@ -7,6 +7,8 @@
 #include "media.h"
 
 #include "demodevice.h"
+#include "device/audiomanage.h"
+#include "device/screenmanage.h"
 #include "simserver.h"
 
 #include <QDir>
@@ -39,6 +41,16 @@ ScenarioApi::ScenarioApi(DemoDevice* a, DemoDevice* b, SimServer* server, qint64
 qint64 ScenarioApi::now() const
 {
     return m_server->now();
+}
+
+QObject* ScenarioApi::audio() const
+{
+    return AudioManage::instance();
+}
+
+QObject* ScenarioApi::screens() const
+{
+    return ScreenManage::instance();
 }
 
 bool ScenarioApi::check(bool condition, const QString& what)

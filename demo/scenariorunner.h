@@ -19,6 +19,9 @@ class ScenarioApi : public QObject {
     Q_PROPERTY(DemoDevice* B READ deviceB CONSTANT)
     Q_PROPERTY(SimServer* server READ server CONSTANT)
     Q_PROPERTY(qint64 now READ now NOTIFY clockChanged)
+    // The machine's audio outputs and screens, as the module publishes them.
+    Q_PROPERTY(QObject* audio READ audio CONSTANT)
+    Q_PROPERTY(QObject* screens READ screens CONSTANT)
 public:
     // worldOffset: how far the demo's world clock runs ahead of real time.
     ScenarioApi(DemoDevice* a, DemoDevice* b, SimServer* server, qint64* worldOffset,
@@ -28,13 +31,15 @@ public:
     DemoDevice* deviceB() const { return m_b; }
     SimServer* server() const { return m_server; }
     qint64 now() const;
+    QObject* audio() const;
+    QObject* screens() const;
 
     // A failed check fails the step it was made in, and the run.
     Q_INVOKABLE bool check(bool condition, const QString& what);
     Q_INVOKABLE void log(const QString& text);
     Q_INVOKABLE void advanceClock(qint64 ms);
     // Shows a screen of both devices ("privacy", "devices", "verification", "preferences",
-    // "notifications", "wallpapers"); a suffix after "-" names a picture of it.
+    // "notifications", "wallpapers", "themes", "emoji", "sound"); a suffix after "-" names a picture of it.
     Q_INVOKABLE void showScreen(const QString& name);
     // Saves <name>.png of the screen the name starts with ("wallpapers-dark" shows "wallpapers").
     Q_INVOKABLE void screenshot(const QString& name);

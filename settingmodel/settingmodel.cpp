@@ -33,5 +33,6 @@ void SettingModel::registerMetaType(QQmlContext* context, const char* uri)
     qRegisterMetaType<RingtoneModel*>("RingtoneModel *");
     qRegisterMetaType<RingtoneManager*>("RingtoneManager *");
     qRegisterMetaType<GroupMutedSettingModel*>("GroupMutedSettingModel *");
-    qmlRegisterUncreatableType<PrivacyItem>(uri, 1, 0, "PrivacyItem", QStringLiteral("PrivacyItemis uncreatable"));
+    qmlRegisterUncreatableType<PrivacyItem>(uri, 1, 0, "PrivacyItem",
+                                            QStringLiteral("PrivacyItemis uncreatable"));
 }

@@ -8,7 +8,10 @@ Rectangle {
     property var device
     property string screen
     property color accent
-    readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications", "wallpapers", "themes", "emoji"]
+    // The machine's device objects, the same for both devices.
+    property var audio
+    property var screenInfo
+    readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications", "wallpapers", "themes", "emoji", "sound"]
     radius: 10
     color: "white"
     border.color: "#D5DCE4"
@@ -75,6 +78,7 @@ Rectangle {
             WallpapersScreen { device: pane.device; accent: pane.accent }
             ThemesScreen { device: pane.device; accent: pane.accent }
             EmojiScreen { device: pane.device; accent: pane.accent }
+            SoundScreen { device: pane.device; accent: pane.accent; audio: pane.audio; screens: pane.screenInfo }
         }
     }
 }

@@ -24,7 +24,12 @@ Window {
     required property var deviceB
     // The application's settings: dark mode is one for both devices.
     required property var appSettings
-    readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications", "wallpapers", "themes", "emoji"]
+    readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications", "wallpapers", "themes", "emoji", "sound"]
+    // The module publishes the machine's audio and screen objects to the context by name.
+    // qmllint disable unqualified
+    readonly property var audio: AudioManage
+    readonly property var screenInfo: ScreenManage
+    // qmllint enable unqualified
 
     Item {
         id: root
@@ -74,6 +79,7 @@ Window {
                     TabButton { text: qsTr("Wallpapers"); width: implicitWidth + 24 }
                     TabButton { text: qsTr("Themes"); width: implicitWidth + 24 }
                     TabButton { text: qsTr("Emoji and photos"); width: implicitWidth + 24 }
+                    TabButton { text: qsTr("Sound and screens"); width: implicitWidth + 24 }
                 }
             }
 
@@ -81,8 +87,8 @@ Window {
                 Layout.fillWidth: true
                 Layout.fillHeight: true
                 spacing: 16
-                DevicePane { device: window.deviceA; screen: root.screen; accent: "#2F6FEB"; Layout.fillWidth: true; Layout.fillHeight: true }
-                DevicePane { device: window.deviceB; screen: root.screen; accent: "#1E9E6A"; Layout.fillWidth: true; Layout.fillHeight: true }
+                DevicePane { device: window.deviceA; audio: window.audio; screenInfo: window.screenInfo; screen: root.screen; accent: "#2F6FEB"; Layout.fillWidth: true; Layout.fillHeight: true }
+                DevicePane { device: window.deviceB; audio: window.audio; screenInfo: window.screenInfo; screen: root.screen; accent: "#1E9E6A"; Layout.fillWidth: true; Layout.fillHeight: true }
             }
         }
     }

@@ -405,5 +405,31 @@ var steps = [
             demo.check(demo.A.alternativeProfilePhoto.showToNonContact, "the photos stay as the server has them");
         },
         screenshot: "emoji"
+    },
+    {
+        name: "The sound settings list this computer's outputs; a test plays on the last one",
+        run: function (demo) {
+            demo.audio.refreshAudioOutputDevice();
+            var outputs = demo.audio.availableOutputDevices();
+            if (outputs.length === 0) {
+                demo.log("  no audio outputs on this machine: nothing to choose or play");
+                return;
+            }
+            demo.audio.defaultOutputDeviceName = outputs[outputs.length - 1];
+            demo.audio.test(outputs[outputs.length - 1]);
+        },
+        check: function (demo) {
+            var outputs = demo.audio.availableOutputDevices();
+            demo.check(outputs.length === 0 || demo.audio.defaultOutputDeviceName === outputs[outputs.length - 1],
+                       "the chosen output is the one picked");
+        }
+    },
+    {
+        name: "The screens list shows every screen of this computer",
+        run: function (demo) { demo.screens.init(); },
+        check: function (demo) {
+            demo.check(demo.screens.screenCount() >= 1, demo.screens.screenCount() + " screen(s) listed");
+        },
+        screenshot: "sound"
     }
 ];

@@ -37,8 +37,8 @@ QString idOf(const QAudioDevice& device)
 QAudioDevice findOutput(const QString& id)
 {
     const QList<QAudioDevice> outputs = QMediaDevices::audioOutputs();
-    const auto it =
-        std::find_if(outputs.cbegin(), outputs.cend(), [&id](const QAudioDevice& d) { return idOf(d) == id; });
+    const auto it = std::find_if(outputs.cbegin(), outputs.cend(),
+                                 [&id](const QAudioDevice& d) { return idOf(d) == id; });
     return it == outputs.cend() ? QAudioDevice() : *it;
 }
 
@@ -69,7 +69,8 @@ AudioManage* AudioManage::instance()
 
 QString AudioManage::testSoundPath()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/../Resources/sounds/system_ringtone.wav");
+    return QCoreApplication::applicationDirPath() +
+           QStringLiteral("/../Resources/sounds/system_ringtone.wav");
 }
 
 QString AudioManage::defaultOutputDeviceName() const

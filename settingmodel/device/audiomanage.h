@@ -29,7 +29,8 @@ public:
     // Takes the platform's default output.
     Q_INVOKABLE void refreshAudioOutputDevice();
     // An id no output has is still stored: the device may come back.
-    Q_INVOKABLE void setDefaultOutputDeviceName(const QString& defaultOutputDeviceName, bool changeDevice = true);
+    Q_INVOKABLE void setDefaultOutputDeviceName(const QString& defaultOutputDeviceName,
+                                                bool changeDevice = true);
     Q_INVOKABLE QStringList availableOutputDevices() const;
     // Plays the test sound on that output, stopping the previous test.
     Q_INVOKABLE void test(const QString& outputDeviceName);

@@ -9,9 +9,15 @@ class ScreenManagePrivate : public QObject {
 public:
     explicit ScreenManagePrivate(ScreenManage* q) : q(q) {}
 
-    static QString serialNumber(const QScreen* screen) { return QString::asprintf("%p", static_cast<const void*>(screen)); }
+    static QString serialNumber(const QScreen* screen)
+    {
+        return QString::asprintf("%p", static_cast<const void*>(screen));
+    }
 
-    QScreen* at(int index) const { return index >= 0 && index < screens.size() ? screens.at(index) : nullptr; }
+    QScreen* at(int index) const
+    {
+        return index >= 0 && index < screens.size() ? screens.at(index) : nullptr;
+    }
 
     void onScreenAdded(QScreen* screen)
     {

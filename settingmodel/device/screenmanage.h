@@ -37,7 +37,8 @@ public:
     Q_INVOKABLE int screenCount() const;
 
 signals:
-    void screenAdded(int screenIndex, const QString& screenSerialNumber, const QRect& screenGeometry, int dpr);
+    void screenAdded(int screenIndex, const QString& screenSerialNumber, const QRect& screenGeometry,
+                     int dpr);
     void screenRemoved(int screenIndex, const QString& screenSerialNumber);
 
 private:

@@ -23,8 +23,12 @@ namespace {
 
 QJsonObject screen(const char* name, int x, int width, int height, double dpr = 1)
 {
-    return {{QStringLiteral("name"), QLatin1String(name)}, {QStringLiteral("x"), x}, {QStringLiteral("y"), 0},
-            {QStringLiteral("width"), width}, {QStringLiteral("height"), height}, {QStringLiteral("dpr"), dpr}};
+    return {{QStringLiteral("name"), QLatin1String(name)},
+            {QStringLiteral("x"), x},
+            {QStringLiteral("y"), 0},
+            {QStringLiteral("width"), width},
+            {QStringLiteral("height"), height},
+            {QStringLiteral("dpr"), dpr}};
 }
 
 // The offscreen platform takes a new screen configuration at run time through its native
@@ -45,10 +49,18 @@ QString serial(const QScreen* screen)
     return QString::asprintf("%p", static_cast<const void*>(screen));
 }
 
-const QStringList kModuleTypes{
-    "AlternativeProfilePhoto*", "SharedPreferenceBase*", "SharedPreferenceModel*", "SettingServiceCmd*",
-    "PrivacyItem*", "RecentEmojiModel*", "PrivacyModel*", "RingtoneSetting*", "GlobalRingtoneSetting*",
-    "RingtoneModel*", "RingtoneManager*", "GroupMutedSettingModel*"};
+const QStringList kModuleTypes{"AlternativeProfilePhoto*",
+                               "SharedPreferenceBase*",
+                               "SharedPreferenceModel*",
+                               "SettingServiceCmd*",
+                               "PrivacyItem*",
+                               "RecentEmojiModel*",
+                               "PrivacyModel*",
+                               "RingtoneSetting*",
+                               "GlobalRingtoneSetting*",
+                               "RingtoneModel*",
+                               "RingtoneManager*",
+                               "GroupMutedSettingModel*"};
 
 } // namespace
 
@@ -102,7 +114,8 @@ void TestDevice::registrationPublishesTheDeviceObjects()
 {
     QQmlEngine engine;
     SettingModel::registerMetaType(engine.rootContext(), "Test.Context");
-    QObject* screens = engine.rootContext()->contextProperty(QStringLiteral("ScreenManage")).value<QObject*>();
+    QObject* screens =
+        engine.rootContext()->contextProperty(QStringLiteral("ScreenManage")).value<QObject*>();
     QObject* audio = engine.rootContext()->contextProperty(QStringLiteral("AudioManage")).value<QObject*>();
     QCOMPARE(screens, ScreenManage::instance());
     QCOMPARE(audio, AudioManage::instance());
@@ -123,7 +136,8 @@ void TestDevice::outputsAndTheDefault()
     if (!m_noSound.isEmpty())
         QSKIP(qPrintable(QStringLiteral("no sound server: ") + m_noSound));
     AudioManage audio;
-    QCOMPARE(audio.availableOutputDevices(), (QStringList{QStringLiteral("null_a"), QStringLiteral("null_b")}));
+    QCOMPARE(audio.availableOutputDevices(),
+             (QStringList{QStringLiteral("null_a"), QStringLiteral("null_b")}));
 
     QSignalSpy changed(&audio, &AudioManage::defaultOutputDeviceNameChanged);
     audio.refreshAudioOutputDevice();
@@ -200,7 +214,8 @@ void TestDevice::testSoundPlaysOnTheChosenOutput()
     QVERIFY(QTest::qWaitFor([&] { return previous.isNull(); }));
 
     // The short sound ends by itself.
-    QVERIFY(QTest::qWaitFor([&] { return audio.findChildren<QSoundEffect*>().constFirst()->isPlaying() == false; }));
+    QVERIFY(QTest::qWaitFor(
+        [&] { return audio.findChildren<QSoundEffect*>().constFirst()->isPlaying() == false; }));
     QVERIFY(QTest::qWaitFor([&] { return m_sound.playingSinks().isEmpty(); }));
 }
 
@@ -250,8 +265,8 @@ void TestDevice::screensComeAndGo()
     QSignalSpy removed(&screens, &ScreenManage::screenRemoved);
 
     // A third screen with a fractional ratio: reported whole, toward zero.
-    QVERIFY(setScreens({screen("A", 0, 1280, 800), screen("B", 1280, 1024, 768, 1.5),
-                        screen("C", 2304, 1920, 1080, 1.75)}));
+    QVERIFY(setScreens(
+        {screen("A", 0, 1280, 800), screen("B", 1280, 1024, 768, 1.5), screen("C", 2304, 1920, 1080, 1.75)}));
     QCOMPARE(added.count(), 1);
     QCOMPARE(screens.screenCount(), 3);
     QCOMPARE(added.at(0).at(0).toInt(), 2);

@@ -33,13 +33,14 @@ bool SoundServer::start(QString* why)
     m_server.setProcessEnvironment(environment);
     m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // -n: no default configuration, whose automatic null sink would vanish beside ours.
-    m_server.start(program, {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
-                             QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--disallow-exit"),
-                             QStringLiteral("--use-pid-file=no"), QStringLiteral("--log-target=stderr"),
-                             QStringLiteral("--log-level=error"),
-                             QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") + socket,
-                             QStringLiteral("--load=module-null-sink sink_name=null_a"),
-                             QStringLiteral("--load=module-null-sink sink_name=null_b")});
+    m_server.start(program,
+                   {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
+                    QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--disallow-exit"),
+                    QStringLiteral("--use-pid-file=no"), QStringLiteral("--log-target=stderr"),
+                    QStringLiteral("--log-level=error"),
+                    QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") + socket,
+                    QStringLiteral("--load=module-null-sink sink_name=null_a"),
+                    QStringLiteral("--load=module-null-sink sink_name=null_b")});
     if (!m_server.waitForStarted(5000)) {
         *why = QStringLiteral("pulseaudio did not start: ") + m_server.errorString();
         return false;
@@ -75,8 +76,9 @@ QStringList SoundServer::playingSinks() const
             sinkNames.insert(fields.at(0), fields.at(1));
     }
     QStringList playing;
-    const auto inputs = pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")})
-                            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const auto inputs =
+        pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")})
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (const QString& line : inputs) {
         const QStringList fields = line.split(QLatin1Char('\t'));
         if (fields.size() > 1)
