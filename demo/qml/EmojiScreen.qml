@@ -2,6 +2,7 @@ pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import "files.js" as Files
 
 // Recent emoji and reactions, status shortcuts and the alternative profile photos with their
 // audiences.
@@ -12,13 +13,6 @@ ColumnLayout {
     readonly property var photos: screen.device.alternativeProfilePhoto
     readonly property var picks: ["😀", "🎉", "👍", "🍜", "🚀", "🌧️"]
     spacing: 8
-
-    function fileUrl(file) {
-        if (!file)
-            return "";
-        const path = file.cacheFilePath !== "" ? file.cacheFilePath : file.filePath;
-        return path === "" ? "" : "file://" + path;
-    }
 
     component RecentRow: ColumnLayout {
         id: recent
@@ -124,7 +118,7 @@ ColumnLayout {
                     Layout.preferredWidth: 108
                     Layout.preferredHeight: 90
                     fillMode: Image.PreserveAspectCrop
-                    source: screen.fileUrl(card.profilePhoto.srcPhotoInfo)
+                    source: Files.fileUrl(card.profilePhoto.srcPhotoInfo)
                     opacity: card.profilePhoto.uploading ? 0.5 : 1
                 }
                 Label {

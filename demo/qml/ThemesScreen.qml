@@ -2,6 +2,7 @@ pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import "files.js" as Files
 
 // Themes: the current one, the built-in and the user's own (each drawn from its colours and its
 // wallpaper), the colour circles that recolour the current theme, and one chat's theme.
@@ -12,15 +13,6 @@ ColumnLayout {
     property bool dark: false
     readonly property var themes: screen.device.themeHandler
     spacing: 8
-
-    function fileUrl(file) {
-        if (!file)
-            return "";
-        const path = file.cacheFilePath !== "" ? file.cacheFilePath : file.filePath;
-        if (path === "")
-            return "";
-        return path.startsWith("qrc:") ? path : "file://" + path;
-    }
 
     // A theme's half as a small chat: its wallpaper, two bubbles in its message colours, its accent.
     component ThemeCard: Rectangle {
@@ -48,7 +40,7 @@ ColumnLayout {
             asynchronous: true
             sourceSize.width: 220
             opacity: card.wallpaper && card.wallpaper.hasPattern ? card.wallpaper.intensity / 100 + 0.3 : 1
-            source: card.wallpaper ? screen.fileUrl(card.wallpaper.hiPhoto) : ""
+            source: card.wallpaper ? Files.fileUrl(card.wallpaper.hiPhoto) : ""
         }
         Rectangle {
             x: 8; y: 12; width: 60; height: 16; radius: 8

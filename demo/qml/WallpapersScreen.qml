@@ -3,6 +3,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Dialogs
 import QtQuick.Layouts
+import "files.js" as Files
 
 // The chat wallpapers in list order: the user's own images, the server's presets and patterns.
 // New ones come from an image file; unsynced ones are marked until the server has them.
@@ -16,15 +17,6 @@ ColumnLayout {
     spacing: 8
 
     // The copy on this device: the account's cached one, else where it was picked from.
-    function fileUrl(file) {
-        if (!file)
-            return "";
-        const path = file.cacheFilePath !== "" ? file.cacheFilePath : file.filePath;
-        if (path === "")
-            return "";
-        return path.startsWith("qrc:") ? path : "file://" + path;
-    }
-
     RowLayout {
         Layout.fillWidth: true
         SectionTitle {
@@ -93,8 +85,8 @@ ColumnLayout {
                     asynchronous: true
                     sourceSize.width: 220
                     opacity: cell.itemModel.hasPattern ? 0.9 : 1
-                    source: cell.itemModel.hasPattern ? screen.fileUrl(cell.itemModel.hiPhoto)
-                                                      : (screen.fileUrl(cell.itemModel.loPhoto) || screen.fileUrl(cell.itemModel.hiPhoto))
+                    source: cell.itemModel.hasPattern ? Files.fileUrl(cell.itemModel.hiPhoto)
+                                                      : (Files.fileUrl(cell.itemModel.loPhoto) || Files.fileUrl(cell.itemModel.hiPhoto))
                 }
                 Rectangle {
                     anchors.left: parent.left

@@ -39,7 +39,8 @@ int main(int argc, char** argv)
 
     QObject* page = engine.rootObjects().constFirst();
     std::printf("page: %s\n", qPrintable(page->property("title").toString()));
-    std::printf("outputs: %s\n", qPrintable(AudioManage::instance()->availableOutputDevices().join(QLatin1Char(' '))));
+    std::printf("outputs: %s\n",
+                qPrintable(AudioManage::instance()->availableOutputDevices().join(QLatin1Char(' '))));
     std::printf("chosen output: %s\n", qPrintable(AudioManage::instance()->defaultOutputDeviceName()));
     std::printf("screens: %d\n", ScreenManage::instance()->screenCount());
     std::printf("screens listed: %d\n", page->property("screensListed").toInt());

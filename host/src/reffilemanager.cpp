@@ -49,15 +49,6 @@ template <class Message> bool parse(Message& message, const QByteArray& body)
     return message.ParseFromArray(body.constData(), int(body.size()));
 }
 
-// Made on any thread, a record object is deleted on its own.
-void deleteOnOwnThread(FileData* file)
-{
-    if (file->thread() == QThread::currentThread())
-        delete file;
-    else
-        file->deleteLater();
-}
-
 // Network trouble and server faults may pass; a refusal will not.
 int statusFor(int code)
 {
@@ -298,7 +289,7 @@ FileDataPtr RefFileManager::adoptLocked(FileData* made)
     fillFromRecordLocked(made);
     if (made->thread() != thread())
         made->moveToThread(thread());
-    FileDataPtr file(made, &deleteOnOwnThread);
+    FileDataPtr file(made, &deleteOnOwnThread<FileData>);
     if (!made->fileId().isEmpty()) {
         m_live.insert(made->fileId(), file);
         // Drop the entries of records nobody holds any more, now and then.

@@ -499,14 +499,7 @@ SharedPreferenceModel* RingtoneManager::store() const
 
 void RingtoneManager::post(std::function<void()> step)
 {
-    QPointer<RingtoneManager> self(this);
-    QMetaObject::invokeMethod(
-        this,
-        [self, step = std::move(step)] {
-            if (self && !self->isClearing())
-                step();
-        },
-        Qt::QueuedConnection);
+    m_generation.post(this, std::move(step));
 }
 
 void RingtoneManager::report(const char* id)
@@ -596,6 +589,7 @@ bool RingtoneManager::prepareToClearData(bool force)
 {
     Q_UNUSED(force)
     setClearing(true);
+    m_generation.advance();
     QMutexLocker lock(&m_taskMutex);
     m_task.cancel();
     m_task.waitForFinished();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "generation.h"
 #include "host/modelbase.h"
 #include "notifications/ringtonemodel.h"
 #include "notifications/ringtonesetting.h"
@@ -167,7 +168,7 @@ private:
     RingtoneSetting* settingFor(const QString& dialogId);
     // A custom ringtone's playable path, or empty (and a download started) when it is not here.
     QString playablePath(const QString& customId);
-    // Runs on the manager's thread, unless the manager is being cleared.
+    // Runs on the manager's thread, unless a sign-out began meanwhile.
     void post(std::function<void()> step);
     void report(const char* id);
 
@@ -177,6 +178,7 @@ private:
     QVariantMap m_desktopConfig;
     mutable QMutex m_taskMutex;
     QFuture<void> m_task;
+    Generation m_generation;
     QHash<QString, RingtoneSetting*> m_settings;
     QPointer<RingtoneSetting> m_currentSetting;
     // This device's adds whose list write the server has not answered yet, and the last list

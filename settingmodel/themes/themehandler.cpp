@@ -349,9 +349,9 @@ void ThemeHandler::setWallpaper(bool bLight, WallpaperItem* wallpaper)
     ThemeComponentItem* half = m_editTheme ? (bLight ? m_editTheme->light() : m_editTheme->dark()) : nullptr;
     if (!wallpaper || !half)
         return;
-    WallpaperItem copy(wallpaper);
-    copy.setWallpaperId(Util::instance()->uuid());
-    half->chooseWallpaper(&copy);
+    WallpaperItemPtr copy(new WallpaperItem(wallpaper));
+    copy->setWallpaperId(Util::instance()->uuid());
+    half->chooseWallpaper(copy);
 }
 
 QString ThemeHandler::generateThemeName()

@@ -137,11 +137,11 @@ void ThemeComponentItem::beginEdit()
     m_editWallpaper = copyOf(m_wallpaper.data());
 }
 
-void ThemeComponentItem::chooseWallpaper(WallpaperItem* wallpaper)
+void ThemeComponentItem::chooseWallpaper(const WallpaperItemPtr& wallpaper)
 {
     if (!wallpaper)
         return;
-    setWallpaperItem(wallpaper);
+    setWallpaperPtr(wallpaper);
     if (m_editWallpaper) {
         m_editWallpaper = m_wallpaper;
         emit editWallpaperChanged();

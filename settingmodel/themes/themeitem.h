@@ -52,8 +52,9 @@ public:
     // Wallpaper editing: a working copy of the wallpaper; commit makes it the wallpaper; finish
     // also drops the working copy.
     void beginEdit();
-    // A wallpaper chosen while editing: the live one and the working copy, so that a commit keeps it.
-    void chooseWallpaper(WallpaperItem* wallpaper);
+    // A wallpaper chosen while editing (the half keeps this object): the live one and the working
+    // copy, so that a commit keeps it.
+    void chooseWallpaper(const WallpaperItemPtr& wallpaper);
     void commitEdit();
     void finishEdit();
     void applyColorCircle(const ColorCircleComponentItem* circle);

@@ -30,15 +30,6 @@ using settingmodel::parseMessage;
 
 namespace {
 
-// Made on any thread, an item is deleted on its own.
-void deleteOnOwnThread(WallpaperItem* item)
-{
-    if (item->thread() == QThread::currentThread())
-        delete item;
-    else
-        item->deleteLater();
-}
-
 QString key64()
 {
     return QString::fromLatin1(CryptoAES::createKey(32).toBase64());
@@ -120,7 +111,7 @@ void WallpaperHandler::post(std::function<void()> step)
 
 WallpaperItemPtr WallpaperHandler::adopt(WallpaperItem* item) const
 {
-    return WallpaperItemPtr(item, &deleteOnOwnThread);
+    return WallpaperItemPtr(item, &deleteOnOwnThread<WallpaperItem>);
 }
 
 void WallpaperHandler::registerMetaType(const char* uri)

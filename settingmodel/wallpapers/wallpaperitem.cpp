@@ -55,15 +55,6 @@ void writePhoto(const FileDataPtr& file, im::Photo* photo)
     photo->set_size(int(file->size()));
 }
 
-// Made on any thread, a pattern file is deleted on its own.
-void deleteOnOwnThread(FileData* file)
-{
-    if (file->thread() == QThread::currentThread())
-        delete file;
-    else
-        file->deleteLater();
-}
-
 void appendOnce(QStringList& ids, const FileDataPtr& file)
 {
     if (file && !file->fileId().isEmpty() && !ids.contains(file->fileId()))
@@ -189,7 +180,7 @@ void WallpaperItem::setPatternFile(const QString& fileId, const QString& path)
     // Items may be built on a worker; their files are read by the interface.
     if (QCoreApplication::instance())
         file->moveToThread(QCoreApplication::instance()->thread());
-    m_loPhoto = m_hiPhoto = FileDataPtr(file, &deleteOnOwnThread);
+    m_loPhoto = m_hiPhoto = FileDataPtr(file, &deleteOnOwnThread<FileData>);
 }
 
 template <class T> void WallpaperItem::assign(T& field, const T& value, void (WallpaperItem::*changed)())

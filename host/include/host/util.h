@@ -3,8 +3,10 @@
 #include "host/hostglobal.h"
 
 #include <QByteArray>
+#include <QObject>
 #include <QSize>
 #include <QString>
+#include <QThread>
 
 class HOST_EXPORT Util {
 public:
@@ -36,3 +38,13 @@ public:
 private:
     Util() = default;
 };
+
+// The deleter of a shared object that may be made on one thread and let go on another: it is
+// deleted on its own thread.
+template <class T> void deleteOnOwnThread(T* object)
+{
+    if (object->thread() == QThread::currentThread())
+        delete object;
+    else
+        object->deleteLater();
+}
