@@ -185,7 +185,6 @@ public:
 
 signals:
     void readyChanged();
-    void onlineChanged();
     void maxDeviceCountChanged();
     void verificationEmailChanged();
     void verificationEnabledChanged();

@@ -49,6 +49,10 @@ const char* const kMigrations[][6] = {
         " DEFAULT 0, source_type INTEGER NOT NULL DEFAULT 0, uploaded INTEGER NOT NULL DEFAULT 0)",
         nullptr,
     },
+    {
+        "ALTER TABLE shared_preference ADD COLUMN pending INTEGER NOT NULL DEFAULT 0",
+        nullptr,
+    },
 };
 static_assert(std::size(kMigrations) == SqliteDatabase::kSchemaVersion);
 

@@ -12,7 +12,7 @@
 // gets a connection of its own for the length of one call. Opening migrates the schema.
 class HOST_EXPORT SqliteDatabase {
 public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
     explicit SqliteDatabase(const QString& path);
     ~SqliteDatabase();

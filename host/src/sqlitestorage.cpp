@@ -55,10 +55,10 @@ bool SqliteSharedPreferenceStorage::save(const QList<SharedPreferenceInfo>& info
         QSqlQuery query(db);
         if (!prepare(query,
                      QStringLiteral("INSERT INTO shared_preference (key, type, value, unapplied,"
-                                    " version, spare) VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (key, type)"
-                                    " DO UPDATE SET value = excluded.value, unapplied ="
+                                    " version, spare, pending) VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT"
+                                    " (key, type) DO UPDATE SET value = excluded.value, unapplied ="
                                     " excluded.unapplied, version = excluded.version, spare ="
-                                    " excluded.spare")))
+                                    " excluded.spare, pending = excluded.pending")))
             return false;
         for (const SharedPreferenceInfo& info : infos) {
             query.bindValue(0, info.key);
@@ -67,6 +67,7 @@ bool SqliteSharedPreferenceStorage::save(const QList<SharedPreferenceInfo>& info
             query.bindValue(3, info.unapplied);
             query.bindValue(4, info.version);
             query.bindValue(5, info.spare);
+            query.bindValue(6, info.pending);
             if (!run(query))
                 return false;
         }
@@ -104,15 +105,36 @@ QList<SharedPreferenceInfo> SqliteSharedPreferenceStorage::allInfos()
     QList<SharedPreferenceInfo> infos;
     m_db->read([&infos](QSqlDatabase& db) {
         return forEach(db,
-                       QStringLiteral("SELECT key, value, type, unapplied, version, spare FROM"
+                       QStringLiteral("SELECT key, value, type, unapplied, version, spare, pending FROM"
                                       " shared_preference ORDER BY rowid"),
                        [&infos](QSqlQuery& q) {
                            infos.append({q.value(0).toString(), q.value(1).toByteArray(), q.value(2).toInt(),
                                          q.value(3).toInt(), q.value(4).toLongLong(),
-                                         q.value(5).toByteArray()});
+                                         q.value(5).toByteArray(), q.value(6).toInt()});
                        });
     });
     return infos;
+}
+
+bool SqliteSharedPreferenceStorage::settle(const QString& key, int type, qint64 version)
+{
+    return m_db->write([&](QSqlDatabase& db) {
+        for (const QString& sql :
+             {QStringLiteral("DELETE FROM shared_preference WHERE key = ? AND type = ? AND"
+                             " version = ? AND pending <> 0 AND (value IS NULL OR length(value) = 0)"),
+              QStringLiteral("UPDATE shared_preference SET pending = 0 WHERE key = ? AND"
+                             " type = ? AND version = ? AND pending <> 0")}) {
+            QSqlQuery query(db);
+            if (!prepare(query, sql))
+                return false;
+            query.bindValue(0, key);
+            query.bindValue(1, type);
+            query.bindValue(2, version);
+            if (!run(query))
+                return false;
+        }
+        return true;
+    });
 }
 
 bool SqliteWallpaperStorage::save(const WallpaperInfo& info)

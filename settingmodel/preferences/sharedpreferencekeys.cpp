@@ -88,14 +88,11 @@ void SharedPreferenceModel::updateSharedPreferencesReq(const QString& key, const
     }
     if (save) {
         beginLocalWrite(key, type, version);
-        if (value.isEmpty()) {
-            QMultiHash<QString, int> gone;
-            gone.insert(key, type);
-            postRemove(gone);
+        persistEdit(key, type, value, version, encrypt);
+        if (value.isEmpty())
             removeKey(key, type);
-        } else {
-            saveLocally(key, type, value, version);
-        }
+        else
+            updateKey(key, type, value, version);
     }
     context.insert(key, version);
     if (SettingServiceCmd* cmd = m_account->settingServiceCmd())
@@ -139,7 +136,7 @@ void SharedPreferenceModel::makeSharedPreference(im::SharedPreference* record, c
     const qint64 version = m_account->currentTime();
     if (save) {
         beginLocalWrite(key, type, version);
-        postSave({{key, value, type, 0, version, {}}});
+        persistEdit(key, type, value, version, false);
     }
     record->set_key(key.toStdString());
     record->set_value(value.toStdString());
@@ -231,7 +228,8 @@ void SharedPreferenceModel::fillAndSaveLocally(im::SharedPreference* record, con
         return;
     fillRecord(record, key, value, type);
     beginLocalWrite(key, type, record->version());
-    saveLocally(key, type, value, record->version());
+    persistEdit(key, type, value, record->version(), false);
+    updateKey(key, type, value, record->version());
 }
 
 void SharedPreferenceModel::chatFolder(im::SharedPreference* record, const QString& key,

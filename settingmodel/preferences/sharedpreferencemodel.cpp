@@ -74,10 +74,17 @@ bool accepts(const SharedPreferenceOwner* owner, const QString& key)
 
 SharedPreferenceModel::SharedPreferenceModel(AccountBase* account)
     : SharedPreferenceBase(account),
-      m_account(account)
+      m_account(account),
+      m_resendDelayMs(kFirstResendDelayMs)
 {
     QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
     installDefaultOwners();
+    m_resendTimer.setSingleShot(true);
+    connect(&m_resendTimer, &QTimer::timeout, this, &SharedPreferenceModel::resendPending);
+    connect(account, &AccountBase::onlineChanged, this, [this] {
+        m_resendDelayMs = kFirstResendDelayMs;
+        resendPending();
+    });
 }
 
 SharedPreferenceModel::~SharedPreferenceModel()
@@ -292,6 +299,11 @@ void SharedPreferenceModel::applyLocalRows(const QList<SharedPreferenceInfo>& ro
     {
         QMutexLocker lock(&m_dataLock);
         for (const SharedPreferenceInfo& row : rows) {
+            if (row.pending != SharedPreferenceInfo::NotPending)
+                m_pending[row.type].insert(row.key, {row.value, row.version, row.type,
+                                                     row.pending == SharedPreferenceInfo::PendingEncrypted});
+            if (row.value.isEmpty())
+                continue; // a removal the server has not answered
             setValue(row.key, row.type, row.value);
             if (row.version > 0)
                 m_versions.insert(row.type, row.version);
@@ -302,6 +314,8 @@ void SharedPreferenceModel::applyLocalRows(const QList<SharedPreferenceInfo>& ro
     QList<SharedPreferenceInfo> resave;
     QMultiHash<QString, int> remove;
     for (const SharedPreferenceInfo& row : rows) {
+        if (row.value.isEmpty())
+            continue;
         const SharedPreferenceOwner* owner = ownerOf(row.type);
         if (owner && owner->loaded && accepts(owner, row.key))
             owner->loaded(row.key, row.value, row.version);
@@ -325,6 +339,7 @@ void SharedPreferenceModel::applyLocalRows(const QList<SharedPreferenceInfo>& ro
     const auto waiting = std::exchange(m_afterLoad, {});
     for (const auto& step : waiting)
         step();
+    resendPending();
 }
 
 void SharedPreferenceModel::whenLoaded(std::function<void()> step)
@@ -356,6 +371,10 @@ void SharedPreferenceModel::applyServerRecords(
         if (!plainValue(record, plain))
             continue;
         SharedPreferenceInfo info{text(record.key()), plain, record.type(), 0, record.version(), {}};
+        if (!takesServerRecord(info.key, info.type, info.version)) {
+            noteServerValue(info.key, info.type, info.value, info.version);
+            continue;
+        }
         const bool applied = parseSharedPreference(info, false);
         if (applied && isTransient(info.type))
             continue;
@@ -469,7 +488,11 @@ void SharedPreferenceModel::updateSharedPreferencesResp(const QByteArray& body, 
 {
     if (code != 0) {
         tellOwnerOfFailure(context, code);
-        whenLoaded([this, context, code] { settleLocalWrites(context, code); });
+        whenLoaded([this, context, code] {
+            if (code < 0)
+                scheduleResend();
+            settleLocalWrites(context, code);
+        });
         return;
     }
     im::misc::UpdateSharedPreferencesV2Resp resp;
@@ -486,6 +509,10 @@ void SharedPreferenceModel::updateSharedPreferencesResp(const QByteArray& body, 
             const QString key = text(record.key());
             const int type = record.type();
             const qint64 version = record.version();
+            if (!takesServerRecord(key, type, version)) {
+                noteServerValue(key, type, value, version);
+                continue;
+            }
             const qint64 sentVersion = context.value(key).toLongLong();
             noteServerValue(key, type, value, version);
             bool resent = false;
@@ -603,7 +630,16 @@ void SharedPreferenceModel::noteServerValue(const QString& key, int type, const 
 void SharedPreferenceModel::settleLocalWrites(const QVariantMap& context, int code)
 {
     for (auto it = context.cbegin(); it != context.cend(); ++it) {
-        const auto write = m_unconfirmed.constFind(it.value().toLongLong());
+        const qint64 sent = it.value().toLongLong();
+        if (PendingEdit* edit = pendingEdit(it.key(), sent)) {
+            // A write the network failed is sent again, and settled only by the server's answer.
+            if (code < 0) {
+                edit->inFlight = false;
+                continue;
+            }
+            settlePending(it.key(), edit->type, sent);
+        }
+        const auto write = m_unconfirmed.constFind(sent);
         if (write == m_unconfirmed.cend() || write->key != it.key())
             continue;
         const LocalWrite settled = write.value();
@@ -648,6 +684,109 @@ void SharedPreferenceModel::rollBack(const LocalWrite& write, const ServerCopy& 
     postSave({info});
 }
 
+// ---- edits the server has not answered ----
+
+void SharedPreferenceModel::persistEdit(const QString& key, int type, const QByteArray& value, qint64 version,
+                                        bool encrypt)
+{
+    m_pending[type].insert(key, {value, version, type, encrypt, true});
+    SharedPreferenceInfo info{key, value, type, 0, version, {}};
+    info.pending = encrypt ? SharedPreferenceInfo::PendingEncrypted : SharedPreferenceInfo::PendingPlain;
+    postSave({info});
+}
+
+bool SharedPreferenceModel::takesServerRecord(const QString& key, int type, qint64 version)
+{
+    const auto edits = m_pending.find(type);
+    if (edits == m_pending.end())
+        return true;
+    const auto edit = edits->constFind(key);
+    if (edit == edits->cend())
+        return true;
+    if (version < edit->version)
+        return false;
+    // The server has this edit already, or a newer value that wins over it.
+    if (version == edit->version)
+        settlePending(key, type, version);
+    else
+        edits->erase(edit);
+    return true;
+}
+
+void SharedPreferenceModel::settlePending(const QString& key, int type, qint64 version)
+{
+    const auto edits = m_pending.find(type);
+    if (edits == m_pending.end())
+        return;
+    const auto edit = edits->constFind(key);
+    if (edit == edits->cend() || edit->version != version)
+        return;
+    edits->erase(edit);
+    auto* store = m_account->storage()->sharedPreferenceStorage();
+    ThreadManager::getInstance()->invoke([store, key, type, version] { store->settle(key, type, version); },
+                                         ThreadManager::onMainThread());
+}
+
+SharedPreferenceModel::PendingEdit* SharedPreferenceModel::pendingEdit(const QString& key, qint64 version)
+{
+    for (auto edits = m_pending.begin(); edits != m_pending.end(); ++edits) {
+        const auto edit = edits->find(key);
+        if (edit != edits->end() && edit->version == version)
+            return &edit.value();
+    }
+    return nullptr;
+}
+
+void SharedPreferenceModel::scheduleResend()
+{
+    if (!m_resendTimer.isActive())
+        m_resendTimer.start(m_resendDelayMs);
+    m_resendDelayMs = std::min(m_resendDelayMs * 2, kMaxResendDelayMs);
+}
+
+void SharedPreferenceModel::resendPending()
+{
+    SettingServiceCmd* cmd = m_account->settingServiceCmd();
+    if (isClearing() || !m_localLoaded || !cmd || !m_account->isOnline())
+        return;
+    struct Due {
+        QString key;
+        PendingEdit* edit;
+    };
+    std::vector<Due> due;
+    for (auto edits = m_pending.begin(); edits != m_pending.end(); ++edits) {
+        for (auto edit = edits->begin(); edit != edits->end(); ++edit) {
+            if (!edit->inFlight)
+                due.push_back({edit.key(), &edit.value()});
+        }
+    }
+    std::sort(due.begin(), due.end(),
+              [](const Due& a, const Due& b) { return a.edit->version < b.edit->version; });
+    for (size_t first = 0; first < due.size(); first += kResendBatch) {
+        im::misc::UpdateSharedPreferencesV2Req req;
+        QVariantMap context;
+        for (size_t i = first; i < std::min(due.size(), first + kResendBatch); ++i) {
+            PendingEdit* edit = due[i].edit;
+            im::SharedPreference* record = req.add_preferences();
+            record->set_key(due[i].key.toStdString());
+            record->set_type(edit->type);
+            record->set_version(edit->version);
+            if (edit->encrypt && !edit->value.isEmpty()) {
+                QByteArray valueKey;
+                record->set_value(m_account->encrypt(edit->value, valueKey).toBase64().toStdString());
+                record->set_value_key(valueKey.toStdString());
+                record->set_encrypted(true);
+            } else {
+                record->set_value(edit->value.toStdString());
+            }
+            edit->inFlight = true;
+            context.insert(due[i].key, edit->version);
+        }
+        qCDebug(lcSettingModel) << "sending" << req.preferences_size() << "unanswered edits again";
+        cmd->updateSharedPreferences(req, true, context);
+    }
+}
+
 bool SharedPreferenceModel::prepareToClearData(bool force)
 {
     Q_UNUSED(force)
@@ -662,6 +801,8 @@ bool SharedPreferenceModel::prepareToClearData(bool force)
     m_unapplied.clear();
     m_unconfirmed.clear();
     m_serverCopies.clear();
+    m_pending.clear();
+    m_resendTimer.stop();
     QMutexLocker lock(&m_dataLock);
     m_values.clear();
     m_typeValues.clear();

@@ -10,6 +10,7 @@
 #include <QMultiHash>
 #include <QMutex>
 #include <QPointer>
+#include <QTimer>
 
 #include <functional>
 
@@ -54,6 +55,12 @@ public:
         ReactionTag = 25,
     };
     Q_ENUM(Type)
+
+    // An edit the network failed is sent again after this delay, doubled after each failure up
+    // to the maximum, and at once when the account comes online; at most a batch per request.
+    static constexpr int kFirstResendDelayMs = 1000;
+    static constexpr int kMaxResendDelayMs = 60 * 1000;
+    static constexpr int kResendBatch = 50;
 
     explicit SharedPreferenceModel(AccountBase* account);
     ~SharedPreferenceModel() override;
@@ -153,6 +160,15 @@ private:
         QString key;
         int type = 0;
     };
+    // An edit of this device the server has not answered: sent again, oldest first, whenever the
+    // network failed it. Its row in storage is marked too, so that it outlives a restart.
+    struct PendingEdit {
+        QByteArray value; // empty: a removal
+        qint64 version = 0;
+        int type = 0;
+        bool encrypt = false;
+        bool inFlight = false;
+    };
 
     // The owners of the types the host serves, and the store's own signals.
     void installDefaultOwners();
@@ -183,6 +199,19 @@ private:
     void noteServerValue(const QString& key, int type, const QByteArray& value, qint64 version);
     void settleLocalWrites(const QVariantMap& context, int code);
     void rollBack(const LocalWrite& write, const ServerCopy& copy);
+
+    // Records this device's edit, durably, as not yet answered.
+    void persistEdit(const QString& key, int type, const QByteArray& value, qint64 version, bool encrypt);
+    // A record of the server at this version for the key: false when this device's unanswered
+    // edit of it is newer (the record is then ignored). A record as new or newer settles it.
+    bool takesServerRecord(const QString& key, int type, qint64 version);
+    // The answered edit of the key at this version, if it is still the one pending.
+    void settlePending(const QString& key, int type, qint64 version);
+    // The pending edit of the key sent at this version, of whichever type.
+    PendingEdit* pendingEdit(const QString& key, qint64 version);
+    // Sends the pending edits again, oldest first, when online.
+    void resendPending();
+    void scheduleResend();
 
     void updateKey(const QString& key, int type, const QByteArray& value, qint64 version);
     void removeKey(const QString& key, int type);
@@ -226,4 +255,7 @@ private:
     QHash<int, QHash<QString, storage::SharedPreferenceInfo>> m_unapplied;
     QHash<qint64, LocalWrite> m_unconfirmed; // by the version the write was sent with
     QHash<int, QHash<QString, ServerCopy>> m_serverCopies;
+    QHash<int, QHash<QString, PendingEdit>> m_pending;
+    QTimer m_resendTimer;
+    int m_resendDelayMs;
 };

@@ -367,6 +367,43 @@ private slots:
         QCOMPARE(storedValue(*m_b, kConfig, kConfigType), QByteArray("while offline"));
     }
 
+    // Edits made offline survive a quit and go out when the device is next online; the version
+    // rule still decides against another device's later edit of the same key.
+    void offlineEditsSurviveAQuit()
+    {
+        const QString mine = QStringLiteral("notification");
+        m_server->setDeviceOnline(1, false);
+        m_a->account->setOnline(false);
+        m_a->prefs->syncNotifySetting(R"({"from":"A"})");
+        m_world += 10;
+        m_a->prefs->syncChatFolderConfig("A, earlier");
+        QVERIFY(QTest::qWaitFor([this] { return !m_a->cmd->isInFlight(180); }));
+        m_world += 10;
+        m_b->prefs->syncChatFolderConfig("B, later");
+        QVERIFY(QTest::qWaitFor(
+            [this] { return m_server->preferenceValue(kConfig, kConfigType) == "B, later"; }));
+
+        m_a.reset();
+        m_world += 1000;
+        m_a = startDevice(1);
+        QVERIFY(m_a);
+        QCOMPARE(m_a->prefs->getKeyValue(mine), QByteArray(R"({"from":"A"})"));
+        m_a->account->setOnline(false);
+        m_server->setDeviceOnline(1, true);
+        m_a->account->setOnline(true);
+        QVERIFY(QTest::qWaitFor([&] { return m_b->prefs->getKeyValue(mine) == R"({"from":"A"})"; }));
+        QVERIFY(QTest::qWaitFor([&] { return m_a->prefs->getKeyValue(kConfig) == "B, later"; }));
+        QVERIFY(settle());
+        QCOMPARE(m_b->prefs->getKeyValue(kConfig), QByteArray("B, later"));
+        QCOMPARE(m_server->preferenceValue(mine, SharedPreferenceModel::Notification),
+                 QByteArray(R"({"from":"A"})"));
+        for (TestAccount* device : {m_a.get(), m_b.get()}) {
+            ThreadManager::getInstance()->waitForIdle();
+            for (const auto& row : device->account->storage()->sharedPreferenceStorage()->allInfos())
+                QVERIFY2(!row.pending, qPrintable(row.key));
+        }
+    }
+
     // A push that lands while an older list page is being stored is what the database keeps,
     // and what the device shows after a restart.
     void aPushDuringAPageStoreIsNotOverwritten()

@@ -491,6 +491,110 @@ private slots:
         QCOMPARE(prefs()->getKeyValue(key), QByteArray("offline"));
     }
 
+    // Edits the network failed (no connection, no answer) stay pending, on disk too, and go out
+    // again oldest first with their own versions: after a delay, and at once when the account
+    // comes online. An answer settles them; a refused edit is not sent again.
+    void networkFailedEditsAreSentAgain()
+    {
+        prefs()->syncChatFolderConfig("first");
+        const qint64 firstVersion = lastWrite().preferences(0).version();
+        m_t->now += 1000;
+        prefs()->syncNotifySetting(R"({"sound":1})");
+        m_t->now += 1000;
+        prefs()->syncMessageExif(true, true);
+        QVERIFY(transport()->answerNext(180, AccountBase::kNetworkError));
+        QVERIFY(transport()->answerNext(180, AccountBase::kRequestTimedOut));
+        QVERIFY(transport()->answerNext(180, 403));
+        settle();
+        QVERIFY(row(QStringLiteral("dialog_folder_config"), 11)->pending);
+        QVERIFY(!row(QStringLiteral("exif_media_message"), 23)); // refused: rolled back, not kept
+
+        const int sent = transport()->count(180);
+        account()->setOnline(false);
+        account()->setOnline(true);
+        QCOMPARE(transport()->count(180), sent + 1);
+        const auto again = lastWrite();
+        QCOMPARE(again.preferences_size(), 2);
+        QCOMPARE(again.preferences(0).key(), "dialog_folder_config");
+        QCOMPARE(again.preferences(0).value(), "first");
+        QCOMPARE(qint64(again.preferences(0).version()), firstVersion);
+        QCOMPARE(again.preferences(1).key(), "notification");
+
+        // Offline again: the timer's turn finds no network and sends nothing.
+        account()->setOnline(false);
+        QVERIFY(transport()->answerNext(180, AccountBase::kNetworkError));
+        settle();
+        account()->setOnline(true);
+        QCOMPARE(transport()->count(180), sent + 2);
+
+        // Lost again while online: sent once more after the delay.
+        QVERIFY(transport()->answerNext(180, AccountBase::kRequestTimedOut));
+        QVERIFY(QTest::qWaitFor([&] { return transport()->count(180) == sent + 3; }, 5000));
+
+        im::misc::UpdateSharedPreferencesV2Resp echo;
+        *echo.mutable_preferences() = lastWrite().preferences();
+        QVERIFY(transport()->answerNext(180, 0, bytesOf(echo)));
+        settle();
+        QVERIFY(!row(QStringLiteral("dialog_folder_config"), 11)->pending);
+        QVERIFY(!row(QStringLiteral("notification"), 1)->pending);
+        account()->setOnline(false);
+        account()->setOnline(true);
+        QCOMPARE(transport()->count(180), sent + 3);
+    }
+
+    // A restart sends what was left unanswered, as it was written: a removal as a removal, an
+    // encrypted type encrypted again. The server's records decide by version meanwhile.
+    void pendingEditsOutliveARestart()
+    {
+        account()->setOnline(false);
+        push({record(QStringLiteral("dialog_folder_config"), "server", 11, m_t->now - 5000),
+              record(QStringLiteral("notification"), R"({"old":1})", 1, m_t->now - 5000)});
+        prefs()->syncChatFolderConfig({});
+        prefs()->syncReactionTags(QStringLiteral("👍"), QStringLiteral("good"));
+        prefs()->syncNotifySetting(R"({"mine":1})");
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(transport()->answerNext(180, AccountBase::kNetworkError));
+        settle();
+
+        // The restarted device sends them as soon as its local copy is loaded, oldest first.
+        restart();
+        QVERIFY(!prefs()->hasKey(QStringLiteral("dialog_folder_config")));
+        QCOMPARE(transport()->count(180), 1);
+        const auto again = lastWrite();
+        QCOMPARE(again.preferences_size(), 3);
+        QCOMPARE(again.preferences(0).key(), "dialog_folder_config");
+        QVERIFY(again.preferences(0).value().empty());
+        const auto tag = again.preferences(1);
+        QVERIFY(tag.encrypted());
+        bool ok = false;
+        const QByteArray plain =
+            account()->decrypt(QByteArray::fromBase64(QByteArray::fromStdString(tag.value())),
+                               QByteArray::fromStdString(tag.value_key()), &ok);
+        QVERIFY(ok);
+        QCOMPARE(plain, QByteArray("good"));
+        QCOMPARE(again.preferences(2).value(), R"({"mine":1})");
+
+        // Meanwhile an older server record leaves an unanswered edit alone; a newer one wins.
+        push({record(QStringLiteral("notification"), R"({"older":1})", 1, m_t->now - 1000),
+              record(QStringLiteral("👍"), "newer", 25, m_t->now + 60000)});
+        QCOMPARE(prefs()->getKeyValue(QStringLiteral("notification")), QByteArray(R"({"mine":1})"));
+        QCOMPARE(prefs()->getTypeValues(25).value(QStringLiteral("👍")), QByteArray("newer"));
+
+        // The server's answer: the removal and the value taken, its newer tag kept.
+        im::misc::UpdateSharedPreferencesV2Resp answer;
+        *answer.add_preferences() = again.preferences(0);
+        *answer.add_preferences() = record(QStringLiteral("👍"), "newer", 25, m_t->now + 60000);
+        *answer.add_preferences() = again.preferences(2);
+        QVERIFY(transport()->answerNext(180, 0, bytesOf(answer)));
+        settle();
+        QVERIFY(!row(QStringLiteral("dialog_folder_config"), 11));
+        QVERIFY(!row(QStringLiteral("notification"), 1)->pending);
+        QCOMPARE(row(QStringLiteral("👍"), 25)->value, QByteArray("newer"));
+        QVERIFY(!row(QStringLiteral("👍"), 25)->pending);
+        restart();
+        QCOMPARE(transport()->count(180), 0);
+    }
+
     // A chat folder the server returned without this device's tag filters gets them back and is
     // sent again, once.
     void chatFolderTagsSurviveTheServersAnswer()
@@ -720,12 +824,14 @@ private slots:
         QCOMPARE(deletion.preferences(1).type(), 7);
         QVERIFY(transport()->last(180)->flag);
 
-        // An empty value with save removes the key here and still goes to the server.
+        // An empty value with save removes the key here and still goes to the server; the
+        // database keeps the removal until the server answers it.
         prefs()->syncChatFolderConfig("x");
         prefs()->syncChatFolderConfig({});
         QVERIFY(!prefs()->hasKey(QStringLiteral("dialog_folder_config")));
         QVERIFY(lastWrite().preferences(0).value().empty());
-        QVERIFY(!row(QStringLiteral("dialog_folder_config"), 11));
+        QVERIFY(row(QStringLiteral("dialog_folder_config"), 11)->value.isEmpty());
+        QVERIFY(row(QStringLiteral("dialog_folder_config"), 11)->pending);
 
         auto sticker = QSharedPointer<StickerItem>::create(42, 64);
         auto file = StickerDataPtr::create();

@@ -101,4 +101,8 @@ public:
     virtual void updateChatFolderOrder(const QByteArray& order, const QByteArray& orderExtern,
                                        bool localIsNewer) = 0;
     virtual void updateScreenLockLog(const QByteArray& value, bool merge) = 0;
+
+signals:
+    // isOnline() changed.
+    void onlineChanged();
 };

@@ -19,11 +19,15 @@ struct SharedPreferenceInfo {
     int unapplied = 0; // 1: not applied on arrival, retried at the next load
     qint64 version = 0;
     QByteArray spare;
+    // An edit of this device the server has not acknowledged yet, to be sent again: the way it
+    // is sent. An empty value with a pending edit is a removal.
+    enum Pending { NotPending = 0, PendingPlain = 1, PendingEncrypted = 2 };
+    int pending = NotPending;
 
     bool operator==(const SharedPreferenceInfo& o) const
     {
         return key == o.key && value == o.value && type == o.type && unapplied == o.unapplied &&
-               version == o.version && spare == o.spare;
+               version == o.version && spare == o.spare && pending == o.pending;
     }
 };
 
@@ -48,6 +52,9 @@ public:
     virtual bool remove(const QMultiHash<QString, int>& keyTypes) = 0;
     // In the order the rows were first stored; a later save keeps a row's place.
     virtual QList<SharedPreferenceInfo> allInfos() = 0;
+    // The server answered the edit of this key at this version: it is no longer pending (a
+    // pending removal goes). Nothing happens when the row holds another version.
+    virtual bool settle(const QString& key, int type, qint64 version) = 0;
 };
 
 class HOST_EXPORT WallpaperStorage {
