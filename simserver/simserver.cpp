@@ -1,5 +1,7 @@
 #include "simserver.h"
 
+#include "host/cryptoaes.h"
+
 #include "im/account.pb.h"
 #include "im/chat.pb.h"
 #include "im/feature.pb.h"
@@ -400,8 +402,15 @@ std::optional<SimServer::Reply> SimServer::lockedReply() const
     return Reply{kPasswordLocked, bytesOf(data)};
 }
 
+void SimServer::setPassword(const QString& password)
+{
+    CryptoAES::markSecret(password.toUtf8());
+    m_password = password;
+}
+
 bool SimServer::checkPassword(const QString& password, Reply& failure)
 {
+    CryptoAES::markSecret(password.toUtf8());
     if (const auto locked = lockedReply()) {
         failure = *locked;
         return false;
@@ -507,6 +516,7 @@ SimServer::Reply SimServer::updateVerificationSetting(const QByteArray& body)
         return *locked;
     Reply failure;
     const QString password = QString::fromStdString(req.password());
+    CryptoAES::markSecret(password.toUtf8());
     const QString code = QString::fromStdString(req.verify_code());
     switch (req.action()) {
     case 0: // enable: a new password and a confirmed e-mail

@@ -88,7 +88,7 @@ public:
     Q_INVOKABLE void clearFaults();
 
     // Account state, for setting up and checking.
-    Q_INVOKABLE void setPassword(const QString& password) { m_password = password; }
+    Q_INVOKABLE void setPassword(const QString& password);
     void setVerification(const QString& email, bool enabled);
     QString verificationEmail() const { return m_email; }
     bool verificationEnabled() const { return m_verificationEnabled; }

@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -11,6 +12,8 @@ constexpr int kTagSize = 16;
 constexpr int kKeySize = 32;
 
 using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)>;
+
+std::atomic<CryptoAES::SecretObserver> secretObserver{nullptr};
 
 unsigned char* bytes(QByteArray& a)
 {
@@ -32,10 +35,23 @@ QByteArray CryptoAES::createKey(int length)
     return key;
 }
 
+void CryptoAES::setSecretObserver(SecretObserver observer)
+{
+    secretObserver.store(observer);
+}
+
+void CryptoAES::markSecret(const QByteArray& secret)
+{
+    if (const SecretObserver observer = secretObserver.load())
+        observer(secret);
+}
+
 QByteArray CryptoAES::encrypt(const QByteArray& plain, const QByteArray& key32)
 {
     if (key32.size() != kKeySize)
         return {};
+    markSecret(key32);
+    markSecret(plain);
     const QByteArray nonce = createKey(kNonceSize);
     CipherCtx ctx(EVP_CIPHER_CTX_new(), &EVP_CIPHER_CTX_free);
     if (nonce.isEmpty() || !ctx ||
@@ -78,6 +94,8 @@ QByteArray CryptoAES::decrypt(const QByteArray& cipher, const QByteArray& key32,
     if (EVP_DecryptFinal_ex(ctx.get(), bytes(plain) + written, &tail) != 1)
         return {}; // the tag does not match: altered data or the wrong key
     plain.resize(written + tail);
+    markSecret(key32);
+    markSecret(plain);
     if (ok)
         *ok = true;
     return plain;

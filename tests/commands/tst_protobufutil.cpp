@@ -1,5 +1,6 @@
 #include "logcapture.h"
 #include "protobufutil.h"
+#include "secretwatch.h"
 #include "support/testmessages.pb.h"
 
 #include <QTest>
@@ -9,6 +10,8 @@
 class TestProtobufUtil : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { secretwatch::attach(); }
+
     void aFailedSerialisationIsLoggedAgainstTheCaller()
     {
         testmessages::NeedsId message;

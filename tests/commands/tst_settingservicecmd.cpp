@@ -12,6 +12,7 @@
 #include "protohelpers.h"
 #include "refcontacts.h"
 #include "refstores.h"
+#include "secretwatch.h"
 #include "testaccount.h"
 
 #include <QDateTime>
@@ -91,6 +92,7 @@ class TestSettingServiceCmd : public QObject {
 private slots:
     void initTestCase()
     {
+        secretwatch::attach();
         QStandardPaths::setTestModeEnabled(true);
         QCoreApplication::installTranslator(&m_translator);
     }

@@ -4,6 +4,7 @@
 #include "im/notif.pb.h"
 #include "im/user.pb.h"
 #include "protohelpers.h"
+#include "secretwatch.h"
 #include "testaccount.h"
 
 #include <QSignalSpy>
@@ -29,7 +30,11 @@ class TestComposition : public QObject {
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        secretwatch::attach();
+        QStandardPaths::setTestModeEnabled(true);
+    }
 
     void gettersHandOutTheComposedModels()
     {

@@ -3,6 +3,7 @@
 #include "device/audiomanage.h"
 #include "device/screenmanage.h"
 #include "logcapture.h"
+#include "secretwatch.h"
 #include "settingmodel.h"
 #include "soundserver.h"
 #include "wallpapers/wallpaperhandler.h"
@@ -88,6 +89,7 @@ private:
 
 void TestDevice::initTestCase()
 {
+    secretwatch::attach();
     // Before anything asks Qt Multimedia for devices.
     if (!m_sound.start(&m_noSound))
         qWarning("No sound server for the audio tests: %s", qPrintable(m_noSound));

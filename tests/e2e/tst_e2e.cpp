@@ -18,6 +18,7 @@
 #include "refcontacts.h"
 #include "reffilemanager.h"
 #include "refstores.h"
+#include "secretwatch.h"
 #include "simserver.h"
 #include "testaccount.h"
 #include "themes/themehandler.h"
@@ -86,7 +87,11 @@ class TestEndToEnd : public QObject {
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        secretwatch::attach();
+        QStandardPaths::setTestModeEnabled(true);
+    }
 
     void init()
     {

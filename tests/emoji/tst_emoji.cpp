@@ -10,6 +10,7 @@
 #include "im/notif.pb.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "refservices.h"
+#include "secretwatch.h"
 #include "testaccount.h"
 #include "transport.h"
 
@@ -49,7 +50,11 @@ class TestEmoji : public QObject {
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        secretwatch::attach();
+        QStandardPaths::setTestModeEnabled(true);
+    }
 
     void theWindowFollowsUse()
     {

@@ -9,6 +9,7 @@
 #include "media.h"
 #include "refaccount.h"
 #include "reffilemanager.h"
+#include "secretwatch.h"
 #include "simserver.h"
 #include "testaccount.h"
 
@@ -134,7 +135,11 @@ class TestFiles : public QObject {
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        secretwatch::attach();
+        QStandardPaths::setTestModeEnabled(true);
+    }
 
     void init()
     {

@@ -14,6 +14,7 @@
 #include "refaccount.h"
 #include "refstores.h"
 #include "scriptedtransport.h"
+#include "secretwatch.h"
 #include "sqlitedatabase.h"
 #include "sqlitestorage.h"
 
@@ -61,7 +62,11 @@ template <class Work> auto onStorageThread(Work work)
 class TestHost : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        secretwatch::attach();
+        QStandardPaths::setTestModeEnabled(true);
+    }
 
     void sharedPreferencesRoundTripOnStorageThread()
     {
@@ -181,6 +186,23 @@ private slots:
         QCOMPARE(account->dataInfoModel()->wallpaperOffset(), 0);
         QCOMPARE(account->dataInfoModel()->emojiRecent(), QByteArray("[\"a\"]"));
         QCOMPARE(account->accountSettingModel()->privacySettings(), QByteArray("\x08\x01", 2));
+    }
+
+    // The suite's log watch knows the keys and plain texts the crypto saw, in any spelling.
+    void secretsInLogLinesAreFound()
+    {
+        QTemporaryDir dir;
+        auto account = openAccount(dir.path());
+        QVERIFY(account);
+        QByteArray key;
+        account->encrypt("a remark nobody else reads", key);
+        QVERIFY(secretwatch::takeLeaks().isEmpty());
+        qDebug() << "value" << key.toBase64() << "sent";
+        qInfo("key %s", key.toHex().toUpper().constData());
+        qDebug() << "text: a remark nobody else reads!";
+        qDebug() << "a remark"
+                 << "nobody"; // parts of it are not the secret
+        QCOMPARE(secretwatch::takeLeaks().size(), 3);
     }
 
     void encryptDecrypt()

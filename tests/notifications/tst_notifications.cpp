@@ -12,6 +12,7 @@
 #include "notifications/ringtonemanager.h"
 #include "notifications/ringtonesetting.h"
 #include "preferences/sharedpreferencemodel.h"
+#include "secretwatch.h"
 #include "testaccount.h"
 #include "transport.h"
 
@@ -111,7 +112,11 @@ class TestNotifications : public QObject {
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        secretwatch::attach();
+        QStandardPaths::setTestModeEnabled(true);
+    }
 
     void init()
     {

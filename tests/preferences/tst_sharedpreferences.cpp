@@ -13,6 +13,7 @@
 #include "refcontacts.h"
 #include "refservices.h"
 #include "refstores.h"
+#include "secretwatch.h"
 #include "testaccount.h"
 
 #include <QSignalSpy>
@@ -122,7 +123,11 @@ class TestSharedPreferences : public QObject {
     void settle() { QCoreApplication::processEvents(); }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        secretwatch::attach();
+        QStandardPaths::setTestModeEnabled(true);
+    }
 
     void init()
     {

@@ -6,6 +6,7 @@
 #include "privacy/privacymodel.h"
 #include "protohelpers.h"
 #include "refcontacts.h"
+#include "secretwatch.h"
 #include "testaccount.h"
 
 #include <QAbstractItemModelTester>
@@ -117,7 +118,11 @@ class TestPrivacy : public QObject {
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        secretwatch::attach();
+        QStandardPaths::setTestModeEnabled(true);
+    }
 
     void init()
     {

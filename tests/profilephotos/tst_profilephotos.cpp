@@ -5,6 +5,7 @@
 #include "media.h"
 #include "profilephotos/alternativeprofilephoto.h"
 #include "protohelpers.h"
+#include "secretwatch.h"
 #include "simserver.h"
 #include "testaccount.h"
 #include "transport.h"
@@ -60,7 +61,11 @@ class TestProfilePhotos : public QObject {
     int m_run = 0;
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        secretwatch::attach();
+        QStandardPaths::setTestModeEnabled(true);
+    }
     void cleanup() { network::NetworkSubject::instance()->followSystem(); }
 
     void rowsFollowTheServersState()

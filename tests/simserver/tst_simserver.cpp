@@ -6,6 +6,7 @@
 #include "im/notif.pb.h"
 #include "im/wallpaper.pb.h"
 #include "protohelpers.h"
+#include "secretwatch.h"
 #include "simserver.h"
 
 #include <QSignalSpy>
@@ -59,6 +60,8 @@ class TestSimServer : public QObject {
     std::unique_ptr<SimServer> m_server;
 
 private slots:
+    void initTestCase() { secretwatch::attach(); }
+
     void init()
     {
         m_server = std::make_unique<SimServer>();

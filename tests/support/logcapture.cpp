@@ -1,5 +1,7 @@
 #include "logcapture.h"
 
+#include "secretwatch.h"
+
 #include <QLoggingCategory>
 #include <QMutex>
 
@@ -27,6 +29,7 @@ void handler(QtMsgType type, const QMessageLogContext& context, const QString& m
         previousHandler(type, context, message);
         return;
     }
+    secretwatch::scan(message);
     QMutexLocker locked(&lock);
     captured.append({type, message, QString::fromUtf8(context.file), QString::fromUtf8(context.function)});
 }

@@ -8,6 +8,7 @@
 #include "preferences/sharedpreferencemodel.h"
 #include "protohelpers.h"
 #include "refstores.h"
+#include "secretwatch.h"
 #include "testaccount.h"
 #include "themes/themehandler.h"
 
@@ -98,6 +99,7 @@ class TestThemes : public QObject {
 private slots:
     void initTestCase()
     {
+        secretwatch::attach();
         QStandardPaths::setTestModeEnabled(true);
         QSettings().clear();
     }

@@ -9,6 +9,7 @@
 #include "media.h"
 #include "protohelpers.h"
 #include "reffilemanager.h"
+#include "secretwatch.h"
 #include "simserver.h"
 #include "testaccount.h"
 #include "themes/themeitem.h"
@@ -127,7 +128,11 @@ class TestWallpapers : public QObject {
     QString accountId() const { return QStringLiteral("w%1").arg(m_run); }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase()
+    {
+        secretwatch::attach();
+        QStandardPaths::setTestModeEnabled(true);
+    }
 
     void init()
     {
