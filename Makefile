@@ -2,12 +2,14 @@
 # what it needs first.
 BUILD_DIR ?= build
 ASAN_DIR ?= build-asan
+FUZZ_DIR ?= build-fuzz
+FUZZ_RUNS ?= 20000
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
 
 
-.PHONY: all deps configure build test asan-build test-asan bench demo format clean
+.PHONY: all deps configure build test asan-build test-asan fuzz bench demo format clean
 
 all: build
 
@@ -39,6 +41,16 @@ test-asan: asan-build
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
+# libFuzzer targets (clang, ASan, UBSan) over answers, pushes and preference values, each run
+# FUZZ_RUNS times from the seeds the build makes out of real traffic.
+$(FUZZ_DIR)/build.ninja: | deps
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DSETTINGMODEL_FUZZ=ON
+
+fuzz: deps $(FUZZ_DIR)/build.ninja
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_answers fuzz_pushes fuzz_values
+	ASAN_OPTIONS=detect_leaks=0 bash scripts/run-fuzz.sh $(FUZZ_DIR) $(FUZZ_RUNS)
+
 bench: build
 	$(BUILD_DIR)/bench/bench_sharedpreferences
 	$(BUILD_DIR)/bench/bench_files
@@ -54,4 +66,4 @@ format: deps
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

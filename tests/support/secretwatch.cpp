@@ -101,7 +101,9 @@ void secretwatch::scan(const QString& message)
     }
     for (const QString& text : std::as_const(texts)) {
         if (message.contains(text)) {
-            leaks.append(QStringLiteral("a plain text of %1 characters in a line of %2").arg(text.size()).arg(message.size()));
+            leaks.append(QStringLiteral("a plain text of %1 characters in a line of %2")
+                             .arg(text.size())
+                             .arg(message.size()));
             return;
         }
     }

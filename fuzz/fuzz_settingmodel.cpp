@@ -1,0 +1,133 @@
+// libFuzzer targets over a whole account of the module on a scripted transport: the bytes are
+// a server's answer to a command, a push, or the value of a synchronised preference. The first
+// byte picks which; the rest is what the module has to survive. Built three times, one per
+// family (FUZZ_FAMILY: 0 answers, 1 pushes, 2 preference values).
+#include "commands/settingservicecmd.h"
+#include "fuzztables.h"
+#include "host/threadmanager.h"
+#include "im/common.pb.h"
+#include "im/notif.pb.h"
+#include "preferences/sharedpreferencemodel.h"
+#include "refcontacts.h"
+#include "privacy/privacymodel.h"
+#include "testaccount.h"
+#include "transport.h"
+#include "wallpapers/wallpaperhandler.h"
+
+#include <google/protobuf/stubs/logging.h>
+
+#include <QGuiApplication>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+#include <QThreadPool>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+struct World {
+    std::unique_ptr<QGuiApplication> app;
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<TestAccount> account;
+    qint64 version = 1'700'000'000'000;
+};
+World* world = nullptr;
+
+void settle()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents();
+        ThreadManager::getInstance()->waitForIdle();
+        QThreadPool::globalInstance()->waitForDone();
+    }
+}
+
+// The account signs out and its background work ends before the process does.
+void shutDown()
+{
+    settle();
+    world->account.reset();
+    QThreadPool::globalInstance()->waitForDone();
+}
+
+#if FUZZ_FAMILY == 0
+// Asks for the command, so that the answer has a request to go to.
+void request(quint16 command)
+{
+    TestAccount& t = *world->account;
+    switch (command) {
+    case SettingServiceCmd::ListDevices:
+        t.cmd->listDevices();
+        break;
+    case SettingServiceCmd::ListPrivacySettings:
+        t.cmd->listPrivacySettings();
+        break;
+    case SettingServiceCmd::GetVerificationSetting:
+        t.cmd->getVerificationSetting();
+        break;
+    case SettingServiceCmd::VerifyPassword:
+        t.cmd->verifyPassword(QStringLiteral("password"));
+        break;
+    case SettingServiceCmd::ListFeatures:
+        t.cmd->listFeatures();
+        break;
+    case SettingServiceCmd::ListSharedPreferences:
+        t.cmd->listSharedPreferences(0);
+        break;
+    case SettingServiceCmd::UpdateSharedPreferences:
+        t.prefs->syncNotifySetting(QByteArray::number(++world->version));
+        break;
+    default:
+        t.account->wallpaperHandler()->getNewData();
+        break;
+    }
+}
+#endif
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    google::protobuf::SetLogHandler(nullptr);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QLoggingCategory::setFilterRules(QStringLiteral("*=false"));
+    world = new World;
+    world->app = std::make_unique<QGuiApplication>(*argc, *argv);
+    world->dir = std::make_unique<QTemporaryDir>();
+    world->account = std::make_unique<TestAccount>(world->dir->path());
+    world->account->account->refUserManager()->addUser(42, QStringLiteral("Someone"));
+    world->account->account->refGroupModelMgr()->addGroup(43, QStringLiteral("Group"));
+    if (!world->account->start())
+        return 1;
+    std::atexit(shutDown);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 1)
+        return 0;
+    const QByteArray body(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
+    TestAccount& t = *world->account;
+#if FUZZ_FAMILY == 0
+    const quint16 command = fuzztables::kAnswered[data[0] % std::size(fuzztables::kAnswered)];
+    request(command);
+    settle();
+    t.transport->answerNext(command, 0, body);
+#elif FUZZ_FAMILY == 1
+    t.transport->push(fuzztables::kPushes[data[0] % std::size(fuzztables::kPushes)], body);
+#else
+    const auto& [type, key] = fuzztables::kValues[data[0] % std::size(fuzztables::kValues)];
+    im::notif::SharedPreferenceUpdatedNotif notif;
+    im::SharedPreference* record = notif.add_preferences();
+    record->set_key(key);
+    record->set_type(type);
+    record->set_version(++world->version);
+    record->set_value(body.toStdString());
+    t.transport->push(PushSharedPreferenceUpdated, QByteArray::fromStdString(notif.SerializeAsString()));
+#endif
+    settle();
+    return 0;
+}
