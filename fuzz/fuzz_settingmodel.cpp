@@ -8,8 +8,8 @@
 #include "im/common.pb.h"
 #include "im/notif.pb.h"
 #include "preferences/sharedpreferencemodel.h"
-#include "refcontacts.h"
 #include "privacy/privacymodel.h"
+#include "refcontacts.h"
 #include "testaccount.h"
 #include "transport.h"
 #include "wallpapers/wallpaperhandler.h"
@@ -58,30 +58,16 @@ void request(quint16 command)
 {
     TestAccount& t = *world->account;
     switch (command) {
-    case SettingServiceCmd::ListDevices:
-        t.cmd->listDevices();
-        break;
-    case SettingServiceCmd::ListPrivacySettings:
-        t.cmd->listPrivacySettings();
-        break;
-    case SettingServiceCmd::GetVerificationSetting:
-        t.cmd->getVerificationSetting();
-        break;
-    case SettingServiceCmd::VerifyPassword:
-        t.cmd->verifyPassword(QStringLiteral("password"));
-        break;
-    case SettingServiceCmd::ListFeatures:
-        t.cmd->listFeatures();
-        break;
-    case SettingServiceCmd::ListSharedPreferences:
-        t.cmd->listSharedPreferences(0);
-        break;
+    case SettingServiceCmd::ListDevices: t.cmd->listDevices(); break;
+    case SettingServiceCmd::ListPrivacySettings: t.cmd->listPrivacySettings(); break;
+    case SettingServiceCmd::GetVerificationSetting: t.cmd->getVerificationSetting(); break;
+    case SettingServiceCmd::VerifyPassword: t.cmd->verifyPassword(QStringLiteral("password")); break;
+    case SettingServiceCmd::ListFeatures: t.cmd->listFeatures(); break;
+    case SettingServiceCmd::ListSharedPreferences: t.cmd->listSharedPreferences(0); break;
     case SettingServiceCmd::UpdateSharedPreferences:
         t.prefs->syncNotifySetting(QByteArray::number(++world->version));
         break;
-    default:
-        t.account->wallpaperHandler()->getNewData();
-        break;
+    default: t.account->wallpaperHandler()->getNewData(); break;
     }
 }
 #endif

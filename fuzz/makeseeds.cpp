@@ -55,7 +55,8 @@ public:
         m_inner->setPushHandler([this](int type, const QByteArray& body) {
             writeSeed("pushes", fuzztables::indexOf(fuzztables::kPushes, type), body);
             im::notif::SharedPreferenceUpdatedNotif notif;
-            if (type == PushSharedPreferenceUpdated && notif.ParseFromArray(body.constData(), int(body.size())))
+            if (type == PushSharedPreferenceUpdated &&
+                notif.ParseFromArray(body.constData(), int(body.size())))
                 writeValues(notif.preferences());
             deliverPush(type, body);
         });
@@ -100,7 +101,8 @@ int main(int argc, char** argv)
     SimServer server;
     server.setLatency(1);
     server.setPassword(QStringLiteral("password"));
-    TestAccount b(dir.path(), QStringLiteral("b"), server.connectDevice(2, QStringLiteral("B"), QStringLiteral("desktop")));
+    TestAccount b(dir.path(), QStringLiteral("b"),
+                  server.connectDevice(2, QStringLiteral("B"), QStringLiteral("desktop")));
     TestAccount a(dir.path(), QStringLiteral("a"),
                   std::make_unique<RecordingTransport>(
                       server.connectDevice(1, QStringLiteral("A"), QStringLiteral("desktop"))));
@@ -115,8 +117,8 @@ int main(int argc, char** argv)
     b.prefs->syncReactionTags(QStringLiteral("👍"), QStringLiteral("good"));
     b.prefs->syncMessageExif(true, true);
     b.prefs->syncPinnedMessageBlackList(QStringLiteral("d1"), {1, 2});
-    b.prefs->updateUserStatusSettingReq(
-        {QVariantMap{{QStringLiteral("description"), QStringLiteral("Lunch")}, {QStringLiteral("emoji"), QStringLiteral("🍜")}}});
+    b.prefs->updateUserStatusSettingReq({QVariantMap{{QStringLiteral("description"), QStringLiteral("Lunch")},
+                                                     {QStringLiteral("emoji"), QStringLiteral("🍜")}}});
     b.account->ringtoneManager()->setChatSilence(QStringLiteral("d1"), true);
     QTest::qWait(200);
     for (quint16 command : fuzztables::kAnswered) {

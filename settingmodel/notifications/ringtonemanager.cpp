@@ -414,7 +414,13 @@ bool GroupMutedSettingModel::loadLocalData(bool alreadyLoaded)
     Q_UNUSED(alreadyLoaded)
     // After the values the local load handed over have been read.
     m_parser.start([this] {
-        QMetaObject::invokeMethod(this, &GroupMutedSettingModel::flushSettings, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!isClearing())
+                    flushSettings();
+            },
+            Qt::QueuedConnection);
     });
     return true;
 }

@@ -344,6 +344,9 @@ void SharedPreferenceModel::applyLocalRows(const QList<SharedPreferenceInfo>& ro
 
 void SharedPreferenceModel::whenLoaded(std::function<void()> step)
 {
+    // What the server says after a sign-out began is no longer this account's business.
+    if (isClearing())
+        return;
     if (m_loading)
         m_afterLoad.append(std::move(step));
     else
@@ -486,6 +489,8 @@ void SharedPreferenceModel::sharedPreferencesNotify(const im::notif::SharedPrefe
 void SharedPreferenceModel::updateSharedPreferencesResp(const QByteArray& body, const QVariantMap& context,
                                                         int code)
 {
+    if (isClearing())
+        return;
     if (code != 0) {
         tellOwnerOfFailure(context, code);
         whenLoaded([this, context, code] {
