@@ -44,13 +44,27 @@ void settle()
     }
 }
 
-// The account signs out and its background work ends before the process does.
-void shutDown()
+} // namespace
+
+// Signs the account out and ends its background work: the replay calls it before it returns.
+void fuzzShutDown()
 {
     settle();
     world->account.reset();
     QThreadPool::globalInstance()->waitForDone();
+    delete world;
+    world = nullptr;
 }
+
+namespace {
+
+#ifdef FUZZ_LIBFUZZER
+// libFuzzer ends with exit(): no work may still run while the statics go.
+void waitAtExit()
+{
+    settle();
+}
+#endif
 
 #if FUZZ_FAMILY == 0
 // Asks for the command, so that the answer has a request to go to.
@@ -87,7 +101,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     world->account->account->refGroupModelMgr()->addGroup(43, QStringLiteral("Group"));
     if (!world->account->start())
         return 1;
-    std::atexit(shutDown);
+#ifdef FUZZ_LIBFUZZER
+    std::atexit(waitAtExit);
+#endif
     return 0;
 }
 

@@ -9,6 +9,7 @@
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+void fuzzShutDown();
 
 int main(int argc, char** argv)
 {
@@ -27,6 +28,7 @@ int main(int argc, char** argv)
             ++inputs;
         }
     }
+    fuzzShutDown();
     std::printf("%d inputs replayed\n", inputs);
     return inputs > 0 ? 0 : 1;
 }

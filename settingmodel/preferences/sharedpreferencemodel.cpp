@@ -359,8 +359,11 @@ void SharedPreferenceModel::getNewData()
 {
     whenLoaded([this] {
         QMutexLocker lock(&m_taskLock);
-        if (m_storingPage)
+        if (m_storingPage) {
+            // Asked while a page is stored: listed again from where that page ends.
+            m_listAgain = true;
             return;
+        }
         if (SettingServiceCmd* cmd = m_account->settingServiceCmd())
             cmd->listSharedPreferences(m_account->dataInfoModel()->sharedReferenceOffset());
     });
@@ -423,6 +426,7 @@ void SharedPreferenceModel::finishFolderOrder(const Batch& batch)
 
 void SharedPreferenceModel::listSharedPreferencesResp(const im::misc::ListSharedPreferencesResp& resp)
 {
+    networkAnswered();
     whenLoaded([this, resp] {
         Batch batch;
         applyServerRecords(resp.preferences(), batch);
@@ -467,7 +471,7 @@ void SharedPreferenceModel::pageStored(qint64 nextOffset, bool hasMore)
 
 void SharedPreferenceModel::finishListPage(qint64 nextOffset, bool hasMore)
 {
-    if (!hasMore) {
+    if (!hasMore && !std::exchange(m_listAgain, false)) {
         emit listFinished();
         return;
     }
@@ -505,6 +509,7 @@ void SharedPreferenceModel::updateSharedPreferencesResp(const QByteArray& body, 
         qCWarning(lcSettingModel) << "update answer did not parse";
         return;
     }
+    networkAnswered();
     whenLoaded([this, resp, context] {
         Batch batch;
         for (const im::SharedPreference& record : resp.preferences()) {
@@ -691,6 +696,14 @@ void SharedPreferenceModel::rollBack(const LocalWrite& write, const ServerCopy& 
 
 // ---- edits the server has not answered ----
 
+int SharedPreferenceModel::pendingEditCount() const
+{
+    int count = 0;
+    for (const auto& edits : m_pending)
+        count += int(edits.size());
+    return count;
+}
+
 void SharedPreferenceModel::persistEdit(const QString& key, int type, const QByteArray& value, qint64 version,
                                         bool encrypt)
 {
@@ -740,6 +753,14 @@ SharedPreferenceModel::PendingEdit* SharedPreferenceModel::pendingEdit(const QSt
             return &edit.value();
     }
     return nullptr;
+}
+
+void SharedPreferenceModel::networkAnswered()
+{
+    // What waits for the network need not wait for the timer any more.
+    m_resendDelayMs = kFirstResendDelayMs;
+    if (m_resendTimer.isActive())
+        m_resendTimer.start(0);
 }
 
 void SharedPreferenceModel::scheduleResend()
@@ -801,6 +822,7 @@ bool SharedPreferenceModel::prepareToClearData(bool force)
         m_task.cancel();
         m_task.waitForFinished();
         m_storingPage = false;
+        m_listAgain = false;
     }
     m_afterLoad.clear();
     m_unapplied.clear();

@@ -127,6 +127,8 @@ public:
     // arrives meanwhile waits for it, so it is never overwritten by the older local copy.
     bool loadLocalData(bool alreadyLoaded) override;
     bool localDataLoaded() const { return m_localLoaded; }
+    // This device's edits the server has not answered yet (they go out again when they can).
+    int pendingEditCount() const;
     void getNewData() override;
     bool prepareToClearData(bool force) override;
 
@@ -212,6 +214,8 @@ private:
     // Sends the pending edits again, oldest first, when online.
     void resendPending();
     void scheduleResend();
+    // The server answered: edits waiting for a retry go now.
+    void networkAnswered();
 
     void updateKey(const QString& key, int type, const QByteArray& value, qint64 version);
     void removeKey(const QString& key, int type);
@@ -245,6 +249,8 @@ private:
     QFuture<void> m_task;
     // From the start of a page's storage task until its end is back on this thread.
     bool m_storingPage = false;
+    // The server was asked for news while a page was stored: list once more after it.
+    bool m_listAgain = false;
     bool m_localLoaded = false;
     bool m_loading = false;
     QList<std::function<void()>> m_afterLoad;

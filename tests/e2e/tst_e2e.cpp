@@ -442,11 +442,19 @@ private slots:
         m_world += 10;
         m_a->prefs->syncChatFolderConfig("pushed");
         QVERIFY(QTest::qWaitFor([this] { return m_b->prefs->getKeyValue(kConfig) == "pushed"; }));
+        // Asked for news while the page is stored: asked again once it is.
+        const int lists = m_server->requestCount(SettingServiceCmd::ListSharedPreferences);
+        m_b->prefs->getNewData();
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(m_server->requestCount(SettingServiceCmd::ListSharedPreferences), lists);
         release.dismiss();
         storageGate.release();
         QVERIFY(ThreadManager::getInstance()->waitForIdle());
         poolGate.release(poolThreads);
         pool->waitForDone();
+        QVERIFY(settle());
+        QVERIFY(QTest::qWaitFor(
+            [&] { return m_server->requestCount(SettingServiceCmd::ListSharedPreferences) == lists + 1; }));
         QVERIFY(settle());
         QCOMPARE(storedValue(*m_b, kConfig, kConfigType), QByteArray("pushed"));
 

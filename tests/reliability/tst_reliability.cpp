@@ -1,22 +1,26 @@
 // What must hold when things go wrong: a device killed at any moment keeps every write it had
 // reported as stored, in a database that is still whole; a sign-out in the middle of every
 // kind of background work ends it cleanly.
+#include "commands/settingservicecmd.h"
 #include "host/storage.h"
+#include "im/misc.pb.h"
 #include "media.h"
 #include "notifications/ringtonemanager.h"
+#include "notifications/ringtonesetting.h"
 #include "preferences/sharedpreferencemodel.h"
+#include "privacy/privacymodel.h"
 #include "refaccount.h"
-#include "simserver.h"
 #include "secretwatch.h"
 #include "settingmodel.h"
+#include "simserver.h"
 #include "testaccount.h"
 #include "wallpapers/wallpaperhandler.h"
 
 #include <QAbstractItemModel>
 #include <QMetaMethod>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -111,16 +115,180 @@ private slots:
             }
             QTest::qWait(30);
             for (const auto& spy : spies)
-                QVERIFY2(spy->isEmpty(), qPrintable(QStringLiteral("round %1: %2::%3 after sign-out")
-                                                         .arg(round)
-                                                         .arg(spy->objectName(), QString::fromLatin1(spy->signal()))));
+                QVERIFY2(spy->isEmpty(),
+                         qPrintable(QStringLiteral("round %1: %2::%3 after sign-out")
+                                        .arg(round)
+                                        .arg(spy->objectName(), QString::fromLatin1(spy->signal()))));
             QVERIFY(integrityOk(t.account->databasePath()));
         }
         TestAccount fresh(dir.path(), QStringLiteral("switching"),
                           server.connectDevice(1, QStringLiteral("Desk"), QStringLiteral("desktop")));
         QVERIFY(fresh.start());
         QVERIFY(fresh.prefs->localDataLoaded());
-        QVERIFY(QTest::qWaitFor([&] { return !fresh.prefs->getKeyValue(QStringLiteral("notification")).isEmpty(); }));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !fresh.prefs->getKeyValue(QStringLiteral("notification")).isEmpty(); }));
+    }
+
+    // A seeded soak of SETTINGMODEL_SOAK_OPS random operations (1,000 by default; 10,000 for the
+    // long run) on two devices of one user: preference writes, privacy switches, chat ringtones
+    // and silences, with random latency, refused and dropped commands and offline periods. At
+    // the end both devices and the server agree on all of it. SETTINGMODEL_SOAK_SEED replays.
+    void twoDeviceSoak()
+    {
+        const int operations = envInt("SETTINGMODEL_SOAK_OPS", 1000);
+        const quint32 seed = qEnvironmentVariableIsSet("SETTINGMODEL_SOAK_SEED")
+                                 ? quint32(qEnvironmentVariableIntValue("SETTINGMODEL_SOAK_SEED"))
+                                 : QRandomGenerator::global()->generate();
+        qInfo("soak: %d operations, seed %u (SETTINGMODEL_SOAK_SEED=%u replays it)", operations, seed, seed);
+        QRandomGenerator random(seed);
+        QTemporaryDir dir;
+        qint64 world = 1'760'000'000'000;
+        SimServer server;
+        server.setClock([&world] { return world; });
+        std::unique_ptr<TestAccount> devices[2];
+        for (int i = 0; i < 2; ++i) {
+            devices[i] = std::make_unique<TestAccount>(
+                dir.path(), QStringLiteral("soak-%1").arg(i),
+                server.connectDevice(i + 1, QStringLiteral("Device %1").arg(i), QStringLiteral("desktop")));
+            devices[i]->account->setClock([&world, i] { return world + i * 7; });
+            devices[i]->account->setRequestTimeout(300);
+            QVERIFY(devices[i]->start());
+        }
+        const QStringList folders{QStringLiteral("folder_1"), QStringLiteral("folder_2"),
+                                  QStringLiteral("folder_3")};
+        const QStringList chats{QStringLiteral("d1"), QStringLiteral("d2")};
+        QMap<QString, int> done;
+        for (int op = 0; op < operations; ++op) {
+            TestAccount& t = *devices[random.bounded(2)];
+            const int deviceId = &t == devices[0].get() ? 1 : 2;
+            world += random.bounded(1, 50);
+            server.setLatency(int(random.bounded(0, 8)));
+            const int kind = int(random.bounded(100));
+            if (kind < 40) {
+                im::misc::UpdateSharedPreferencesV2Req req;
+                t.prefs->chatFolder(req.add_preferences(), folders.at(random.bounded(folders.size())),
+                                    "v" + QByteArray::number(op));
+                t.prefs->updateSharedPreferences(req, true);
+                ++done[QStringLiteral("preference")];
+            } else if (kind < 50) {
+                t.prefs->syncNotifySetting(R"({"sound":)" + QByteArray::number(op) + "}");
+                ++done[QStringLiteral("notification")];
+            } else if (kind < 60) {
+                const bool on = random.bounded(2) == 1;
+                if (random.bounded(2) == 0)
+                    t.privacy->setFindMeByPhone(on);
+                else
+                    t.privacy->setEnableStrangerChat(on);
+                ++done[QStringLiteral("privacy")];
+            } else if (kind < 72) {
+                t.account->ringtoneManager()->setChatSilence(chats.at(random.bounded(chats.size())),
+                                                             random.bounded(2) == 1);
+                ++done[QStringLiteral("ringtone")];
+            } else if (kind < 78) {
+                const bool online = !t.account->isOnline();
+                server.setDeviceOnline(deviceId, online);
+                t.account->setOnline(online);
+                if (online) {
+                    // What a client does when it is connected again: ask what it missed.
+                    t.prefs->getNewData();
+                    t.cmd->listPrivacySettings();
+                }
+                ++done[QStringLiteral("offline/online")];
+            } else if (kind < 84) {
+                const int commands[] = {SettingServiceCmd::UpdateSharedPreferences,
+                                        SettingServiceCmd::UpdatePrivacySetting,
+                                        SettingServiceCmd::ListSharedPreferences};
+                const int command = commands[random.bounded(3)];
+                if (random.bounded(2) == 0)
+                    server.failCommand(command, 500, 1);
+                else
+                    server.dropCommand(command, 1);
+                ++done[QStringLiteral("fault")];
+            } else {
+                QTest::qWait(int(random.bounded(1, 20)));
+                ++done[QStringLiteral("wait")];
+            }
+            QCoreApplication::processEvents();
+        }
+        qInfo("soak operations: %s", qPrintable([&done] {
+                  QStringList parts;
+                  for (auto it = done.cbegin(); it != done.cend(); ++it)
+                      parts.append(QStringLiteral("%1 %2").arg(it.value()).arg(it.key()));
+                  return parts.join(QStringLiteral(", "));
+              }()));
+
+        // Everyone connected, no more faults: unanswered edits go out, both ask what they missed.
+        server.clearFaults();
+        server.setLatency(1);
+        for (int i = 0; i < 2; ++i) {
+            server.setDeviceOnline(i + 1, true);
+            devices[i]->account->setOnline(true);
+        }
+        const auto quiet = [&] {
+            for (const auto& t : devices) {
+                if (t->prefs->pendingEditCount() > 0 ||
+                    t->cmd->isInFlight(SettingServiceCmd::ListSharedPreferences) ||
+                    t->cmd->isInFlight(SettingServiceCmd::UpdateSharedPreferences) ||
+                    t->cmd->isInFlight(SettingServiceCmd::UpdatePrivacySetting) ||
+                    t->cmd->isInFlight(SettingServiceCmd::ListPrivacySettings))
+                    return false;
+            }
+            return true;
+        };
+        QVERIFY2(QTest::qWaitFor(quiet, TestAccount::kWaitMs),
+                 qPrintable(QStringLiteral("seed %1").arg(seed)));
+        QSignalSpy listedA(devices[0]->prefs, &SharedPreferenceBase::listFinished);
+        QSignalSpy listedB(devices[1]->prefs, &SharedPreferenceBase::listFinished);
+        for (const auto& t : devices) {
+            t->prefs->getNewData();
+            t->cmd->listPrivacySettings();
+        }
+        QVERIFY2(QTest::qWaitFor([&] { return !listedA.isEmpty() && !listedB.isEmpty() && quiet(); },
+                                 TestAccount::kWaitMs),
+                 qPrintable(QStringLiteral("seed %1").arg(seed)));
+
+        const auto agree = [&](const QString& what, const QByteArray& a, const QByteArray& b,
+                               const QByteArray& onServer) {
+            QVERIFY2(a == b && b == onServer,
+                     qPrintable(QStringLiteral("seed %1, %2: A %3, B %4, server %5")
+                                    .arg(seed)
+                                    .arg(what, QString::fromUtf8(a), QString::fromUtf8(b),
+                                         QString::fromUtf8(onServer))));
+        };
+        const auto value = [&server](const QString& key, int type) {
+            const auto record = server.preference(key, type);
+            return record ? QByteArray::fromStdString(record->value()) : QByteArray();
+        };
+        for (const QString& key : folders) {
+            const auto record = server.preference(key, SharedPreferenceModel::ChatFolder);
+            agree(key + QStringLiteral(" (versions %1, %2, %3)")
+                            .arg(devices[0]->prefs->keyVersion(key, SharedPreferenceModel::ChatFolder))
+                            .arg(devices[1]->prefs->keyVersion(key, SharedPreferenceModel::ChatFolder))
+                            .arg(record ? qint64(record->version()) : 0),
+                  devices[0]->prefs->getKeyValue(key), devices[1]->prefs->getKeyValue(key),
+                  value(key, SharedPreferenceModel::ChatFolder));
+        }
+        agree(QStringLiteral("notification"), devices[0]->prefs->getKeyValue(QStringLiteral("notification")),
+              devices[1]->prefs->getKeyValue(QStringLiteral("notification")),
+              value(QStringLiteral("notification"), SharedPreferenceModel::Notification));
+        for (const QString& chat : chats) {
+            const QString key = QStringLiteral("ringtone_") + chat;
+            agree(key, devices[0]->prefs->getKeyValue(key), devices[1]->prefs->getKeyValue(key),
+                  value(key, SharedPreferenceModel::ChatRingtone));
+            const auto silent = [&chat](TestAccount& t) {
+                const RingtoneSetting* setting = t.account->ringtoneManager()->getRingtoneSetting(chat);
+                return QByteArray(setting && setting->silence() ? "silent" : "sounds");
+            };
+            agree(chat, silent(*devices[0]), silent(*devices[1]), silent(*devices[0]));
+        }
+        const QVariantMap privacy = server.privacySummary();
+        for (const char* name : {"findMeByPhone", "enableStrangerChat"}) {
+            const auto read = [name](TestAccount& t) {
+                return t.privacy->property(name).toBool() ? QByteArray("on") : QByteArray("off");
+            };
+            agree(QLatin1String(name), read(*devices[0]), read(*devices[1]),
+                  privacy.value(QLatin1String(name)).toBool() ? "on" : "off");
+        }
     }
 
     // SETTINGMODEL_KILL_ROUNDS rounds (20 by default): a writer is killed with SIGKILL after a
@@ -142,8 +310,9 @@ private slots:
             writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
             writer.start();
             QVERIFY(writer.waitForStarted());
-            QVERIFY(QTest::qWaitFor([&] { return writer.canReadLine() || writer.state() != QProcess::Running; },
-                                    TestAccount::kWaitMs));
+            QVERIFY(
+                QTest::qWaitFor([&] { return writer.canReadLine() || writer.state() != QProcess::Running; },
+                                TestAccount::kWaitMs));
             QCOMPARE(writer.readLine().trimmed(), QByteArray("ready"));
             QTest::qWait(int(random.bounded(20, 400)));
             writer.kill();
@@ -165,12 +334,14 @@ private slots:
             for (const auto& row : reopened.account->storage()->sharedPreferenceStorage()->allInfos())
                 stored.insert(row.key, row.value);
             for (auto it = preferences.cbegin(); it != preferences.cend(); ++it)
-                QVERIFY2(stored.value(it.key()) == it.value(), qPrintable(QStringLiteral("round %1: %2").arg(round).arg(it.key())));
+                QVERIFY2(stored.value(it.key()) == it.value(),
+                         qPrintable(QStringLiteral("round %1: %2").arg(round).arg(it.key())));
             QSet<QString> storedWallpapers;
             for (const auto& info : reopened.account->storage()->wallpaperStorage()->allInfos())
                 storedWallpapers.insert(info.id);
             for (const QString& id : std::as_const(wallpapers))
-                QVERIFY2(storedWallpapers.contains(id), qPrintable(QStringLiteral("round %1: wallpaper %2").arg(round).arg(id)));
+                QVERIFY2(storedWallpapers.contains(id),
+                         qPrintable(QStringLiteral("round %1: wallpaper %2").arg(round).arg(id)));
         }
         QVERIFY(preferences.size() > rounds);
         qInfo("reported and found: %lld preferences, %lld wallpapers", qint64(preferences.size()),
