@@ -56,6 +56,7 @@ bench: build
 	$(BUILD_DIR)/bench/bench_files
 	$(BUILD_DIR)/bench/bench_notifications
 	$(BUILD_DIR)/bench/bench_wallpapers
+	$(BUILD_DIR)/bench/bench_heavyaccount
 
 # Opens the window with a display; without one it runs the scenario and writes screenshots.
 DEMO_ARGS ?= --screenshots $(CURDIR)/$(BUILD_DIR)/demo-screenshots

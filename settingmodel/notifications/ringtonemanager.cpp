@@ -36,6 +36,8 @@ GroupMutedSettingModel::GroupMutedSettingModel(AccountBase* account)
       m_account(account)
 {
     QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
+    // Values are read in the order they came, and the flush after the local load comes last.
+    m_parser.setMaxThreadCount(1);
 }
 
 GroupMutedSettingModel::~GroupMutedSettingModel() = default;

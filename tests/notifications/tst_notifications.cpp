@@ -5,6 +5,7 @@
 #include "host/contacts.h"
 #include "host/cryptoaes.h"
 #include "host/jsonutil.h"
+#include "host/threadmanager.h"
 #include "im/common.pb.h"
 #include "im/misc.pb.h"
 #include "im/notif.pb.h"
@@ -275,6 +276,23 @@ private slots:
         QCOMPARE(m_model->mutedSetting(QStringLiteral("g709"))->updateTime(), 20);
         QVERIFY(m_model->mutedSetting(QStringLiteral("g1")));
         QVERIFY(!m_model->mutedSetting(QStringLiteral("g710")));
+    }
+
+    // A long stored list is read whole before the first flush of the local load, however long
+    // its reading takes.
+    void aLongStoredListLoadsWhole()
+    {
+        QStringList many;
+        for (int i = 10; i < 3010; ++i) {
+            addGroup(QStringLiteral("g%1").arg(i), QStringLiteral("Group %1").arg(i));
+            many.append(QStringLiteral("g%1").arg(i));
+        }
+        auto* store = m_t->account->storage()->sharedPreferenceStorage();
+        const storage::SharedPreferenceInfo row{
+            QStringLiteral("notification"), notification(many), 1, 0, 10, {}};
+        ThreadManager::getInstance()->invoke([store, row] { store->save(row); }, true);
+        QVERIFY(m_t->startLocal());
+        QTRY_COMPARE(m_model->count(), many.size());
     }
 
     void ringtoneListOrdersMergesAndSkipsBadEntries()
