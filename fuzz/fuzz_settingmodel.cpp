@@ -66,26 +66,6 @@ void waitAtExit()
 }
 #endif
 
-#if FUZZ_FAMILY == 0
-// Asks for the command, so that the answer has a request to go to.
-void request(quint16 command)
-{
-    TestAccount& t = *world->account;
-    switch (command) {
-    case SettingServiceCmd::ListDevices: t.cmd->listDevices(); break;
-    case SettingServiceCmd::ListPrivacySettings: t.cmd->listPrivacySettings(); break;
-    case SettingServiceCmd::GetVerificationSetting: t.cmd->getVerificationSetting(); break;
-    case SettingServiceCmd::VerifyPassword: t.cmd->verifyPassword(QStringLiteral("password")); break;
-    case SettingServiceCmd::ListFeatures: t.cmd->listFeatures(); break;
-    case SettingServiceCmd::ListSharedPreferences: t.cmd->listSharedPreferences(0); break;
-    case SettingServiceCmd::UpdateSharedPreferences:
-        t.prefs->syncNotifySetting(QByteArray::number(++world->version));
-        break;
-    default: t.account->wallpaperHandler()->getNewData(); break;
-    }
-}
-#endif
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
@@ -115,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     TestAccount& t = *world->account;
 #if FUZZ_FAMILY == 0
     const quint16 command = fuzztables::kAnswered[data[0] % std::size(fuzztables::kAnswered)];
-    request(command);
+    fuzztables::ask(t, command, QByteArray::number(++world->version));
     settle();
     t.transport->answerNext(command, 0, body);
 #elif FUZZ_FAMILY == 1

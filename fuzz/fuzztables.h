@@ -1,7 +1,10 @@
 #pragma once
 
 #include "commands/settingservicecmd.h"
+#include "preferences/sharedpreferencemodel.h"
+#include "testaccount.h"
 #include "transport.h"
+#include "wallpapers/wallpaperhandler.h"
 #include "wallpapers/wallpaperservicecmd.h"
 
 #include <QtGlobal>
@@ -43,6 +46,22 @@ inline constexpr std::pair<int, const char*> kValues[] = {{1, "notification"},
                                                           {23, "exif_media_message"},
                                                           {24, "theme-1"},
                                                           {25, "👍"}};
+
+// Asks the account for the command, so that an answer has a request to go to; an update sends
+// this notification value.
+inline void ask(TestAccount& t, quint16 command, const QByteArray& notification)
+{
+    switch (command) {
+    case SettingServiceCmd::ListDevices: t.cmd->listDevices(); break;
+    case SettingServiceCmd::ListPrivacySettings: t.cmd->listPrivacySettings(); break;
+    case SettingServiceCmd::GetVerificationSetting: t.cmd->getVerificationSetting(); break;
+    case SettingServiceCmd::VerifyPassword: t.cmd->verifyPassword(QStringLiteral("password")); break;
+    case SettingServiceCmd::ListFeatures: t.cmd->listFeatures(); break;
+    case SettingServiceCmd::ListSharedPreferences: t.cmd->listSharedPreferences(0); break;
+    case SettingServiceCmd::UpdateSharedPreferences: t.prefs->syncNotifySetting(notification); break;
+    default: t.account->wallpaperHandler()->getNewData(); break;
+    }
+}
 
 template <class T, size_t N> int indexOf(const T (&table)[N], const T& value)
 {

@@ -121,18 +121,8 @@ int main(int argc, char** argv)
                                                      {QStringLiteral("emoji"), QStringLiteral("🍜")}}});
     b.account->ringtoneManager()->setChatSilence(QStringLiteral("d1"), true);
     QTest::qWait(200);
-    for (quint16 command : fuzztables::kAnswered) {
-        switch (command) {
-        case SettingServiceCmd::ListDevices: a.cmd->listDevices(); break;
-        case SettingServiceCmd::ListPrivacySettings: a.cmd->listPrivacySettings(); break;
-        case SettingServiceCmd::GetVerificationSetting: a.cmd->getVerificationSetting(); break;
-        case SettingServiceCmd::VerifyPassword: a.cmd->verifyPassword(QStringLiteral("password")); break;
-        case SettingServiceCmd::ListFeatures: a.cmd->listFeatures(); break;
-        case SettingServiceCmd::ListSharedPreferences: a.cmd->listSharedPreferences(0); break;
-        case SettingServiceCmd::UpdateSharedPreferences: a.prefs->syncNotifySetting(R"({"sound":2})"); break;
-        default: break; // the wallpaper list went out at the start
-        }
-    }
+    for (quint16 command : fuzztables::kAnswered)
+        fuzztables::ask(a, command, R"({"sound":2})");
     QTest::qWait(300);
     ThreadManager::getInstance()->waitForIdle();
     std::printf("seeds written to %s\n", qPrintable(g_out));
