@@ -195,6 +195,7 @@ int main(int argc, char** argv)
     std::printf("  wallpapers %d, muted groups %d, ringtones %d, themes listed %d\n",
                 wallpaperHandler->wallpaperModel()->count(), muted->count(), ringtones->count(),
                 themes->themeModel()->count() + themes->customThemeModel()->count());
-    std::printf("  longest main-thread event: %.2f ms (target < %.0f ms)\n", longest, kBudgetMs);
+    std::printf("  longest main-thread event: %.2f ms (target < %.0f ms), to %s\n", longest, kBudgetMs,
+                qPrintable(app.longestWhat()));
     return loaded && longest < kBudgetMs && loadMs <= 2 * sqliteMs ? 0 : 2;
 }

@@ -20,17 +20,25 @@ public:
         }
         QElapsedTimer timer;
         timer.start();
+        const char* what = receiver->metaObject()->className(); // the receiver may be gone after
+        const QEvent::Type type = event->type();
         const bool handled = QCoreApplication::notify(receiver, event);
-        m_longestNs = std::max(m_longestNs, timer.nsecsElapsed());
+        if (timer.nsecsElapsed() > m_longestNs) {
+            m_longestNs = timer.nsecsElapsed();
+            m_longestWhat = QStringLiteral("%1 (event %2)").arg(QLatin1String(what)).arg(int(type));
+        }
         --m_depth;
         return handled;
     }
     void resetLongest() { m_longestNs = 0; }
     double longestMs() const { return m_longestNs / 1e6; }
+    // The receiver of the longest event and its type.
+    QString longestWhat() const { return m_longestWhat; }
 
 private:
     int m_depth = 0;
     qint64 m_longestNs = 0;
+    QString m_longestWhat;
 };
 
 // Handles events until done() holds, blocking for each next event rather than polling.

@@ -27,6 +27,7 @@ AccountComposition::AccountComposition(RefAccount* account, QObject* parent)
     add<GroupMutedSettingModel>(new GroupMutedSettingModel(m_account));
     add<RingtoneManager>(new RingtoneManager(m_account));
     m_wallpapers = add<WallpaperHandler>(new WallpaperHandler(m_account));
+    m_models.last().loadsAlone = true; // its own table, read on a worker
     m_themes = add<ThemeHandler>(new ThemeHandler(m_account));
     add<StatusShortCut>(new StatusShortCut(m_account));
     m_recentEmoji = addUnregistered(new RecentEmojiModel(m_account, RecentEmojiModel::Emoji));
@@ -167,6 +168,10 @@ void AccountComposition::loadLocalData()
     for (ModelBase* model : lifecycles)
         model->initData();
     setStage(LoadingLocalData);
+    for (const Model& model : std::as_const(m_models)) {
+        if (model.loadsAlone && model.object)
+            model.lifecycle->loadLocalData(false);
+    }
     if (!m_preferences || m_preferences->localDataLoaded()) {
         loadOthers();
         return;
@@ -178,15 +183,14 @@ void AccountComposition::loadLocalData()
 
 void AccountComposition::loadOthers()
 {
-    const QList<ModelBase*> lifecycles = models();
-    for (ModelBase* model : lifecycles) {
-        if (model != m_preferences.data())
-            model->loadLocalData(false);
+    for (const Model& model : std::as_const(m_models)) {
+        if (model.object && !model.loadsAlone && model.lifecycle != m_preferences.data())
+            model.lifecycle->loadLocalData(false);
     }
     setStage(LocalDataLoaded);
     if (!m_fetch)
         return;
-    for (ModelBase* model : lifecycles)
+    for (ModelBase* model : models())
         model->getNewData();
     m_account->refUserManager()->refUserServiceCmd()->fetchAccountInfo(
         AlternativeProfilePhoto::kAccountInfoType);

@@ -61,6 +61,8 @@ private:
     struct Model {
         ModelBase* lifecycle = nullptr;
         QPointer<QObject> object;
+        // Loads its local copy without the preference store's, so alongside it.
+        bool loadsAlone = false;
     };
     // Registers a model under the getter of type Slot and, if it has a lifecycle, lists it.
     template <class Slot, class T> T* add(T* model);

@@ -15,9 +15,13 @@
 
 #include <QFileInfo>
 #include <QJSEngine>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtConcurrent>
 
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -40,7 +44,12 @@ GroupMutedSettingModel::GroupMutedSettingModel(AccountBase* account)
     m_parser.setMaxThreadCount(1);
 }
 
-GroupMutedSettingModel::~GroupMutedSettingModel() = default;
+GroupMutedSettingModel::~GroupMutedSettingModel()
+{
+    // A build still under way hands its objects here; they are deleted with the handing-over.
+    dropBuild();
+    m_parser.waitForDone();
+}
 
 int GroupMutedSettingModel::rowCount(const QModelIndex& parent) const
 {
@@ -112,24 +121,49 @@ QList<GroupMutedSetting*> GroupMutedSettingModel::filteredLocked() const
     return shown;
 }
 
+GroupMutedSettingModel::Exceptions GroupMutedSettingModel::exceptionsOf(const QJsonObject& notification)
+{
+    // Read straight from the JSON: a long list made into variant maps first costs more than
+    // reading the rows it came from.
+    const QJsonArray entries = notification.value(kGroup).toObject().value(kExceptions).toArray();
+    Exceptions exceptions;
+    exceptions.reserve(entries.size());
+    for (const QJsonValue& value : entries) {
+        const QJsonObject entry = value.toObject();
+        // Through QVariant, so that "true", 1 and true all read alike.
+        exceptions.append({entry.value(kDialogId).toVariant().toString(),
+                           entry.value(kReply).toVariant().toBool(), entry.value(kAt).toVariant().toBool(),
+                           entry.value(kAtAll).toVariant().toBool()});
+    }
+    return exceptions;
+}
+
 void GroupMutedSettingModel::updateSettings(const QVariantMap& map, qint64 time, bool flush)
+{
+    updateExceptions(exceptionsOf(QJsonObject::fromVariantMap(map)), time, flush);
+}
+
+void GroupMutedSettingModel::updateExceptions(const Exceptions& exceptions, qint64 time, bool flush)
 {
     {
         QMutexLocker lock(&m_lock);
         if (time <= m_updateTime)
             return;
         m_updateTime = time;
-        m_notifyMap = map;
-        if (!flush || !m_loaded)
-            return;
+        m_exceptions = exceptions;
     }
-    flushSettings();
+    // Before the first list is in, only a build under way is overtaken.
+    if (flush && (isLoaded() || m_build))
+        flushSettings();
 }
 
 struct GroupMutedSettingModel::Build {
-    QVariantList entries;
+    // Objects of a build nobody took; they live on the model's thread by then.
+    ~Build() { qDeleteAll(fresh); }
+    // Each exception with its chat, looked up on the chats' own thread.
+    QList<std::pair<Exception, QSharedPointer<DialogBase>>> entries;
     qint64 time = 0;
-    int next = 0;
+    std::atomic_bool dropped = false;
     QList<GroupMutedSetting*> fresh;
     QHash<QString, GroupMutedSetting*> byDialog;
     // Edits made while it was built, made again on the new list.
@@ -145,56 +179,70 @@ void GroupMutedSettingModel::replayAfterBuild(std::function<void()> edit)
 void GroupMutedSettingModel::flushSettings()
 {
     auto build = std::make_shared<Build>();
+    Exceptions exceptions;
     {
         QMutexLocker lock(&m_lock);
-        build->entries = m_notifyMap.value(kGroup).toMap().value(kExceptions).toList();
+        exceptions = m_exceptions;
         build->time = m_updateTime;
+    }
+    build->entries.reserve(exceptions.size());
+    for (Exception& exception : exceptions) {
+        // An entry without a chat, or a chat this device does not have, is skipped.
+        if (exception.dialogId.isEmpty())
+            continue;
+        if (QSharedPointer<DialogBase> dialog = m_account->dialogById(exception.dialogId, false))
+            build->entries.append({std::move(exception), std::move(dialog)});
     }
     if (m_build)
         build->replay = m_build->replay; // edits still to be made on whichever list wins
     dropBuild();
     m_build = build;
-    buildSlice(build);
+    // The objects are made on the parser's thread, after the values read before this flush; a
+    // long list would otherwise hold this thread for as long as it takes to make them.
+    AccountBase* account = m_account;
+    QThread* home = thread();
+    m_parser.start([this, account, home, build]() mutable {
+        for (auto& [entry, dialog] : build->entries) {
+            if (build->dropped)
+                break;
+            if (build->byDialog.contains(entry.dialogId))
+                continue;
+            auto* setting = new GroupMutedSetting(entry.dialogId, entry.reply, entry.at, entry.atAll,
+                                                  build->time, account, nullptr, std::move(dialog));
+            setting->moveToThread(home);
+            build->fresh.append(setting);
+            build->byDialog.insert(entry.dialogId, setting);
+        }
+        build->entries.clear();
+        // Handed over whole, so that the last owner (and so the deleter of what was not taken) is
+        // on the model's thread.
+        QMetaObject::invokeMethod(
+            this, [this, build = std::move(build)] { finishBuild(build); }, Qt::QueuedConnection);
+    });
 }
 
 void GroupMutedSettingModel::dropBuild()
 {
     if (m_build)
-        qDeleteAll(m_build->fresh);
+        m_build->dropped = true;
     m_build.reset();
 }
 
-void GroupMutedSettingModel::buildSlice(const std::shared_ptr<Build>& build)
+void GroupMutedSettingModel::finishBuild(const std::shared_ptr<Build>& build)
 {
     if (build != m_build)
-        return; // a newer flush took over
-    const int end = std::min(build->next + kFlushSlice, int(build->entries.size()));
-    for (; build->next < end; ++build->next) {
-        const QVariantMap entry = build->entries.at(build->next).toMap();
-        const QString dialogId = entry.value(kDialogId).toString();
-        // An entry without a chat, or a chat this device does not have, is skipped.
-        if (dialogId.isEmpty() || build->byDialog.contains(dialogId) ||
-            !m_account->dialogById(dialogId, false))
-            continue;
-        auto* setting =
-            new GroupMutedSetting(dialogId, entry.value(kReply).toBool(), entry.value(kAt).toBool(),
-                                  entry.value(kAtAll).toBool(), build->time, m_account, this);
-        build->fresh.append(setting);
-        build->byDialog.insert(dialogId, setting);
-    }
-    if (build->next < build->entries.size()) {
-        // A long list is built a slice per event, so the interface stays responsive.
-        QMetaObject::invokeMethod(
-            this, [this, build] { buildSlice(build); }, Qt::QueuedConnection);
-        return;
-    }
+        return; // a newer flush took over, or the account signed out
+    m_build.reset();
+    for (GroupMutedSetting* setting : std::as_const(build->fresh))
+        setting->setParent(this);
     QHash<QString, QVariantMap> pending;
     {
         QMutexLocker lock(&m_lock);
         pending.swap(m_pending);
     }
     for (auto it = pending.cbegin(); it != pending.cend(); ++it) {
-        if (!m_account->dialogById(it.key(), true))
+        QSharedPointer<DialogBase> dialog = m_account->dialogById(it.key(), true);
+        if (!dialog)
             continue;
         const QVariantMap& map = it.value();
         const qint64 t = map.value(kUpdateTime).toLongLong();
@@ -206,17 +254,16 @@ void GroupMutedSettingModel::buildSlice(const std::shared_ptr<Build>& build)
                 known->update(t, reply, at, atAll);
             continue;
         }
-        auto* setting = new GroupMutedSetting(it.key(), reply, at, atAll, t, m_account, this);
+        auto* setting =
+            new GroupMutedSetting(it.key(), reply, at, atAll, t, m_account, this, std::move(dialog));
         build->fresh.append(setting);
         build->byDialog.insert(it.key(), setting);
     }
-    m_build.reset();
     beginResetModel();
     QList<GroupMutedSetting*> old;
     {
         QMutexLocker lock(&m_lock);
-        old = m_settings;
-        m_settings = build->fresh;
+        old = std::exchange(m_settings, std::exchange(build->fresh, {}));
         m_byDialog = build->byDialog;
         m_shown = filteredLocked();
         m_loaded = true;
@@ -251,9 +298,11 @@ void GroupMutedSettingModel::setLocally(const QString& dialogId, bool reply, boo
 void GroupMutedSettingModel::addNewSetting(const QString& dialogId, bool reply, bool at, bool atAll,
                                            qint64 time)
 {
-    if (!m_account->dialogById(dialogId, false))
+    QSharedPointer<DialogBase> dialog = m_account->dialogById(dialogId, false);
+    if (!dialog)
         return;
-    auto* setting = new GroupMutedSetting(dialogId, reply, at, atAll, time, m_account, this);
+    auto* setting =
+        new GroupMutedSetting(dialogId, reply, at, atAll, time, m_account, this, std::move(dialog));
     bool shown = false;
     {
         QMutexLocker lock(&m_lock);
@@ -355,19 +404,24 @@ void GroupMutedSettingModel::addOldLocalSetting(const QString& dialogId, const Q
     udpateFromOldVer(dialogId, map, time);
 }
 
-void GroupMutedSettingModel::parseThen(const QByteArray& value, std::function<void(const QVariantMap&)> apply)
+void GroupMutedSettingModel::parseThen(const QByteArray& value, bool withMap,
+                                       std::function<void(const Parsed& parsed)> apply)
 {
-    m_parser.start([this, value, apply = std::move(apply)] {
-        QVariantMap map;
-        if (!readJsonObject(value, map)) {
+    m_parser.start([this, value, withMap, apply = std::move(apply)] {
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(value, &error);
+        // An empty value is an empty notification setting.
+        if (!value.isEmpty() && (error.error != QJsonParseError::NoError || !document.isObject())) {
             qCDebug(lcSettingModel) << "notification value is not a JSON object; kept the previous one";
             return;
         }
+        const QJsonObject object = document.object();
+        Parsed parsed{exceptionsOf(object), withMap ? object.toVariantMap() : QVariantMap()};
         QMetaObject::invokeMethod(
             this,
-            [this, apply, map] {
+            [this, apply, parsed = std::move(parsed)] {
                 if (!isClearing())
-                    apply(map);
+                    apply(parsed);
             },
             Qt::QueuedConnection);
     });
@@ -380,7 +434,7 @@ void GroupMutedSettingModel::initConnection()
         return;
     AccountBase* account = m_account;
     const auto hear = [this, account](const QByteArray& value, qint64 version, bool flush) {
-        parseThen(value, [this, account, version, flush](const QVariantMap& map) {
+        parseThen(value, true, [this, account, version, flush](const Parsed& parsed) {
             // The account's settings follow the same version rule as the list: never back.
             {
                 QMutexLocker lock(&m_lock);
@@ -388,8 +442,8 @@ void GroupMutedSettingModel::initConnection()
                     return;
             }
             if (AccountSettingModel* settings = account->accountSettingModel())
-                settings->updateNotifyConfig(map);
-            updateSettings(map, version, flush);
+                settings->updateNotifyConfig(parsed.map);
+            updateExceptions(parsed.exceptions, version, flush);
         });
     };
     SharedPreferenceOwner owner;
@@ -398,7 +452,9 @@ void GroupMutedSettingModel::initConnection()
         return true;
     };
     owner.loaded = [this](const QString&, const QByteArray& value, qint64 version) {
-        parseThen(value, [this, version](const QVariantMap& map) { updateSettings(map, version, false); });
+        parseThen(value, false, [this, version](const Parsed& parsed) {
+            updateExceptions(parsed.exceptions, version, false);
+        });
     };
     owner.superseded = [hear](const QString&, const QByteArray& value, qint64 version, const QVariantMap&) {
         hear(value, version, true);
@@ -447,7 +503,7 @@ bool GroupMutedSettingModel::clearData(bool force)
         m_shown.clear();
         m_byDialog.clear();
         m_pending.clear();
-        m_notifyMap.clear();
+        m_exceptions.clear();
         m_searchText.clear();
         m_updateTime = 0;
         m_loaded = false;

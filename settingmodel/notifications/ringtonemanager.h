@@ -9,6 +9,7 @@
 #include <QAbstractListModel>
 #include <QFuture>
 #include <QHash>
+#include <QJsonObject>
 #include <QList>
 #include <QMutex>
 #include <QPointer>
@@ -55,8 +56,8 @@ public:
     // A notification map with its version; a newer one rebuilds the list when flush is set and
     // the list has loaded.
     void updateSettings(const QVariantMap& map, qint64 time, bool flush);
-    // Rebuilds the list from the last notification map and the older clients' maps; a long
-    // list is rebuilt over several events, and shows (with loaded set) once complete.
+    // Rebuilds the list from the last notification map and the older clients' maps; the list is
+    // made off this thread and shows (with loaded set) once complete.
     void flushSettings();
     // An older client's exception, from a chat's ringtone map.
     void udpateFromOldVer(const QString& dialogId, const QVariantMap& map, qint64 time);
@@ -72,16 +73,30 @@ signals:
     void countChanged();
 
 private:
-    // A list being rebuilt, a slice per event.
+    // One group's exception as the notification value holds it.
+    struct Exception {
+        QString dialogId;
+        bool reply = true;
+        bool at = true;
+        bool atAll = true;
+    };
+    using Exceptions = QList<Exception>;
+    // A notification value read off this thread; the whole map only when asked for.
+    struct Parsed {
+        Exceptions exceptions;
+        QVariantMap map;
+    };
+    static Exceptions exceptionsOf(const QJsonObject& notification);
+    void updateExceptions(const Exceptions& exceptions, qint64 time, bool flush);
+    // A list being rebuilt off this thread.
     struct Build;
-    static constexpr int kFlushSlice = 500;
-    void buildSlice(const std::shared_ptr<Build>& build);
+    void finishBuild(const std::shared_ptr<Build>& build);
     void dropBuild();
     void replayAfterBuild(std::function<void()> edit);
     void setLocally(const QString& dialogId, bool reply, bool at, bool atAll, qint64 time);
     // Parses a notification value off this thread, then hands the map back here; values are
     // handed back in the order they came.
-    void parseThen(const QByteArray& value, std::function<void(const QVariantMap& map)> apply);
+    void parseThen(const QByteArray& value, bool withMap, std::function<void(const Parsed& parsed)> apply);
     void addNewSetting(const QString& dialogId, bool reply, bool at, bool atAll, qint64 time);
     bool shows(const GroupMutedSetting* setting) const;
     // Under m_lock.
@@ -95,7 +110,7 @@ private:
     QHash<QString, QVariantMap> m_pending;
     qint64 m_updateTime = 0;
     QString m_searchText;
-    QVariantMap m_notifyMap;
+    Exceptions m_exceptions;
     bool m_loaded = false;
     QThreadPool m_parser; // one thread: first in, first out
     std::shared_ptr<Build> m_build;

@@ -273,7 +273,8 @@ GroupMutedSetting::GroupMutedSetting(AccountBase* account, QObject* parent)
 }
 
 GroupMutedSetting::GroupMutedSetting(const QString& dialogId, bool reply, bool at, bool atAll,
-                                     qint64 updateTime, AccountBase* account, QObject* parent)
+                                     qint64 updateTime, AccountBase* account, QObject* parent,
+                                     QSharedPointer<DialogBase> dialog)
     : GroupMutedSetting(account, parent)
 {
     m_dialogId = dialogId;
@@ -281,8 +282,9 @@ GroupMutedSetting::GroupMutedSetting(const QString& dialogId, bool reply, bool a
     m_at = at;
     m_atAll = atAll;
     m_updateTime = updateTime;
-    if (m_account)
-        setDialog(m_account->dialogById(dialogId, false));
+    if (!dialog && m_account)
+        dialog = m_account->dialogById(dialogId, false);
+    setDialog(dialog);
 }
 
 void GroupMutedSetting::setReply(bool reply)

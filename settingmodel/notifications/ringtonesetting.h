@@ -137,8 +137,10 @@ class SETTINGMODEL_EXPORT GroupMutedSetting : public QObject {
     Q_PROPERTY(DialogBase* dialog READ dialog NOTIFY dialogChanged)
 public:
     explicit GroupMutedSetting(AccountBase* account, QObject* parent = nullptr);
+    // With its chat when the caller has already looked it up.
     GroupMutedSetting(const QString& dialogId, bool reply, bool at, bool atAll, qint64 updateTime,
-                      AccountBase* account, QObject* parent = nullptr);
+                      AccountBase* account, QObject* parent = nullptr,
+                      QSharedPointer<DialogBase> dialog = {});
 
     QString dialogId() const { return m_dialogId; }
     void setDialogId(const QString& dialogId) { m_dialogId = dialogId; }

@@ -81,11 +81,6 @@ void SharedPreferenceModel::updateSharedPreferencesReq(const QString& key, const
                                                        bool save, QVariantMap& context, bool encrypt)
 {
     const qint64 version = m_account->currentTime();
-    QByteArray toSend = value;
-    QByteArray valueKey;
-    if (encrypt && !value.isEmpty()) {
-        toSend = m_account->encrypt(value, valueKey).toBase64();
-    }
     if (save) {
         beginLocalWrite(key, type, version);
         persistEdit(key, type, value, version, encrypt);
@@ -95,8 +90,11 @@ void SharedPreferenceModel::updateSharedPreferencesReq(const QString& key, const
             updateKey(key, type, value, version);
     }
     context.insert(key, version);
-    if (SettingServiceCmd* cmd = m_account->settingServiceCmd())
-        cmd->updateSharedPreference(key, QString::fromUtf8(toSend), type, version, context, save, valueKey);
+    if (SettingServiceCmd* cmd = m_account->settingServiceCmd()) {
+        im::misc::UpdateSharedPreferencesV2Req req;
+        fillRecord(req.add_preferences(), key, value, type, version, encrypt);
+        cmd->updateSharedPreferences(req, save, context);
+    }
 }
 
 void SharedPreferenceModel::sendDirect(const QString& key, const QByteArray& value, int type, bool flag,
@@ -113,10 +111,23 @@ void SharedPreferenceModel::sendDirect(const QString& key, const QByteArray& val
 void SharedPreferenceModel::fillRecord(im::SharedPreference* record, const QString& key,
                                        const QByteArray& value, int type)
 {
+    fillRecord(record, key, value, type, m_account->currentTime(), false);
+}
+
+void SharedPreferenceModel::fillRecord(im::SharedPreference* record, const QString& key,
+                                       const QByteArray& value, int type, qint64 version, bool encrypt) const
+{
     record->set_key(key.toStdString());
-    record->set_value(value.toStdString());
     record->set_type(type);
-    record->set_version(m_account->currentTime());
+    record->set_version(version);
+    if (encrypt && !value.isEmpty()) {
+        QByteArray valueKey;
+        record->set_value(m_account->encrypt(value, valueKey).toBase64().toStdString());
+        record->set_value_key(valueKey.toStdString());
+        record->set_encrypted(true);
+    } else {
+        record->set_value(value.toStdString());
+    }
 }
 
 void SharedPreferenceModel::sendRecords(int type, const QList<QString>& keys, bool flag)

@@ -31,6 +31,49 @@ bool usesTypeTable(int type)
     return type == SharedPreferenceModel::Theme || type == SharedPreferenceModel::ReactionTag;
 }
 
+// The tables of a local load, made on the storage thread from its rows.
+struct LoadedTables {
+    QHash<QString, QByteArray> values;
+    QHash<int, QHash<QString, QByteArray>> typeValues;
+    QHash<int, qint64> versions;
+    QHash<int, QHash<QString, qint64>> keyVersions;
+};
+
+LoadedTables tablesOf(const QList<SharedPreferenceInfo>& rows)
+{
+    LoadedTables tables;
+    for (const SharedPreferenceInfo& row : rows) {
+        if (row.value.isEmpty())
+            continue; // a removal the server has not answered
+        if (usesTypeTable(row.type))
+            tables.typeValues[row.type].insert(row.key, row.value);
+        else
+            tables.values.insert(row.key, row.value);
+        if (row.version > 0) {
+            tables.versions.insert(row.type, row.version);
+            tables.keyVersions[row.type].insert(row.key, row.version);
+        }
+    }
+    return tables;
+}
+
+// Into an empty table the loaded one moves whole; otherwise the loaded entries win.
+template <class K, class V> void takeAll(QHash<K, V>& into, QHash<K, V>&& from)
+{
+    if (into.isEmpty()) {
+        into = std::move(from);
+        return;
+    }
+    for (auto it = from.cbegin(); it != from.cend(); ++it)
+        into.insert(it.key(), it.value());
+}
+
+template <class K, class V> void takeAll(QHash<int, QHash<K, V>>& into, QHash<int, QHash<K, V>>&& from)
+{
+    for (auto it = from.begin(); it != from.end(); ++it)
+        takeAll(into[it.key()], std::move(it.value()));
+}
+
 // Reminders and screen-lock logs live with their owners once applied; the store keeps none.
 bool isTransient(int type)
 {
@@ -285,8 +328,23 @@ bool SharedPreferenceModel::loadLocalData(bool alreadyLoaded)
     ThreadManager::getInstance()->invoke(
         [store, self] {
             const QList<SharedPreferenceInfo> rows = store->allInfos();
+            // The tables are made here: for a large account that is most of the load's work.
+            auto tables = std::make_shared<LoadedTables>(tablesOf(rows));
             QMetaObject::invokeMethod(
-                self, [self, rows] { self->applyLocalRows(rows); }, Qt::QueuedConnection);
+                self,
+                [self, rows, tables] {
+                    if (self->isClearing())
+                        return;
+                    {
+                        QMutexLocker lock(&self->m_dataLock);
+                        takeAll(self->m_values, std::move(tables->values));
+                        takeAll(self->m_typeValues, std::move(tables->typeValues));
+                        takeAll(self->m_versions, std::move(tables->versions));
+                        takeAll(self->m_keyVersions, std::move(tables->keyVersions));
+                    }
+                    self->applyLocalRows(rows);
+                },
+                Qt::QueuedConnection);
         },
         ThreadManager::onMainThread());
     return true;
@@ -294,21 +352,10 @@ bool SharedPreferenceModel::loadLocalData(bool alreadyLoaded)
 
 void SharedPreferenceModel::applyLocalRows(const QList<SharedPreferenceInfo>& rows)
 {
-    if (isClearing())
-        return;
-    {
-        QMutexLocker lock(&m_dataLock);
-        for (const SharedPreferenceInfo& row : rows) {
-            if (row.pending != SharedPreferenceInfo::NotPending)
-                m_pending[row.type].insert(row.key, {row.value, row.version, row.type,
-                                                     row.pending == SharedPreferenceInfo::PendingEncrypted});
-            if (row.value.isEmpty())
-                continue; // a removal the server has not answered
-            setValue(row.key, row.type, row.value);
-            if (row.version > 0)
-                m_versions.insert(row.type, row.version);
-            setKeyVersion(row.key, row.type, row.version);
-        }
+    for (const SharedPreferenceInfo& row : rows) {
+        if (row.pending != SharedPreferenceInfo::NotPending)
+            m_pending[row.type].insert(row.key, {row.value, row.version, row.type,
+                                                 row.pending == SharedPreferenceInfo::PendingEncrypted});
     }
     // Owners may read the table while they take a record, so they are called once it is filled.
     QList<SharedPreferenceInfo> resave;
@@ -793,18 +840,8 @@ void SharedPreferenceModel::resendPending()
         QVariantMap context;
         for (size_t i = first; i < std::min(due.size(), first + kResendBatch); ++i) {
             PendingEdit* edit = due[i].edit;
-            im::SharedPreference* record = req.add_preferences();
-            record->set_key(due[i].key.toStdString());
-            record->set_type(edit->type);
-            record->set_version(edit->version);
-            if (edit->encrypt && !edit->value.isEmpty()) {
-                QByteArray valueKey;
-                record->set_value(m_account->encrypt(edit->value, valueKey).toBase64().toStdString());
-                record->set_value_key(valueKey.toStdString());
-                record->set_encrypted(true);
-            } else {
-                record->set_value(edit->value.toStdString());
-            }
+            fillRecord(req.add_preferences(), due[i].key, edit->value, edit->type, edit->version,
+                       edit->encrypt);
             edit->inFlight = true;
             context.insert(due[i].key, edit->version);
         }

@@ -232,6 +232,9 @@ private:
                     bool typeInContext);
     void sendRecords(int type, const QList<QString>& keys, bool flag);
     void fillRecord(im::SharedPreference* record, const QString& key, const QByteArray& value, int type);
+    // A record as sent: the value encrypted under a fresh key when asked.
+    void fillRecord(im::SharedPreference* record, const QString& key, const QByteArray& value, int type,
+                    qint64 version, bool encrypt) const;
     // Path of records the caller sends itself: stored here first.
     void fillAndSaveLocally(im::SharedPreference* record, const QString& key, const QByteArray& value,
                             int type);

@@ -5,6 +5,8 @@
 
 #include <QJSEngine>
 
+#include <functional>
+
 namespace {
 
 QList<int> valuesOf(const QStringList& names)
@@ -281,7 +283,7 @@ void ThemeItem::replaceHalf(ThemeComponentItem*& half, ThemeComponentItem* repla
     half = replacement;
     if (replacement)
         replacement->setParent(this);
-    emit(this->*changed)();
+    emit std::invoke(changed, this);
     delete old;
 }
 
