@@ -146,6 +146,17 @@ std::optional<im::SharedPreference> SimServer::preference(const QString& key, in
     return it->record;
 }
 
+QStringList SimServer::preferenceKeys(int type) const
+{
+    QStringList keys;
+    for (auto it = m_preferences.cbegin(); it != m_preferences.cend(); ++it) {
+        if (it.key().second == type && !it->record.value().empty())
+            keys.append(it.key().first);
+    }
+    keys.sort();
+    return keys;
+}
+
 QVariantMap SimServer::privacySummary() const
 {
     QVariantList black;

@@ -98,6 +98,8 @@ public:
     QMap<int, int> features() const { return m_features; }
     void setFeatures(const QMap<int, int>& features) { m_features = features; }
     std::optional<im::SharedPreference> preference(const QString& key, int type) const;
+    // The keys of a type that hold a value, sorted.
+    QStringList preferenceKeys(int type) const;
     int preferenceCount() const { return int(m_preferences.size()); }
     Q_INVOKABLE int requestCount(int command) const { return m_requestCounts.value(command); }
     // The stored privacy settings as QML reads them: the switches by name, and the last-seen rule.

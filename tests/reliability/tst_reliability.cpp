@@ -2,6 +2,8 @@
 // reported as stored, in a database that is still whole; a sign-out in the middle of every
 // kind of background work ends it cleanly.
 #include "commands/settingservicecmd.h"
+#include "host/constants.h"
+#include "host/jsonutil.h"
 #include "host/storage.h"
 #include "im/misc.pb.h"
 #include "media.h"
@@ -14,7 +16,12 @@
 #include "settingmodel.h"
 #include "simserver.h"
 #include "testaccount.h"
+#include "themes/themehandler.h"
+#include "themes/themeitem.h"
+#include "themes/thememodel.h"
 #include "wallpapers/wallpaperhandler.h"
+#include "wallpapers/wallpaperitem.h"
+#include "wallpapers/wallpapermodel.h"
 
 #include <QAbstractItemModel>
 #include <QMetaMethod>
@@ -26,6 +33,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -62,6 +70,64 @@ void spyOnAll(QObject* object, std::vector<std::unique_ptr<QSignalSpy>>& spies)
         if (spy->isValid())
             spies.push_back(std::move(spy));
     }
+}
+
+// The lists a device shows that are not plain preference values, each as one sorted text.
+QByteArray joined(QStringList items)
+{
+    items.sort();
+    return items.join(QLatin1Char(',')).toUtf8();
+}
+
+QByteArray wallpaperIds(TestAccount& t)
+{
+    QStringList ids;
+    for (const WallpaperItemPtr& item : t.account->wallpaperHandler()->wallpaperModel()->items())
+        ids.append(item->wallpaperId());
+    return joined(ids);
+}
+
+QByteArray customThemes(TestAccount& t, bool withNames)
+{
+    const ThemeModel* custom = t.account->themeHandler()->customThemeModel();
+    QStringList themes;
+    for (int i = 0; i < custom->count(); ++i) {
+        const ThemeItem* theme = custom->itemByIndex(i);
+        themes.append(withNames ? theme->themeId() + QLatin1Char('=') + theme->name() : theme->themeId());
+    }
+    return joined(themes);
+}
+
+QByteArray ringtoneIds(TestAccount& t)
+{
+    QStringList ids;
+    for (const CustomRingtoneItem* item : t.account->ringtoneManager()->customRingtoneModel()->items())
+        ids.append(item->fileId());
+    return joined(ids);
+}
+
+// What a device still has on its way to the server; empty once it has nothing.
+QString unsettled(TestAccount& t)
+{
+    WallpaperHandler* wallpapers = t.account->wallpaperHandler();
+    if (!wallpapers->failedUploads().isEmpty())
+        return QStringLiteral("failed wallpaper uploads ") + wallpapers->failedUploads().join(',');
+    if (wallpapers->isLocalLoading())
+        return QStringLiteral("wallpapers loading");
+    if (t.account->ringtoneManager()->isAdding())
+        return QStringLiteral("a ringtone being added");
+    if (t.prefs->pendingEditCount() > 0)
+        return QStringLiteral("%1 pending preference edits").arg(t.prefs->pendingEditCount());
+    for (const WallpaperItemPtr& item : wallpapers->wallpaperModel()->items()) {
+        if (item->unsynced())
+            return QStringLiteral("unsynced wallpaper ") + item->wallpaperId();
+    }
+    for (int command : {SettingServiceCmd::ListSharedPreferences, SettingServiceCmd::UpdateSharedPreferences,
+                        SettingServiceCmd::UpdatePrivacySetting, SettingServiceCmd::ListPrivacySettings}) {
+        if (t.cmd->isInFlight(command))
+            return QStringLiteral("command %1 in flight").arg(command);
+    }
+    return {};
 }
 
 } // namespace
@@ -157,6 +223,13 @@ private slots:
         const QStringList folders{QStringLiteral("folder_1"), QStringLiteral("folder_2"),
                                   QStringLiteral("folder_3")};
         const QStringList chats{QStringLiteral("d1"), QStringLiteral("d2")};
+        QStringList images;
+        QStringList tones;
+        for (int i = 0; i < 4; ++i) {
+            images.append(media::writeImage(dir.filePath(QStringLiteral("soak%1.png").arg(i)),
+                                            QSize(320, 240), QColor::fromHsv(i * 80, 160, 200)));
+            tones.append(media::writeWav(dir.filePath(QStringLiteral("soak%1.wav").arg(i)), 400 + 100 * i));
+        }
         QMap<QString, int> done;
         for (int op = 0; op < operations; ++op) {
             TestAccount& t = *devices[random.bounded(2)];
@@ -164,27 +237,71 @@ private slots:
             world += random.bounded(1, 50);
             server.setLatency(int(random.bounded(0, 8)));
             const int kind = int(random.bounded(100));
-            if (kind < 40) {
+            if (kind < 30) {
                 im::misc::UpdateSharedPreferencesV2Req req;
                 t.prefs->chatFolder(req.add_preferences(), folders.at(random.bounded(folders.size())),
                                     "v" + QByteArray::number(op));
                 t.prefs->updateSharedPreferences(req, true);
                 ++done[QStringLiteral("preference")];
-            } else if (kind < 50) {
+            } else if (kind < 36) {
                 t.prefs->syncNotifySetting(R"({"sound":)" + QByteArray::number(op) + "}");
                 ++done[QStringLiteral("notification")];
-            } else if (kind < 60) {
+            } else if (kind < 42) {
                 const bool on = random.bounded(2) == 1;
                 if (random.bounded(2) == 0)
                     t.privacy->setFindMeByPhone(on);
                 else
                     t.privacy->setEnableStrangerChat(on);
                 ++done[QStringLiteral("privacy")];
-            } else if (kind < 72) {
+            } else if (kind < 50) {
                 t.account->ringtoneManager()->setChatSilence(chats.at(random.bounded(chats.size())),
                                                              random.bounded(2) == 1);
-                ++done[QStringLiteral("ringtone")];
-            } else if (kind < 78) {
+                ++done[QStringLiteral("chat silence")];
+            } else if (kind < 56) {
+                // Own wallpapers, unsynced ones too: the user's limit counts them (a screen stops
+                // adding at it), and a device adds only while it has fewer than three.
+                WallpaperHandler* wallpapers = t.account->wallpaperHandler();
+                QStringList own;
+                for (const WallpaperItemPtr& item : wallpapers->wallpaperModel()->items()) {
+                    if (item->isOwner())
+                        own.append(item->wallpaperId());
+                }
+                if (own.size() < 3) {
+                    wallpapers->add(images.at(random.bounded(images.size())));
+                    ++done[QStringLiteral("wallpaper add")];
+                } else {
+                    wallpapers->deleteWallpaper(own.at(random.bounded(own.size())));
+                    ++done[QStringLiteral("wallpaper delete")];
+                }
+            } else if (kind < 62) {
+                ThemeHandler* themes = t.account->themeHandler();
+                ThemeModel* custom = themes->customThemeModel();
+                const QString name = QStringLiteral("soak %1").arg(op);
+                if (custom->count() < 3) {
+                    themes->createTheme(themes->themeModel()->itemByIndex(0))->setName(name);
+                    themes->syncCustomTheme();
+                    ++done[QStringLiteral("theme add")];
+                } else if (random.bounded(2) == 0) {
+                    themes->editTheme(custom->itemByIndex(int(random.bounded(custom->count()))))
+                        ->setName(name);
+                    themes->syncEditTheme();
+                    ++done[QStringLiteral("theme edit")];
+                } else {
+                    themes->removeTheme(custom->itemByIndex(int(random.bounded(custom->count())))->themeId());
+                    ++done[QStringLiteral("theme delete")];
+                }
+            } else if (kind < 68) {
+                RingtoneManager* ringtones = t.account->ringtoneManager();
+                const auto items = ringtones->customRingtoneModel()->items();
+                if (items.size() < 3) {
+                    if (!ringtones->isAdding())
+                        ringtones->addRingtoneByPath(tones.at(random.bounded(tones.size())));
+                    ++done[QStringLiteral("ringtone add")];
+                } else {
+                    ringtones->deleteRingtone(items.at(random.bounded(items.size()))->fileId());
+                    ++done[QStringLiteral("ringtone delete")];
+                }
+            } else if (kind < 76) {
                 const bool online = !t.account->isOnline();
                 server.setDeviceOnline(deviceId, online);
                 t.account->setOnline(online);
@@ -225,27 +342,35 @@ private slots:
             devices[i]->account->setOnline(true);
         }
         const auto quiet = [&] {
-            for (const auto& t : devices) {
-                if (t->prefs->pendingEditCount() > 0 ||
-                    t->cmd->isInFlight(SettingServiceCmd::ListSharedPreferences) ||
-                    t->cmd->isInFlight(SettingServiceCmd::UpdateSharedPreferences) ||
-                    t->cmd->isInFlight(SettingServiceCmd::UpdatePrivacySetting) ||
-                    t->cmd->isInFlight(SettingServiceCmd::ListPrivacySettings))
-                    return false;
-            }
-            return true;
+            return unsettled(*devices[0]).isEmpty() && unsettled(*devices[1]).isEmpty();
         };
-        QVERIFY2(QTest::qWaitFor(quiet, TestAccount::kWaitMs),
-                 qPrintable(QStringLiteral("seed %1").arg(seed)));
+        const auto why = [&] {
+            return QStringLiteral("seed %1: A %2; B %3")
+                .arg(seed)
+                .arg(unsettled(*devices[0]), unsettled(*devices[1]));
+        };
+        // Asking for news also uploads the wallpapers whose upload failed; a client asks again now
+        // and then, so an upload that failed only after one asking is tried at the next.
+        QTimer refresh;
+        connect(&refresh, &QTimer::timeout, this, [&devices] {
+            for (const auto& t : devices) {
+                if (!t->account->wallpaperHandler()->failedUploads().isEmpty())
+                    t->account->wallpaperHandler()->getNewData();
+            }
+        });
+        refresh.start(300);
+        QVERIFY2(QTest::qWaitFor(quiet, TestAccount::kWaitMs), qPrintable(why()));
+        refresh.stop();
         QSignalSpy listedA(devices[0]->prefs, &SharedPreferenceBase::listFinished);
         QSignalSpy listedB(devices[1]->prefs, &SharedPreferenceBase::listFinished);
         for (const auto& t : devices) {
             t->prefs->getNewData();
             t->cmd->listPrivacySettings();
+            t->account->wallpaperHandler()->getNewData();
         }
         QVERIFY2(QTest::qWaitFor([&] { return !listedA.isEmpty() && !listedB.isEmpty() && quiet(); },
                                  TestAccount::kWaitMs),
-                 qPrintable(QStringLiteral("seed %1").arg(seed)));
+                 qPrintable(why()));
 
         const auto agree = [&](const QString& what, const QByteArray& a, const QByteArray& b,
                                const QByteArray& onServer) {
@@ -289,6 +414,28 @@ private slots:
             agree(QLatin1String(name), read(*devices[0]), read(*devices[1]),
                   privacy.value(QLatin1String(name)).toBool() ? "on" : "off");
         }
+        // The wallpaper list answers after the preferences' list: waited for, not assumed.
+        QStringList onServer = server.wallpapers()->ids();
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         return wallpaperIds(*devices[0]) == joined(onServer) &&
+                                wallpaperIds(*devices[1]) == joined(onServer);
+                     },
+                     TestAccount::kWaitMs),
+                 qPrintable(QStringLiteral("seed %1, wallpapers: A %2, B %3, server %4")
+                                .arg(seed)
+                                .arg(QString::fromUtf8(wallpaperIds(*devices[0])),
+                                     QString::fromUtf8(wallpaperIds(*devices[1])), onServer.join(','))));
+        agree(QStringLiteral("themes"), customThemes(*devices[0], true), customThemes(*devices[1], true),
+              customThemes(*devices[0], true));
+        agree(QStringLiteral("theme ids"), customThemes(*devices[0], false), customThemes(*devices[1], false),
+              joined(server.preferenceKeys(SharedPreferenceModel::Theme)));
+        QStringList listed;
+        for (const QVariant& entry : jsonToList(value(QLatin1String(hostkeys::CUSTOM_RINGTONE_LIST),
+                                                      SharedPreferenceModel::CustomRingtoneList)))
+            listed.append(entry.toMap().value(QStringLiteral("fileId")).toString());
+        agree(QStringLiteral("ringtone list"), ringtoneIds(*devices[0]), ringtoneIds(*devices[1]),
+              joined(listed));
     }
 
     // SETTINGMODEL_KILL_ROUNDS rounds (20 by default): a writer is killed with SIGKILL after a

@@ -52,7 +52,9 @@ void observe(const QByteArray& secret)
 void handler(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     secretwatch::scan(message);
-    if (type != QtDebugMsg && previous)
+    // The debug lines are on for the watch; SETTINGMODEL_TEST_DEBUG=1 shows them as well.
+    static const bool showDebug = qEnvironmentVariableIntValue("SETTINGMODEL_TEST_DEBUG") == 1;
+    if ((type != QtDebugMsg || showDebug) && previous)
         previous(type, context, message);
 }
 
