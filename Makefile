@@ -41,14 +41,14 @@ test-asan: asan-build
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
-# libFuzzer targets (clang, ASan, UBSan) over answers, pushes and preference values, each run
+# libFuzzer targets (clang, ASan, UBSan) over answers, pushes, preference values and stored values, each run
 # FUZZ_RUNS times from the seeds the build makes out of real traffic.
 $(FUZZ_DIR)/build.ninja: | deps
 	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
 	  -DCMAKE_CXX_COMPILER=clang++ -DSETTINGMODEL_FUZZ=ON
 
 fuzz: deps $(FUZZ_DIR)/build.ninja
-	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_answers fuzz_pushes fuzz_values
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_answers fuzz_pushes fuzz_values fuzz_stored
 	ASAN_OPTIONS=detect_leaks=0 bash scripts/run-fuzz.sh $(FUZZ_DIR) $(FUZZ_RUNS)
 
 bench: build

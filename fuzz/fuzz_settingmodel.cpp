@@ -1,9 +1,14 @@
 // libFuzzer targets over a whole account of the module on a scripted transport: the bytes are
-// a server's answer to a command, a push, or the value of a synchronised preference. The first
-// byte picks which; the rest is what the module has to survive. Built three times, one per
-// family (FUZZ_FAMILY: 0 answers, 1 pushes, 2 preference values).
+// a server's answer to a command, a push, the value of a synchronised preference, or a value the
+// module stored on this device and reads back. The first byte picks which; the rest is what the
+// module has to survive. Built once per family (FUZZ_FAMILY: 0 answers, 1 pushes, 2 preference
+// values, 3 stored values).
 #include "commands/settingservicecmd.h"
+#include "emoji/recentemojimodel.h"
 #include "fuzztables.h"
+#include "host/accountsettingmodel.h"
+#include "host/datainfomodel.h"
+#include "host/storage.h"
 #include "host/threadmanager.h"
 #include "im/common.pb.h"
 #include "im/notif.pb.h"
@@ -11,6 +16,8 @@
 #include "privacy/privacymodel.h"
 #include "refcontacts.h"
 #include "testaccount.h"
+#include "themes/colorcirclemodel.h"
+#include "themes/themehandler.h"
 #include "transport.h"
 #include "wallpapers/wallpaperhandler.h"
 
@@ -43,6 +50,17 @@ void settle()
         QThreadPool::globalInstance()->waitForDone();
     }
 }
+
+#if FUZZ_FAMILY == 3
+// Reads the model's local copy again, as a sign-in does.
+void reload(ModelBase* model)
+{
+    model->prepareToClearData(false);
+    model->clearData(false);
+    model->initData();
+    model->loadLocalData(false);
+}
+#endif
 
 } // namespace
 
@@ -100,6 +118,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     t.transport->answerNext(command, 0, body);
 #elif FUZZ_FAMILY == 1
     t.transport->push(fuzztables::kPushes[data[0] % std::size(fuzztables::kPushes)], body);
+#elif FUZZ_FAMILY == 3
+    switch (data[0] % fuzztables::kStoredCount) {
+    case fuzztables::RecentEmoji:
+        t.account->dataInfoModel()->saveEmojiRecent(body);
+        reload(t.composition->recentEmojiModel(RecentEmojiModel::Emoji));
+        break;
+    case fuzztables::RecentReactions:
+        t.account->dataInfoModel()->saveReactionEmojiRecent(body);
+        reload(t.composition->recentEmojiModel(RecentEmojiModel::Reaction));
+        break;
+    case fuzztables::ColorCircles:
+        t.account->accountSettingModel()->updateColorCircles(body);
+        t.account->themeHandler()->colorCircleModel()->load(nullptr);
+        break;
+    default: {
+        auto* table = t.account->storage()->wallpaperStorage();
+        const storage::WallpaperInfo row{QStringLiteral("stored"), body, true, 1};
+        ThreadManager::getInstance()->invoke([table, row] { table->save(row); }, true);
+        reload(t.account->wallpaperHandler());
+        break;
+    }
+    }
 #else
     const auto& [type, key] = fuzztables::kValues[data[0] % std::size(fuzztables::kValues)];
     im::notif::SharedPreferenceUpdatedNotif notif;

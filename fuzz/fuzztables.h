@@ -47,6 +47,9 @@ inline constexpr std::pair<int, const char*> kValues[] = {{1, "notification"},
                                                           {24, "theme-1"},
                                                           {25, "👍"}};
 
+// Values the module reads back from this device's own storage.
+enum Stored { RecentEmoji, RecentReactions, ColorCircles, WallpaperRow, kStoredCount };
+
 // Asks the account for the command, so that an answer has a request to go to; an update sends
 // this notification value.
 inline void ask(TestAccount& t, quint16 command, const QByteArray& notification)

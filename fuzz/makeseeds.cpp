@@ -1,7 +1,11 @@
 // Writes the fuzz targets' seed corpora from real traffic: two devices of one user on the
 // simulated server do what the tests do, and every answer and push device A receives, and
 // every preference record in them, becomes a seed (the selector byte first).
+#include "emoji/recentemojimodel.h"
 #include "fuzztables.h"
+#include "host/accountsettingmodel.h"
+#include "host/datainfomodel.h"
+#include "host/storage.h"
 #include "host/threadmanager.h"
 #include "im/misc.pb.h"
 #include "im/notif.pb.h"
@@ -9,6 +13,8 @@
 #include "preferences/sharedpreferencemodel.h"
 #include "simserver.h"
 #include "testaccount.h"
+#include "themes/colorcirclemodel.h"
+#include "themes/themehandler.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -123,8 +129,17 @@ int main(int argc, char** argv)
     QTest::qWait(200);
     for (quint16 command : fuzztables::kAnswered)
         fuzztables::ask(a, command, R"({"sound":2})");
+    // What A keeps on its own disk: recent emoji and reactions, colour circles, wallpaper rows.
+    a.composition->recentEmojiModel(RecentEmojiModel::Emoji)->emojiUsed(QStringLiteral("😀"), 0, 1);
+    a.composition->recentEmojiModel(RecentEmojiModel::Reaction)->emojiUsed(QStringLiteral("👍"), 0, 2);
+    a.account->themeHandler()->colorCircleModel()->resetOrder();
     QTest::qWait(300);
     ThreadManager::getInstance()->waitForIdle();
+    writeSeed("stored", fuzztables::RecentEmoji, a.account->dataInfoModel()->emojiRecent());
+    writeSeed("stored", fuzztables::RecentReactions, a.account->dataInfoModel()->reactionEmojiRecent());
+    writeSeed("stored", fuzztables::ColorCircles, a.account->accountSettingModel()->colorCircles());
+    for (const storage::WallpaperInfo& row : a.account->storage()->wallpaperStorage()->allInfos())
+        writeSeed("stored", fuzztables::WallpaperRow, row.data);
     std::printf("seeds written to %s\n", qPrintable(g_out));
     return 0;
 }

@@ -6,7 +6,7 @@ set -euo pipefail
 build=$1
 runs=$2
 cd "$(dirname "$0")/.."
-for family in answers pushes values; do
+for family in answers pushes values stored; do
   work="$build/fuzz/work/$family"
   mkdir -p "$work"
   echo "== fuzz_$family: $runs runs"
