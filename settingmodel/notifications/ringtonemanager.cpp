@@ -202,18 +202,19 @@ void GroupMutedSettingModel::flushSettings()
     AccountBase* account = m_account;
     QThread* home = thread();
     m_parser.start([this, account, home, build]() mutable {
-        for (auto& [entry, dialog] : build->entries) {
+        // The entries keep their chats until the build goes on the model's thread: a chat removed
+        // meanwhile must not be destroyed here.
+        for (const auto& [entry, dialog] : std::as_const(build->entries)) {
             if (build->dropped)
                 break;
             if (build->byDialog.contains(entry.dialogId))
                 continue;
             auto* setting = new GroupMutedSetting(entry.dialogId, entry.reply, entry.at, entry.atAll,
-                                                  build->time, account, nullptr, std::move(dialog));
+                                                  build->time, account, nullptr, dialog);
             setting->moveToThread(home);
             build->fresh.append(setting);
             build->byDialog.insert(entry.dialogId, setting);
         }
-        build->entries.clear();
         // Handed over whole, so that the last owner (and so the deleter of what was not taken) is
         // on the model's thread.
         QMetaObject::invokeMethod(
