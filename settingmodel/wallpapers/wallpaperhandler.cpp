@@ -220,6 +220,8 @@ void WallpaperHandler::runLocalLoad()
 void WallpaperHandler::getNewData()
 {
     m_fetched = true;
+    if (!m_unsentDeletes.isEmpty())
+        m_cmd->deleteReq(std::exchange(m_unsentDeletes, {}));
     m_cmd->listReq(m_account->dataInfoModel()->wallpaperOffset());
     post([this] { autoDownload(); });
     if (!m_failedUploads.isEmpty())
@@ -251,6 +253,7 @@ bool WallpaperHandler::clearData(bool force)
     m_model->reset();
     m_cancelledUploads.clear();
     m_saving.clear();
+    m_unsentDeletes.clear();
     m_fetched = false;
     return true;
 }
@@ -666,6 +669,16 @@ void WallpaperHandler::deleteWallpapers(const QStringList& ids)
 void WallpaperHandler::deleteResp(const im::wallpaper::DeleteWallPaperReq& resp)
 {
     Q_UNUSED(resp)
+}
+
+void WallpaperHandler::deleteUnsent(const QStringList& ids)
+{
+    if (isClearing())
+        return;
+    for (const QString& id : ids) {
+        if (!m_unsentDeletes.contains(id))
+            m_unsentDeletes.append(id);
+    }
 }
 
 // ---- reset and pushes ----

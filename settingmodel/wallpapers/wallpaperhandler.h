@@ -80,6 +80,10 @@ public:
     void listResp(const im::wallpaper::ListWallPapersResp& resp);
     void saveResp(int code, const QByteArray& body, const QString& localId);
     void deleteResp(const im::wallpaper::DeleteWallPaperReq& resp);
+    // Deletes the server never heard of (offline, no answer): sent again with the next request
+    // for news, so that the server does not keep what every device has let go.
+    void deleteUnsent(const QStringList& ids);
+    QStringList unsentDeletes() const { return m_unsentDeletes; }
     void resetResp(const im::wallpaper::ResetWallPapersResp& resp);
     void wallpaperUpdateNotif(const im::notif::WallpaperUpdatedNotif& notif);
 
@@ -138,6 +142,7 @@ private:
     QSet<QString> m_cancelledUploads;
     // Local ids whose save the server has not answered yet.
     QSet<QString> m_saving;
+    QStringList m_unsentDeletes;
     WallpaperItemPtr m_loadedWallpaper;
     WallpaperItemPtr m_pendingWallpaper;
     QFuture<void> m_loadFuture;

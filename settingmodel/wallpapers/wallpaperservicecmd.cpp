@@ -75,7 +75,18 @@ void WallpaperServiceCmd::sendDelete(const im::wallpaper::DeleteWallPaperReq& re
     AccountBase* account = m_account;
     send(
         Delete, SM_SERIALIZE(req),
-        [account](int code, const QByteArray& body) {
+        [account, req](int code, const QByteArray& body) {
+            WallpaperHandler* handler = account->wallpaperHandler();
+            // Only a failure of the network: a refusal is the server's answer.
+            if (handler && code < 0) {
+                QStringList ids;
+                if (!req.wallpaper_id().empty())
+                    ids.append(QString::fromStdString(req.wallpaper_id()));
+                for (const std::string& id : req.wallpaper_ids())
+                    ids.append(QString::fromStdString(id));
+                handler->deleteUnsent(ids);
+                return;
+            }
             deliver(account, code, body, &WallpaperHandler::deleteResp);
         },
         true);

@@ -309,6 +309,7 @@ private slots:
                     // What a client does when it is connected again: ask what it missed.
                     t.prefs->getNewData();
                     t.cmd->listPrivacySettings();
+                    t.account->wallpaperHandler()->getNewData();
                 }
                 ++done[QStringLiteral("offline/online")];
             } else if (kind < 84) {
@@ -345,9 +346,10 @@ private slots:
             return unsettled(*devices[0]).isEmpty() && unsettled(*devices[1]).isEmpty();
         };
         const auto why = [&] {
-            return QStringLiteral("seed %1: A %2; B %3")
+            return QStringLiteral("seed %1: A %2; B %3; the server holds %4 own wallpapers")
                 .arg(seed)
-                .arg(unsettled(*devices[0]), unsettled(*devices[1]));
+                .arg(unsettled(*devices[0]), unsettled(*devices[1]))
+                .arg(server.ownWallpaperCount());
         };
         // Asking for news also uploads the wallpapers whose upload failed; a client asks again now
         // and then, so an upload that failed only after one asking is tried at the next.

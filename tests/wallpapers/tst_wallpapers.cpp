@@ -509,6 +509,15 @@ private slots:
         QCOMPARE(both.wallpaper_ids(0), std::string("b"));
         QCOMPARE(handler->wallpaperModel()->count(), 0);
         QCOMPARE(storedIds(t), QStringList());
+        // A delete the network lost goes again with the next request for news; a refused one not.
+        QVERIFY(t.transport->answerNext(243, AccountBase::kNetworkError));
+        QVERIFY(t.transport->answerNext(243, 400));
+        QVERIFY(QTest::qWaitFor([handler] { return handler->unsentDeletes() == QStringList{"a"}; }));
+        handler->getNewData();
+        const auto again = parsed<im::wallpaper::DeleteWallPaperReq>(t.transport->last(243)->body);
+        QCOMPARE(again.wallpaper_ids_size(), 1);
+        QCOMPARE(again.wallpaper_ids(0), std::string("a"));
+        QVERIFY(handler->unsentDeletes().isEmpty());
 
         // A colour-only wallpaper is saved at once, under its local id.
         WallpaperItem* made = handler->createWallpaper();
