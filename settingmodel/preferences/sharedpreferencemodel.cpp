@@ -42,6 +42,16 @@ struct LoadedTables {
 LoadedTables tablesOf(const QList<SharedPreferenceInfo>& rows)
 {
     LoadedTables tables;
+    // Sized first: growing tables of thousands of keys costs more than filling them.
+    QHash<int, qsizetype> perType;
+    for (const SharedPreferenceInfo& row : rows)
+        ++perType[row.type];
+    tables.values.reserve(rows.size());
+    for (auto it = perType.cbegin(); it != perType.cend(); ++it) {
+        tables.keyVersions[it.key()].reserve(it.value());
+        if (usesTypeTable(it.key()))
+            tables.typeValues[it.key()].reserve(it.value());
+    }
     for (const SharedPreferenceInfo& row : rows) {
         if (row.value.isEmpty())
             continue; // a removal the server has not answered
