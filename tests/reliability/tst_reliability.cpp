@@ -219,6 +219,9 @@ private slots:
             devices[i]->account->setClock([&world, i] { return world + i * 7; });
             devices[i]->account->setRequestTimeout(300);
             QVERIFY(devices[i]->start());
+            // The preset themes are listed once the theme handler's own load is in.
+            ThemeHandler* themes = devices[i]->account->themeHandler();
+            QVERIFY(QTest::qWaitFor([themes] { return themes->themeModel()->count() > 0; }));
         }
         const QStringList folders{QStringLiteral("folder_1"), QStringLiteral("folder_2"),
                                   QStringLiteral("folder_3")};
