@@ -25,6 +25,7 @@ AccountComposition::AccountComposition(RefAccount* account, QObject* parent)
     m_preferences = add<SharedPreferenceBase>(new SharedPreferenceModel(m_account));
     m_privacy = add<PrivacyModel>(new PrivacyModel(m_account));
     add<GroupMutedSettingModel>(new GroupMutedSettingModel(m_account));
+    m_models.last().loadsAlone = true; // reads its one row on its parser
     add<RingtoneManager>(new RingtoneManager(m_account));
     m_wallpapers = add<WallpaperHandler>(new WallpaperHandler(m_account));
     m_models.last().loadsAlone = true; // its own table, read on a worker

@@ -38,6 +38,15 @@ bool forEach(QSqlDatabase& db, const QString& sql, const std::function<void(QSql
     return true;
 }
 
+const QString kPreferenceColumns =
+    QStringLiteral("SELECT key, value, type, unapplied, version, spare, pending FROM shared_preference");
+
+storage::SharedPreferenceInfo preferenceRow(const QSqlQuery& q)
+{
+    return {q.value(0).toString(),   q.value(1).toByteArray(), q.value(2).toInt(), q.value(3).toInt(),
+            q.value(4).toLongLong(), q.value(5).toByteArray(), q.value(6).toInt()};
+}
+
 } // namespace
 
 namespace storage {
@@ -104,16 +113,28 @@ QList<SharedPreferenceInfo> SqliteSharedPreferenceStorage::allInfos()
 {
     QList<SharedPreferenceInfo> infos;
     m_db->read([&infos](QSqlDatabase& db) {
-        return forEach(db,
-                       QStringLiteral("SELECT key, value, type, unapplied, version, spare, pending FROM"
-                                      " shared_preference ORDER BY rowid"),
-                       [&infos](QSqlQuery& q) {
-                           infos.append({q.value(0).toString(), q.value(1).toByteArray(), q.value(2).toInt(),
-                                         q.value(3).toInt(), q.value(4).toLongLong(),
-                                         q.value(5).toByteArray(), q.value(6).toInt()});
-                       });
+        return forEach(db, kPreferenceColumns + QStringLiteral(" ORDER BY rowid"),
+                       [&infos](QSqlQuery& q) { infos.append(preferenceRow(q)); });
     });
     return infos;
+}
+
+SharedPreferenceInfo SqliteSharedPreferenceStorage::info(const QString& key, int type)
+{
+    SharedPreferenceInfo info;
+    m_db->read([&](QSqlDatabase& db) {
+        QSqlQuery query(db);
+        if (!prepare(query, kPreferenceColumns + QStringLiteral(" WHERE key = ? AND type = ?")))
+            return false;
+        query.bindValue(0, key);
+        query.bindValue(1, type);
+        if (!run(query))
+            return false;
+        if (query.next())
+            info = preferenceRow(query);
+        return true;
+    });
+    return info;
 }
 
 bool SqliteSharedPreferenceStorage::settle(const QString& key, int type, qint64 version)

@@ -19,6 +19,7 @@ public:
     bool remove(const QString& key, int type) override;
     bool remove(const QMultiHash<QString, int>& keyTypes) override;
     QList<SharedPreferenceInfo> allInfos() override;
+    SharedPreferenceInfo info(const QString& key, int type) override;
     bool settle(const QString& key, int type, qint64 version) override;
 
 private:

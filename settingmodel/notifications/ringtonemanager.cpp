@@ -7,6 +7,8 @@
 #include "host/cryptoaes.h"
 #include "host/dialogbase.h"
 #include "host/jsonutil.h"
+#include "host/storage.h"
+#include "host/threadmanager.h"
 #include "host/util.h"
 #include "logging.h"
 #include "moduleconstants.h"
@@ -405,22 +407,33 @@ void GroupMutedSettingModel::addOldLocalSetting(const QString& dialogId, const Q
     udpateFromOldVer(dialogId, map, time);
 }
 
-void GroupMutedSettingModel::parseThen(const QByteArray& value, bool withMap,
+std::optional<GroupMutedSettingModel::Parsed> GroupMutedSettingModel::parse(const QByteArray& value,
+                                                                            bool withMap)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(value, &error);
+    if (!value.isEmpty() && (error.error != QJsonParseError::NoError || !document.isObject()))
+        return std::nullopt;
+    const QJsonObject object = document.object();
+    return Parsed{exceptionsOf(object), withMap ? object.toVariantMap() : QVariantMap()};
+}
+
+void GroupMutedSettingModel::parseThen(const QByteArray& value, qint64 version, bool withMap,
                                        std::function<void(const Parsed& parsed)> apply)
 {
-    m_parser.start([this, value, withMap, apply = std::move(apply)] {
-        QJsonParseError error{};
-        const QJsonDocument document = QJsonDocument::fromJson(value, &error);
-        // An empty value is an empty notification setting.
-        if (!value.isEmpty() && (error.error != QJsonParseError::NoError || !document.isObject())) {
+    m_parser.start([this, value, version, withMap, apply = std::move(apply)] {
+        // The list may have read its own row already; older values would be dropped anyway.
+        if (version <= m_parsedVersion)
+            return;
+        std::optional<Parsed> parsed = parse(value, withMap);
+        if (!parsed) {
             qCDebug(lcSettingModel) << "notification value is not a JSON object; kept the previous one";
             return;
         }
-        const QJsonObject object = document.object();
-        Parsed parsed{exceptionsOf(object), withMap ? object.toVariantMap() : QVariantMap()};
+        m_parsedVersion = version;
         QMetaObject::invokeMethod(
             this,
-            [this, apply, parsed = std::move(parsed)] {
+            [this, apply, parsed = std::move(*parsed)] {
                 if (!isClearing())
                     apply(parsed);
             },
@@ -435,7 +448,7 @@ void GroupMutedSettingModel::initConnection()
         return;
     AccountBase* account = m_account;
     const auto hear = [this, account](const QByteArray& value, qint64 version, bool flush) {
-        parseThen(value, true, [this, account, version, flush](const Parsed& parsed) {
+        parseThen(value, version, true, [this, account, version, flush](const Parsed& parsed) {
             // The account's settings follow the same version rule as the list: never back.
             {
                 QMutexLocker lock(&m_lock);
@@ -453,8 +466,9 @@ void GroupMutedSettingModel::initConnection()
         return true;
     };
     owner.loaded = [this](const QString&, const QByteArray& value, qint64 version) {
-        parseThen(value, false, [this, version](const Parsed& parsed) {
-            updateExceptions(parsed.exceptions, version, false);
+        // Shown at once when the list is in already: it was read before the store's load ended.
+        parseThen(value, version, false, [this, version](const Parsed& parsed) {
+            updateExceptions(parsed.exceptions, version, true);
         });
     };
     owner.superseded = [hear](const QString&, const QByteArray& value, qint64 version, const QVariantMap&) {
@@ -471,17 +485,49 @@ void GroupMutedSettingModel::initData()
 bool GroupMutedSettingModel::loadLocalData(bool alreadyLoaded)
 {
     Q_UNUSED(alreadyLoaded)
-    // After the values the local load handed over have been read.
-    m_parser.start([this] {
+    // The list reads its own row instead of waiting for the whole preference store, which on a
+    // large account holds thousands of rows; the store's copy of the same version is then skipped.
+    // The row is read on the storage thread, after the writes already posted there.
+    storage::SharedPreferenceStorage* store = m_account->storage()->sharedPreferenceStorage();
+    QPointer<GroupMutedSettingModel> self(this);
+    const quint64 clears = m_clears;
+    ThreadManager::getInstance()->invoke(
+        [store, self, clears] {
+            storage::SharedPreferenceInfo row =
+                store->info(QLatin1String(hostkeys::NOTIFICATION), SharedPreferenceModel::Notification);
+            QMetaObject::invokeMethod(
+                self,
+                [self, clears, row = std::move(row)] {
+                    if (self->m_clears == clears && !self->isClearing())
+                        self->showFirst(row.value, row.version);
+                },
+                Qt::QueuedConnection);
+        },
+        ThreadManager::onMainThread());
+    return true;
+}
+
+void GroupMutedSettingModel::showFirst(const QByteArray& value, qint64 version)
+{
+    m_parser.start([this, value, version] {
+        std::optional<Parsed> parsed;
+        // An empty value is a removal the server has not answered: there is nothing to show.
+        if (!value.isEmpty() && version > m_parsedVersion) {
+            parsed = parse(value, false);
+            if (parsed)
+                m_parsedVersion = version;
+        }
         QMetaObject::invokeMethod(
             this,
-            [this] {
-                if (!isClearing())
-                    flushSettings();
+            [this, parsed = std::move(parsed), version] {
+                if (isClearing())
+                    return;
+                if (parsed)
+                    updateExceptions(parsed->exceptions, version, false);
+                flushSettings();
             },
             Qt::QueuedConnection);
     });
-    return true;
 }
 
 bool GroupMutedSettingModel::prepareToClearData(bool force)
@@ -509,6 +555,8 @@ bool GroupMutedSettingModel::clearData(bool force)
         m_updateTime = 0;
         m_loaded = false;
     }
+    m_parsedVersion = 0;
+    ++m_clears;
     endResetModel();
     dropBuild();
     for (GroupMutedSetting* setting : std::as_const(old))

@@ -17,8 +17,10 @@
 #include <QThreadPool>
 #include <QVariantMap>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class AccountBase;
 
@@ -87,6 +89,8 @@ private:
         QVariantMap map;
     };
     static Exceptions exceptionsOf(const QJsonObject& notification);
+    // Nothing when the value is not a JSON object; an empty value is an empty setting.
+    static std::optional<Parsed> parse(const QByteArray& value, bool withMap);
     void updateExceptions(const Exceptions& exceptions, qint64 time, bool flush);
     // A list being rebuilt off this thread.
     struct Build;
@@ -95,8 +99,11 @@ private:
     void replayAfterBuild(std::function<void()> edit);
     void setLocally(const QString& dialogId, bool reply, bool at, bool atAll, qint64 time);
     // Parses a notification value off this thread, then hands the map back here; values are
-    // handed back in the order they came.
-    void parseThen(const QByteArray& value, bool withMap, std::function<void(const Parsed& parsed)> apply);
+    // handed back in the order they came, and one no newer than the last read is not read again.
+    void parseThen(const QByteArray& value, qint64 version, bool withMap,
+                   std::function<void(const Parsed& parsed)> apply);
+    // The stored notification value, parsed off this thread, then the first list.
+    void showFirst(const QByteArray& value, qint64 version);
     void addNewSetting(const QString& dialogId, bool reply, bool at, bool atAll, qint64 time);
     bool shows(const GroupMutedSetting* setting) const;
     // Under m_lock.
@@ -112,7 +119,9 @@ private:
     QString m_searchText;
     Exceptions m_exceptions;
     bool m_loaded = false;
-    QThreadPool m_parser; // one thread: first in, first out
+    QThreadPool m_parser;                    // one thread: first in, first out
+    std::atomic<qint64> m_parsedVersion = 0; // the newest value the parser read
+    quint64 m_clears = 0;                    // sign-outs so far: a row read before one is dropped
     std::shared_ptr<Build> m_build;
 };
 

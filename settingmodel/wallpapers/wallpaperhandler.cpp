@@ -184,6 +184,7 @@ void WallpaperHandler::runLocalLoad()
         }
         insertSorted(list, item);
     }
+    missing.removeDuplicates();
     if (!missing.isEmpty()) {
         storage::CacheFileStorage* cache = provider->cacheFileStorage();
         // The account's clock is read on its own thread.
@@ -767,9 +768,10 @@ void WallpaperHandler::wallpaperUpdateNotif(const im::notif::WallpaperUpdatedNot
 
 // ---- files ----
 
-void WallpaperHandler::download(const QStringList& fileIds) const
+void WallpaperHandler::download(QStringList fileIds) const
 {
     FileManager* files = m_account->fileManager();
+    fileIds.removeDuplicates();
     if (files && !fileIds.isEmpty())
         files->downloadFileMgr()->downloads(fileIds, false, false, true);
 }

@@ -131,7 +131,8 @@ private:
     // Takes a listed wallpaper down here, and on the server unless it never got there; its
     // synced id is added to sendTo instead of being sent when sendTo is given.
     void takeDown(const QString& id, bool keepCancelled, QStringList* sendTo);
-    void download(const QStringList& fileIds) const;
+    // Each id once, whatever the list repeats.
+    void download(QStringList fileIds) const;
 
     AccountBase* m_account;
     WallpaperModel* m_model;

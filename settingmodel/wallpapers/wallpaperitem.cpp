@@ -55,10 +55,16 @@ void writePhoto(const FileDataPtr& file, im::Photo* photo)
     photo->set_size(int(file->size()));
 }
 
+void appendId(QStringList& ids, const FileDataPtr& file)
+{
+    if (file && !file->fileId().isEmpty())
+        ids.append(file->fileId());
+}
+
 void appendOnce(QStringList& ids, const FileDataPtr& file)
 {
-    if (file && !file->fileId().isEmpty() && !ids.contains(file->fileId()))
-        ids.append(file->fileId());
+    if (file && !ids.contains(file->fileId()))
+        appendId(ids, file);
 }
 
 } // namespace
@@ -373,7 +379,7 @@ void WallpaperItem::downloadFileIds(QStringList& ids) const
         return;
     for (const FileDataPtr& file : {m_loPhoto, m_hiPhoto}) {
         if (file && !file->fileExist())
-            appendOnce(ids, file);
+            appendId(ids, file);
     }
 }
 
@@ -381,6 +387,7 @@ void WallpaperItem::downloadFile(AccountBase* account) const
 {
     QStringList ids;
     downloadFileIds(ids);
+    ids.removeDuplicates();
     FileManager* files = account ? account->fileManager() : nullptr;
     if (!ids.isEmpty() && files)
         files->downloadFileMgr()->downloads(ids, false, false, true);

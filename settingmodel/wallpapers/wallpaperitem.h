@@ -113,6 +113,8 @@ public:
 
     // File operations; a pattern that ships with the application has nothing to fetch or delete.
     void getFileIds(QStringList& ids) const;
+    // The ids of files not on disk yet, appended as they come: a list gathered over many items
+    // may repeat an id, and is made unique once (per item it would cost a scan of the list).
     void downloadFileIds(QStringList& ids) const;
     void downloadFile(AccountBase* account) const;
     void deleteFile() const;

@@ -98,6 +98,13 @@ private slots:
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows.at(0), (SharedPreferenceInfo{QStringLiteral("k1"), "v1b", 1, 0, 20, {}}));
         QCOMPARE(rows.at(1), (SharedPreferenceInfo{QStringLiteral("k1"), "other type", 2, 1, 11, {}}));
+        // One row by key and type.
+        auto* prefs = account->storage()->sharedPreferenceStorage();
+        QCOMPARE(onStorageThread([&] { return prefs->info(QStringLiteral("k1"), 2); }), rows.at(1));
+        QCOMPARE(onStorageThread([&] { return prefs->info(QStringLiteral("k1"), 3); }),
+                 SharedPreferenceInfo());
+        QCOMPARE(onStorageThread([&] { return prefs->info(QStringLiteral("k2"), 3); }),
+                 SharedPreferenceInfo());
     }
 
     void wallpapersAndCacheFiles()

@@ -52,6 +52,8 @@ public:
     virtual bool remove(const QMultiHash<QString, int>& keyTypes) = 0;
     // In the order the rows were first stored; a later save keeps a row's place.
     virtual QList<SharedPreferenceInfo> allInfos() = 0;
+    // The row of this key and type; an empty key when there is none.
+    virtual SharedPreferenceInfo info(const QString& key, int type) = 0;
     // The server answered the edit of this key at this version: it is no longer pending (a
     // pending removal goes). Nothing happens when the row holds another version.
     virtual bool settle(const QString& key, int type, qint64 version) = 0;
