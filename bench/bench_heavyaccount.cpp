@@ -210,7 +210,8 @@ int main(int argc, char** argv)
     std::printf("SQLite read alone (storage thread): %8.2f ms\n", sqliteMs);
     std::printf("local load of every model:          %8.2f ms (%.2fx SQLite alone, target <= 2x)%s\n", loadMs,
                 loadMs / sqliteMs, loaded ? "" : "  NOT DONE");
-    std::printf("  meanwhile: CPU time of all threads %.1f ms, page faults %ld\n", used.cpuMs, used.pageFaults);
+    std::printf("  meanwhile: CPU time of all threads %.1f ms, page faults %ld\n", used.cpuMs,
+                used.pageFaults);
     std::printf("  in at: preferences %.1f ms, wallpapers %.1f ms, muted groups %.1f ms\n", preferencesAt,
                 wallpapersAt, mutedAt);
     std::printf("  wallpapers %d, muted groups %d, ringtones %d, themes listed %d\n",

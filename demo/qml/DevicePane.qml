@@ -42,13 +42,15 @@ Rectangle {
             }
         }
 
+        // The account's message channel carries tips ("Ringtone saved.") as well as failures,
+        // without telling them apart, so the box is neutral.
         Rectangle {
             Layout.fillWidth: true
             visible: pane.device.errors.length > 0
             implicitHeight: messages.implicitHeight + 16
             radius: 6
-            color: "#FDECEC"
-            border.color: "#F3B4B4"
+            color: "#EEF2F8"
+            border.color: "#C9D3E3"
             ColumnLayout {
                 id: messages
                 anchors.fill: parent
@@ -58,7 +60,7 @@ Rectangle {
                     Label {
                         required property string modelData
                         text: modelData
-                        color: "#9B1C1C"
+                        color: "#1F2937"
                         wrapMode: Text.Wrap
                         Layout.fillWidth: true
                     }
