@@ -154,7 +154,21 @@ bool WallpaperHandler::loadLocalData(bool alreadyLoaded)
     if (alreadyLoaded || m_localLoading)
         return true;
     m_localLoading = true;
-    m_loadFuture = QtConcurrent::run([this] { runLocalLoad(); });
+    // The rows are read on a worker's own connection, alongside the preference store's read, but
+    // only once the writes already posted to the storage thread are made.
+    QPointer<WallpaperHandler> self(this);
+    ThreadManager::getInstance()->invoke(
+        [self, generation = m_generation.current()] {
+            QMetaObject::invokeMethod(
+                self,
+                [self, generation] {
+                    if (self->m_generation.isCurrent(generation) && !self->isClearing())
+                        self->m_loadFuture =
+                            QtConcurrent::run([handler = self.data()] { handler->runLocalLoad(); });
+                },
+                Qt::QueuedConnection);
+        },
+        ThreadManager::onMainThread());
     return true;
 }
 

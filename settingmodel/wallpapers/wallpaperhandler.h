@@ -115,6 +115,7 @@ private:
     // Runs step on this thread, unless the data it belongs to was cleared meanwhile.
     void post(std::function<void()> step);
     WallpaperItemPtr adopt(WallpaperItem* item) const;
+    // Reads the stored wallpapers and makes their items, off this thread; then shows them.
     void runLocalLoad();
     void runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty);
     MadeImage makeWallpaper(const QString& path) const;

@@ -394,7 +394,7 @@ private slots:
 
     // ---- the handler, against a scripted server ----
 
-    void localLoadSkipsWhatDoesNotParse()
+    void localLoadReadsPostedSavesAndSkipsJunk()
     {
         const QString id = accountId();
         {
@@ -406,11 +406,15 @@ private slots:
                                  storage::WallpaperInfo{"c", bytesOf(serverWallpaper("", 2)), true, 2}}));
         }
         TestAccount t(m_dir.path(), id);
+        // A save still on its way to the storage thread is read too.
+        storage::WallpaperStorage* table = t.account->storage()->wallpaperStorage();
+        const storage::WallpaperInfo late{"d", bytesOf(serverWallpaper("d", 4)), true, 4};
+        ThreadManager::getInstance()->invoke([table, late] { table->save(late); }, true);
         QVERIFY(t.startLocal());
         WallpaperHandler* handler = t.account->wallpaperHandler();
-        QVERIFY(QTest::qWaitFor([handler] { return handler->wallpaperModel()->count() == 3; }));
+        QVERIFY(QTest::qWaitFor([handler] { return handler->wallpaperModel()->count() == 4; }));
         // A record whose message has no id keeps the record's.
-        QCOMPARE(idsOf(handler->wallpaperModel()), QStringList({"b", "c", "a"}));
+        QCOMPARE(idsOf(handler->wallpaperModel()), QStringList({"d", "b", "c", "a"}));
         QVERIFY(handler->wallpaperModel()->getItemById("b")->unsynced());
         QCOMPARE(handler->failedUploads(), QStringList{"b"});
     }
