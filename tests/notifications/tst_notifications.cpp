@@ -306,6 +306,13 @@ private slots:
         QVERIFY(m_t->loadPreferences());
         QTRY_COMPARE(m_model->count(), 5);
         QCOMPARE(m_model->mutedSetting(QStringLiteral("g14"))->updateTime(), 20);
+
+        // A sign-out forgets what was read: the next load reads the same row again.
+        m_model->prepareToClearData(false);
+        m_model->clearData(false);
+        m_model->initData();
+        m_model->loadLocalData(false);
+        QTRY_COMPARE(m_model->count(), 5);
     }
 
     void ringtoneListOrdersMergesAndSkipsBadEntries()
