@@ -490,15 +490,14 @@ bool GroupMutedSettingModel::loadLocalData(bool alreadyLoaded)
     // The row is read on the storage thread, after the writes already posted there.
     storage::SharedPreferenceStorage* store = m_account->storage()->sharedPreferenceStorage();
     QPointer<GroupMutedSettingModel> self(this);
-    const quint64 clears = m_clears;
     ThreadManager::getInstance()->invoke(
-        [store, self, clears] {
+        [store, self, generation = m_generation.current()] {
             storage::SharedPreferenceInfo row =
                 store->info(QLatin1String(hostkeys::NOTIFICATION), SharedPreferenceModel::Notification);
             QMetaObject::invokeMethod(
                 self,
-                [self, clears, row = std::move(row)] {
-                    if (self->m_clears == clears && !self->isClearing())
+                [self, generation, row = std::move(row)] {
+                    if (self->m_generation.isCurrent(generation) && !self->isClearing())
                         self->showFirst(row.value, row.version);
                 },
                 Qt::QueuedConnection);
@@ -509,22 +508,18 @@ bool GroupMutedSettingModel::loadLocalData(bool alreadyLoaded)
 
 void GroupMutedSettingModel::showFirst(const QByteArray& value, qint64 version)
 {
-    m_parser.start([this, value, version] {
-        std::optional<Parsed> parsed;
-        // An empty value is a removal the server has not answered: there is nothing to show.
-        if (!value.isEmpty() && version > m_parsedVersion) {
-            parsed = parse(value, false);
-            if (parsed)
-                m_parsedVersion = version;
-        }
+    // An empty value is a removal the server has not answered: there is nothing to show.
+    if (!value.isEmpty())
+        parseThen(value, version, false, [this, version](const Parsed& parsed) {
+            updateExceptions(parsed.exceptions, version, false);
+        });
+    // After the value has been read.
+    m_parser.start([this] {
         QMetaObject::invokeMethod(
             this,
-            [this, parsed = std::move(parsed), version] {
-                if (isClearing())
-                    return;
-                if (parsed)
-                    updateExceptions(parsed->exceptions, version, false);
-                flushSettings();
+            [this] {
+                if (!isClearing())
+                    flushSettings();
             },
             Qt::QueuedConnection);
     });
@@ -556,7 +551,7 @@ bool GroupMutedSettingModel::clearData(bool force)
         m_loaded = false;
     }
     m_parsedVersion = 0;
-    ++m_clears;
+    m_generation.advance();
     endResetModel();
     dropBuild();
     for (GroupMutedSetting* setting : std::as_const(old))

@@ -121,7 +121,7 @@ private:
     bool m_loaded = false;
     QThreadPool m_parser;                    // one thread: first in, first out
     std::atomic<qint64> m_parsedVersion = 0; // the newest value the parser read
-    quint64 m_clears = 0;                    // sign-outs so far: a row read before one is dropped
+    Generation m_generation;                 // a row read before a sign-out is dropped
     std::shared_ptr<Build> m_build;
 };
 
