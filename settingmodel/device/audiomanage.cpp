@@ -49,6 +49,9 @@ Q_GLOBAL_STATIC(AudioManage, s_audioManage)
 AudioManage::AudioManage(QObject* parent) : QObject(parent), d(std::make_unique<AudioManagePrivate>())
 {
     QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
+    // The sound backend is the application thread's, whichever thread asks first.
+    if (const QCoreApplication* app = QCoreApplication::instance(); app && !parent)
+        moveToThread(app->thread());
 }
 
 AudioManage::~AudioManage()

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QJSEngine>
+#include <QPointer>
 #include <QScreen>
 
 class ScreenManagePrivate : public QObject {
@@ -14,14 +15,22 @@ public:
         return QString::asprintf("%p", static_cast<const void*>(screen));
     }
 
+    // Screens destroyed while changes were not followed (after uninit) leave the list here.
+    const QList<QPointer<QScreen>>& live() const
+    {
+        screens.removeIf([](const QPointer<QScreen>& screen) { return screen.isNull(); });
+        return screens;
+    }
+
     QScreen* at(int index) const
     {
-        return index >= 0 && index < screens.size() ? screens.at(index) : nullptr;
+        const QList<QPointer<QScreen>>& list = live();
+        return index >= 0 && index < list.size() ? list.at(index).data() : nullptr;
     }
 
     void onScreenAdded(QScreen* screen)
     {
-        if (!screen || screens.contains(screen))
+        if (!screen || live().contains(screen))
             return;
         screens.append(screen);
         // The ratio as a whole number, toward zero.
@@ -31,14 +40,14 @@ public:
 
     void onScreenRemoved(QScreen* screen)
     {
-        const int index = int(screens.lastIndexOf(screen));
+        const int index = int(live().lastIndexOf(screen));
         if (index < 0)
             return;
         emit q->screenRemoved(index, serialNumber(screen));
         screens.removeAt(index);
     }
 
-    QList<QScreen*> screens;
+    mutable QList<QPointer<QScreen>> screens;
     bool initialised = false;
     ScreenManage* const q;
 };
@@ -48,6 +57,11 @@ Q_GLOBAL_STATIC(ScreenManage, s_screenManage)
 ScreenManage::ScreenManage(QObject* parent) : QObject(parent), d(std::make_unique<ScreenManagePrivate>(this))
 {
     QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
+    // Screens are the application thread's, whichever thread asks first.
+    if (const QCoreApplication* app = QCoreApplication::instance(); app && !parent) {
+        moveToThread(app->thread());
+        d->moveToThread(app->thread());
+    }
 }
 
 ScreenManage::~ScreenManage() = default;
@@ -66,7 +80,8 @@ void ScreenManage::init()
         connect(app, &QGuiApplication::screenAdded, d.get(), &ScreenManagePrivate::onScreenAdded);
         connect(app, &QGuiApplication::screenRemoved, d.get(), &ScreenManagePrivate::onScreenRemoved);
     }
-    d->screens = QGuiApplication::screens();
+    const QList<QScreen*> present = QGuiApplication::screens();
+    d->screens = QList<QPointer<QScreen>>(present.cbegin(), present.cend());
     d->initialised = true;
 }
 
@@ -82,7 +97,7 @@ QScreen* ScreenManage::screenAt(int index) const
 
 QScreen* ScreenManage::screenByPoint(const QPoint& point) const
 {
-    for (QScreen* screen : d->screens) {
+    for (const QPointer<QScreen>& screen : d->live()) {
         if (screen->geometry().contains(point))
             return screen;
     }
@@ -115,7 +130,7 @@ QVariantMap ScreenManage::screenInfoAt(int index) const
 
 int ScreenManage::screenCount() const
 {
-    return int(d->screens.size());
+    return int(d->live().size());
 }
 
 #include "screenmanage.moc"

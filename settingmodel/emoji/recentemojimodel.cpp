@@ -3,6 +3,7 @@
 #include "host/accountbase.h"
 #include "host/datainfomodel.h"
 #include "host/jsonutil.h"
+#include "logging.h"
 
 #include <QJSEngine>
 
@@ -88,6 +89,22 @@ void RecentEmojiModel::fitWindow()
     }
 }
 
+void RecentEmojiModel::trim()
+{
+    const int keep = qMax(m_maxCount, 0);
+    if (m_entries.size() <= keep)
+        return;
+    // Views read the rows while their removal is announced: they go only after.
+    if (m_shown > keep) {
+        beginRemoveRows(QModelIndex(), keep, m_shown - 1);
+        m_entries.resize(keep);
+        m_shown = keep;
+        endRemoveRows();
+    } else {
+        m_entries.resize(keep);
+    }
+}
+
 void RecentEmojiModel::save() const
 {
     QVariantList list;
@@ -120,8 +137,7 @@ void RecentEmojiModel::emojiUsed(const QString& emoji, int packId, int emojiId)
     } else {
         m_entries.prepend(entry);
     }
-    while (m_entries.size() > qMax(m_maxCount, 0))
-        m_entries.removeLast();
+    trim();
     fitWindow();
     save();
     emit countChanged();
@@ -184,6 +200,7 @@ void RecentEmojiModel::append(const QVariantList& infos)
         if (!m_entries.contains(entry))
             m_entries.append(entry);
     }
+    trim();
     if (m_entries.size() == before)
         return;
     fitWindow();
@@ -196,8 +213,9 @@ bool RecentEmojiModel::loadLocalData(bool alreadyLoaded)
     if (alreadyLoaded)
         return true;
     DataInfoModel* store = m_account->dataInfoModel();
-    const QVariantList stored =
-        jsonToList(m_type == Emoji ? store->emojiRecent() : store->reactionEmojiRecent());
+    const QVariantList stored = m_type == Emoji
+                                    ? readStoredList(store->emojiRecent(), "recent emoji")
+                                    : readStoredList(store->reactionEmojiRecent(), "recent reactions");
     QMetaObject::invokeMethod(
         this,
         [this, stored] {

@@ -71,6 +71,8 @@ private:
         }
     };
     void save() const;
+    // Drops the entries past maxCount, announcing the visible ones first.
+    void trim();
     // Empties the list; false when it was empty.
     bool resetEntries();
     // Shows the rows the window now holds and hides those it no longer does, at its end.

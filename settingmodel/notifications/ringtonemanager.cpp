@@ -680,8 +680,11 @@ bool RingtoneManager::loadLocalData(bool alreadyLoaded)
     if (alreadyLoaded)
         return true;
     updateDesktopNotifyConfig(preferences->getKeyValue(QLatin1String(hostkeys::DESKTOP_NOTIFICATION)));
+    bool ok = false;
     m_model->setItems(RingtoneModel::parse(
-        preferences->getKeyValue(QLatin1String(hostkeys::CUSTOM_RINGTONE_LIST)), m_account));
+        preferences->getKeyValue(QLatin1String(hostkeys::CUSTOM_RINGTONE_LIST)), m_account, &ok));
+    if (!ok)
+        qCWarning(lcSettingModel) << "stored custom ringtone list is not a JSON list; dropped";
     return true;
 }
 

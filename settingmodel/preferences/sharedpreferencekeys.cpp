@@ -369,7 +369,7 @@ void SharedPreferenceModel::updateUserStatusSettingReq(const QVariantList& statu
     }
     QVariantMap context;
     sendDirect(QLatin1String(USERSTATUS_SETTING), listToJson(entries), UserStatusSetting, false, context,
-               false);
+               true);
 }
 
 void SharedPreferenceModel::updateRandomMessagePreviewReq(const QVariantList& dialogs)

@@ -111,6 +111,10 @@ void SharedPreferenceModel::installDefaultOwners()
     status.superseded = [this](const QString&, const QByteArray&, qint64, const QVariantMap&) {
         emit updateStatusSettingFinish({{QStringLiteral("succ"), false}});
     };
+    // Refused, or lost by the network (it goes again): the interface stops waiting either way.
+    status.failed = [this](const QVariantMap&, int) {
+        emit updateStatusSettingFinish({{QStringLiteral("succ"), false}});
+    };
     owners.insert(UserStatusSetting, status);
 
     Owner pinned{

@@ -9,9 +9,10 @@ ItemModel::ItemModel(QObject* parent) : QAbstractListModel(parent)
     QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
 }
 
-int ItemModel::rowCount(const QModelIndex&) const
+int ItemModel::rowCount(const QModelIndex& parent) const
 {
-    return count();
+    // A list has no children: views and proxies ask with a valid parent and expect none.
+    return parent.isValid() ? 0 : count();
 }
 
 QVariant ItemModel::data(const QModelIndex& index, int role) const

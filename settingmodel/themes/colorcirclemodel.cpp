@@ -1,8 +1,10 @@
 #include "themes/colorcirclemodel.h"
 
+#include "colornames.h"
 #include "host/accountbase.h"
 #include "host/accountsettingmodel.h"
 #include "host/jsonutil.h"
+#include "logging.h"
 #include "themes/presetthemes.h"
 #include "themes/themeitem.h"
 
@@ -44,6 +46,19 @@ constexpr Swatch kSwatches[] = {{"#26B36D", "#C6E7CF", "#24763B"}, {"#EE5935", "
                                 {"#4E73EB", "#CCDCFA", "#345AA5"}, {"#7064FB", "#D7D4FE", "#4E46B0"},
                                 {"#EB48C8", "#FFD3E7", "#B24577"}};
 
+// A stored circle whose colours are not all colour names is skipped.
+bool storedColors(const QVariantMap& map)
+{
+    for (const QString& side : {kLight, kDark}) {
+        const QVariantMap colors = map.value(side).toMap();
+        for (const QString& kind : {kTheme, kMessage}) {
+            if (!settingmodel::acceptColorNames(colors.value(kind).toStringList(), "stored circle colours"))
+                return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 // ---- ColorCircleComponentItem ----
@@ -68,7 +83,7 @@ ColorCircleComponentItem::ColorCircleComponentItem(const ThemeComponentItem* hal
 
 void ColorCircleComponentItem::setThemeColors(const QStringList& colors)
 {
-    if (colors == m_themeColors)
+    if (colors == m_themeColors || !settingmodel::acceptColorNames(colors, "circle theme colours"))
         return;
     m_themeColors = colors;
     emit themeColorsChanged();
@@ -76,7 +91,7 @@ void ColorCircleComponentItem::setThemeColors(const QStringList& colors)
 
 void ColorCircleComponentItem::setMessageColors(const QStringList& colors)
 {
-    if (colors == m_messageColors)
+    if (colors == m_messageColors || !settingmodel::acceptColorNames(colors, "circle message colours"))
         return;
     m_messageColors = colors;
     emit messageColorsChanged();
@@ -207,7 +222,8 @@ void ColorCircleModel::load(const ThemeItem* currentTheme)
     m_lastCustomId = kLastPresetId;
     m_currentColorId = m_account->accountSettingModel()->selectColorCircleId();
     QList<ColorCircleItem*> loaded;
-    const QVariantList stored = jsonToList(m_account->accountSettingModel()->colorCircles());
+    const QVariantList stored =
+        readStoredList(m_account->accountSettingModel()->colorCircles(), "colour circles");
     if (stored.isEmpty()) {
         for (int i = 0; i < settingmodel::kPlainPresetIndex; ++i) {
             const QVariantMap preset = settingmodel::presetThemeData(i);
@@ -228,7 +244,7 @@ void ColorCircleModel::load(const ThemeItem* currentTheme)
         for (const QVariant& entry : stored) {
             // Entries that are not circles, or repeat an id, are skipped.
             const QVariantMap map = entry.toMap();
-            if (map.isEmpty() || !map.contains(kId))
+            if (map.isEmpty() || !map.contains(kId) || !storedColors(map))
                 continue;
             loaded.append(new ColorCircleItem(map, this));
         }
@@ -323,6 +339,7 @@ void ColorCircleModel::resetOrder(bool clearOrderId)
 
 void ColorCircleModel::clear()
 {
+    const bool hadItems = !m_items.isEmpty();
     beginResetModel();
     qDeleteAll(m_items);
     m_items.clear();
@@ -330,4 +347,6 @@ void ColorCircleModel::clear()
     endResetModel();
     delete m_new;
     m_new = nullptr;
+    if (hadItems)
+        emit countChanged();
 }

@@ -2,6 +2,7 @@
 
 #include "commands/settingservicecmd.h"
 #include "host/accountbase.h"
+#include "host/accountmanager.h"
 #include "host/accountsettingmodel.h"
 #include "host/appsettingmodel.h"
 #include "host/emojiparser.h"
@@ -21,6 +22,8 @@
 #include <QJSEngine>
 #include <QRandomGenerator64>
 #include <QTimer>
+
+#include <utility>
 
 using settingmodel::parseMessage;
 
@@ -78,6 +81,7 @@ ThemeHandler::~ThemeHandler()
 {
     emit startDestroy();
     delete m_editTheme;
+    qDeleteAll(m_saving);
     delete m_currentTheme;
 }
 
@@ -221,6 +225,8 @@ bool ThemeHandler::clearData(bool force)
     m_currentTheme = nullptr;
     delete m_editTheme;
     m_editTheme = nullptr;
+    qDeleteAll(m_saving);
+    m_saving.clear();
     m_editingWallpaper.reset();
     m_loaded = false;
     return true;
@@ -375,49 +381,83 @@ bool ThemeHandler::inValidThemeName(const QString& themeName)
 }
 
 void ThemeHandler::duplicate(const QList<QString>& fileIds,
-                             std::function<void(const QHash<QString, QString>&)> next)
+                             std::function<void(const QHash<QString, QString>&)> next,
+                             std::function<void()> failed)
 {
     FileManager* files = m_account->fileManager();
-    if (!files)
+    if (!files) {
+        failed();
         return;
+    }
     QPointer<ThemeHandler> self(this);
     const quint64 generation = m_generation.current();
-    files->fileServiceCmd()->duplicateFiles(fileIds, [self, generation, next = std::move(next)](
+    files->fileServiceCmd()->duplicateFiles(fileIds, [self, generation, next = std::move(next),
+                                                      failed = std::move(failed)](
                                                          const QHash<QString, QString>& oldToNew, int code) {
-        if (code != 0) {
+        if (code != 0)
             qCDebug(lcSettingModel).noquote() << QStringLiteral("duplicate file error code: %1").arg(code);
-            return;
-        }
         // The answer may come on another thread: the step runs on the handler's.
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self, generation, next, oldToNew] {
-                if (self && self->m_generation.isCurrent(generation) && !self->isClearing())
+            [self, generation, next, failed, oldToNew, code] {
+                if (!self || !self->m_generation.isCurrent(generation) || self->isClearing())
+                    return;
+                if (code == 0)
                     next(oldToNew);
+                else
+                    failed();
             },
             Qt::QueuedConnection);
     });
 }
 
+ThemeItem* ThemeHandler::takeEditTheme()
+{
+    ThemeItem* theme = std::exchange(m_editTheme, nullptr);
+    if (!theme)
+        return nullptr;
+    m_saving.append(theme);
+    // The wallpapers chosen become the theme's; the working copies stay until the save ends, so a
+    // failed copy leaves the edit as it was.
+    theme->saveEditWallpaper();
+    return theme;
+}
+
+void ThemeHandler::giveBack(ThemeItem* theme, const char* messageId)
+{
+    if (!theme || !m_saving.removeOne(theme))
+        return;
+    if (m_editTheme)
+        delete theme; // another edit began meanwhile
+    else
+        m_editTheme = theme;
+    if (messageId)
+        AccountManager::getInstance()->error(0, qtTrId(messageId), 0);
+}
+
 void ThemeHandler::syncCustomTheme()
 {
-    ThemeItem* theme = m_editTheme;
-    if (!theme)
+    if (!m_editTheme)
         return;
     if (m_customThemeModel->count() >= kMaxCustomThemes) {
-        qCDebug(lcSettingModel) << "a user keeps at most" << kMaxCustomThemes << "themes of his own";
+        AccountManager::getInstance()->error(0, qtTrId("theme_limit_reached"), 0);
         return;
     }
-    theme->editWallpaperFinish();
+    ThemeItem* theme = takeEditTheme();
     theme->setCreateTime(m_account->currentTime());
     QPointer<ThemeItem> guard(theme);
     const auto finish = [this, guard](bool duplicated) {
         ThemeItem* made = guard.data();
-        if (!made || m_customThemeModel->count() >= kMaxCustomThemes)
+        if (!made || !m_saving.contains(made))
             return;
+        if (m_customThemeModel->count() >= kMaxCustomThemes) {
+            // Another device filled the list meanwhile.
+            giveBack(made, "theme_limit_reached");
+            return;
+        }
+        m_saving.removeOne(made);
+        made->editWallpaperFinish();
         const QByteArray value = base64Of(made);
-        if (m_editTheme == made)
-            m_editTheme = nullptr;
         m_customThemeModel->insert(made);
         if (duplicated)
             made->downloadFile(m_account);
@@ -430,21 +470,23 @@ void ThemeHandler::syncCustomTheme()
         finish(false);
         return;
     }
-    duplicate(ids, [this, guard, finish](const QHash<QString, QString>& oldToNew) {
-        if (!guard)
-            return;
-        QList<FileDataPtr> replaced;
-        guard->duplicatedFiles(m_account, oldToNew, replaced);
-        finish(true);
-    });
+    duplicate(
+        ids,
+        [this, guard, finish](const QHash<QString, QString>& oldToNew) {
+            if (!guard)
+                return;
+            QList<FileDataPtr> replaced;
+            guard->duplicatedFiles(m_account, oldToNew, replaced);
+            finish(true);
+        },
+        [this, guard] { giveBack(guard.data(), "theme_save_failed"); });
 }
 
 void ThemeHandler::syncEditTheme()
 {
-    ThemeItem* edit = m_editTheme;
+    ThemeItem* edit = takeEditTheme();
     if (!edit)
         return;
-    edit->editWallpaperFinish();
     const QString id = edit->themeId();
     QList<QString> oldIds;
     if (const ThemeItem* target = listed(id))
@@ -454,8 +496,9 @@ void ThemeHandler::syncEditTheme()
     QPointer<ThemeItem> guard(edit);
     const auto finish = [this, guard, id](bool duplicated) {
         ThemeItem* edited = guard.data();
-        if (!edited)
+        if (!edited || !m_saving.removeOne(edited))
             return;
+        edited->editWallpaperFinish();
         im::Theme message;
         edited->serialize(&message);
         const QByteArray value = SM_SERIALIZE(message).toBase64();
@@ -475,21 +518,22 @@ void ThemeHandler::syncEditTheme()
         SharedPreferenceModel* preferences = store();
         if (accepted && preferences)
             preferences->syncTheme(id, value);
-        if (m_editTheme == edited)
-            m_editTheme = nullptr;
         delete edited;
     };
     FileDataMgr* records = m_account->fileManager() ? m_account->fileManager()->fileDataMgr() : nullptr;
     if (!newIds.isEmpty() && newIds != oldIds) {
-        duplicate(newIds, [this, guard, oldIds, records, finish](const QHash<QString, QString>& oldToNew) {
-            if (!guard)
-                return;
-            QList<FileDataPtr> replaced;
-            guard->duplicatedFiles(m_account, oldToNew, replaced);
-            if (records && !oldIds.isEmpty())
-                records->deleteFilesAll(oldIds, true);
-            finish(true);
-        });
+        duplicate(
+            newIds,
+            [this, guard, oldIds, records, finish](const QHash<QString, QString>& oldToNew) {
+                if (!guard)
+                    return;
+                QList<FileDataPtr> replaced;
+                guard->duplicatedFiles(m_account, oldToNew, replaced);
+                if (records && !oldIds.isEmpty())
+                    records->deleteFilesAll(oldIds, true);
+                finish(true);
+            },
+            [this, guard] { giveBack(guard.data(), "theme_save_failed"); });
         return;
     }
     if (newIds != oldIds && records && !oldIds.isEmpty())
@@ -692,13 +736,16 @@ void ThemeHandler::syncDialogWallpaper(const QString& dialogId, WallpaperItem* w
     }
     // The chat gets copies of the files, so that deleting the wallpaper here leaves it intact.
     const WallpaperItemPtr copy(new WallpaperItem(wallpaper));
-    duplicate(ids, [this, copy, dialogId, bothSides](const QHash<QString, QString>& oldToNew) {
-        QList<FileDataPtr> replaced;
-        copy->duplicatedFiles(m_account, oldToNew, replaced);
-        im::WallPaper message;
-        copy->serialize(&message, false);
-        sendThemeRequest(dialogId, nullptr, &message, bothSides, "update wallpaper");
-    });
+    duplicate(
+        ids,
+        [this, copy, dialogId, bothSides](const QHash<QString, QString>& oldToNew) {
+            QList<FileDataPtr> replaced;
+            copy->duplicatedFiles(m_account, oldToNew, replaced);
+            im::WallPaper message;
+            copy->serialize(&message, false);
+            sendThemeRequest(dialogId, nullptr, &message, bothSides, "update wallpaper");
+        },
+        [] { AccountManager::getInstance()->error(0, qtTrId("general_fail"), 0); });
 }
 
 void ThemeHandler::removeDialogWallPaper(const QString& dialogId)

@@ -102,8 +102,15 @@ private:
     // The one migration of an older client's appearance settings into a theme.
     bool needsMigration() const;
     void createDefaultTheme(const storage::WallpaperInfo& stored);
-    // Asks the server for copies of the files, then continues (on this thread, unless cleared).
-    void duplicate(const QList<QString>& fileIds, std::function<void(const QHash<QString, QString>&)> next);
+    // Asks the server for copies of the files, then continues (on this thread, unless cleared);
+    // failed runs when no copy could be made.
+    void duplicate(const QList<QString>& fileIds, std::function<void(const QHash<QString, QString>&)> next,
+                   std::function<void()> failed);
+    // Takes the edit theme out for a save: a second save of it is refused until this one ends.
+    ThemeItem* takeEditTheme();
+    // A save that could not end: the edit theme is given back as it was (unless another edit
+    // began meanwhile) and the user is told why.
+    void giveBack(ThemeItem* theme, const char* messageId);
     void sendThemeRequest(const QString& dialogId, const im::Theme* theme, const im::WallPaper* wallpaper,
                           bool bothSides, const char* what);
     void post(std::function<void()> step);
@@ -113,6 +120,8 @@ private:
     ThemeModel* m_themeModel;
     ThemeModel* m_customThemeModel;
     ThemeItem* m_editTheme = nullptr;
+    // Edit themes whose save is on its way, owned here until it ends.
+    QList<ThemeItem*> m_saving;
     ThemeItem* m_currentTheme = nullptr;
     // The built-in plain theme, kept for resets.
     ThemeItem* m_plainTheme;

@@ -1,5 +1,6 @@
 #include "themes/themeitem.h"
 
+#include "colornames.h"
 #include "host/util.h"
 #include "themes/colorcirclemodel.h"
 
@@ -76,7 +77,7 @@ ThemeComponentItem::ThemeComponentItem(AccountBase* account, const im::Theme_The
 
 void ThemeComponentItem::setThemeColors(const QStringList& colors)
 {
-    if (colors == m_themeColors)
+    if (colors == m_themeColors || !settingmodel::acceptColorNames(colors, "theme colours"))
         return;
     m_themeColors = colors;
     m_themeValues = valuesOf(colors);
@@ -85,7 +86,7 @@ void ThemeComponentItem::setThemeColors(const QStringList& colors)
 
 void ThemeComponentItem::setMessageColors(const QStringList& colors)
 {
-    if (colors == m_messageColors)
+    if (colors == m_messageColors || !settingmodel::acceptColorNames(colors, "message colours"))
         return;
     m_messageColors = colors;
     m_messageValues = valuesOf(colors);
@@ -136,6 +137,7 @@ void ThemeComponentItem::clearPhoto(bool allPhotoFile)
 
 void ThemeComponentItem::beginEdit()
 {
+    m_editing = true;
     m_editWallpaper = copyOf(m_wallpaper.data());
 }
 
@@ -144,7 +146,7 @@ void ThemeComponentItem::chooseWallpaper(const WallpaperItemPtr& wallpaper)
     if (!wallpaper)
         return;
     setWallpaperPtr(wallpaper);
-    if (m_editWallpaper) {
+    if (m_editing) {
         m_editWallpaper = m_wallpaper;
         emit editWallpaperChanged();
     }
@@ -158,6 +160,7 @@ void ThemeComponentItem::commitEdit()
 void ThemeComponentItem::finishEdit()
 {
     commitEdit();
+    m_editing = false;
     m_editWallpaper.reset();
     emit editWallpaperChanged();
 }

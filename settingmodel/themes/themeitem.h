@@ -80,6 +80,8 @@ private:
     QList<int> m_messageValues;
     WallpaperItemPtr m_wallpaper;
     WallpaperItemPtr m_editWallpaper;
+    // Between beginEdit and finishEdit, even while the half has no wallpaper to copy.
+    bool m_editing = false;
     bool m_animated = false;
 };
 

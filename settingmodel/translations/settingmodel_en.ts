@@ -83,6 +83,14 @@
         <source>rem_recent</source>
         <translation>Recently used</translation>
     </message>
+    <message id="theme_save_failed">
+        <source>theme_save_failed</source>
+        <translation>The theme could not be saved: its wallpaper could not be copied. Please try again.</translation>
+    </message>
+    <message id="theme_limit_reached">
+        <source>theme_limit_reached</source>
+        <translation>You already have 10 themes of your own. Remove one to save another.</translation>
+    </message>
     <message id="upload_failed">
         <source>upload_failed</source>
         <translation>The upload failed. Please try again.</translation>

@@ -1,5 +1,6 @@
 #include "wallpapers/wallpaperitem.h"
 
+#include "colornames.h"
 #include "host/accountbase.h"
 #include "host/appsettingmodel.h"
 #include "host/util.h"
@@ -220,7 +221,7 @@ void WallpaperItem::setIsDark(bool dark)
 
 void WallpaperItem::setBgColors(const QStringList& names)
 {
-    if (names == m_bgColorNames)
+    if (names == m_bgColorNames || !settingmodel::acceptColorNames(names, "background colours"))
         return;
     m_bgColorNames = names;
     m_bgColors = valuesOf(names);

@@ -315,12 +315,15 @@ void WallpaperModel::removeOwnerItems(const std::function<void(const WallpaperIt
 
 void WallpaperModel::reset()
 {
+    const bool hadItems = !m_items.isEmpty();
     beginResetModel();
     m_items.clear();
     m_byId.clear();
     endResetModel();
     m_ownerCount = 0;
     m_upToLimite = false;
+    if (hadItems)
+        emit countChanged();
 }
 
 WallpaperFilterModel::WallpaperFilterModel(QObject* parent) : QSortFilterProxyModel(parent)

@@ -10,7 +10,6 @@
 class TestProtobufUtil : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { secretwatch::attach(); }
 
     void aFailedSerialisationIsLoggedAgainstTheCaller()
     {
@@ -45,5 +44,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestProtobufUtil)
+SETTINGMODEL_TEST_GUILESS_MAIN(TestProtobufUtil)
 #include "tst_protobufutil.moc"

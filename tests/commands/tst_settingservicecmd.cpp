@@ -90,12 +90,7 @@ class TestSettingServiceCmd : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        secretwatch::attach();
-        QStandardPaths::setTestModeEnabled(true);
-        QCoreApplication::installTranslator(&m_translator);
-    }
+    void initTestCase() { QCoreApplication::installTranslator(&m_translator); }
 
     void init()
     {
@@ -716,5 +711,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSettingServiceCmd)
+SETTINGMODEL_TEST_GUILESS_MAIN(TestSettingServiceCmd)
 #include "tst_settingservicecmd.moc"

@@ -30,12 +30,6 @@ class TestComposition : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        secretwatch::attach();
-        QStandardPaths::setTestModeEnabled(true);
-    }
-
     void gettersHandOutTheComposedModels()
     {
         TestAccount t(m_dir.path(), QStringLiteral("getters"));
@@ -118,5 +112,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestComposition)
+SETTINGMODEL_TEST_GUILESS_MAIN(TestComposition)
 #include "tst_composition.moc"

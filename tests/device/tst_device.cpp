@@ -89,7 +89,6 @@ private:
 
 void TestDevice::initTestCase()
 {
-    secretwatch::attach();
     // Before anything asks Qt Multimedia for devices.
     if (!m_sound.start(&m_noSound))
         qWarning("No sound server for the audio tests: %s", qPrintable(m_noSound));
@@ -124,13 +123,23 @@ void TestDevice::registrationPublishesTheDeviceObjects()
     QCOMPARE(QJSEngine::objectOwnership(screens), QJSEngine::CppOwnership);
     QCOMPARE(QJSEngine::objectOwnership(audio), QJSEngine::CppOwnership);
 
-    // Once per process, whichever thread asks first.
+    // Once per process, whichever thread asks first, and living on the application's thread.
     AudioManage* fromThread = nullptr;
-    QThread* thread = QThread::create([&fromThread] { fromThread = AudioManage::instance(); });
+    std::unique_ptr<AudioManage> madeAudio;
+    std::unique_ptr<ScreenManage> madeScreens;
+    QThread* thread = QThread::create([&] {
+        fromThread = AudioManage::instance();
+        madeAudio = std::make_unique<AudioManage>();
+        madeScreens = std::make_unique<ScreenManage>();
+    });
     thread->start();
     QVERIFY(thread->wait(5000));
     delete thread;
     QCOMPARE(fromThread, AudioManage::instance());
+    QCOMPARE(madeAudio->thread(), qApp->thread());
+    QCOMPARE(madeScreens->thread(), qApp->thread());
+    madeScreens->init();
+    QCOMPARE(madeScreens->screenCount(), QGuiApplication::screens().size());
 }
 
 void TestDevice::outputsAndTheDefault()
@@ -291,8 +300,13 @@ void TestDevice::screensComeAndGo()
     QVERIFY(setScreens({screen("A", 0, 1280, 800), screen("B", 1280, 1024, 768, 1.5)}));
     QCOMPARE(added.count(), 1);
     QCOMPARE(removed.count(), 1);
-    QCOMPARE(screens.screenCount(), 2);
+    // The screen that went meanwhile is gone from the lookups, not left dangling.
+    QCOMPARE(screens.screenCount(), 1);
+    QCOMPARE(screens.screenAt(0), second);
+    QCOMPARE(screens.screenAt(1), nullptr);
+    QCOMPARE(screens.screenByPoint(QPoint(2400, 10)), nullptr);
+    QCOMPARE(screens.screenGeometryAt(1), QRect());
 }
 
-QTEST_MAIN(TestDevice)
+SETTINGMODEL_TEST_MAIN(TestDevice)
 #include "tst_device.moc"

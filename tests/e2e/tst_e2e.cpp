@@ -87,12 +87,6 @@ class TestEndToEnd : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        secretwatch::attach();
-        QStandardPaths::setTestModeEnabled(true);
-    }
-
     void init()
     {
         ++m_run;
@@ -685,5 +679,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestEndToEnd)
+SETTINGMODEL_TEST_GUILESS_MAIN(TestEndToEnd)
 #include "tst_e2e.moc"

@@ -135,12 +135,6 @@ class TestFiles : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        secretwatch::attach();
-        QStandardPaths::setTestModeEnabled(true);
-    }
-
     void init()
     {
         ++m_run;
@@ -594,5 +588,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestFiles)
+SETTINGMODEL_TEST_MAIN(TestFiles)
 #include "tst_files.moc"

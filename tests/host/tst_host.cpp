@@ -62,12 +62,6 @@ template <class Work> auto onStorageThread(Work work)
 class TestHost : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        secretwatch::attach();
-        QStandardPaths::setTestModeEnabled(true);
-    }
-
     void sharedPreferencesRoundTripOnStorageThread()
     {
         QTemporaryDir dir;
@@ -546,5 +540,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestHost)
+SETTINGMODEL_TEST_MAIN(TestHost)
 #include "tst_host.moc"

@@ -113,12 +113,6 @@ class TestNotifications : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        secretwatch::attach();
-        QStandardPaths::setTestModeEnabled(true);
-    }
-
     void init()
     {
         m_t = std::make_unique<TestAccount>(m_dir.path(), QStringLiteral("n%1").arg(++m_run));
@@ -519,5 +513,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestNotifications)
+SETTINGMODEL_TEST_MAIN(TestNotifications)
 #include "tst_notifications.moc"

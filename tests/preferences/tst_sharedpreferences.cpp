@@ -123,12 +123,6 @@ class TestSharedPreferences : public QObject {
     void settle() { QCoreApplication::processEvents(); }
 
 private slots:
-    void initTestCase()
-    {
-        secretwatch::attach();
-        QStandardPaths::setTestModeEnabled(true);
-    }
-
     void init()
     {
         static int run = 0;
@@ -741,9 +735,17 @@ private slots:
         prefs()->syncReminder(QStringLiteral("r9"), "x");
         prefs()->syncRemark(7, false, QStringLiteral("nope"));
         QSignalSpy remarkFailed(account()->refUserManager(), &RefUserManager::remarkSyncFailed);
+        QSignalSpy status(prefs(), &SharedPreferenceModel::updateStatusSettingFinish);
+        // A status write lost by the network, then refused: the interface hears of both.
+        prefs()->updateUserStatusSettingReq({});
+        QVERIFY(transport()->answer(transport()->last(180)->id, AccountBase::kNetworkError));
+        QVERIFY(QTest::qWaitFor([&status] { return status.count() == 1; }));
+        prefs()->updateUserStatusSettingReq({});
         while (!transport()->pending().isEmpty())
             transport()->answer(transport()->pending().first(), 500);
         settle();
+        QCOMPARE(status.count(), 2);
+        QCOMPARE(status.at(1).at(0).toMap(), (QVariantMap{{QStringLiteral("succ"), false}}));
         QCOMPARE(account()->refStickerBoxSetMgr()->favoriteAnswers().size(), 1);
         QVERIFY(!account()->refStickerBoxSetMgr()->favoriteAnswers().at(0).ok);
         QCOMPARE(account()->refReminderHandler()->syncResults().at(0).result, -1);
@@ -949,5 +951,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSharedPreferences)
+SETTINGMODEL_TEST_GUILESS_MAIN(TestSharedPreferences)
 #include "tst_sharedpreferences.moc"

@@ -118,12 +118,6 @@ class TestPrivacy : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        secretwatch::attach();
-        QStandardPaths::setTestModeEnabled(true);
-    }
-
     void init()
     {
         m_t = std::make_unique<TestAccount>(m_dir.path(), QString::fromLatin1(QTest::currentTestFunction()));
@@ -304,6 +298,7 @@ private slots:
 
         ItemModel* black = item->blacklist();
         QCOMPARE(black->rowCount(), 2);
+        QCOMPARE(black->rowCount(black->index(0)), 0); // a list has no children
         auto* contact = qvariant_cast<ContactItem*>(black->data(black->index(1), ItemModel::ItemRole));
         QVERIFY(contact);
         QCOMPARE(contact->userId(), 777);
@@ -526,5 +521,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestPrivacy)
+SETTINGMODEL_TEST_GUILESS_MAIN(TestPrivacy)
 #include "tst_privacy.moc"

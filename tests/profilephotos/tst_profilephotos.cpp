@@ -61,11 +61,6 @@ class TestProfilePhotos : public QObject {
     int m_run = 0;
 
 private slots:
-    void initTestCase()
-    {
-        secretwatch::attach();
-        QStandardPaths::setTestModeEnabled(true);
-    }
     void cleanup() { network::NetworkSubject::instance()->followSystem(); }
 
     void rowsFollowTheServersState()
@@ -203,5 +198,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestProfilePhotos)
+SETTINGMODEL_TEST_MAIN(TestProfilePhotos)
 #include "tst_profilephotos.moc"

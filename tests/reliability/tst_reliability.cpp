@@ -138,8 +138,6 @@ class TestReliability : public QObject {
 private slots:
     void initTestCase()
     {
-        secretwatch::attach();
-        QStandardPaths::setTestModeEnabled(true);
         SettingModel::registerMetaType(nullptr, "Reliability");
         WallpaperHandler::registerMetaType("Reliability");
     }
@@ -501,5 +499,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestReliability)
+SETTINGMODEL_TEST_MAIN(TestReliability)
 #include "tst_reliability.moc"

@@ -60,7 +60,6 @@ class TestSimServer : public QObject {
     std::unique_ptr<SimServer> m_server;
 
 private slots:
-    void initTestCase() { secretwatch::attach(); }
 
     void init()
     {
@@ -283,5 +282,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSimServer)
+SETTINGMODEL_TEST_GUILESS_MAIN(TestSimServer)
 #include "tst_simserver.moc"

@@ -7,6 +7,8 @@
 #include <QMutex>
 #include <QRegularExpression>
 #include <QSet>
+#include <QStandardPaths>
+#include <QTest>
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,12 +20,26 @@ constexpr qsizetype kMinText = 6;
 constexpr qsizetype kMaxText = 4096;
 constexpr qsizetype kKeySize = 32;
 
-QMutex mutex;
-QSet<QByteArray> keyTokens; // keys as Base64 and as hexadecimal
-QSet<QString> texts;
-QStringList leaks;
+// Lines still come while static objects are destroyed at exit (with every category on, Qt's own
+// debug lines do): the watch's state is made once and never destroyed.
+struct State {
+    QMutex mutex;
+    QSet<QByteArray> keyTokens; // keys as Base64 and as hexadecimal
+    QSet<QString> texts;
+    QStringList leaks;
+    const QRegularExpression tokens{QStringLiteral("[0-9a-fA-F]{64}|[A-Za-z0-9+/_-]{43}=?")};
+};
+
+State& state()
+{
+    static State* const made = new State;
+    return *made;
+}
+
 QtMessageHandler previous = nullptr;
 QLoggingCategory::CategoryFilter previousFilter = nullptr;
+// A line logged while a line is scanned (a warning of Qt's own) is not scanned again.
+thread_local bool scanning = false;
 
 bool isText(const QByteArray& bytes)
 {
@@ -39,13 +55,14 @@ void observe(const QByteArray& secret)
 {
     if (secret.size() < kMinText || secret.size() > kMaxText)
         return;
-    QMutexLocker locked(&mutex);
+    State& s = state();
+    QMutexLocker locked(&s.mutex);
     if (isText(secret)) {
-        texts.insert(QString::fromUtf8(secret));
+        s.texts.insert(QString::fromUtf8(secret));
     } else if (secret.size() == kKeySize) {
-        keyTokens.insert(secret.toBase64());
-        keyTokens.insert(secret.toBase64(QByteArray::Base64UrlEncoding));
-        keyTokens.insert(secret.toHex());
+        s.keyTokens.insert(secret.toBase64());
+        s.keyTokens.insert(secret.toBase64(QByteArray::Base64UrlEncoding));
+        s.keyTokens.insert(secret.toHex());
     }
 }
 
@@ -69,10 +86,11 @@ void filter(QLoggingCategory* category)
 
 void report()
 {
-    QMutexLocker locked(&mutex);
-    if (leaks.isEmpty())
+    State& s = state();
+    QMutexLocker locked(&s.mutex);
+    if (s.leaks.isEmpty())
         return;
-    for (const QString& leak : std::as_const(leaks))
+    for (const QString& leak : std::as_const(s.leaks))
         std::fprintf(stderr, "SECRET IN LOG: %s\n", qPrintable(leak));
     std::fflush(stderr);
     std::_Exit(3);
@@ -90,25 +108,30 @@ void install()
 
 void secretwatch::scan(const QString& message)
 {
-    static const QRegularExpression tokens(QStringLiteral("[0-9a-fA-F]{64}|[A-Za-z0-9+/_-]{43}=?"));
-    QMutexLocker locked(&mutex);
-    auto it = tokens.globalMatch(message);
-    while (it.hasNext()) {
-        const QByteArray token = it.next().captured().toLatin1();
-        if (keyTokens.contains(token) || keyTokens.contains(token.toLower())) {
+    if (scanning)
+        return;
+    scanning = true;
+    State& s = state();
+    QMutexLocker locked(&s.mutex);
+    const auto found = [&s, &message]() -> QString {
+        auto it = s.tokens.globalMatch(message);
+        while (it.hasNext()) {
+            const QByteArray token = it.next().captured().toLatin1();
             // The line itself would repeat the secret; its start says where it came from.
-            leaks.append(QStringLiteral("a key in \"%1...\"").arg(message.left(40)));
-            return;
+            if (s.keyTokens.contains(token) || s.keyTokens.contains(token.toLower()))
+                return QStringLiteral("a key in \"%1...\"").arg(message.left(40));
         }
-    }
-    for (const QString& text : std::as_const(texts)) {
-        if (message.contains(text)) {
-            leaks.append(QStringLiteral("a plain text of %1 characters in a line of %2")
-                             .arg(text.size())
-                             .arg(message.size()));
-            return;
+        for (const QString& text : std::as_const(s.texts)) {
+            if (message.contains(text))
+                return QStringLiteral("a plain text of %1 characters in a line of %2")
+                    .arg(text.size())
+                    .arg(message.size());
         }
-    }
+        return {};
+    }();
+    if (!found.isEmpty())
+        s.leaks.append(found);
+    scanning = false;
 }
 
 void secretwatch::attach()
@@ -120,8 +143,21 @@ void secretwatch::attach()
 
 QStringList secretwatch::takeLeaks()
 {
-    QMutexLocker locked(&mutex);
-    return std::exchange(leaks, {});
+    State& s = state();
+    QMutexLocker locked(&s.mutex);
+    return std::exchange(s.leaks, {});
+}
+
+int secretwatch::exec(QObject* test, int argc, char** argv)
+{
+    QStandardPaths::setTestModeEnabled(true);
+    // The test framework puts its own log handler in place as it starts: the watch goes in front
+    // of it.
+    QTest::qInit(test, argc, argv);
+    attach();
+    const int result = QTest::qRun();
+    QTest::qCleanup();
+    return result;
 }
 
 Q_COREAPP_STARTUP_FUNCTION(install)

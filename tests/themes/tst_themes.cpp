@@ -1,9 +1,12 @@
 // Theme records, the theme and colour-circle lists, the built-in themes and the theme handler.
+#include "host/accountmanager.h"
 #include "host/accountsettingmodel.h"
 #include "host/appsettingmodel.h"
 #include "host/emojiparser.h"
+#include "host/jsonutil.h"
 #include "host/threadmanager.h"
 #include "im/chat.pb.h"
+#include "im/file.pb.h"
 #include "im/misc.pb.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "protohelpers.h"
@@ -97,12 +100,7 @@ class TestThemes : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
-        secretwatch::attach();
-        QStandardPaths::setTestModeEnabled(true);
-        QSettings().clear();
-    }
+    void initTestCase() { QSettings().clear(); }
 
     void cleanup() { QSettings().clear(); }
 
@@ -146,9 +144,16 @@ private slots:
         QCOMPARE(back.light()->wallpaperItem()->bgColors(), game.light()->wallpaperItem()->bgColors());
         QVERIFY(!back.preset() && back.createTime() == 7);
 
-        // A colour name that does not parse is kept as given, with no colour value.
-        back.light()->setThemeColors({QStringLiteral("not a colour")});
-        QCOMPARE(back.light()->themeColorValues(), QList<int>{0});
+        // A colour name that does not parse is refused: the colours stay as they were.
+        const QList<int> values = back.light()->themeColorValues();
+        for (const QStringList& bad :
+             {QStringList{"not a colour"}, QStringList{"#GGGGGG"}, QStringList{""}}) {
+            back.light()->setThemeColors(bad);
+            back.light()->setMessageColors(bad);
+        }
+        QCOMPARE(back.light()->themeColorValues(), values);
+        QCOMPARE(back.light()->themeColors(), QStringList{"#FF8058"});
+        QCOMPARE(back.light()->messageColors(), game.light()->messageColors());
 
         // A half that is gone is gone from the message too.
         game.setDark(nullptr);
@@ -275,6 +280,28 @@ private slots:
         again.load(nullptr);
         QCOMPARE(idsOf(&again), order);
         QCOMPARE(again.currentColorId(), 17);
+
+        // A colour that is no colour name is refused, and a stored circle holding one is skipped.
+        ColorCircleComponentItem* light = again.itemByColorId(17)->light();
+        const QStringList colours = light->themeColors();
+        for (const QStringList& bad : {QStringList{"#GGGGGG"}, QStringList{""}, QStringList{"#1234"}})
+            light->setThemeColors(bad);
+        QCOMPARE(light->themeColors(), colours);
+        QVariantList stored = jsonToList(t.account->accountSettingModel()->colorCircles());
+        QVariantMap damaged = stored.first().toMap();
+        damaged.insert(QStringLiteral("id"), 40);
+        damaged.insert(QStringLiteral("light"),
+                       QVariantMap{{QStringLiteral("theme"), QStringList{"#XYZXYZ"}}});
+        stored.append(damaged);
+        t.account->accountSettingModel()->updateColorCircles(listToJson(stored));
+        ColorCircleModel skipping(t.account);
+        skipping.load(nullptr);
+        QCOMPARE(idsOf(&skipping), order);
+
+        // Cleared, a bound count hears of it.
+        QSignalSpy counts(&skipping, &ColorCircleModel::countChanged);
+        skipping.clear();
+        QCOMPARE(counts.count(), 1);
     }
 
     // ---- the handler ----
@@ -377,6 +404,74 @@ private slots:
         QVERIFY(sentThemes(t->transport).last().value().empty());
     }
 
+    // A save takes the edit theme: a second click is refused until it ends, and a copy the server
+    // refuses gives the edit back as it was, wallpapers included, and tells the user.
+    void savesOfAnEditTheme()
+    {
+        const auto t = started();
+        QVERIFY(t);
+        ThemeHandler* themes = t->account->themeHandler();
+        const auto ownWallpaper = [&t](const char* fileId) {
+            im::WallPaper message;
+            message.set_id(fileId);
+            message.mutable_photo_set()->mutable_hi_res()->set_file_id(fileId);
+            return std::make_unique<WallpaperItem>(t->account, message);
+        };
+        const auto copies = [](const QHash<QString, QString>& oldToNew) {
+            im::file::DuplicateFilesResp resp;
+            for (auto it = oldToNew.cbegin(); it != oldToNew.cend(); ++it)
+                (*resp.mutable_old_to_new())[it.key().toStdString()] = it.value().toStdString();
+            return bytesOf(resp);
+        };
+        const auto lastError = [] {
+            const QList<AccountManager::Error> errors = AccountManager::getInstance()->errors();
+            return errors.isEmpty() ? QString() : errors.last().text;
+        };
+        const int sentBefore = int(sentThemes(t->transport).size());
+
+        // The halves of this theme have no wallpaper: one chosen for a half is kept at save.
+        im::Theme bareMessage = themeMessage(QStringLiteral("bare"), 1, QStringLiteral("bare"));
+        bareMessage.mutable_light()->clear_wallpaper();
+        bareMessage.mutable_dark()->clear_wallpaper();
+        ThemeItem bare(t->account, QStringLiteral("bare"), bareMessage);
+        ThemeItem* made = themes->createTheme(&bare);
+        QVERIFY(!made->light()->wallpaperItem());
+        const auto first = ownWallpaper("f1");
+        themes->setWallpaper(true, first.get());
+        themes->syncCustomTheme();
+        themes->syncCustomTheme();
+        QVERIFY(QTest::qWaitFor([&t] { return t->transport->count(1004) == 1; }));
+        QVERIFY(!themes->editingTheme());
+        QVERIFY(t->transport->answerNext(1004, 3));
+        QVERIFY(QTest::qWaitFor([&] { return lastError() == QStringLiteral("theme_save_failed"); }));
+        QCOMPARE(themes->editingTheme(), made);
+        QCOMPARE(made->light()->wallpaperItem()->hiPhoto()->fileId(), QStringLiteral("f1"));
+        QCOMPARE(themes->customThemeModel()->count(), 0);
+
+        themes->syncCustomTheme();
+        QVERIFY(QTest::qWaitFor([&t] { return t->transport->count(1004) == 2; }));
+        QVERIFY(t->transport->answerNext(1004, 0, copies({{"f1", "f2"}})));
+        QVERIFY(QTest::qWaitFor([themes] { return themes->customThemeModel()->count() == 1; }));
+        const ThemeItem* mine = themes->customThemeModel()->itemByIndex(0);
+        QCOMPARE(mine, made);
+        QCOMPARE(mine->light()->wallpaperItem()->hiPhoto()->fileId(), QStringLiteral("f2"));
+        QVERIFY(!mine->light()->editWallpaper());
+        QCOMPARE(sentThemes(t->transport).size(), sentBefore + 1);
+
+        // A double save of an edit copies once and keeps the wallpaper it had on the other half.
+        themes->editTheme(themes->customThemeModel()->itemByIndex(0));
+        const auto second = ownWallpaper("f3");
+        themes->setWallpaper(false, second.get());
+        themes->syncEditTheme();
+        themes->syncEditTheme();
+        QVERIFY(QTest::qWaitFor([&t] { return t->transport->count(1004) == 3; }));
+        QVERIFY(t->transport->answerNext(1004, 0, copies({{"f2", "f4"}, {"f3", "f5"}})));
+        QVERIFY(QTest::qWaitFor([&] { return sentThemes(t->transport).size() == sentBefore + 2; }));
+        QVERIFY(!themes->editingTheme());
+        QCOMPARE(mine->light()->wallpaperItem()->hiPhoto()->fileId(), QStringLiteral("f4"));
+        QCOMPARE(mine->dark()->wallpaperItem()->hiPhoto()->fileId(), QStringLiteral("f5"));
+    }
+
     void aColourBurstIsSentOnce()
     {
         const auto t = started();
@@ -467,5 +562,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestThemes)
+SETTINGMODEL_TEST_MAIN(TestThemes)
 #include "tst_themes.moc"

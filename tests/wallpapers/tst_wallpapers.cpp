@@ -128,12 +128,6 @@ class TestWallpapers : public QObject {
     QString accountId() const { return QStringLiteral("w%1").arg(m_run); }
 
 private slots:
-    void initTestCase()
-    {
-        secretwatch::attach();
-        QStandardPaths::setTestModeEnabled(true);
-    }
-
     void init()
     {
         ++m_run;
@@ -352,6 +346,19 @@ private slots:
         QCOMPARE(handed.size(), OWNER_WALLPAPER_LIMIT - 1);
         QCOMPARE(idsOf(&model), QStringList({"p1", "p2"}));
         QVERIFY(!model.upToLimite());
+
+        // A reset tells a bound count; a colour that is no colour name is refused.
+        const qsizetype countsBefore = counts.count();
+        model.reset();
+        QCOMPARE(counts.count(), countsBefore + 1);
+        model.reset();
+        QCOMPARE(counts.count(), countsBefore + 1);
+        WallpaperItem coloured(nullptr, true);
+        coloured.setBgColors(QStringList{"#112233"});
+        for (const QStringList& bad :
+             {QStringList{"#GGGGGG"}, QStringList{""}, QStringList{"#112233", "red"}})
+            coloured.setBgColors(bad);
+        QCOMPARE(coloured.bgColors(), QStringList{"#112233"});
     }
 
     void patternFilterShowsOwnPatternImagesOnly()
@@ -701,5 +708,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestWallpapers)
+SETTINGMODEL_TEST_MAIN(TestWallpapers)
 #include "tst_wallpapers.moc"
