@@ -3,6 +3,7 @@
 #include "host/accountbase.h"
 #include "host/contacts.h"
 #include "host/services.h"
+#include "logging.h"
 
 #include <QJSEngine>
 #include <QPointer>
@@ -173,8 +174,19 @@ void ProfilePhotoItem::deletePhoto()
 void ProfilePhotoItem::upload(std::function<void(bool ok)> done)
 {
     FileManager* files = m_account ? m_account->fileManager() : nullptr;
-    if (!m_photo || !m_srcPhoto || !files)
+    if (!m_photo || !m_srcPhoto || !files) {
+        // A photo map without both images: nothing to upload, and the caller still hears of it.
+        qCWarning(lcSettingModel) << "a profile photo needs both images; nothing uploaded";
+        QPointer<ProfilePhotoItem> self(this);
+        QMetaObject::invokeMethod(
+            this,
+            [self, done = std::move(done)] {
+                if (self)
+                    done(false);
+            },
+            Qt::QueuedConnection);
         return;
+    }
     setUploading(true);
     const UploadMultiFileFilterPtr filter =
         files->makeFilter(qSharedPointerCast<FileData>(m_photo), qSharedPointerCast<FileData>(m_srcPhoto));
@@ -248,30 +260,24 @@ void AlternativeProfilePhoto::addPrfilePhoto(const QVariantMap& photo)
     setModifying(true);
     auto* item = new ProfilePhotoItem(m_account, this);
     item->setPhotos(photo);
-    m_uploadingItem = item;
+    m_uploadingItems.insert(item);
     const int row = int(m_items.size());
     beginInsertRows(QModelIndex(), row, row);
     m_items.append(item);
     endInsertRows();
     QPointer<ProfilePhotoItem> guard(item);
     item->upload([this, guard](bool ok) {
-        if (!guard)
+        if (!guard || !m_uploadingItems.remove(guard))
             return;
         if (!ok) {
-            setModifying(false);
-            if (m_uploadingItem) {
-                deleteUploadingItem();
-            } else {
-                guard->setUploading(false);
-            }
+            removeItem(guard);
+            setModifying(!m_uploadingItems.isEmpty());
             emit moddifyFail(UploadPhotoFail);
             return;
         }
-        m_byKey.insert(guard->key(), guard);
-        if (m_uploadingItem == guard)
-            m_uploadingItem = nullptr;
-        updloadAlternativePhotoReq();
         guard->setUploading(false);
+        m_byKey.insert(guard->key(), guard);
+        updloadAlternativePhotoReq();
     });
 }
 
@@ -312,7 +318,7 @@ void AlternativeProfilePhoto::updloadAlternativePhotoReq()
 void AlternativeProfilePhoto::failNetwork()
 {
     emit moddifyFail(NetFail);
-    m_modifying = false;
+    setModifying(false);
 }
 
 bool AlternativeProfilePhoto::networkCheck()
@@ -330,8 +336,9 @@ void AlternativeProfilePhoto::updloadAlternativePhoto(bool showToNonContact,
         return;
     im::AlternativePhotos photos;
     photos.set_show_to_non_contact(showToNonContact);
-    for (const ProfilePhotoItem* item : items) {
-        if (item)
+    // A photo whose images are still uploading goes with a later request, once they are there.
+    for (ProfilePhotoItem* item : items) {
+        if (item && !m_uploadingItems.contains(item))
             item->serialize(photos.add_photos());
     }
     UserManager* users = m_account->userManager();
@@ -370,7 +377,7 @@ void AlternativeProfilePhoto::updateAlternativePhoto(const im::AlternativePhotos
     // Rows the server no longer has go; a photo still uploading stays.
     for (int row = int(m_items.size()) - 1; row >= 0; --row) {
         ProfilePhotoItem* item = m_items.at(row);
-        if (item == m_uploadingItem || present.contains(item->key()))
+        if (m_uploadingItems.contains(item) || present.contains(item->key()))
             continue;
         beginRemoveRows(QModelIndex(), row, row);
         m_items.removeAt(row);
@@ -388,13 +395,13 @@ void AlternativeProfilePhoto::updateProfilePhotoFailed()
     emit moddifyFail(ModifyFail);
 }
 
-void AlternativeProfilePhoto::deleteUploadingItem()
+void AlternativeProfilePhoto::removeItem(ProfilePhotoItem* item)
 {
-    ProfilePhotoItem* item = std::exchange(m_uploadingItem, nullptr);
-    if (!item)
+    const int row = int(m_items.indexOf(item));
+    if (row < 0)
         return;
-    beginResetModel();
-    m_items.removeAll(item);
-    endResetModel();
+    beginRemoveRows(QModelIndex(), row, row);
+    m_items.removeAt(row);
+    endRemoveRows();
     item->deleteLater();
 }

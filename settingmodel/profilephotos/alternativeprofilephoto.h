@@ -7,6 +7,7 @@
 #include <QAbstractListModel>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QSharedPointer>
 #include <QVariantList>
 
@@ -109,7 +110,6 @@ public:
     void updateAlternativePhoto(const im::AlternativePhotos& photos);
     void updateProfilePhotoFailed();
     bool networkCheck();
-    void deleteUploadingItem();
 
 signals:
     void showToNonContactChanged();
@@ -118,10 +118,13 @@ signals:
 
 private:
     void failNetwork();
+    // An added photo whose upload failed leaves the list.
+    void removeItem(ProfilePhotoItem* item);
 
     QList<ProfilePhotoItem*> m_items;
     QHash<QString, ProfilePhotoItem*> m_byKey;
-    ProfilePhotoItem* m_uploadingItem = nullptr;
+    // Added photos whose images are still uploading: listed, but not yet sent to the server.
+    QSet<ProfilePhotoItem*> m_uploadingItems;
     bool m_showToNonContact = false;
     AccountBase* m_account;
     bool m_modifying = false;

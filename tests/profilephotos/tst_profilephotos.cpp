@@ -124,7 +124,7 @@ private slots:
         QVERIFY(t.transport->answerNext(AccountInfoUpdate, 0, bytesOf(answer)));
         QVERIFY(QTest::qWaitFor([&] { return keysOf(photos) == QStringList{"a"}; }));
 
-        // Without a network nothing goes, and modifying ends without its signal.
+        // Without a network nothing goes, and modifying ends with its signal (a spinner stops).
         network::NetworkSubject::instance()->setNetworkReachable(false);
         const int before = t.transport->count(AccountInfoUpdate);
         QSignalSpy modifying(photos, &AlternativeProfilePhoto::modifyingChanged);
@@ -133,22 +133,23 @@ private slots:
         QCOMPARE(failures.last().at(0).value<AlternativeProfilePhoto::PhotoError>(),
                  AlternativeProfilePhoto::NetFail);
         QVERIFY(!photos->modifying());
-        QCOMPARE(modifying.count(), 1); // the change to true only
+        QCOMPARE(modifying.count(), 2);
     }
 
     void anAddedPhotoIsUploadedAndSaved_data()
     {
         QTest::addColumn<bool>("uploadFails");
-        QTest::addColumn<bool>("missingFiles");
-        QTest::newRow("saved") << false << false;
-        QTest::newRow("upload fails") << true << false;
-        QTest::newRow("image files missing") << false << true;
+        QTest::addColumn<int>("images"); // 0: written, 1: files missing, 2: no paths
+        QTest::newRow("saved") << false << 0;
+        QTest::newRow("upload fails") << true << 0;
+        QTest::newRow("image files missing") << false << 1;
+        QTest::newRow("no image paths") << false << 2;
     }
 
     void anAddedPhotoIsUploadedAndSaved()
     {
         QFETCH(bool, uploadFails);
-        QFETCH(bool, missingFiles);
+        QFETCH(int, images);
         SimServer server;
         TestAccount t(m_dir.path(), QStringLiteral("add%1").arg(++m_run),
                       server.connectDevice(1, "A", "desktop"));
@@ -158,16 +159,18 @@ private slots:
         if (uploadFails)
             server.failCommand(FileUploadChunk, 413);
         QSignalSpy failures(photos, &AlternativeProfilePhoto::moddifyFail);
-        if (missingFiles)
+        if (images == 1)
             photos->addPrfilePhoto({{"loImagePath", m_dir.filePath("gone-lo.jpg")},
                                     {"hiImagePath", m_dir.filePath("gone-hi.jpg")}});
+        else if (images == 2)
+            photos->addPrfilePhoto({{"loImagePath", QString()}});
         else
             photos->addPrfilePhoto(
                 {{"loImagePath", media::writeImage(m_dir.filePath("lo.jpg"), QSize(96, 96))},
                  {"hiImagePath", media::writeImage(m_dir.filePath("hi.jpg"), QSize(640, 640))}});
         QCOMPARE(photos->rowCount(), 1);
-        QVERIFY(photos->modifying() && photos->items().first()->uploading());
-        if (uploadFails || missingFiles) {
+        QVERIFY(photos->modifying());
+        if (uploadFails || images != 0) {
             QVERIFY(QTest::qWaitFor([&] { return failures.count() == 1; }));
             QCOMPARE(failures.first().at(0).value<AlternativeProfilePhoto::PhotoError>(),
                      AlternativeProfilePhoto::UploadPhotoFail);
@@ -175,10 +178,19 @@ private slots:
             QVERIFY(!photos->modifying());
             return;
         }
-        QVERIFY(QTest::qWaitFor([&] { return server.alternativePhotoCount() == 1 && !photos->modifying(); }));
-        QCOMPARE(photos->rowCount(), 1);
-        QVERIFY(!photos->items().first()->uploading());
+        QVERIFY(photos->items().first()->uploading());
+        // A second photo added while the first uploads goes to the server only once uploaded.
+        photos->addPrfilePhoto(
+            {{"loImagePath", media::writeImage(m_dir.filePath("lo1.jpg"), QSize(96, 96), Qt::blue)},
+             {"hiImagePath", media::writeImage(m_dir.filePath("hi1.jpg"), QSize(640, 640), Qt::blue)}});
+        QVERIFY(QTest::qWaitFor([&] { return server.alternativePhotoCount() == 2 && !photos->modifying(); }));
+        QCOMPARE(photos->rowCount(), 2);
+        QVERIFY(!photos->items().first()->uploading() && !photos->items().last()->uploading());
+        QVERIFY(!keysOf(photos).contains(QString()));
         QCOMPARE(failures.count(), 0);
+        photos->items().last()->deletePhoto();
+        QVERIFY(
+            QTest::qWaitFor([&] { return server.alternativePhotoCount() == 1 && photos->rowCount() == 1; }));
 
         // A new image for the photo is uploaded, then the list goes with it in the photo's place.
         ProfilePhotoItem* item = photos->items().first();
