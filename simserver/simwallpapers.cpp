@@ -278,6 +278,16 @@ SimWallpapers::Result SimWallpapers::save(const QByteArray& body)
     QString id = QString::fromStdString(wallpaper.id());
     if (id.isEmpty() && m_wallpapers.contains(localId))
         id = localId;
+    if (id.isEmpty()) {
+        // The same save sent again (its answer was lost) is answered with what it saved.
+        for (const Stored& stored : std::as_const(m_wallpapers)) {
+            if (!stored.wallpaper.deleted() && stored.wallpaper.local_id() == wallpaper.local_id()) {
+                im::wallpaper::SaveWallPaperResp resp;
+                *resp.mutable_wallpaper() = stored.wallpaper;
+                return {0, bytesOf(resp), {}};
+            }
+        }
+    }
     const auto known = m_wallpapers.constFind(id);
     const bool isNew = id.isEmpty() || known == m_wallpapers.cend() || known->wallpaper.deleted();
     if (!filesReadable(wallpaper))

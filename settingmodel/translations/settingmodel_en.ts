@@ -91,6 +91,10 @@
         <source>theme_limit_reached</source>
         <translation>You already have 10 themes of your own. Remove one to save another.</translation>
     </message>
+    <message id="wallpaper_limit_reached">
+        <source>wallpaper_limit_reached</source>
+        <translation>You already have as many wallpapers of your own as you may keep. Remove one to add another.</translation>
+    </message>
     <message id="upload_failed">
         <source>upload_failed</source>
         <translation>The upload failed. Please try again.</translation>

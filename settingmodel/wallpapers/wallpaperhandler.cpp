@@ -45,10 +45,10 @@ storage::WallpaperInfo recordOf(const im::WallPaper& message, const QString& id)
     return info;
 }
 
-void insertSorted(QList<WallpaperItemPtr>& list, const WallpaperItemPtr& item)
+void insertSorted(QList<WallpaperItemPtr>& list, const WallpaperItemPtr& item, bool dark)
 {
     bool exact = false;
-    const int row = WallpaperModel::orderedSearch(list, item.data(), &exact);
+    const int row = WallpaperModel::orderedSearch(list, item.data(), dark, &exact);
     if (exact)
         list[row] = item;
     else
@@ -61,6 +61,17 @@ void moveToMain(const QList<WallpaperItemPtr>& items)
     for (const WallpaperItemPtr& item : items)
         item->moveToThread(main);
 }
+
+// A list made in one dark mode's order, for a model that is now in the other.
+void sortFor(QList<WallpaperItemPtr>& list, bool dark)
+{
+    std::sort(list.begin(), list.end(), [dark](const WallpaperItemPtr& a, const WallpaperItemPtr& b) {
+        return WallpaperItem::greater(*a, *b, dark);
+    });
+}
+
+constexpr int kConflict = 409;
+constexpr int kUnprocessable = 422;
 
 } // namespace
 
@@ -164,7 +175,9 @@ bool WallpaperHandler::loadLocalData(bool alreadyLoaded)
                 [self, generation] {
                     if (self->m_generation.isCurrent(generation) && !self->isClearing())
                         self->m_loadFuture =
-                            QtConcurrent::run([handler = self.data()] { handler->runLocalLoad(); });
+                            QtConcurrent::run([handler = self.data(), dark = self->m_model->darkMode()] {
+                                handler->runLocalLoad(dark);
+                            });
                 },
                 Qt::QueuedConnection);
         },
@@ -172,11 +185,10 @@ bool WallpaperHandler::loadLocalData(bool alreadyLoaded)
     return true;
 }
 
-void WallpaperHandler::runLocalLoad()
+void WallpaperHandler::runLocalLoad(bool dark)
 {
     storage::UserStorageProvider* provider = m_account->storage();
     const QList<storage::WallpaperInfo> infos = provider->wallpaperStorage()->allInfos();
-    const bool dark = AppSettingModel::instance()->darkMode();
     QList<WallpaperItemPtr> list;
     QStringList missing;
     QStringList unsynced;
@@ -196,7 +208,7 @@ void WallpaperHandler::runLocalLoad()
             item->setUnsynced(true);
             unsynced.append(item->wallpaperId());
         }
-        insertSorted(list, item);
+        insertSorted(list, item, dark);
     }
     missing.removeDuplicates();
     if (!missing.isEmpty()) {
@@ -212,12 +224,19 @@ void WallpaperHandler::runLocalLoad()
     post([this, list, unsynced, dark]() mutable {
         m_localLoading = false;
         // The order depends on the dark mode, which may have changed while the list was made.
-        const bool nowDark = AppSettingModel::instance()->darkMode();
-        if (nowDark != dark) {
-            std::sort(list.begin(), list.end(),
-                      [nowDark](const WallpaperItemPtr& a, const WallpaperItemPtr& b) {
-                          return WallpaperItem::greater(*a, *b, nowDark);
-                      });
+        if (m_model->darkMode() != dark)
+            sortFor(list, m_model->darkMode());
+        // What a page or a push deleted while the rows were read stays deleted.
+        if (!m_deletedWhileLoading.isEmpty()) {
+            const QSet<QString> deleted = std::exchange(m_deletedWhileLoading, {});
+            list.removeIf([this, &deleted](const WallpaperItemPtr& item) {
+                if (!deleted.contains(item->wallpaperId()))
+                    return false;
+                discardFiles(item.data());
+                return true;
+            });
+            unsynced.removeIf([&deleted](const QString& id) { return deleted.contains(id); });
+            removeRecords(QStringList(deleted.cbegin(), deleted.cend()));
         }
         for (const QString& id : std::as_const(unsynced)) {
             if (!m_failedUploads.contains(id))
@@ -237,7 +256,8 @@ void WallpaperHandler::getNewData()
     m_fetched = true;
     if (!m_unsentDeletes.isEmpty())
         m_cmd->deleteReq(std::exchange(m_unsentDeletes, {}));
-    m_cmd->listReq(m_account->dataInfoModel()->wallpaperOffset());
+    m_askedOffset = m_account->dataInfoModel()->wallpaperOffset();
+    m_cmd->listReq(m_askedOffset);
     post([this] { autoDownload(); });
     if (!m_failedUploads.isEmpty())
         post([this] { reuploadFailed(); });
@@ -255,6 +275,7 @@ bool WallpaperHandler::prepareToClearData(bool force)
     m_listFuture.cancel();
     m_listFuture.waitForFinished();
     m_pageInProgress = false;
+    m_deletedWhileLoading.clear();
     m_failedUploads.clear();
     m_loadedWallpaper.reset();
     m_pendingWallpaper.reset();
@@ -267,6 +288,7 @@ bool WallpaperHandler::clearData(bool force)
     Q_UNUSED(force)
     m_model->reset();
     m_cancelledUploads.clear();
+    m_refusedUploads.clear();
     m_saving.clear();
     m_unsentDeletes.clear();
     m_fetched = false;
@@ -281,10 +303,11 @@ void WallpaperHandler::listResp(const im::wallpaper::ListWallPapersResp& resp)
         return;
     m_pageInProgress = true;
     const bool intoEmpty = m_model->count() == 0;
-    m_listFuture = QtConcurrent::run([this, resp, intoEmpty] { runListPage(resp, intoEmpty); });
+    m_listFuture = QtConcurrent::run(
+        [this, resp, intoEmpty, dark = m_model->darkMode()] { runListPage(resp, intoEmpty, dark); });
 }
 
-void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty)
+void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty, bool dark)
 {
     QList<storage::WallpaperInfo> saves;
     QStringList deleted;
@@ -304,33 +327,69 @@ void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page
         }
         saves.append(recordOf(wallpaper, item->wallpaperId()));
         if (intoEmpty) {
-            insertSorted(sorted, item);
+            insertSorted(sorted, item, dark);
         } else {
             item->moveToThread(QCoreApplication::instance()->thread());
-            post([this, item] { m_model->replaceItem(item); });
+            post([this, item] {
+                // This device's own save, whose answer was lost, comes back under its local id.
+                if (!reconcile(item->message()))
+                    m_model->replaceItem(item);
+            });
         }
     }
     const qint64 nextOffset = page.next_offset();
-    storeRecords(saves, deleted, nextOffset);
+    // An offset below zero is nothing to ask from again.
+    storeRecords(saves, deleted, nextOffset >= 0 ? std::optional<qint64>(nextOffset) : std::nullopt);
     if (!sorted.isEmpty()) {
         moveToMain(sorted);
-        post([this, sorted] { m_model->append(sorted); });
+        post([this, sorted, dark]() mutable {
+            if (m_model->darkMode() != dark)
+                sortFor(sorted, m_model->darkMode());
+            m_model->append(sorted);
+        });
     }
     const bool more = page.has_more();
     post([this, deleted, more, nextOffset] {
         m_pageInProgress = false;
         for (const QString& id : deleted) {
+            if (m_localLoading)
+                m_deletedWhileLoading.insert(id);
             if (const WallpaperItemPtr item = m_model->itemPtr(id)) {
                 discardFiles(item.data());
                 m_failedUploads.removeAll(id);
                 m_model->removeById(id);
             }
         }
-        if (more)
-            m_cmd->listReq(nextOffset);
-        else
+        if (more && (nextOffset < 0 || nextOffset <= m_askedOffset)) {
+            qCWarning(lcSettingModel) << "the wallpaper list's next offset" << nextOffset
+                                      << "does not advance from" << m_askedOffset << "; paging stopped";
             autoDownload();
+        } else if (more) {
+            m_askedOffset = nextOffset;
+            m_cmd->listReq(nextOffset);
+        } else {
+            autoDownload();
+        }
     });
+}
+
+bool WallpaperHandler::reconcile(const im::WallPaper& wallpaper)
+{
+    const QString id = QString::fromStdString(wallpaper.id());
+    const QString localId = QString::fromStdString(wallpaper.local_id());
+    if (localId.isEmpty() || localId == id || id.isEmpty())
+        return false;
+    const WallpaperItemPtr local = m_model->itemPtr(localId);
+    if (!local || !local->unsynced())
+        return false;
+    if (const WallpaperItemPtr other = m_model->itemPtr(id);
+        other && QString::fromStdString(other->message().local_id()) != localId) {
+        qCWarning(lcSettingModel) << "a wallpaper record names" << localId << "as" << id
+                                  << ", which is another listed wallpaper; both stay";
+        return false;
+    }
+    updateItem(localId, id, wallpaper);
+    return true;
 }
 
 // ---- adding ----
@@ -531,9 +590,10 @@ void WallpaperHandler::uploadFinish(const WallpaperItemPtr& item, int code)
     if (m_cancelledUploads.remove(id)) {
         deleteWallpaper(id);
     } else if (code != upload::Ok) {
-        // Refused for good: retrying would not help, so the wallpaper goes.
+        // Refused for good: retrying would not help, so the wallpaper goes, and the user is told.
         m_model->removeById(id);
         removeRecords({id});
+        AccountManager::getInstance()->error(code, qtTrId("upload_failed"), 0);
     } else {
         sendSave(item.data());
     }
@@ -564,17 +624,31 @@ void WallpaperHandler::saveResp(int code, const QByteArray& body, const QString&
     }
     if (!saved) {
         if (code == 0)
-            qCDebug(lcSettingModel) << "a save answer without a wallpaper:" << localId;
-        if (const WallpaperItemPtr item = m_model->itemPtr(localId)) {
-            item->setUnsynced(true);
-            if (!m_failedUploads.contains(localId))
-                m_failedUploads.append(localId);
+            qCWarning(lcSettingModel) << "a save answer without a wallpaper:" << localId;
+        const WallpaperItemPtr item = m_model->itemPtr(localId);
+        if (!item)
+            return;
+        item->setUnsynced(true);
+        if (code == kConflict || code == kUnprocessable) {
+            // Refused for good (the user's limit, an unreadable image): not retried until the user
+            // asks again, and the user is told why.
+            m_failedUploads.removeAll(localId);
+            m_refusedUploads.insert(localId);
+            AccountManager::getInstance()->error(
+                code, qtTrId(code == kConflict ? "wallpaper_limit_reached" : "wallpaper_file_format_error"),
+                0);
+            return;
         }
+        if (!m_failedUploads.contains(localId))
+            m_failedUploads.append(localId);
         return;
     }
+    // The answer is for the save this device sent: another local id it echoes names nothing here.
     const QString echoed = QString::fromStdString(resp.wallpaper().local_id());
-    updateItem(echoed.isEmpty() ? localId : echoed, QString::fromStdString(resp.wallpaper().id()),
-               resp.wallpaper());
+    if (!echoed.isEmpty() && echoed != localId)
+        qCWarning(lcSettingModel) << "a save answer for" << localId << "echoes" << echoed << "; taken as"
+                                  << localId;
+    updateItem(localId, QString::fromStdString(resp.wallpaper().id()), resp.wallpaper());
 }
 
 void WallpaperHandler::updateItem(const QString& localId, const QString& serverId,
@@ -602,6 +676,7 @@ void WallpaperHandler::updateItem(const QString& localId, const QString& serverI
 void WallpaperHandler::reupload(const QString& id)
 {
     m_failedUploads.removeAll(id);
+    m_refusedUploads.remove(id);
     if (const WallpaperItemPtr item = m_model->itemPtr(id))
         uploadWallpaper(item);
 }
@@ -710,12 +785,22 @@ void WallpaperHandler::resetResp(const im::wallpaper::ResetWallPapersResp& resp)
     storage::WallpaperStorage* table = m_account->storage()->wallpaperStorage();
     ThreadManager::getInstance()->invoke([table] { table->removeAll(); }, true);
     QStringList ownFiles;
-    m_model->removeOwnerItems([&ownFiles, this](const WallpaperItemPtr& item) {
+    FileManager* files = m_account->fileManager();
+    m_model->removeOwnerItems([&ownFiles, files, this](const WallpaperItemPtr& item) {
+        const QString id = item->wallpaperId();
         item->getFileIds(ownFiles);
         discardFiles(item.data());
-        m_failedUploads.removeAll(item->wallpaperId());
+        m_failedUploads.removeAll(id);
+        m_refusedUploads.remove(id);
+        if (item->unsynced()) {
+            // An upload or save on its way would bring the wallpaper back on every device: the
+            // save's answer deletes the server's copy, an upload is stopped.
+            m_cancelledUploads.insert(id);
+            if (files && !m_saving.contains(id))
+                files->uploadFileMgr()->cancelUpload(id, item->hiPhotoPtr(), item->loPhotoPtr(),
+                                                     upload::CancelQuietly);
+        }
     });
-    FileManager* files = m_account->fileManager();
     if (files && !ownFiles.isEmpty())
         files->fileServiceCmd()->deleteFiles(ownFiles);
 
@@ -755,12 +840,11 @@ void WallpaperHandler::wallpaperUpdateNotif(const im::notif::WallpaperUpdatedNot
     QStringList missing;
     for (const im::WallPaper& wallpaper : notif.wallpapers()) {
         const QString id = QString::fromStdString(wallpaper.id());
-        const QString localId = QString::fromStdString(wallpaper.local_id());
-        if (!localId.isEmpty() && m_model->contains(localId) && localId != id) {
-            updateItem(localId, id, wallpaper);
+        if (!wallpaper.deleted() && reconcile(wallpaper))
             continue;
-        }
         if (wallpaper.deleted()) {
+            if (m_localLoading)
+                m_deletedWhileLoading.insert(id);
             if (const WallpaperItemPtr item = m_model->itemPtr(id)) {
                 discardFiles(item.data());
                 m_failedUploads.removeAll(id);

@@ -90,6 +90,9 @@ public:
     // Ids whose upload or save failed, oldest first; ids cancelled while their upload ran.
     QStringList failedUploads() const { return m_failedUploads; }
     QSet<QString> cancelledUploads() const { return m_cancelledUploads; }
+    // Ids the server refused for good (the user's limit, an unreadable image): listed, unsynced,
+    // and not retried until reupload.
+    QSet<QString> refusedUploads() const { return m_refusedUploads; }
     WallpaperServiceCmd* serviceCmd() const { return m_cmd.get(); }
 
     // The table record of an item.
@@ -116,8 +119,13 @@ private:
     void post(std::function<void()> step);
     WallpaperItemPtr adopt(WallpaperItem* item) const;
     // Reads the stored wallpapers and makes their items, off this thread; then shows them.
-    void runLocalLoad();
-    void runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty);
+    // Both make their lists in the order of the model's dark mode when they started.
+    void runLocalLoad(bool dark);
+    void runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty, bool dark);
+    // A record of this device's own unsynced wallpaper under its server id (its save's answer was
+    // lost, or another path brought it first): the listed one takes the id. False when the record
+    // names no such wallpaper, or its id is another listed wallpaper.
+    bool reconcile(const im::WallPaper& wallpaper);
     MadeImage makeWallpaper(const QString& path) const;
     void applyImage(const WallpaperItemPtr& item, const MadeImage& made);
     void saveToDb(WallpaperItem* item);
@@ -142,6 +150,11 @@ private:
     // Both only on this thread: the local load hands its unsynced ids over with its list.
     QStringList m_failedUploads;
     QSet<QString> m_cancelledUploads;
+    QSet<QString> m_refusedUploads;
+    // Ids a page or a push deleted while the local load read its rows.
+    QSet<QString> m_deletedWhileLoading;
+    // The offset of the last list request; a page must lead past it.
+    qint64 m_askedOffset = 0;
     // Local ids whose save the server has not answered yet.
     QSet<QString> m_saving;
     QStringList m_unsentDeletes;

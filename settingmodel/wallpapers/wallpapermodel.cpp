@@ -16,7 +16,9 @@ bool same(const WallpaperItem* a, const WallpaperItem* b)
 
 } // namespace
 
-WallpaperModel::WallpaperModel(QObject* parent) : QAbstractListModel(parent)
+WallpaperModel::WallpaperModel(QObject* parent)
+    : QAbstractListModel(parent),
+      m_darkMode(AppSettingModel::instance()->darkMode())
 {
     QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
 }
@@ -43,17 +45,17 @@ QHash<int, QByteArray> WallpaperModel::roleNames() const
     return {{WALLPAPER_ROLE, "itemModel"}};
 }
 
-int WallpaperModel::orderedSearch(const QList<WallpaperItemPtr>& list, const WallpaperItem* x, bool* exact,
-                                  qint64* comparisons)
+int WallpaperModel::orderedSearch(const QList<WallpaperItemPtr>& list, const WallpaperItem* x, bool dark,
+                                  bool* exact, qint64* comparisons)
 {
     *exact = false;
     const int n = int(list.size());
     if (n == 0)
         return 0;
     qint64 compared = 0;
-    const auto greater = [&compared](const WallpaperItem* a, const WallpaperItem* b) {
+    const auto greater = [&compared, dark](const WallpaperItem* a, const WallpaperItem* b) {
         ++compared;
-        return *a > *b;
+        return WallpaperItem::greater(*a, *b, dark);
     };
     const auto found = [exact, comparisons, &compared](int row, bool hit) {
         *exact = hit;
@@ -101,7 +103,7 @@ int WallpaperModel::orderedSearch(const QList<WallpaperItemPtr>& list, const Wal
 
 int WallpaperModel::search(const WallpaperItem* x, bool* exact) const
 {
-    return orderedSearch(m_items, x, exact, &m_comparisons);
+    return orderedSearch(m_items, x, m_darkMode, exact, &m_comparisons);
 }
 
 int WallpaperModel::rowOf(const WallpaperItemPtr& item) const
@@ -147,9 +149,31 @@ void WallpaperModel::insertNew(const WallpaperItemPtr& item)
     m_items.insert(row, item);
     m_byId.insert(item->wallpaperId(), item);
     endInsertRows();
+    watch(item);
     emit countChanged();
     if (item->isOwner())
         addOwners(1);
+}
+
+void WallpaperModel::watch(const WallpaperItemPtr& item)
+{
+    connect(item.data(), &WallpaperItem::isDarkChanged, this, &WallpaperModel::onSortKeyChanged,
+            Qt::UniqueConnection);
+    connect(item.data(), &WallpaperItem::hasPatternChanged, this, &WallpaperModel::onSortKeyChanged,
+            Qt::UniqueConnection);
+}
+
+void WallpaperModel::onSortKeyChanged()
+{
+    const auto* item = qobject_cast<const WallpaperItem*>(sender());
+    if (!item)
+        return;
+    const WallpaperItemPtr held = m_byId.value(item->wallpaperId());
+    if (held.data() != item)
+        return;
+    const int row = int(m_items.indexOf(held));
+    if (row >= 0)
+        place(row, held);
 }
 
 void WallpaperModel::append(const QList<WallpaperItemPtr>& items)
@@ -168,6 +192,7 @@ void WallpaperModel::append(const QList<WallpaperItemPtr>& items)
     int owners = 0;
     for (const WallpaperItemPtr& item : items) {
         m_byId.insert(item->wallpaperId(), item);
+        watch(item);
         owners += item->isOwner() ? 1 : 0;
     }
     beginInsertRows(QModelIndex(), 0, int(items.size()) - 1);
@@ -184,11 +209,10 @@ void WallpaperModel::onSortAll(bool bDarkMode)
     m_darkMode = bDarkMode;
     beginResetModel();
     m_items = m_byId.values();
-    const bool dark = AppSettingModel::instance()->darkMode();
     std::sort(m_items.begin(), m_items.end(),
-              [this, dark](const WallpaperItemPtr& a, const WallpaperItemPtr& b) {
+              [this, bDarkMode](const WallpaperItemPtr& a, const WallpaperItemPtr& b) {
                   ++m_comparisons;
-                  return WallpaperItem::greater(*a, *b, dark);
+                  return WallpaperItem::greater(*a, *b, bDarkMode);
               });
     endResetModel();
     emit countChanged();
@@ -208,12 +232,9 @@ int WallpaperModel::indexByItem(WallpaperItem* item) const
 {
     if (!item)
         return -1;
-    if (const WallpaperItemPtr held = m_byId.value(item->wallpaperId())) {
-        bool exact = false;
-        const int row = search(held.data(), &exact);
-        if (exact && m_items.at(row).data() == item)
-            return row;
-    }
+    // A copy of a listed wallpaper (a theme's, the interface's) finds the row of its id.
+    if (const WallpaperItemPtr held = m_byId.value(item->wallpaperId()))
+        return rowOf(held);
     for (int row = 0; row < m_items.size(); ++row) {
         if (m_items.at(row).data() == item)
             return row;
@@ -251,6 +272,10 @@ void WallpaperModel::place(int row, const WallpaperItemPtr& item)
     m_items[target] = item;
     m_byId.remove(held->wallpaperId());
     m_byId.insert(item->wallpaperId(), item);
+    if (held != item) {
+        disconnect(held.data(), nullptr, this, nullptr);
+        watch(item);
+    }
     const QModelIndex changed = index(target);
     emit dataChanged(changed, changed, {WALLPAPER_ROLE});
     addOwners((item->isOwner() ? 1 : 0) - (held->isOwner() ? 1 : 0));
@@ -287,6 +312,7 @@ bool WallpaperModel::removeById(const QString& id)
     beginRemoveRows(QModelIndex(), row, row);
     m_items.removeAt(row);
     m_byId.remove(id);
+    disconnect(held.data(), nullptr, this, nullptr);
     endRemoveRows();
     emit countChanged();
     if (held->isOwner())
@@ -306,6 +332,7 @@ void WallpaperModel::removeOwnerItems(const std::function<void(const WallpaperIt
         beginRemoveRows(QModelIndex(), row, row);
         m_items.removeAt(row);
         m_byId.remove(item->wallpaperId());
+        disconnect(item.data(), nullptr, this, nullptr);
         endRemoveRows();
         emit deleteWallpaperId(item->wallpaperId());
     }
@@ -317,6 +344,8 @@ void WallpaperModel::reset()
 {
     const bool hadItems = !m_items.isEmpty();
     beginResetModel();
+    for (const WallpaperItemPtr& item : std::as_const(m_items))
+        disconnect(item.data(), nullptr, this, nullptr);
     m_items.clear();
     m_byId.clear();
     endResetModel();

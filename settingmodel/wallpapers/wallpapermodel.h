@@ -34,8 +34,10 @@ public:
     Q_INVOKABLE void insert(WallpaperItemPtr item);
     // Items already in the wallpaper order, into an empty model in one step.
     Q_INVOKABLE void append(const QList<WallpaperItemPtr>& items);
-    // Sorts everything again when the dark mode differs from the last full sort.
+    // Sorts everything again when the dark mode differs from the last full sort. The list keeps
+    // the order of the mode it was last sorted for, whatever the application's flag says.
     Q_INVOKABLE void onSortAll(bool bDarkMode);
+    bool darkMode() const { return m_darkMode; }
     Q_INVOKABLE WallpaperItem* getItemById(const QString& id) const;
     Q_INVOKABLE WallpaperItem* itemByIndex(int index) const;
     Q_INVOKABLE int indexByItem(WallpaperItem* item) const;
@@ -53,10 +55,10 @@ public:
     // Empties the model (sign-out).
     void reset();
 
-    // The row of x in a list in the wallpaper order: where it is (exact true), or where it
-    // belongs. Adds the comparisons made to *comparisons when given.
-    static int orderedSearch(const QList<WallpaperItemPtr>& list, const WallpaperItem* x, bool* exact,
-                             qint64* comparisons = nullptr);
+    // The row of x in a list in the wallpaper order of a dark mode: where it is (exact true), or
+    // where it belongs. Adds the comparisons made to *comparisons when given.
+    static int orderedSearch(const QList<WallpaperItemPtr>& list, const WallpaperItem* x, bool dark,
+                             bool* exact, qint64* comparisons = nullptr);
     // Comparisons the model's searches made so far; for measuring.
     qint64 comparisons() const { return m_comparisons; }
 
@@ -74,11 +76,14 @@ private:
     // Puts item at its place in the order instead of the listed item at row.
     void place(int row, const WallpaperItemPtr& item);
     void addOwners(int delta);
+    // A listed item whose sort keys the interface changed moves to its new place.
+    void watch(const WallpaperItemPtr& item);
+    void onSortKeyChanged();
 
     QList<WallpaperItemPtr> m_items;
     QHash<QString, WallpaperItemPtr> m_byId;
     int m_ownerCount = 0;
-    bool m_darkMode = false;
+    bool m_darkMode;
     bool m_upToLimite = false;
     mutable qint64 m_comparisons = 0;
 };

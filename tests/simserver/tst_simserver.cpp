@@ -271,11 +271,21 @@ private slots:
         for (const auto& wallpaper : fresh.wallpapers())
             QVERIFY(!wallpaper.deleted());
 
-        // Own wallpapers stop at the limit.
+        // Own wallpapers stop at the limit; the same save sent again is answered with what it
+        // saved, and makes no second wallpaper.
+        std::string first;
         for (int i = 0; i < OWNER_WALLPAPER_LIMIT; ++i) {
             save.mutable_wallpaper()->set_local_id(QStringLiteral("l%1").arg(i).toStdString());
-            QCOMPARE(a.call(242, bytesOf(save))->first, 0);
+            answer = a.call(242, bytesOf(save));
+            QCOMPARE(answer->first, 0);
+            if (i == 0) {
+                first = parsed<im::wallpaper::SaveWallPaperResp>(answer->second).wallpaper().id();
+                answer = a.call(242, bytesOf(save));
+                QCOMPARE(parsed<im::wallpaper::SaveWallPaperResp>(answer->second).wallpaper().id(), first);
+            }
         }
+        QCOMPARE(m_server->ownWallpaperCount(), OWNER_WALLPAPER_LIMIT);
+        save.mutable_wallpaper()->set_local_id("one more");
         QCOMPARE(a.call(242, bytesOf(save))->first, SimServer::kConflict);
         QCOMPARE(a.call(245)->first, 0);
         QCOMPARE(m_server->ownWallpaperCount(), 0);

@@ -6,6 +6,7 @@
 #include "host/threadmanager.h"
 #include "im/notif.pb.h"
 #include "im/wallpaper.pb.h"
+#include "logcapture.h"
 #include "media.h"
 #include "protohelpers.h"
 #include "reffilemanager.h"
@@ -67,13 +68,18 @@ QStringList idsOf(const WallpaperModel* model)
 }
 
 // Greatest first, equals in any order.
-bool inOrder(const QList<WallpaperItemPtr>& items)
+bool inOrder(const QList<WallpaperItemPtr>& items, bool dark)
 {
     for (int i = 1; i < items.size(); ++i) {
-        if (*items.at(i) > *items.at(i - 1))
+        if (WallpaperItem::greater(*items.at(i), *items.at(i - 1), dark))
             return false;
     }
     return true;
+}
+
+bool inOrder(const QList<WallpaperItemPtr>& items)
+{
+    return inOrder(items, AppSettingModel::instance()->darkMode());
 }
 
 im::WallPaper serverWallpaper(const QString& id, qint64 time, bool owner = true)
@@ -263,14 +269,15 @@ private slots:
             // Every listed item is found at its row, and a new one's row splits the list.
             for (int row = 0; row < n; ++row) {
                 bool exact = false;
-                QCOMPARE(WallpaperModel::orderedSearch(model.items(), model.items().at(row).data(), &exact),
-                         row);
+                QCOMPARE(
+                    WallpaperModel::orderedSearch(model.items(), model.items().at(row).data(), dark, &exact),
+                    row);
                 QVERIFY(exact);
             }
             for (int i = 0; i < 200; ++i) {
                 const WallpaperItemPtr x = make(randomShape(n + i));
                 bool exact = true;
-                const int row = WallpaperModel::orderedSearch(model.items(), x.data(), &exact);
+                const int row = WallpaperModel::orderedSearch(model.items(), x.data(), dark, &exact);
                 QVERIFY(!exact);
                 for (int k = 0; k < n; ++k)
                     QVERIFY(k < row ? !(*model.items().at(k) < *x) : !(*x < *model.items().at(k)));
@@ -286,6 +293,24 @@ private slots:
                 QVERIFY(model.removeById(QStringLiteral("w%1").arg(i)));
             QVERIFY(inOrder(model.items()));
             QCOMPARE(model.count(), n - n / 4);
+
+            // The list keeps the order it was sorted for while the application's flag says
+            // otherwise, and a sort key the interface changes moves its row.
+            AppSettingModel::instance()->setDarkMode(!dark);
+            for (int i = 0; i < 40; ++i)
+                model.insert(make(randomShape(2 * n + i)));
+            QVERIFY(inOrder(model.items(), dark));
+            for (int i = 0; i < 20; ++i) {
+                WallpaperItem* changed = model.items().at(random.bounded(int(model.count()))).data();
+                if (i % 2)
+                    changed->setIsDark(!changed->isDark());
+                else
+                    changed->setHasPattern(!changed->hasPattern());
+                QVERIFY(inOrder(model.items(), dark));
+            }
+            // A copy of a listed wallpaper finds the listed row.
+            const WallpaperItem copy(model.items().at(5).data());
+            QCOMPARE(model.indexByItem(const_cast<WallpaperItem*>(&copy)), 5);
         }
     }
 
@@ -417,13 +442,112 @@ private slots:
         storage::WallpaperStorage* table = t.account->storage()->wallpaperStorage();
         const storage::WallpaperInfo late{"d", bytesOf(serverWallpaper("d", 4)), true, 4};
         ThreadManager::getInstance()->invoke([table, late] { table->save(late); }, true);
-        QVERIFY(t.startLocal());
         WallpaperHandler* handler = t.account->wallpaperHandler();
-        QVERIFY(QTest::qWaitFor([handler] { return handler->wallpaperModel()->count() == 4; }));
+        handler->initData();
+        handler->loadLocalData(false);
+        // A deletion that arrives before the rows are in keeps its wallpaper out of the list.
+        im::notif::WallpaperUpdatedNotif deletion;
+        deletion.add_wallpapers()->set_id("c");
+        deletion.mutable_wallpapers(0)->set_deleted(true);
+        handler->wallpaperUpdateNotif(deletion);
+        QVERIFY(QTest::qWaitFor([handler] { return !handler->isLocalLoading(); }));
         // A record whose message has no id keeps the record's.
-        QCOMPARE(idsOf(handler->wallpaperModel()), QStringList({"d", "b", "c", "a"}));
+        QCOMPARE(idsOf(handler->wallpaperModel()), QStringList({"d", "b", "a"}));
+        QVERIFY(!storedIds(t).contains("c"));
         QVERIFY(handler->wallpaperModel()->getItemById("b")->unsynced());
         QCOMPARE(handler->failedUploads(), QStringList{"b"});
+    }
+
+    // Saves whose answers were lost, echo the wrong id or are refused for good; records that
+    // name an unsynced wallpaper; paging that does not advance; a reset while a save is on its way.
+    void savesAndRecordsThatCross()
+    {
+        TestAccount t(m_dir.path(), accountId());
+        QVERIFY(t.start());
+        WallpaperHandler* handler = t.account->wallpaperHandler();
+        WallpaperModel* model = handler->wallpaperModel();
+        QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const auto made = [handler](const char* colour) {
+            WallpaperItem* item = handler->createWallpaper();
+            item->setBgColors(QStringList{QString::fromLatin1(colour)});
+            handler->syncWallpaper();
+            return item->wallpaperId();
+        };
+        const auto saved = [](const QString& id, const QString& localId, qint64 time) {
+            im::WallPaper wallpaper = serverWallpaper(id, time);
+            wallpaper.set_local_id(localId.toStdString());
+            return wallpaper;
+        };
+        const auto answer = [](const im::WallPaper& wallpaper) {
+            im::wallpaper::SaveWallPaperResp resp;
+            *resp.mutable_wallpaper() = wallpaper;
+            return bytesOf(resp);
+        };
+        const auto lastError = [] { return AccountManager::getInstance()->errors().last().text; };
+
+        // Paging whose next offset does not lead on stops; an offset below zero is not kept.
+        QVERIFY(t.transport->answerNext(241, 0, page({serverWallpaper("a", 1)}, 0, true)));
+        QVERIFY(QTest::qWaitFor([model] { return model->count() == 1; }));
+        handler->getNewData();
+        LogCapture log;
+        QVERIFY(t.transport->answerNext(241, 0, page({}, -5, true)));
+        QVERIFY(QTest::qWaitFor(
+            [&log] { return log.messages().filter(QStringLiteral("paging stopped")).size() == 1; }));
+        QCOMPARE(t.transport->count(241), 2);
+        QCOMPARE(t.account->dataInfoModel()->wallpaperOffset(), 0);
+
+        // A save whose answer was lost comes back in a page under its local id: one wallpaper.
+        const QString lost = made("#101010");
+        QVERIFY(t.transport->answerNext(242, AccountBase::kNetworkError));
+        QVERIFY(QTest::qWaitFor([&] { return handler->failedUploads() == QStringList{lost}; }));
+        handler->getNewData();
+        QVERIFY(t.transport->answerNext(241, 0, page({saved("s1", lost, 5)}, 9, false)));
+        QVERIFY(QTest::qWaitFor([model] { return model->contains("s1"); }));
+        QVERIFY(!model->contains(lost) && !model->getItemById("s1")->unsynced());
+        QVERIFY(handler->failedUploads().isEmpty());
+        // The retry the request for news sent is answered with the same wallpaper (the server
+        // knows the save by its local id): still one.
+        QVERIFY(t.transport->answerNext(242, 0, answer(saved("s1", lost, 5))));
+        QVERIFY(QTest::qWaitFor([&] { return t.transport->requests(242).size() == 2; }));
+
+        // An answer echoing another wallpaper's local id is taken for the save that was sent.
+        const QString other = made("#202020");
+        const QString echoing = made("#303030");
+        QVERIFY(t.transport->answerNext(242, 0, answer(saved("s2", echoing, 6))));
+        QVERIFY(QTest::qWaitFor([model] { return model->contains("s2"); }));
+        QVERIFY(!model->contains(other) && model->contains(echoing));
+        QVERIFY(t.transport->answerNext(242, 0, answer(saved("s3", echoing, 7))));
+        QVERIFY(QTest::qWaitFor([model] { return model->contains("s3"); }));
+
+        // A push naming an unsynced wallpaper as another listed one leaves both.
+        const QString pending = made("#404040");
+        im::notif::WallpaperUpdatedNotif push;
+        *push.add_wallpapers() = saved("a", pending, 8);
+        handler->wallpaperUpdateNotif(push);
+        QVERIFY(model->contains(pending) && model->contains("a"));
+
+        // Refused for good: listed, unsynced, not retried, and the user is told why.
+        QVERIFY(t.transport->answerNext(242, SimServer::kConflict));
+        QVERIFY(QTest::qWaitFor([&] { return handler->refusedUploads().contains(pending); }));
+        QCOMPARE(lastError(), QStringLiteral("wallpaper_limit_reached"));
+        const QString unreadable = made("#505050");
+        QVERIFY(t.transport->answerNext(242, 422));
+        QVERIFY(QTest::qWaitFor([&] { return handler->refusedUploads().contains(unreadable); }));
+        QCOMPARE(lastError(), QStringLiteral("wallpaper_file_format_error"));
+        QVERIFY(handler->failedUploads().isEmpty() && model->getItemById(pending)->unsynced());
+        handler->reuploadFailed();
+        QCOMPARE(t.transport->count(242), 6);
+
+        // A reset while a save is on its way: the save's answer deletes the server's copy.
+        const QString racing = made("#606060");
+        handler->resetWallpaper();
+        QVERIFY(t.transport->answerNext(245, 0, bytesOf(im::wallpaper::ResetWallPapersResp())));
+        QVERIFY(QTest::qWaitFor([model, racing] { return !model->contains(racing); }));
+        QVERIFY(t.transport->answerNext(242, 0, answer(saved("s4", racing, 9))));
+        QVERIFY(QTest::qWaitFor([&] { return t.transport->count(243) == 1; }));
+        QCOMPARE(parsed<im::wallpaper::DeleteWallPaperReq>(t.transport->last(243)->body).wallpaper_id(),
+                 std::string("s4"));
+        QVERIFY(!model->contains("s4"));
     }
 
     void listPagesAppendThenPlace()
