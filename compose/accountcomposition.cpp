@@ -204,8 +204,15 @@ void AccountComposition::stop()
         return;
     setStage(Stopped);
     const QList<ModelBase*> lifecycles = models();
-    for (ModelBase* model : lifecycles)
-        model->prepareToClearData(false);
+    // Owners flush what they hold (the theme handler's pending colours) through the store before
+    // the store lets its data go.
+    ModelBase* store = m_preferences ? static_cast<ModelBase*>(m_preferences.data()) : nullptr;
+    for (ModelBase* model : lifecycles) {
+        if (model != store)
+            model->prepareToClearData(false);
+    }
+    if (store)
+        store->prepareToClearData(false);
     for (ModelBase* model : lifecycles)
         model->clearData(false);
 }

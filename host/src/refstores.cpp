@@ -17,6 +17,7 @@ const QString kMediaExif = QStringLiteral("media_message_exif");
 const QString kFileExif = QStringLiteral("file_message_exif");
 const QString kCurrentTheme = QStringLiteral("current_theme");
 const QString kColorCircles = QStringLiteral("color_circles");
+const QString kPendingThemeColors = QStringLiteral("pending_theme_colors");
 const QString kSelectColorCircle = QStringLiteral("select_color_circle");
 const char* const kLegacyKeys[] = {
     "chat_background_color", "chat_background_gradient_color", "dark_mode_chat_background_color",
@@ -288,10 +289,27 @@ void RefAccountSettingModel::setSelectColorCircleId(int id)
     m_table.setValue(kSelectColorCircle, QByteArray::number(id));
 }
 
+QByteArray RefAccountSettingModel::pendingThemeColors() const
+{
+    return m_table.value(kPendingThemeColors);
+}
+
+void RefAccountSettingModel::setPendingThemeColors(const QByteArray& json)
+{
+    m_table.setValue(kPendingThemeColors, json);
+}
+
+void RefAccountSettingModel::clearCustomThemeInfo()
+{
+    for (const char* key : kLegacyKeys)
+        m_table.setValue(QLatin1String(key), QByteArray());
+}
+
 bool RefAccountSettingModel::containsCustomThemeInfo() const
 {
+    // A cleared key holds an empty value.
     for (const char* key : kLegacyKeys) {
-        if (!m_table.value(QLatin1String(key)).isNull())
+        if (!m_table.value(QLatin1String(key)).isEmpty())
             return true;
     }
     return false;

@@ -70,7 +70,10 @@ public:
     void updateColorCircles(const QByteArray& json) override;
     int selectColorCircleId() const override;
     void setSelectColorCircleId(int id) override;
+    QByteArray pendingThemeColors() const override;
+    void setPendingThemeColors(const QByteArray& json) override;
     bool containsCustomThemeInfo() const override;
+    void clearCustomThemeInfo() override;
     QString chatBackgroundColor() const override;
     QString chatBackgroundGradientColor() const override;
     QString darkModeChatBackgroundColor() const override;

@@ -7,6 +7,7 @@
 #include "host/appsettingmodel.h"
 #include "host/emojiparser.h"
 #include "host/files.h"
+#include "host/jsonutil.h"
 #include "host/storage.h"
 #include "host/threadmanager.h"
 #include "host/util.h"
@@ -133,6 +134,10 @@ void ThemeHandler::initConnection()
             updateTheme(key, value);
         return true;
     };
+    // Another device's newer write won over this device's: the lists show the winner.
+    owner.superseded = [this](const QString& key, const QByteArray& value, qint64, const QVariantMap&) {
+        updateTheme(key, value);
+    };
     preferences->registerOwner(kThemeType, this, owner);
 }
 
@@ -146,7 +151,6 @@ void ThemeHandler::initData()
 
 bool ThemeHandler::loadLocalData(bool alreadyLoaded)
 {
-    m_loaded = true;
     if (alreadyLoaded)
         return true;
     const QByteArray bytes = m_account->accountSettingModel()->currentTheme();
@@ -199,6 +203,9 @@ void ThemeHandler::finishLoad(bool currentLoaded)
     if (SharedPreferenceModel* preferences = store())
         m_customThemeModel->deserialize(m_account, m_themeModel, preferences->getTypeValues(kThemeType));
     m_colorCircleModel->load(currentLoaded ? m_currentTheme : nullptr);
+    // Records are routed to the lists from now on, not before they exist.
+    m_loaded = true;
+    restorePendingColors();
 }
 
 void ThemeHandler::getNewData()
@@ -227,6 +234,7 @@ bool ThemeHandler::clearData(bool force)
     m_editTheme = nullptr;
     qDeleteAll(m_saving);
     m_saving.clear();
+    m_pendingColors.clear();
     m_editingWallpaper.reset();
     m_loaded = false;
     return true;
@@ -299,6 +307,9 @@ void ThemeHandler::createDefaultTheme(const storage::WallpaperInfo& stored)
     m_currentTheme = theme;
     m_currentTheme->downloadFile(m_account);
     emit currentThemeChanged();
+    // Made once: the next start reads the stored theme, and the older settings are done with.
+    saveCurrentTheme();
+    settings->clearCustomThemeInfo();
 }
 
 // ---- the current theme ----
@@ -541,9 +552,30 @@ void ThemeHandler::syncEditTheme()
     finish(false);
 }
 
+QSet<QString> ThemeHandler::filesInUse(const QString& leavingId) const
+{
+    QSet<QString> paths;
+    const auto collect = [&paths, &leavingId](const ThemeItem* theme) {
+        if (theme && theme->themeId() != leavingId)
+            theme->cachedFilePaths(paths);
+    };
+    collect(m_currentTheme);
+    collect(m_editTheme);
+    for (const ThemeItem* theme : m_saving)
+        collect(theme);
+    for (const ThemeModel* model : {m_themeModel, m_customThemeModel}) {
+        for (const ThemeItem* theme : model->themes())
+            collect(theme);
+    }
+    // The current theme is a copy of a listed one: its files stay while it is current.
+    if (m_currentTheme && m_currentTheme->themeId() == leavingId)
+        m_currentTheme->cachedFilePaths(paths);
+    return paths;
+}
+
 void ThemeHandler::removeTheme(const QString& themeId)
 {
-    m_customThemeModel->remove(themeId);
+    m_customThemeModel->remove(themeId, filesInUse(themeId));
     if (SharedPreferenceModel* preferences = store())
         preferences->syncTheme(themeId, {});
 }
@@ -564,7 +596,7 @@ void ThemeHandler::resetPresetTheme(ThemeItem* theme)
 
 // ---- colour circles ----
 
-void ThemeHandler::applyColorCircle(int colorId,
+void ThemeHandler::applyColorCircle(int colorId, int halves,
                                     const std::function<void(ThemeItem*, const ColorCircleItem*)>& apply)
 {
     const ColorCircleItem* circle = m_colorCircleModel->itemByColorId(colorId);
@@ -576,6 +608,12 @@ void ThemeHandler::applyColorCircle(int colorId,
     apply(m_currentTheme, circle);
     if (ThemeItem* row = listed(m_currentTheme->themeId())) {
         apply(row, circle);
+        PendingColors& pending = m_pendingColors[row->themeId()];
+        if (halves & LightHalf)
+            pending.light = colorId;
+        if (halves & DarkHalf)
+            pending.dark = colorId;
+        savePendingColors();
         scheduleSync(row->themeId());
     }
     saveCurrentTheme();
@@ -583,15 +621,58 @@ void ThemeHandler::applyColorCircle(int colorId,
 
 void ThemeHandler::updateThemeWithColorCircle(int colorId)
 {
-    applyColorCircle(colorId,
+    applyColorCircle(colorId, LightHalf | DarkHalf,
                      [](ThemeItem* theme, const ColorCircleItem* circle) { theme->updateColors(circle); });
 }
 
 void ThemeHandler::updateThemeWithColorCircle(bool dark, int colorId)
 {
-    applyColorCircle(colorId, [dark](ThemeItem* theme, const ColorCircleItem* circle) {
-        theme->updateColors(dark, circle);
-    });
+    applyColorCircle(
+        colorId, dark ? DarkHalf : LightHalf,
+        [dark](ThemeItem* theme, const ColorCircleItem* circle) { theme->updateColors(dark, circle); });
+}
+
+void ThemeHandler::reapplyPendingColors(ThemeItem* theme) const
+{
+    const auto it = m_pendingColors.constFind(theme ? theme->themeId() : QString());
+    if (it == m_pendingColors.cend())
+        return;
+    if (const ColorCircleItem* circle = m_colorCircleModel->itemByColorId(it->light))
+        theme->updateColors(false, circle);
+    if (const ColorCircleItem* circle = m_colorCircleModel->itemByColorId(it->dark))
+        theme->updateColors(true, circle);
+}
+
+void ThemeHandler::savePendingColors() const
+{
+    QVariantMap map;
+    for (auto it = m_pendingColors.cbegin(); it != m_pendingColors.cend(); ++it)
+        map.insert(it.key(), QVariantList{it->light, it->dark});
+    m_account->accountSettingModel()->setPendingThemeColors(map.isEmpty() ? QByteArray() : mapToJson(map));
+}
+
+void ThemeHandler::restorePendingColors()
+{
+    const QByteArray stored = m_account->accountSettingModel()->pendingThemeColors();
+    if (stored.isEmpty())
+        return;
+    const QVariantMap map = jsonToMap(stored);
+    if (map.isEmpty())
+        qCWarning(lcSettingModel) << "stored theme colours waiting to be sent are damaged; dropped";
+    for (auto it = map.cbegin(); it != map.cend(); ++it) {
+        const QVariantList halves = it.value().toList();
+        ThemeItem* row = listed(it.key());
+        if (!row || halves.size() != 2)
+            continue;
+        m_pendingColors.insert(it.key(), {halves.at(0).toInt(), halves.at(1).toInt()});
+        reapplyPendingColors(row);
+        if (m_currentTheme && m_currentTheme->themeId() == it.key()) {
+            reapplyPendingColors(m_currentTheme);
+            saveCurrentTheme();
+        }
+        scheduleSync(it.key());
+    }
+    savePendingColors();
 }
 
 bool ThemeHandler::isSyncScheduled() const
@@ -630,7 +711,10 @@ void ThemeHandler::onTimeout()
     for (const QString& id : std::as_const(ids)) {
         if (ThemeItem* theme = listed(id))
             preferences->makeSharedPreference(req.add_preferences(), id, base64Of(theme), kThemeType, true);
+        m_pendingColors.remove(id);
     }
+    // From here the store keeps the edit until the server has it, across restarts too.
+    savePendingColors();
     if (req.preferences_size() > 0)
         preferences->updateSharedPreferences(req, true);
 }
@@ -639,33 +723,39 @@ void ThemeHandler::onTimeout()
 
 void ThemeHandler::updateTheme(const QString& key, const QByteArray& value)
 {
+    // Before the lists exist the store holds the record; the lists read it when they are made.
     if (!m_loaded)
         return;
+    const ThemeItem* reference = builtIn(key);
     if (value.isEmpty()) {
-        const ThemeItem* reference = builtIn(key);
         ThemeItem* row = reference ? m_themeModel->itemById(key) : nullptr;
         if (row) {
-            row->deleteFile();
+            row->deleteFile(filesInUse(key));
             row->resetThemeTo(reference);
         } else if (!reference) {
-            m_customThemeModel->remove(key);
+            m_customThemeModel->remove(key, filesInUse(key));
         }
         return;
     }
     im::Theme theme;
     if (!decodeTheme(value, theme)) {
-        qCDebug(lcSettingModel) << "skipping a theme record that does not parse:" << key;
+        qCWarning(lcSettingModel) << "skipping a theme record that does not parse:" << key;
         return;
     }
+    // A built-in theme's record changes that theme; it is never one of the user's own.
     if (ThemeItem* row = m_themeModel->itemById(key))
         row->update(m_account, theme);
-    else
+    else if (!reference)
         m_customThemeModel->sortItem(m_account, key, theme);
+    ThemeItem* row = listed(key);
+    // A colour chosen here and not yet sent stays over another device's record until it goes.
+    reapplyPendingColors(row);
     // Another device's wallpaper is shown as soon as its image is here.
-    if (ThemeItem* row = listed(key))
+    if (row)
         row->downloadFile(m_account);
-    if (m_currentTheme && m_currentTheme->themeId() == QString::fromStdString(theme.id())) {
+    if (m_currentTheme && m_currentTheme->themeId() == key) {
         m_currentTheme->update(m_account, theme);
+        reapplyPendingColors(m_currentTheme);
         saveCurrentTheme();
     }
 }

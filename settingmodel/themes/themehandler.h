@@ -96,7 +96,20 @@ private:
     void saveCurrentTheme();
     void downloadAll();
     void scheduleSync(const QString& themeId);
-    void applyColorCircle(int colorId, const std::function<void(ThemeItem*, const ColorCircleItem*)>& apply);
+    enum Halves { LightHalf = 1, DarkHalf = 2 };
+    void applyColorCircle(int colorId, int halves,
+                          const std::function<void(ThemeItem*, const ColorCircleItem*)>& apply);
+    // Colour circles applied to a theme and not yet sent: kept in the account's settings, and put
+    // back over another device's record of the theme until they go.
+    struct PendingColors {
+        int light = -1;
+        int dark = -1;
+    };
+    void reapplyPendingColors(ThemeItem* theme) const;
+    void savePendingColors() const;
+    void restorePendingColors();
+    // The cached images of every live theme but the one leaving (the current theme's always).
+    QSet<QString> filesInUse(const QString& leavingId) const;
     // The lists from the built-in themes and the stored records, once the current theme is known.
     void finishLoad(bool currentLoaded);
     // The one migration of an older client's appearance settings into a theme.
@@ -130,6 +143,7 @@ private:
     QTimer* m_syncTimer = nullptr;
     mutable QMutex m_mutex;
     QSet<QString> m_pendingThemeIds;
+    QHash<QString, PendingColors> m_pendingColors;
     bool m_loaded = false;
     // Counts sign-outs; what was posted for an earlier one is dropped.
     Generation m_generation;

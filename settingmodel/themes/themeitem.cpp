@@ -438,12 +438,20 @@ void ThemeItem::duplicatedFiles(AccountBase* account, const QHash<QString, QStri
     }
 }
 
-void ThemeItem::deleteFile() const
+void ThemeItem::deleteFile(const QSet<QString>& keep) const
 {
     for (const ThemeComponentItem* half : {m_light, m_dark}) {
         const WallpaperItem* wallpaper = half ? half->wallpaperItem() : nullptr;
         if (wallpaper && !wallpaper->isPreset())
-            wallpaper->deleteFile();
+            wallpaper->deleteFile(keep);
+    }
+}
+
+void ThemeItem::cachedFilePaths(QSet<QString>& paths) const
+{
+    for (const ThemeComponentItem* half : {m_light, m_dark}) {
+        if (const WallpaperItem* wallpaper = half ? half->wallpaperItem() : nullptr)
+            wallpaper->cachedFilePaths(paths);
     }
 }
 

@@ -137,7 +137,9 @@ public:
     void downloadFile(AccountBase* account) const;
     void duplicatedFiles(AccountBase* account, const QHash<QString, QString>& oldToNew,
                          QList<QSharedPointer<FileData>>& replaced);
-    void deleteFile() const;
+    // Deletes the cached images of its own wallpapers, but those at a path in keep.
+    void deleteFile(const QSet<QString>& keep = {}) const;
+    void cachedFilePaths(QSet<QString>& paths) const;
     void moveToThread(QThread* thread);
 
     // The list order: true when a comes before b (newer, or as new with a greater id).

@@ -123,10 +123,10 @@ void ThemeModel::append(const QList<ThemeItem*>& themes)
     emit countChanged();
 }
 
-void ThemeModel::remove(int row)
+void ThemeModel::remove(int row, const QSet<QString>& keep)
 {
     ThemeItem* theme = m_items.at(row);
-    theme->deleteFile();
+    theme->deleteFile(keep);
     beginRemoveRows(QModelIndex(), row, row);
     m_items.removeAt(row);
     m_byId.remove(theme->themeId());
@@ -135,14 +135,14 @@ void ThemeModel::remove(int row)
     delete theme;
 }
 
-void ThemeModel::remove(const QString& themeId)
+void ThemeModel::remove(const QString& themeId, const QSet<QString>& keep)
 {
     ThemeItem* theme = itemById(themeId);
     if (!theme)
         return;
     const int row = int(m_items.indexOf(theme));
     if (row >= 0)
-        remove(row);
+        remove(row, keep);
 }
 
 void ThemeModel::clearData()

@@ -36,8 +36,9 @@ public:
     void insert(ThemeItem* theme);
     // Themes already in order, into an empty model in one step.
     void append(const QList<ThemeItem*>& themes);
-    // Removes the theme and the cached files of its own wallpapers.
-    void remove(const QString& themeId);
+    // Removes the theme and the cached files of its own wallpapers, but those at a path in keep
+    // (other themes use them).
+    void remove(const QString& themeId, const QSet<QString>& keep = {});
     void clearData();
     // Copies of another list's themes, in its order.
     void reset(const ThemeModel* source);
@@ -59,7 +60,7 @@ signals:
 
 protected:
     void insert(int row, ThemeItem* theme);
-    void remove(int row);
+    void remove(int row, const QSet<QString>& keep = {});
 
 private:
     QList<ThemeItem*> m_items;

@@ -394,13 +394,23 @@ void WallpaperItem::downloadFile(AccountBase* account) const
         files->downloadFileMgr()->downloads(ids, false, false, true);
 }
 
-void WallpaperItem::deleteFile() const
+void WallpaperItem::deleteFile(const QSet<QString>& keep) const
 {
     if (m_internalPattern)
         return;
     for (const FileDataPtr& file : {m_loPhoto, m_hiPhoto}) {
-        if (file)
+        if (file && !keep.contains(file->cacheFilePath()))
             Util::instance()->deleteFile(file->cacheFilePath());
+    }
+}
+
+void WallpaperItem::cachedFilePaths(QSet<QString>& paths) const
+{
+    if (m_internalPattern)
+        return;
+    for (const FileDataPtr& file : {m_loPhoto, m_hiPhoto}) {
+        if (file && !file->cacheFilePath().isEmpty())
+            paths.insert(file->cacheFilePath());
     }
 }
 

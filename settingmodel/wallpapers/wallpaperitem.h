@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QSharedPointer>
 #include <QStringList>
 #include <QVariantMap>
@@ -117,7 +118,10 @@ public:
     // may repeat an id, and is made unique once (per item it would cost a scan of the list).
     void downloadFileIds(QStringList& ids) const;
     void downloadFile(AccountBase* account) const;
-    void deleteFile() const;
+    // Deletes the cached copies of the wallpaper's images, but those at a path in keep.
+    void deleteFile(const QSet<QString>& keep = {}) const;
+    // The cached copies' paths of the wallpaper's own images.
+    void cachedFilePaths(QSet<QString>& paths) const;
     // Takes the server-side copies named in oldToNew; the files replaced go to replaced.
     void duplicatedFiles(AccountBase* account, const QHash<QString, QString>& oldToNew,
                          QList<FileDataPtr>& replaced);

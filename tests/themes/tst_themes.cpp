@@ -330,14 +330,15 @@ private slots:
         QFETCH(QString, end);
         QFETCH(QStringList, light);
         QFETCH(QStringList, dark);
+        const QString id = QStringLiteral("t%1").arg(m_run + 1);
         QSettings settings;
         settings.setValue("appearance/themeColor", "#3366CC");
         if (!start.isEmpty())
             settings.setValue("appearance/gradientStartColor", start);
         if (!end.isEmpty())
             settings.setValue("appearance/gradientColor", end);
-        const auto t = started({{QStringLiteral("chat_background_color"), QStringLiteral("#EEEEEE")},
-                                {QStringLiteral("chat_background_blur"), QStringLiteral("3")}});
+        auto t = started({{QStringLiteral("chat_background_color"), QStringLiteral("#EEEEEE")},
+                          {QStringLiteral("chat_background_blur"), QStringLiteral("3")}});
         QVERIFY(t);
         ThemeHandler* themes = t->account->themeHandler();
         const ThemeItem* current = themes->currentTheme();
@@ -350,6 +351,17 @@ private slots:
         // Stored as a theme record, so it is listed as the user's own.
         QVERIFY(t->prefs->getTypeValues(SharedPreferenceModel::Theme).contains(current->themeId()));
         QVERIFY(themes->customThemeModel()->contains(current->themeId()));
+
+        // Made once: the next start shows the same theme, and the older settings are gone.
+        const QString name = current->name();
+        t.reset();
+        TestAccount again(m_dir.path(), id);
+        QVERIFY(!again.account->accountSettingModel()->containsCustomThemeInfo());
+        QVERIFY(again.start());
+        ThemeHandler* reloaded = again.account->themeHandler();
+        QVERIFY(QTest::qWaitFor([reloaded] { return reloaded->themeModel()->count() == 5; }));
+        QCOMPARE(reloaded->currentTheme()->name(), name);
+        QCOMPARE(reloaded->customThemeModel()->count(), 1);
     }
 
     void withoutOlderSettingsThePlainThemeIsCurrent()
@@ -452,7 +464,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&t] { return t->transport->count(1004) == 2; }));
         QVERIFY(t->transport->answerNext(1004, 0, copies({{"f1", "f2"}})));
         QVERIFY(QTest::qWaitFor([themes] { return themes->customThemeModel()->count() == 1; }));
-        const ThemeItem* mine = themes->customThemeModel()->itemByIndex(0);
+        ThemeItem* mine = themes->customThemeModel()->itemByIndex(0);
         QCOMPARE(mine, made);
         QCOMPARE(mine->light()->wallpaperItem()->hiPhoto()->fileId(), QStringLiteral("f2"));
         QVERIFY(!mine->light()->editWallpaper());
@@ -470,6 +482,72 @@ private slots:
         QVERIFY(!themes->editingTheme());
         QCOMPARE(mine->light()->wallpaperItem()->hiPhoto()->fileId(), QStringLiteral("f4"));
         QCOMPARE(mine->dark()->wallpaperItem()->hiPhoto()->fileId(), QStringLiteral("f5"));
+
+        // Removing a theme keeps the cached images the current theme still shows.
+        const QString cached = m_dir.filePath(QStringLiteral("f4.jpg"));
+        QVERIFY(QFile(cached).open(QIODevice::WriteOnly));
+        mine->light()->wallpaperItem()->hiPhoto()->setCacheFilePath(cached);
+        themes->setCurrentTheme(mine);
+        themes->removeTheme(mine->themeId());
+        QCOMPARE(themes->customThemeModel()->count(), 0);
+        QVERIFY(QFile::exists(cached));
+    }
+
+    // Colours chosen here wait five seconds before they go: kept across a restart, put back over
+    // another device's record meanwhile, flushed at sign-out before the store is cleared. A record
+    // of a built-in theme never lands in the user's own, not even before the lists exist; another
+    // device's newer write that wins over this device's shows in the lists.
+    void coloursAndRecordsWhileTheyWait()
+    {
+        const QString id = accountId();
+        {
+            TestAccount before(m_dir.path(), id);
+            ThemeHandler* early = before.account->themeHandler();
+            early->loadLocalData(false);
+            early->updateTheme(kHomeId, recordOf(themeMessage(kHomeId, 10, QStringLiteral("early"))));
+            QVERIFY(QTest::qWaitFor([early] { return early->themeModel()->count() == 5; }));
+            QCOMPARE(early->customThemeModel()->count(), 0);
+            // A client closed within the window left this behind.
+            before.account->accountSettingModel()->setPendingThemeColors(
+                mapToJson({{kHomeId, QVariantList{12, 13}}}));
+        }
+        TestAccount t(m_dir.path(), id);
+        ThemeHandler* themes = t.account->themeHandler();
+        QVERIFY(t.start());
+        QVERIFY(QTest::qWaitFor([themes] { return themes->themeModel()->count() == 5; }));
+        ThemeItem* home = themes->themeModel()->itemById(kHomeId);
+        QCOMPARE(home->light()->themeColors(), QStringList{"#FF9431"});
+        QCOMPARE(home->dark()->messageColors(), QStringList{"#5A8830"});
+        QVERIFY(themes->isSyncScheduled());
+
+        // Another device's record in the window: its name is taken, the colours chosen here stay.
+        themes->updateTheme(kHomeId, recordOf(themeMessage(kHomeId, 10, QStringLiteral("theirs"))));
+        QCOMPARE(home->name(), QStringLiteral("theirs"));
+        QCOMPARE(home->light()->themeColors(), QStringList{"#FF9431"});
+        // The server keeps another device's newer write: the list shows it.
+        t.transport->setHandler(180, [](const ScriptedTransport::Request& request) {
+            auto req = parsed<im::misc::UpdateSharedPreferencesV2Req>(request.body);
+            im::misc::UpdateSharedPreferencesV2Resp resp;
+            for (auto record : req.preferences()) {
+                record.set_version(record.version() + 1000);
+                record.set_value(recordOf(themeMessage(kHomeId, 10, QStringLiteral("newer"))).toStdString());
+                *resp.add_preferences() = record;
+            }
+            return std::optional<ScriptedTransport::Reply>({0, bytesOf(resp)});
+        });
+        themes->onTimeout();
+        QCOMPARE(sentThemes(t.transport).last().key(), kHomeId.toStdString());
+        QVERIFY(t.account->accountSettingModel()->pendingThemeColors().isEmpty());
+        QVERIFY(QTest::qWaitFor([home] { return home->name() == QStringLiteral("newer"); }));
+
+        // Signed out within the window: the colours go before the store lets go.
+        t.transport->removeHandler(180);
+        themes->setCurrentTheme(home);
+        themes->updateThemeWithColorCircle(12);
+        QVERIFY(!t.account->accountSettingModel()->pendingThemeColors().isEmpty());
+        const int sent = int(sentThemes(t.transport).size());
+        t.composition->stop();
+        QCOMPARE(sentThemes(t.transport).size(), sent + 1);
     }
 
     void aColourBurstIsSentOnce()

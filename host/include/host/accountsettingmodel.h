@@ -40,9 +40,15 @@ public:
     virtual void updateColorCircles(const QByteArray& json) = 0;
     virtual int selectColorCircleId() const = 0;
     virtual void setSelectColorCircleId(int id) = 0;
+    // Colour circles applied to themes and not yet sent to the server, as the theme handler
+    // writes them (JSON), so that a change survives the client being closed before it goes.
+    virtual QByteArray pendingThemeColors() const = 0;
+    virtual void setPendingThemeColors(const QByteArray& json) = 0;
 
     // The chat appearance of versions before themes, read once to make a theme of it.
     virtual bool containsCustomThemeInfo() const = 0;
+    // Forgets that appearance once a theme was made of it.
+    virtual void clearCustomThemeInfo() = 0;
     virtual QString chatBackgroundColor() const = 0;
     virtual QString chatBackgroundGradientColor() const = 0;
     virtual QString darkModeChatBackgroundColor() const = 0;
