@@ -8,6 +8,7 @@
 #include "host/storage.h"
 #include "host/threadmanager.h"
 #include "im/common.pb.h"
+#include "notifications/groupmutedsettingmodel.h"
 #include "notifications/ringtonemanager.h"
 #include "notifications/ringtonemodel.h"
 #include "preferences/sharedpreferencemodel.h"

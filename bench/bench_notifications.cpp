@@ -5,6 +5,7 @@
 #include "host/contacts.h"
 #include "host/jsonutil.h"
 #include "im/notif.pb.h"
+#include "notifications/groupmutedsettingmodel.h"
 #include "notifications/ringtonemanager.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "testaccount.h"

@@ -5,6 +5,7 @@
 #include "host/modelbase.h"
 #include "host/threadmanager.h"
 #include "im/notif.pb.h"
+#include "notifications/groupmutedsettingmodel.h"
 #include "notifications/ringtonemanager.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"

@@ -11,6 +11,7 @@
 
 #include "host/contacts.h"
 #include "host/dialogbase.h"
+#include "notifications/groupmutedsettingmodel.h"
 #include "notifications/ringtonemanager.h"
 
 #include "commands/settingservicecmd.h"

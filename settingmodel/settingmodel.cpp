@@ -4,6 +4,7 @@
 #include "device/audiomanage.h"
 #include "device/screenmanage.h"
 #include "emoji/recentemojimodel.h"
+#include "notifications/groupmutedsettingmodel.h"
 #include "notifications/ringtonemanager.h"
 #include "notifications/ringtonemodel.h"
 #include "notifications/ringtonesetting.h"

@@ -3,6 +3,7 @@
 #include "host/accountbase.h"
 #include "host/contacts.h"
 #include "host/dialogbase.h"
+#include "notifications/groupmutedsettingmodel.h"
 #include "notifications/ringtonemanager.h"
 
 #include <QJSEngine>

@@ -11,6 +11,7 @@
 #include "host/threadmanager.h"
 #include "im/content.pb.h"
 #include "media.h"
+#include "notifications/groupmutedsettingmodel.h"
 #include "notifications/ringtonemanager.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"

@@ -10,6 +10,7 @@
 #include "im/misc.pb.h"
 #include "im/notif.pb.h"
 #include "media.h"
+#include "notifications/groupmutedsettingmodel.h"
 #include "notifications/ringtonemanager.h"
 #include "notifications/ringtonesetting.h"
 #include "preferences/sharedpreferencemodel.h"
