@@ -115,12 +115,12 @@ void RingtoneManager::initConnection()
     preferences->registerOwner(SharedPreferenceModel::CustomRingtoneList, this, list);
 
     SharedPreferenceOwner chat;
-    chat.apply = [this](const QString&, const QByteArray& value, qint64 version, bool fromLocal) {
-        updateRingtoneSetting(value, version, fromLocal);
+    chat.apply = [this](const QString& key, const QByteArray& value, qint64 version, bool fromLocal) {
+        updateRingtoneSetting(key, value, version, fromLocal);
         return true;
     };
-    chat.loaded = [this](const QString&, const QByteArray& value, qint64 version) {
-        updateRingtoneSetting(value, version, true);
+    chat.loaded = [this](const QString& key, const QByteArray& value, qint64 version) {
+        updateRingtoneSetting(key, value, version, true);
     };
     chat.superseded = [this](const QString&, const QByteArray& value, qint64, const QVariantMap& context) {
         syncMergeSetting(value, context);
@@ -154,6 +154,8 @@ bool RingtoneManager::loadLocalData(bool alreadyLoaded)
 
 void RingtoneManager::onListFinished()
 {
+    // The list has been read from the server: a chat's custom choice missing from it is gone.
+    m_listFromServer = true;
     const QStringList missing = m_model->missingFileIds();
     FileManager* files = m_account->fileManager();
     if (!missing.isEmpty() && files)
@@ -176,6 +178,7 @@ bool RingtoneManager::clearData(bool force)
     Q_UNUSED(force)
     m_pendingAdds.clear();
     m_written.clear();
+    m_listFromServer = false;
     m_currentSetting = nullptr;
     qDeleteAll(m_settings);
     m_settings.clear();
@@ -399,12 +402,15 @@ void RingtoneManager::checkSettingByListChanged()
 {
     const QString system = QLatin1String(kSystemRingtone);
     bool changed = false;
+    // The custom side goes as well, so that what the interface says custom is what plays.
     if (m_global->customAitePriority() && !m_model->containsItem(m_global->aiteCustomId())) {
         m_global->setAitePreset(system, m_global->aitePresetUpdated());
+        m_global->setAiteCustom({}, 0);
         changed = true;
     }
     if (m_global->customPriority() && !m_model->containsItem(m_global->customId())) {
         m_global->setPreset(system, m_global->presetUpdated());
+        m_global->setCustom({}, 0);
         changed = true;
     }
     if (changed)
@@ -503,10 +509,14 @@ void RingtoneManager::setChatRingtone(const QString& dialogId, const QString& ri
 {
     const bool preview =
         m_account->accountSettingModel() ? m_account->accountSettingModel()->globalMessagePreview() : true;
-    const bool global =
-        ringtone == (bCustom ? m_global->customId() : m_global->presetName()) && bPreview == preview;
+    // The global choice is the side of it that plays: its custom tone only while that is newer.
+    const bool global = bCustom == m_global->customPriority() &&
+                        ringtone == (bCustom ? m_global->customId() : m_global->presetName()) &&
+                        bPreview == preview;
     if (global) {
-        // The chat follows the global choice again.
+        // The chat follows the global choice again, here as on the user's other devices.
+        if (RingtoneSetting* setting = m_settings.value(dialogId))
+            setting->deserialize({});
         QVariantMap context;
         if (SharedPreferenceModel* preferences = store())
             preferences->syncRingtoneSetting(chatKey(dialogId), "{}", context);
@@ -566,13 +576,20 @@ void RingtoneManager::syncMergeSetting(const QByteArray& json, const QVariantMap
         preferences->syncRingtoneSetting(chatKey(dialogId), mapToJson(server), again);
 }
 
-void RingtoneManager::updateRingtoneSetting(const QByteArray& json, qint64 time, bool fromLocal)
+void RingtoneManager::updateRingtoneSetting(const QString& key, const QByteArray& json, qint64 time,
+                                            bool fromLocal)
 {
     Q_UNUSED(fromLocal)
     QVariantMap map;
-    if (!readJsonObject(json, map))
+    if (!readJsonObject(json, map)) {
+        qCWarning(lcSettingModel) << "a chat's ringtone value is not a JSON object:" << key;
         return;
-    const QString dialogId = map.value(kChatDialogId).toString();
+    }
+    // An empty object under a chat's key: the chat follows the global choice again.
+    const QString keyPrefix = kChatRingtoneKeyFormat.arg(QString());
+    const QString dialogId = map.contains(kChatDialogId) ? map.value(kChatDialogId).toString()
+                             : key.startsWith(keyPrefix) ? key.mid(keyPrefix.size())
+                                                         : QString();
     if (dialogId.isEmpty())
         return;
     if (std::any_of(kOldClientFlags.cbegin(), kOldClientFlags.cend(),
@@ -600,7 +617,10 @@ RingtoneSetting* RingtoneManager::ringtoneSetting(const QString& dialogId)
         }
     }
     m_currentSetting = setting;
-    if (setting && setting->customUpdated() > 0 && !m_model->containsItem(setting->customId())) {
+    // Until the list has been read from the server once (a new device), a ringtone missing from
+    // it may simply not be here yet.
+    if (m_listFromServer && setting && setting->customUpdated() > 0 &&
+        !m_model->containsItem(setting->customId())) {
         // Its custom ringtone left the list.
         setting->updateCustomId({}, 0);
         writeChatSetting(setting);

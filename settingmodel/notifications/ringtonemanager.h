@@ -61,7 +61,7 @@ public:
     // From the preference store.
     void updateDesktopNotifyConfig(const QByteArray& json);
     void updateRingtones(const QByteArray& json);
-    void updateRingtoneSetting(const QByteArray& json, qint64 time, bool fromLocal);
+    void updateRingtoneSetting(const QString& key, const QByteArray& json, qint64 time, bool fromLocal);
     void syncFinish(const QVariantMap& context, bool ok);
     void syncMergeList(const QByteArray& json, const QVariantMap& context);
     void syncMergeSetting(const QByteArray& json, const QVariantMap& context);
@@ -108,4 +108,6 @@ private:
     QSet<QString> m_pendingAdds;
     QByteArray m_written;
     QMetaObject::Connection m_listFinished;
+    // The custom ringtone list has been read from the server since the sign-in.
+    bool m_listFromServer = false;
 };

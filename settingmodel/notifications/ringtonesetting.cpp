@@ -144,20 +144,19 @@ void RingtoneSetting::serialize(QVariantMap& map)
 
 void RingtoneSetting::deserialize(const QVariantMap& map)
 {
+    // The map is the chat's whole choice: a side it does not hold (or holds empty) is none, and
+    // every property that changes tells a bound interface.
     m_raw = map;
-    m_dialogId = map.value(kDialogId).toString();
-    m_preview = map.contains(kPreview) ? map.value(kPreview).toBool() : true;
-    m_silence = map.contains(kSilence) ? map.value(kSilence).toBool() : false;
+    if (map.contains(kDialogId))
+        m_dialogId = map.value(kDialogId).toString();
+    setPreview(map.contains(kPreview) ? map.value(kPreview).toBool() : true);
+    setSilence(map.contains(kSilence) ? map.value(kSilence).toBool() : false);
     const QVariantMap custom = map.value(kCustom).toMap();
-    if (!custom.isEmpty()) {
-        m_customId = custom.value(kFileId).toString();
-        m_customUpdated = custom.value(kUpdateTime).toLongLong();
-    }
+    setCustomId(custom.value(kFileId).toString());
+    m_customUpdated = custom.value(kUpdateTime).toLongLong();
     const QVariantMap preset = map.value(kPreset).toMap();
-    if (!preset.isEmpty()) {
-        m_presetName = preset.value(kToneName).toString();
-        m_presetUpdated = preset.value(kUpdateTime).toLongLong();
-    }
+    setPresetName(preset.value(kToneName).toString());
+    m_presetUpdated = preset.value(kUpdateTime).toLongLong();
     updatePriority();
 }
 

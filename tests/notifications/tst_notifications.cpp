@@ -14,6 +14,7 @@
 #include "notifications/ringtonemanager.h"
 #include "notifications/ringtonesetting.h"
 #include "preferences/sharedpreferencemodel.h"
+#include "protohelpers.h"
 #include "secretwatch.h"
 #include "testaccount.h"
 #include "transport.h"
@@ -161,11 +162,96 @@ private slots:
         QVERIFY(!mine.preview());
         QCOMPARE(priority.count(), 1);
 
+        // Another device's whole map: each property that changes tells the interface, and a side
+        // the map no longer holds is cleared.
+        RingtoneSetting bound(ringtoneMap(6, 5), nullptr);
+        QSignalSpy customs(&bound, &RingtoneSetting::customIdChanged);
+        QSignalSpy presets(&bound, &RingtoneSetting::presetNameChanged);
+        QSignalSpy previews(&bound, &RingtoneSetting::previewChanged);
+        QSignalSpy silences(&bound, &RingtoneSetting::silenceChanged);
+        bound.deserialize({{QStringLiteral("preview"), false},
+                           {QStringLiteral("silence"), true},
+                           {QStringLiteral("custom_ringtone"), QVariantMap()},
+                           {QStringLiteral("desktop_preset_ringtone"),
+                            QVariantMap{{QStringLiteral("tone_name"), QStringLiteral("bell")},
+                                        {QStringLiteral("update_time"), 9}}}});
+        QVERIFY(bound.customId().isEmpty() && bound.customUpdated() == 0 && !bound.customPriority());
+        QCOMPARE(bound.presetName(), QStringLiteral("bell"));
+        QCOMPARE(customs.count() + presets.count() + previews.count() + silences.count(), 4);
+        QCOMPARE(bound.dialogId(), QStringLiteral("d1"));
+
         // Mistyped parts are read as absent, not as values.
         RingtoneSetting odd(QVariantMap{{QStringLiteral("custom_ringtone"), QStringLiteral("text")},
                                         {QStringLiteral("desktop_preset_ringtone"), 3}},
                             nullptr);
         QVERIFY(odd.customId().isEmpty() && odd.presetName().isEmpty() && !odd.customPriority());
+    }
+
+    // A chat set back to the global choice, here and from another device; the global choice is
+    // the side that plays; a chat's custom tone is kept until the list came from the server; a
+    // global custom tone that left the list falls back to the system tone, not only in name.
+    void chatChoicesAgainstTheGlobalOne()
+    {
+        QVERIFY(m_t->start());
+        // The server keeps every write as it was sent.
+        m_t->transport->setHandler(180, [](const ScriptedTransport::Request& request) {
+            const auto req = parsed<im::misc::UpdateSharedPreferencesV2Req>(request.body);
+            im::misc::UpdateSharedPreferencesV2Resp resp;
+            for (const auto& record : req.preferences())
+                *resp.add_preferences() = record;
+            return std::optional<ScriptedTransport::Reply>({0, bytesOf(resp)});
+        });
+        RingtoneManager* manager = m_t->account->ringtoneManager();
+        GlobalRingtoneSetting* global = manager->globalRingtoneSetting();
+        const QString system = QLatin1String(RingtoneManager::kSystemRingtone);
+        const auto storedChat = [this](const char* dialogId) {
+            return m_t->prefs->getKeyValue(QStringLiteral("ringtone_%1").arg(QLatin1String(dialogId)));
+        };
+        manager->customRingtoneModel()->setItems(
+            RingtoneModel::parse(listToJson({ringtoneEntry(QStringLiteral("mine"), 5)}), m_t->account));
+        manager->setGlobalRingtone(QStringLiteral("mine"), true, false);
+        QVERIFY(global->customPriority());
+
+        // The system tone for a chat is not the global choice while the global custom tone plays.
+        const bool preview = m_t->account->accountSettingModel()->globalMessagePreview();
+        manager->setChatRingtone(QStringLiteral("d1"), system, preview, false);
+        RingtoneSetting* chat = manager->ringtoneSetting(QStringLiteral("d1"));
+        QVERIFY(chat && chat->presetName() == system && !chat->customPriority());
+        QVERIFY(storedChat("d1").contains("desktop_preset_ringtone"));
+        // The global custom tone itself is: the chat follows the global choice again, in memory too.
+        QSignalSpy presets(chat, &RingtoneSetting::presetNameChanged);
+        manager->setChatRingtone(QStringLiteral("d1"), QStringLiteral("mine"), preview, true);
+        QVERIFY(chat->presetName().isEmpty() && chat->customId().isEmpty());
+        QCOMPARE(presets.count(), 1);
+        QCOMPARE(manager->getValidRingtone(QStringLiteral("d1")).value(QStringLiteral("normal")).toMap(),
+                 manager->getValidRingtone(QStringLiteral("no such chat")).value(QStringLiteral("normal")).toMap());
+
+        // "{}" from another device under a chat's key does the same.
+        manager->setChatSilence(QStringLiteral("d2"), true);
+        RingtoneSetting* other = manager->ringtoneSetting(QStringLiteral("d2"));
+        QVERIFY(other->silence());
+        im::notif::SharedPreferenceUpdatedNotif notif;
+        auto* record = notif.add_preferences();
+        record->set_key("ringtone_d2");
+        record->set_type(SharedPreferenceModel::ChatRingtone);
+        record->set_value("{}");
+        record->set_version(m_t->now + 100000);
+        m_t->prefs->sharedPreferencesNotify(notif);
+        QVERIFY(QTest::qWaitFor([other] { return !other->silence(); }));
+
+        // A chat whose custom tone is not in the list yet keeps it until the list came from the
+        // server once.
+        manager->setChatRingtone(QStringLiteral("d3"), QStringLiteral("mine"), false, true);
+        manager->customRingtoneModel()->setItems({});
+        QCOMPARE(manager->ringtoneSetting(QStringLiteral("d3"))->customId(), QStringLiteral("mine"));
+        emit m_t->prefs->listFinished();
+        QVERIFY(QTest::qWaitFor([manager] {
+            return manager->ringtoneSetting(QStringLiteral("d3"))->customId().isEmpty();
+        }));
+
+        // The global custom tone left the list: the system tone plays, and says so.
+        manager->updateRingtones("[]");
+        QVERIFY(!global->customPriority() && global->presetName() == system);
     }
 
     void globalSettingTakesEqualTimes()
