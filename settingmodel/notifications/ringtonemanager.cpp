@@ -177,6 +177,8 @@ bool RingtoneManager::clearData(bool force)
 {
     Q_UNUSED(force)
     m_pendingAdds.clear();
+    m_uploading.clear();
+    m_downloadTries.clear();
     m_written.clear();
     m_listFromServer = false;
     m_currentSetting = nullptr;
@@ -188,10 +190,26 @@ bool RingtoneManager::clearData(bool force)
 
 // ---- custom ringtones ----
 
+bool RingtoneManager::atLimit()
+{
+    // Adds whose upload still runs count: two quick adds at 19 must not make 21.
+    if (m_model->count() + m_uploading.size() < RingtoneModel::kMaxItems)
+        return false;
+    report("ringtone_limit_reached");
+    return true;
+}
+
+void RingtoneManager::dropUnlisted(const FileDataPtr& file)
+{
+    // Its record, cached copy and upload id: a later download of the id is not blocked.
+    if (FileManager* files = m_account->fileManager(); files && file)
+        files->fileDataMgr()->deleteFileByRef(file, true);
+}
+
 void RingtoneManager::addRingtoneByPath(const QString& path)
 {
     QMutexLocker lock(&m_taskMutex);
-    if (m_model->count() >= RingtoneModel::kMaxItems || m_task.isRunning())
+    if (m_task.isRunning() || atLimit())
         return;
     AccountBase* account = m_account;
     const bool online = account->isOnline();
@@ -233,29 +251,37 @@ void RingtoneManager::uploadRingtone(const FileDataPtr& file)
     const UploadMultiFileFilterPtr filter = files ? files->makeFilter(file, {}) : nullptr;
     if (!filter)
         return;
+    if (atLimit()) {
+        dropUnlisted(file);
+        return;
+    }
+    m_uploading.insert(file->fileId());
     filter->ownerId = file->fileId();
     QPointer<RingtoneManager> self(this);
-    filter->callback = [self, file](int stage, int status) {
-        if (!self || self->isClearing())
+    const quint64 generation = m_generation.current();
+    // The host reports the outcome once, at the Finished stage, with its status.
+    filter->callback = [self, file, generation](int stage, int status) {
+        if (!self || !self->m_generation.isCurrent(generation) || self->isClearing() ||
+            stage != upload::Finished)
             return;
-        if (stage == upload::Finished) {
-            if (status == upload::Ok) {
-                self->m_model->insertItem(
-                    new CustomRingtoneItem{file, self->m_account->currentTime(), 2, {}});
-                self->syncToServer(file->fileId());
-            } else if (status == upload::Failed) {
-                AccountManager::getInstance()->error(2, qtTrId("upload_failed"), 1);
-            }
-        } else if (status == upload::Failed || status == upload::Refused) {
-            AccountManager::getInstance()->error(status, qtTrId("upload_failed"), stage);
+        self->m_uploading.remove(file->fileId());
+        if (status == upload::Ok) {
+            self->m_model->insertItem(new CustomRingtoneItem{file, self->m_account->currentTime(), 2, {}});
+            self->syncToServer(file->fileId());
+            return;
         }
+        self->dropUnlisted(file);
+        if (status == upload::Failed)
+            AccountManager::getInstance()->error(status, qtTrId("upload_failed"), stage);
+        else if (status == upload::Refused)
+            AccountManager::getInstance()->error(status, qtTrId("ringtone_upload_refused"), stage);
     };
     files->uploadMultiFile(filter, upload::Normal);
 }
 
 void RingtoneManager::addRingtoneByMsg(FileData* file, const QString& ringName)
 {
-    if (m_model->count() >= RingtoneModel::kMaxItems)
+    if (atLimit())
         return;
     if (!m_account->isOnline()) {
         report("mt_no_network");
@@ -274,6 +300,7 @@ void RingtoneManager::addRingtoneByMsg(FileData* file, const QString& ringName)
     if (!source || m_task.isRunning())
         return;
     const int type = file->fileType() == 3 ? 1 : 2;
+    m_uploading.insert(source->fileId());
     m_task = QtConcurrent::run([this, files, source, type] {
         QPointer<RingtoneManager> self(this);
         files->fileServiceCmd()->duplicateFiles({source->fileId()}, [self, files, source, type](
@@ -281,6 +308,7 @@ void RingtoneManager::addRingtoneByMsg(FileData* file, const QString& ringName)
                                                                         int code) {
             if (!self || self->isClearing())
                 return;
+            self->m_uploading.remove(source->fileId());
             const QString newId = copies.value(source->fileId());
             if (code != 0 || newId.isEmpty()) {
                 self->report("upload_failed");
@@ -335,6 +363,13 @@ void RingtoneManager::syncFinish(const QVariantMap& context, bool ok)
         if (files)
             files->fileServiceCmd()->deleteFiles({fileId});
     };
+    if (context.value(kContextRewrite).toBool()) {
+        // The merged list this device sent again on its own: no add of the user's to undo, and
+        // the next write of the list carries it.
+        if (!ok)
+            qCWarning(lcSettingModel) << "sending the merged custom ringtone list again failed";
+        return;
+    }
     if (!removing)
         m_pendingAdds.remove(fileId);
     if (ok && removing) {
@@ -342,8 +377,7 @@ void RingtoneManager::syncFinish(const QVariantMap& context, bool ok)
         checkSettingByListChanged();
         report("ringtone_remove_tip");
     } else if (ok) {
-        if (!context.value(kContextRewrite).toBool())
-            report("ringtone_save_tip");
+        report("ringtone_save_tip");
         // Another device's list came in while this one was on its way: the server has only
         // this device's, so the merged list goes again.
         if (m_pendingAdds.isEmpty() && m_model->toJson({}) != m_written)
@@ -373,16 +407,36 @@ void RingtoneManager::syncMergeList(const QByteArray& json, const QVariantMap& c
     }
     QSet<QString> keep = m_pendingAdds;
     keep.insert(fileId);
-    m_model->mergeItems(items, keep);
+    mergeList(items, keep);
     if (m_model->count() > RingtoneModel::kMaxItems) {
-        // The server's list is full: this add does not fit.
-        if (CustomRingtoneItem* item = m_model->findItem(fileId); item && m_account->fileManager())
-            m_account->fileManager()->fileDataMgr()->deleteFileByRef(item->file, true);
+        // The server's list is full: this add does not fit. It is no longer on its way, so the
+        // merged list can go again when it must.
+        m_pendingAdds.remove(fileId);
+        if (CustomRingtoneItem* item = m_model->findItem(fileId))
+            dropUnlisted(item->file);
         m_model->removeItem(fileId);
+        if (FileManager* files = m_account->fileManager())
+            files->fileServiceCmd()->deleteFiles({fileId});
+        report("ringtone_limit_reached");
+        if (m_pendingAdds.isEmpty() && m_model->toJson({}) != m_written)
+            syncToServer({});
     } else {
         syncToServer(fileId);
     }
     checkSettingByListChanged();
+}
+
+void RingtoneManager::mergeList(const QList<CustomRingtoneItem*>& items, const QSet<QString>& keep)
+{
+    QHash<QString, FileDataPtr> before;
+    for (const CustomRingtoneItem* item : m_model->items())
+        before.insert(item->fileId(), item->file);
+    m_model->mergeItems(items, keep);
+    // A ringtone another device removed leaves this device's record and cached copy too.
+    for (auto it = before.cbegin(); it != before.cend(); ++it) {
+        if (!m_model->containsItem(it.key()))
+            dropUnlisted(it.value());
+    }
 }
 
 void RingtoneManager::updateRingtones(const QByteArray& json)
@@ -394,7 +448,7 @@ void RingtoneManager::updateRingtones(const QByteArray& json)
         return;
     }
     // This device's adds still on their way stay: the other device's list never saw them.
-    m_model->mergeItems(items, m_pendingAdds);
+    mergeList(items, m_pendingAdds);
     checkSettingByListChanged();
 }
 
@@ -633,8 +687,18 @@ QString RingtoneManager::playablePath(const QString& customId)
     const CustomRingtoneItem* item = m_model->findItem(customId);
     if (!item || !item->file)
         return {};
-    if (item->file->fileExist())
+    if (item->file->fileExist()) {
+        m_downloadTries.remove(customId);
         return item->file->localPath();
+    }
+    // Asked for again while still missing, the last download failed (the server may no longer
+    // have the file): the next one waits, twice as long each time.
+    DownloadTry& tried = m_downloadTries[customId];
+    if (tried.clock.isValid() && !tried.clock.hasExpired(tried.waitMs))
+        return {};
+    if (tried.clock.isValid())
+        tried.waitMs = std::min<qint64>(tried.waitMs * 2, kMaxDownloadWaitMs);
+    tried.clock.start();
     if (FileManager* files = m_account->fileManager())
         files->downloadFileMgr()->download(item->file, true, CustomRingtoneItem::kFileType);
     return {};

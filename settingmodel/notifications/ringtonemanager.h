@@ -6,6 +6,7 @@
 #include "notifications/ringtonesetting.h"
 #include "settingmodel_global.h"
 
+#include <QElapsedTimer>
 #include <QFuture>
 #include <QHash>
 #include <QJsonObject>
@@ -82,6 +83,12 @@ private:
     SharedPreferenceModel* store() const;
     void onListFinished();
     void uploadRingtone(const FileDataPtr& file);
+    // At the limit (listed and uploading), the user is told and true comes back.
+    bool atLimit();
+    // Forgets a ringtone file that is not listed: record, cached copy, upload id.
+    void dropUnlisted(const FileDataPtr& file);
+    // Takes another list, keeping keep, and forgets the files of rows that left.
+    void mergeList(const QList<CustomRingtoneItem*>& items, const QSet<QString>& keep);
     void syncToServer(const QString& fileId);
     void checkSettingByListChanged();
     void sendDesktopConfig();
@@ -106,6 +113,15 @@ private:
     // This device's adds whose list write the server has not answered yet, and the last list
     // written.
     QSet<QString> m_pendingAdds;
+    // Ringtones whose upload runs: they count against the limit before they are listed.
+    QSet<QString> m_uploading;
+    // Downloads of custom ringtones that were asked for while missing, with their back-off.
+    struct DownloadTry {
+        QElapsedTimer clock;
+        qint64 waitMs = 5000;
+    };
+    static constexpr qint64 kMaxDownloadWaitMs = 10 * 60 * 1000;
+    QHash<QString, DownloadTry> m_downloadTries;
     QByteArray m_written;
     QMetaObject::Connection m_listFinished;
     // The custom ringtone list has been read from the server since the sign-in.

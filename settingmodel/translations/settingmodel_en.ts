@@ -95,6 +95,14 @@
         <source>wallpaper_limit_reached</source>
         <translation>You already have as many wallpapers of your own as you may keep. Remove one to add another.</translation>
     </message>
+    <message id="ringtone_upload_refused">
+        <source>ringtone_upload_refused</source>
+        <translation>The server refused this ringtone. Please choose another file.</translation>
+    </message>
+    <message id="ringtone_limit_reached">
+        <source>ringtone_limit_reached</source>
+        <translation>You already have 20 custom ringtones. Remove one to add another.</translation>
+    </message>
     <message id="upload_failed">
         <source>upload_failed</source>
         <translation>The upload failed. Please try again.</translation>

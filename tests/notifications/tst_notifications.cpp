@@ -7,6 +7,7 @@
 #include "host/jsonutil.h"
 #include "host/threadmanager.h"
 #include "im/common.pb.h"
+#include "im/file.pb.h"
 #include "im/misc.pb.h"
 #include "im/notif.pb.h"
 #include "media.h"
@@ -15,6 +16,7 @@
 #include "notifications/ringtonesetting.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "protohelpers.h"
+#include "reffilemanager.h"
 #include "secretwatch.h"
 #include "testaccount.h"
 #include "transport.h"
@@ -224,7 +226,9 @@ private slots:
         QVERIFY(chat->presetName().isEmpty() && chat->customId().isEmpty());
         QCOMPARE(presets.count(), 1);
         QCOMPARE(manager->getValidRingtone(QStringLiteral("d1")).value(QStringLiteral("normal")).toMap(),
-                 manager->getValidRingtone(QStringLiteral("no such chat")).value(QStringLiteral("normal")).toMap());
+                 manager->getValidRingtone(QStringLiteral("no such chat"))
+                     .value(QStringLiteral("normal"))
+                     .toMap());
 
         // "{}" from another device under a chat's key does the same.
         manager->setChatSilence(QStringLiteral("d2"), true);
@@ -245,9 +249,8 @@ private slots:
         manager->customRingtoneModel()->setItems({});
         QCOMPARE(manager->ringtoneSetting(QStringLiteral("d3"))->customId(), QStringLiteral("mine"));
         emit m_t->prefs->listFinished();
-        QVERIFY(QTest::qWaitFor([manager] {
-            return manager->ringtoneSetting(QStringLiteral("d3"))->customId().isEmpty();
-        }));
+        QVERIFY(QTest::qWaitFor(
+            [manager] { return manager->ringtoneSetting(QStringLiteral("d3"))->customId().isEmpty(); }));
 
         // The global custom tone left the list: the system tone plays, and says so.
         manager->updateRingtones("[]");
@@ -454,7 +457,7 @@ private slots:
         QTest::newRow("duration just below") << "short"
                                              << "" << -1 << true;
         QTest::newRow("list full") << "full"
-                                   << "" << -1 << false;
+                                   << "ringtone_limit_reached" << -1 << false;
     }
 
     void addChecks()
@@ -491,11 +494,8 @@ private slots:
                    !AccountManager::getInstance()->notifications().isEmpty() ||
                    m_t->transport->count(FileUploadChunk) > 0;
         };
-        if (kind == QLatin1String("full")) {
+        if (kind == QLatin1String("full"))
             QVERIFY(!ringtones->isAdding());
-            QVERIFY(!QTest::qWaitFor(reported, 200));
-            return;
-        }
         QVERIFY(QTest::qWaitFor(reported, TestAccount::kWaitMs));
         const auto errors = AccountManager::getInstance()->errors();
         QCOMPARE(errors.isEmpty() ? QString() : errors.first().text, error);
@@ -539,22 +539,31 @@ private slots:
         QVERIFY(ringtones->getRingtoneSetting(QStringLiteral("d1"))->silence());
     }
 
+    // A failed and a refused upload are told apart, and leave no file record behind (its upload
+    // id would block a later download of the id).
     void uploadFailureIsReportedAndClearingStopsAnAdd()
     {
         QVERIFY(m_t->start());
         RingtoneManager* ringtones = m_t->account->ringtoneManager();
-        m_t->transport->setHandler(FileUploadChunk, [](const ScriptedTransport::Request&) {
-            return std::optional<ScriptedTransport::Reply>({500, {}});
-        });
-        AccountManager::getInstance()->clearRecords();
-        ringtones->addRingtoneByPath(
-            media::writeWav(m_dir.filePath(QStringLiteral("run%1.wav").arg(m_run)), 500));
-        QTRY_VERIFY(!AccountManager::getInstance()->errors().isEmpty());
-        const AccountManager::Error error = AccountManager::getInstance()->errors().first();
-        QCOMPARE(error.text, QStringLiteral("upload_failed"));
-        QCOMPARE(error.code, 2);
-        QCOMPARE(error.command, 1);
-        QCOMPARE(ringtones->customRingtoneModel()->count(), 0);
+        for (const auto& [code, text, status] :
+             {std::tuple{500, "upload_failed", 2}, std::tuple{413, "ringtone_upload_refused", 3}}) {
+            const int answer = code;
+            m_t->transport->setHandler(FileUploadChunk, [answer](const ScriptedTransport::Request&) {
+                return std::optional<ScriptedTransport::Reply>({answer, {}});
+            });
+            AccountManager::getInstance()->clearRecords();
+            ringtones->addRingtoneByPath(
+                media::writeWav(m_dir.filePath(QStringLiteral("run%1-%2.wav").arg(m_run).arg(code)), 500));
+            QTRY_VERIFY(!AccountManager::getInstance()->errors().isEmpty());
+            const AccountManager::Error error = AccountManager::getInstance()->errors().first();
+            QCOMPARE(error.text, QLatin1String(text));
+            QCOMPARE(error.code, status);
+            QCOMPARE(error.command, 1);
+            QCOMPARE(ringtones->customRingtoneModel()->count(), 0);
+            const QString fileId = QString::fromStdString(
+                parsed<im::file::UploadChunkReq>(m_t->transport->last(FileUploadChunk)->body).file_id());
+            QVERIFY(!m_t->account->refFileManager()->record(fileId));
+        }
 
         // Signing out while an add is being prepared stops it without a word.
         AccountManager::getInstance()->clearRecords();
@@ -568,6 +577,63 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(m_t->transport->count(FileUploadChunk), pieces);
         QVERIFY(AccountManager::getInstance()->errors().isEmpty());
+    }
+
+    // Adds on their way count against the limit, and an add the server's full list leaves no room
+    // for is dropped, told, and no longer waited for.
+    void addsAtTheLimit()
+    {
+        QVERIFY(m_t->start());
+        RingtoneManager* ringtones = m_t->account->ringtoneManager();
+        QVariantList listed;
+        for (int i = 0; i < RingtoneModel::kMaxItems - 1; ++i)
+            listed.append(ringtoneEntry(QStringLiteral("r%1").arg(i), i));
+        ringtones->updateRingtones(listToJson(listed));
+        const auto lastError = [] {
+            const auto errors = AccountManager::getInstance()->errors();
+            return errors.isEmpty() ? QString() : errors.last().text;
+        };
+        FileData first;
+        first.setFileId(QStringLiteral("m1"));
+        FileData second;
+        second.setFileId(QStringLiteral("m2"));
+        AccountManager::getInstance()->clearRecords();
+        ringtones->addRingtoneByMsg(&first, QStringLiteral("One"));
+        QVERIFY(QTest::qWaitFor([this] { return m_t->transport->count(1004) == 1; }));
+        ringtones->addRingtoneByMsg(&second, QStringLiteral("Two"));
+        QCOMPARE(lastError(), QStringLiteral("ringtone_limit_reached"));
+        QCOMPARE(m_t->transport->count(1004), 1);
+
+        im::file::DuplicateFilesResp copy;
+        (*copy.mutable_old_to_new())["m1"] = "c1";
+        QVERIFY(m_t->transport->answerNext(1004, 0, bytesOf(copy)));
+        QVERIFY(QTest::qWaitFor([this] { return m_t->transport->count(180) > 0; }));
+        QCOMPARE(ringtones->customRingtoneModel()->count(), RingtoneModel::kMaxItems);
+        // The server kept another device's full list, written later.
+        const auto sent = parsed<im::misc::UpdateSharedPreferencesV2Req>(m_t->transport->last(180)->body);
+        listed.append(ringtoneEntry(QStringLiteral("theirs"), 50));
+        im::misc::UpdateSharedPreferencesV2Resp resp;
+        im::SharedPreference* record = resp.add_preferences();
+        *record = sent.preferences(0);
+        record->set_version(record->version() + 1000);
+        record->set_value(listToJson(listed).toStdString());
+        AccountManager::getInstance()->clearRecords();
+        QVERIFY(m_t->transport->answerNext(180, 0, bytesOf(resp)));
+        QVERIFY(QTest::qWaitFor([&] { return lastError() == QStringLiteral("ringtone_limit_reached"); }));
+        QCOMPARE(ringtones->customRingtoneModel()->count(), RingtoneModel::kMaxItems);
+        QVERIFY(!ringtones->customRingtoneModel()->containsItem(QStringLiteral("c1")));
+        QVERIFY(!m_t->account->refFileManager()->record(QStringLiteral("c1")));
+        QVERIFY(ringtones->customRingtoneModel()->containsItem(QStringLiteral("theirs")));
+
+        // Another device removes one: its record here goes with its row.
+        m_t->account->fileManager()->fileDataMgr()->saveFileInfos(
+            {ringtones->customRingtoneModel()->findItem(QStringLiteral("r3"))->file});
+        QVERIFY(QTest::qWaitFor(
+            [this] { return m_t->account->refFileManager()->record(QStringLiteral("r3")).has_value(); }));
+        listed.removeAt(3);
+        ringtones->updateRingtones(listToJson(listed));
+        QVERIFY(!ringtones->customRingtoneModel()->containsItem(QStringLiteral("r3")));
+        QVERIFY(!m_t->account->refFileManager()->record(QStringLiteral("r3")));
     }
 
     void oldClientMapsMigrateBeforeAndAfterTheFirstFlush()
