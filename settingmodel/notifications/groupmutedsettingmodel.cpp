@@ -12,6 +12,7 @@
 #include "host/util.h"
 #include "logging.h"
 #include "moduleconstants.h"
+#include "notifications/ringtonemanager.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "preferences/sharedpreferenceowner.h"
 
@@ -253,14 +254,19 @@ void GroupMutedSettingModel::finishBuild(const std::shared_ptr<Build>& build)
         const bool at = map.value(kAt).toBool();
         const bool atAll = map.value(kAtAll).toBool();
         if (GroupMutedSetting* known = build->byDialog.value(it.key())) {
-            if (known->updateTime() < t)
+            if (known->updateTime() < t) {
                 known->update(t, reply, at, atAll);
+                migrate(it.key(), reply, at, atAll, t);
+            } else {
+                migrate(it.key(), reply, at, atAll, -1);
+            }
             continue;
         }
         auto* setting =
             new GroupMutedSetting(it.key(), reply, at, atAll, t, m_account, this, std::move(dialog));
         build->fresh.append(setting);
         build->byDialog.insert(it.key(), setting);
+        migrate(it.key(), reply, at, atAll, t);
     }
     beginResetModel();
     QList<GroupMutedSetting*> old;
@@ -351,6 +357,10 @@ bool GroupMutedSettingModel::deleteGroupNotification(const QString& dialogId, bo
         m_byDialog.remove(dialogId);
     }
     setting->deleteLater();
+    {
+        QMutexLocker lock(&m_lock);
+        m_exceptions.removeIf([&dialogId](const Exception& e) { return e.dialogId == dialogId; });
+    }
     if (!sync)
         return false;
     if (AccountSettingModel* settings = m_account->accountSettingModel())
@@ -379,16 +389,46 @@ void GroupMutedSettingModel::udpateFromOldVer(const QString& dialogId, const QVa
 {
     if (!map.contains(kAt) || !map.contains(kAtAll) || !map.contains(kReply))
         return;
+    const bool replayed = m_replaying;
     const bool reply = map.value(kReply).toBool();
     const bool at = map.value(kAt).toBool();
     const bool atAll = map.value(kAtAll).toBool();
-    replayAfterBuild([this, dialogId, map, time] { udpateFromOldVer(dialogId, map, time); });
+    replayAfterBuild([this, dialogId, map, time] {
+        m_replaying = true;
+        udpateFromOldVer(dialogId, map, time);
+        m_replaying = false;
+    });
+    qint64 written = -1;
     if (GroupMutedSetting* known = mutedSetting(dialogId)) {
-        if (known->updateTime() <= time)
+        if (known->updateTime() <= time) {
             known->update(time, reply, at, atAll);
-        return;
+            written = time;
+        }
+    } else if (m_account->dialogById(dialogId, false)) {
+        addNewSetting(dialogId, reply, at, atAll, time);
+        written = time;
     }
-    addNewSetting(dialogId, reply, at, atAll, time);
+    if (!replayed)
+        migrate(dialogId, reply, at, atAll, written);
+}
+
+void GroupMutedSettingModel::migrate(const QString& dialogId, bool reply, bool at, bool atAll, qint64 time)
+{
+    // Taken into the list: written once to the notification preference (and kept in the list's
+    // copy of it), so that it outlives the old flags.
+    if (time >= 0) {
+        {
+            QMutexLocker lock(&m_lock);
+            m_exceptions.removeIf([&dialogId](const Exception& e) { return e.dialogId == dialogId; });
+            m_exceptions.append({dialogId, reply, at, atAll});
+        }
+        if (AccountSettingModel* settings = m_account->accountSettingModel())
+            settings->updateMutedGroupNotification(dialogId, reply, at, atAll);
+    }
+    // The chat's map loses the old flags either way: handed over at every start, a flag would
+    // bring back an exception the user deleted since.
+    if (RingtoneManager* ringtones = m_account->ringtoneManager())
+        ringtones->clearMutedNotifyData(dialogId);
 }
 
 void GroupMutedSettingModel::addOldLocalSetting(const QString& dialogId, const QVariantMap& map, qint64 time)
@@ -473,6 +513,23 @@ void GroupMutedSettingModel::initConnection()
     };
     owner.superseded = [hear](const QString&, const QByteArray& value, qint64 version, const QVariantMap&) {
         hear(value, version, true);
+    };
+    // A refused edit is undone in the list and in the account's settings, so that it neither shows
+    // nor goes out again with the next edit; the value the server holds is taken whatever its
+    // version.
+    owner.rolledBack = [this, account](const QString&, const QByteArray& value, qint64 version) {
+        std::optional<Parsed> parsed = parse(value, true);
+        if (!parsed)
+            return;
+        {
+            QMutexLocker lock(&m_lock);
+            m_updateTime = version;
+            m_exceptions = parsed->exceptions;
+        }
+        m_parsedVersion = version;
+        if (AccountSettingModel* settings = account->accountSettingModel())
+            settings->updateNotifyConfig(parsed->map);
+        flushSettings();
     };
     store->registerOwner(SharedPreferenceModel::Notification, this, owner);
 }

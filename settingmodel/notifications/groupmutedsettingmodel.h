@@ -71,6 +71,9 @@ signals:
     void countChanged();
 
 private:
+    // An exception of an older client's chat map: written to the notification preference when it
+    // changed the list (time >= 0), and the chat map's old flags stripped.
+    void migrate(const QString& dialogId, bool reply, bool at, bool atAll, qint64 time);
     // One group's exception as the notification value holds it.
     struct Exception {
         QString dialogId;
@@ -119,4 +122,6 @@ private:
     std::atomic<qint64> m_parsedVersion = 0; // the newest value the parser read
     Generation m_generation;                 // a row read before a sign-out is dropped
     std::shared_ptr<Build> m_build;
+    // An edit made again after a build: it was written already.
+    bool m_replaying = false;
 };

@@ -125,6 +125,11 @@ void RingtoneManager::initConnection()
     chat.superseded = [this](const QString&, const QByteArray& value, qint64, const QVariantMap& context) {
         syncMergeSetting(value, context);
     };
+    // A refused write of a chat's choice: the chat goes back to what the server holds (nothing:
+    // the global choice).
+    chat.rolledBack = [this](const QString& key, const QByteArray& value, qint64 version) {
+        updateRingtoneSetting(key, value.isEmpty() ? QByteArray("{}") : value, version, false);
+    };
     preferences->registerOwner(SharedPreferenceModel::ChatRingtone, this, chat);
 }
 

@@ -115,6 +115,8 @@ SharedPreferenceOwner completed(SharedPreferenceOwner owner, const SharedPrefere
         owner.superseded = fallback.superseded;
     if (!owner.failed)
         owner.failed = fallback.failed;
+    if (!owner.rolledBack)
+        owner.rolledBack = fallback.rolledBack;
     return owner;
 }
 
@@ -431,7 +433,7 @@ void SharedPreferenceModel::applyServerRecords(
 {
     for (const im::SharedPreference& record : records) {
         QByteArray plain;
-        if (!plainValue(record, plain))
+        if (!plausibleVersion(record) || !plainValue(record, plain))
             continue;
         SharedPreferenceInfo info{text(record.key()), plain, record.type(), 0, record.version(), {}};
         if (!takesServerRecord(info.key, info.type, info.version)) {
@@ -571,7 +573,7 @@ void SharedPreferenceModel::updateSharedPreferencesResp(const QByteArray& body, 
         Batch batch;
         for (const im::SharedPreference& record : resp.preferences()) {
             QByteArray value;
-            if (!plainValue(record, value))
+            if (!plausibleVersion(record) || !plainValue(record, value))
                 continue;
             const QString key = text(record.key());
             const int type = record.type();
@@ -729,7 +731,12 @@ void SharedPreferenceModel::rollBack(const LocalWrite& write, const ServerCopy& 
     qCDebug(lcSettingModel) << "the server refused" << write.key << "of type" << write.type
                             << "; back to its value";
     SharedPreferenceInfo info{write.key, copy.value, write.type, 0, copy.version, {}};
-    parseSharedPreference(info, false);
+    // The owner goes back as well, so that the refused value neither shows nor goes out again.
+    const SharedPreferenceOwner* owner = ownerOf(write.type);
+    if (accepts(owner, write.key) && owner->rolledBack)
+        owner->rolledBack(write.key, copy.exists ? copy.value : QByteArray(), copy.version);
+    else
+        parseSharedPreference(info, false);
     if (!copy.exists) {
         removeKey(write.key, write.type);
         QMultiHash<QString, int> gone;
@@ -768,6 +775,18 @@ void SharedPreferenceModel::persistEdit(const QString& key, int type, const QByt
     SharedPreferenceInfo info{key, value, type, 0, version, {}};
     info.pending = encrypt ? SharedPreferenceInfo::PendingEncrypted : SharedPreferenceInfo::PendingPlain;
     postSave({info});
+}
+
+bool SharedPreferenceModel::plausibleVersion(const im::SharedPreference& record) const
+{
+    // A version below zero, or far past this device's clock (corrected by the server's), would
+    // win over every later write of the key for good.
+    const qint64 version = record.version();
+    if (version >= 0 && version <= m_account->currentTime() + kMaxVersionAheadMs)
+        return true;
+    qCWarning(lcSettingModel) << "a record of" << text(record.key()) << "of type" << record.type()
+                              << "has an impossible version" << version << "; dropped";
+    return false;
 }
 
 bool SharedPreferenceModel::takesServerRecord(const QString& key, int type, qint64 version)

@@ -209,6 +209,9 @@ private:
     bool takesServerRecord(const QString& key, int type, qint64 version);
     // The answered edit of the key at this version, if it is still the one pending.
     void settlePending(const QString& key, int type, qint64 version);
+    // Versions run on the server's clock: one further ahead than this is refused.
+    static constexpr qint64 kMaxVersionAheadMs = 7LL * 24 * 3600 * 1000;
+    bool plausibleVersion(const im::SharedPreference& record) const;
     // The pending edit of the key sent at this version, of whichever type.
     PendingEdit* pendingEdit(const QString& key, qint64 version);
     // Sends the pending edits again, oldest first, when online.

@@ -24,6 +24,9 @@ struct SharedPreferenceOwner {
         superseded;
     // The server refused a write of this device whose context names this type.
     std::function<void(const QVariantMap& context, int code)> failed;
+    // The server refused this device's write of the key: the value it holds is back (empty when
+    // it holds none), whatever its version. Unset: apply takes a value that exists.
+    std::function<void(const QString& key, const QByteArray& value, qint64 version)> rolledBack;
 };
 
 // A preference value that holds a JSON object; an empty value is an empty object. False when

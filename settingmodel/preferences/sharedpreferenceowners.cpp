@@ -87,7 +87,7 @@ void SharedPreferenceModel::installDefaultOwners()
     auto& owners = m_defaultOwners;
 
     // Taken by the module models that own them, once they register.
-    Owner notification{exactly(NOTIFICATION), {}, {}, {}, {}, {}};
+    Owner notification{exactly(NOTIFICATION), {}, {}, {}, {}, {}, {}};
     const auto notifyConfig = [settings](const QByteArray& value) {
         QVariantMap config;
         AccountSettingModel* model = settings();
@@ -103,11 +103,11 @@ void SharedPreferenceModel::installDefaultOwners()
     notification.superseded = [notifyConfig](const QString&, const QByteArray& value, qint64,
                                              const QVariantMap&) { notifyConfig(value); };
     owners.insert(Notification, notification);
-    owners.insert(DesktopNotification, {exactly(DESKTOP_NOTIFICATION), {}, {}, {}, {}, {}});
-    owners.insert(CustomRingtoneList, {exactly(CUSTOM_RINGTONE_LIST), {}, {}, {}, {}, {}});
-    owners.insert(ChatRingtone, {withPrefix(QStringLiteral("ringtone_"), false), {}, {}, {}, {}, {}});
-    owners.insert(Theme, {notEmpty, {}, {}, {}, {}, {}});
-    Owner status{exactly(USERSTATUS_SETTING), {}, {}, {}, {}, {}};
+    owners.insert(DesktopNotification, {exactly(DESKTOP_NOTIFICATION), {}, {}, {}, {}, {}, {}});
+    owners.insert(CustomRingtoneList, {exactly(CUSTOM_RINGTONE_LIST), {}, {}, {}, {}, {}, {}});
+    owners.insert(ChatRingtone, {withPrefix(QStringLiteral("ringtone_"), false), {}, {}, {}, {}, {}, {}});
+    owners.insert(Theme, {notEmpty, {}, {}, {}, {}, {}, {}});
+    Owner status{exactly(USERSTATUS_SETTING), {}, {}, {}, {}, {}, {}};
     status.superseded = [this](const QString&, const QByteArray&, qint64, const QVariantMap&) {
         emit updateStatusSettingFinish({{QStringLiteral("succ"), false}});
     };
@@ -118,7 +118,7 @@ void SharedPreferenceModel::installDefaultOwners()
     owners.insert(UserStatusSetting, status);
 
     Owner pinned{
-        withPrefix(QLatin1String(PIN_MESSAGE_BACKLIST) + QLatin1Char('_'), false), {}, {}, {}, {}, {}};
+        withPrefix(QLatin1String(PIN_MESSAGE_BACKLIST) + QLatin1Char('_'), false), {}, {}, {}, {}, {}, {}};
     const auto pinnedUpdate = [acc](const QByteArray& value, bool merge) {
         QVariantMap object;
         if (value.isEmpty() || !readJsonObject(value, object))
@@ -135,7 +135,7 @@ void SharedPreferenceModel::installDefaultOwners()
     };
     owners.insert(PinMessageBlackList, pinned);
 
-    Owner favorites{exactly(STICKER_FAVORITE), {}, {}, {}, {}, {}};
+    Owner favorites{exactly(STICKER_FAVORITE), {}, {}, {}, {}, {}, {}};
     favorites.apply = [stickers](const QString&, const QByteArray& value, qint64, bool) {
         StickerBoxSetMgr* mgr = stickers();
         if (mgr)
@@ -156,7 +156,7 @@ void SharedPreferenceModel::installDefaultOwners()
     };
     owners.insert(StickerFavorite, favorites);
 
-    Owner preview{exactly(RANDOM_MESSAGE_PREVIEW), {}, {}, {}, {}, {}};
+    Owner preview{exactly(RANDOM_MESSAGE_PREVIEW), {}, {}, {}, {}, {}, {}};
     const auto previewUpdate = [acc](const QByteArray& value) {
         QStringList dialogs;
         if (!readStrings(value, dialogs))
@@ -175,7 +175,7 @@ void SharedPreferenceModel::installDefaultOwners()
     };
     owners.insert(RandomMessagePreview, preview);
 
-    Owner reminders{notEmpty, {}, {}, {}, {}, {}};
+    Owner reminders{notEmpty, {}, {}, {}, {}, {}, {}};
     reminders.apply = [acc](const QString& key, const QByteArray& value, qint64, bool) {
         ReminderHandler* handler = acc->reminderHandler();
         QByteArray data;
@@ -209,7 +209,7 @@ void SharedPreferenceModel::installDefaultOwners()
     };
     owners.insert(Reminder, reminders);
 
-    Owner folder{notEmpty, {}, {}, {}, {}, {}};
+    Owner folder{notEmpty, {}, {}, {}, {}, {}, {}};
     folder.apply = [acc](const QString& key, const QByteArray& value, qint64, bool) {
         QMetaObject::invokeMethod(
             acc, [acc, key, value] { acc->updateChatFolder(key, value); }, Qt::QueuedConnection);
@@ -219,10 +219,10 @@ void SharedPreferenceModel::installDefaultOwners()
 
     // The orders live in the table; the account hears of both once a batch is applied.
     const auto inTable = [](const QString&, const QByteArray&, qint64, bool) { return true; };
-    owners.insert(DialogFolderOrder, {exactly(DIALOG_FOLDER_ORDER), inTable, {}, {}, {}, {}});
-    owners.insert(DialogFolderOrderExtern, {exactly(DIALOG_FOLDER_ORDER_EXTERN), inTable, {}, {}, {}, {}});
+    owners.insert(DialogFolderOrder, {exactly(DIALOG_FOLDER_ORDER), inTable, {}, {}, {}, {}, {}});
+    owners.insert(DialogFolderOrderExtern, {exactly(DIALOG_FOLDER_ORDER_EXTERN), inTable, {}, {}, {}, {}, {}});
 
-    Owner folderConfig{exactly(DIALOG_FOLDER_CONFIG), {}, {}, {}, {}, {}};
+    Owner folderConfig{exactly(DIALOG_FOLDER_CONFIG), {}, {}, {}, {}, {}, {}};
     folderConfig.apply = [settings](const QString&, const QByteArray& value, qint64, bool) {
         AccountSettingModel* model = settings();
         if (model)
@@ -236,7 +236,7 @@ void SharedPreferenceModel::installDefaultOwners()
     owners.insert(DialogFolderConfig, folderConfig);
 
     for (const int type : {int(UserRemark), int(GroupRemark)}) {
-        Owner remark{withPrefix(QStringLiteral("remark_"), true), {}, {}, {}, {}, {}};
+        Owner remark{withPrefix(QStringLiteral("remark_"), true), {}, {}, {}, {}, {}, {}};
         remark.apply = [this, type](const QString&, const QByteArray& value, qint64, bool fromLocal) {
             return applyRemark(type, value, fromLocal);
         };
@@ -261,7 +261,7 @@ void SharedPreferenceModel::installDefaultOwners()
         owners.insert(type, remark);
     }
 
-    Owner gifs{exactly(GIF_HISTORY), {}, {}, {}, {}, {}};
+    Owner gifs{exactly(GIF_HISTORY), {}, {}, {}, {}, {}, {}};
     gifs.apply = [stickers](const QString&, const QByteArray& value, qint64, bool) {
         StickerBoxSetMgr* mgr = stickers();
         if (mgr)
@@ -279,7 +279,7 @@ void SharedPreferenceModel::installDefaultOwners()
     };
     owners.insert(GifHistory, gifs);
 
-    Owner lockLogs{notEmpty, {}, {}, {}, {}, {}};
+    Owner lockLogs{notEmpty, {}, {}, {}, {}, {}, {}};
     lockLogs.apply = [acc](const QString&, const QByteArray& value, qint64, bool) {
         acc->updateScreenLockLog(value, false);
         return true;
@@ -289,7 +289,7 @@ void SharedPreferenceModel::installDefaultOwners()
     };
     owners.insert(ScreenLockLog, lockLogs);
 
-    Owner exif{anyOf(EXIF_MEDIA_MESSAGE, EXIF_FILE_MESSAGE), {}, {}, {}, {}, {}};
+    Owner exif{anyOf(EXIF_MEDIA_MESSAGE, EXIF_FILE_MESSAGE), {}, {}, {}, {}, {}, {}};
     exif.apply = [settings](const QString& key, const QByteArray& value, qint64, bool) {
         AccountSettingModel* model = settings();
         if (!model)
@@ -305,7 +305,7 @@ void SharedPreferenceModel::installDefaultOwners()
                              const QVariantMap&) { exif.apply(key, value, version, false); };
     owners.insert(MessageExif, exif);
 
-    Owner tags{notEmpty, {}, {}, {}, {}, {}};
+    Owner tags{notEmpty, {}, {}, {}, {}, {}, {}};
     tags.apply = [this](const QString& key, const QByteArray& value, qint64, bool) {
         emit reactionTagChanged(key, QString::fromUtf8(value));
         return true;

@@ -636,6 +636,26 @@ private slots:
         QVERIFY(!m_t->account->refFileManager()->record(QStringLiteral("r3")));
     }
 
+    // A refused edit is undone in the list and in the account's settings; a value whose version
+    // lies far in the future is refused, so it cannot freeze the list.
+    void refusedEditsAndImpossibleVersions()
+    {
+        QVERIFY(m_t->start());
+        QTRY_VERIFY(m_model->isLoaded());
+        push(notification({QStringLiteral("g1")}), m_t->now - 1000);
+        QTRY_COMPARE(shownIds(), QStringList{QStringLiteral("g1")});
+        m_model->updateGroupNotification(QStringLiteral("g4"), true, true, false);
+        QCOMPARE(shownIds(), (QStringList{QStringLiteral("g1"), QStringLiteral("g4")}));
+        QVERIFY(m_t->transport->answerNext(180, 500));
+        QTRY_COMPARE(shownIds(), QStringList{QStringLiteral("g1")});
+        const QVariantMap config = m_t->account->accountSettingModel()->notifyConfig();
+        QVERIFY(!mapToJson(config).contains("\"g4\""));
+
+        push(notification({QStringLiteral("g2")}), std::numeric_limits<qint64>::max());
+        push(notification({QStringLiteral("g3")}), m_t->now + 1000);
+        QTRY_COMPARE(shownIds(), QStringList{QStringLiteral("g3")});
+    }
+
     void oldClientMapsMigrateBeforeAndAfterTheFirstFlush()
     {
         QVERIFY(m_t->loadPreferences());
@@ -658,7 +678,20 @@ private slots:
         QVERIFY(!m_model->mutedSetting(QStringLiteral("g3")));
         m_model->addOldLocalSetting(QStringLiteral("g3"), oldClientMap(70, true), 70);
         QVERIFY(m_model->mutedSetting(QStringLiteral("g3")));
-        QVERIFY(m_t->transport->requests(180).isEmpty()); // migration sends nothing
+        // Written once to the notification preference, and the chats' maps lose the old flags,
+        // so an exception the user deletes does not come back from them at the next start.
+        QTRY_VERIFY(m_t->prefs->getKeyValue(QStringLiteral("notification")).contains("\"g3\""));
+        const QByteArray written = m_t->prefs->getKeyValue(QStringLiteral("notification"));
+        QVERIFY(written.contains("\"g1\"") && written.contains("\"g2\"") && !written.contains("gone"));
+        for (const char* chat : {"ringtone_g1", "ringtone_g2", "ringtone_g3"}) {
+            const QVariantMap map = jsonToMap(m_t->prefs->getKeyValue(QLatin1String(chat)));
+            QVERIFY2(!map.isEmpty() && !map.contains(QStringLiteral("reply")), chat);
+        }
+        m_model->deleteGroupNotification(QStringLiteral("g2"), true);
+        QVERIFY(!m_t->prefs->getKeyValue(QStringLiteral("notification")).contains("\"g2\""));
+        // A newer value from the server keeps what was migrated: it is in the preference now.
+        m_model->updateSettings(jsonToMap(m_t->prefs->getKeyValue(QStringLiteral("notification"))), 80, true);
+        QTRY_COMPARE(m_model->count(), 2);
 
         m_model->clearData(false);
         QCOMPARE(m_model->count(), 0);
