@@ -49,7 +49,7 @@ $(FUZZ_DIR)/build.ninja: | deps
 
 fuzz: deps $(FUZZ_DIR)/build.ninja
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_answers fuzz_pushes fuzz_values fuzz_stored
-	ASAN_OPTIONS=detect_leaks=0 bash scripts/run-fuzz.sh $(FUZZ_DIR) $(FUZZ_RUNS)
+	bash scripts/run-fuzz.sh $(FUZZ_DIR) $(FUZZ_RUNS)
 
 bench: build
 	$(BUILD_DIR)/bench/bench_sharedpreferences

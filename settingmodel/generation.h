@@ -20,7 +20,13 @@ public:
     // model must outlive the tasks that call it (it waits for them when it is cleared).
     template <class Model> void post(Model* model, std::function<void()> step) const
     {
-        const quint64 generation = current();
+        post(model, current(), std::move(step));
+    }
+
+    // The same for a task: generation is the one it took when it started, so that nothing it
+    // posts reaches an account signed in after it began.
+    template <class Model> void post(Model* model, quint64 generation, std::function<void()> step) const
+    {
         QMetaObject::invokeMethod(
             model,
             [this, model, generation, step = std::move(step)] {

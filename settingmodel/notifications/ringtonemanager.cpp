@@ -218,10 +218,13 @@ void RingtoneManager::addRingtoneByPath(const QString& path)
         return;
     AccountBase* account = m_account;
     const bool online = account->isOnline();
-    m_task = QtConcurrent::run([this, account, path, online] {
+    m_task = QtConcurrent::run([this, account, path, online, generation = m_generation.current()] {
         // Reports go to the manager's thread, like everything the task changes.
-        const auto fail = [this](const char* id) { post([this, id] { report(id); }); };
-        const auto tooBig = [this] { post([] { AccountManager::getInstance()->notify(1); }); };
+        const auto post = [this, generation](std::function<void()> step) {
+            m_generation.post(this, generation, std::move(step));
+        };
+        const auto fail = [post, this](const char* id) { post([this, id] { report(id); }); };
+        const auto tooBig = [post] { post([] { AccountManager::getInstance()->notify(1); }); };
         if (!online)
             return fail("mt_no_network");
         const QFileInfo info(path);

@@ -120,6 +120,11 @@ void WallpaperHandler::post(std::function<void()> step)
     m_generation.post(this, std::move(step));
 }
 
+void WallpaperHandler::post(quint64 generation, std::function<void()> step)
+{
+    m_generation.post(this, generation, std::move(step));
+}
+
 WallpaperItemPtr WallpaperHandler::adopt(WallpaperItem* item) const
 {
     return WallpaperItemPtr(item, &deleteOnOwnThread<WallpaperItem>);
@@ -175,9 +180,8 @@ bool WallpaperHandler::loadLocalData(bool alreadyLoaded)
                 [self, generation] {
                     if (self->m_generation.isCurrent(generation) && !self->isClearing())
                         self->m_loadFuture =
-                            QtConcurrent::run([handler = self.data(), dark = self->m_model->darkMode()] {
-                                handler->runLocalLoad(dark);
-                            });
+                            QtConcurrent::run([handler = self.data(), dark = self->m_model->darkMode(),
+                                               generation] { handler->runLocalLoad(dark, generation); });
                 },
                 Qt::QueuedConnection);
         },
@@ -185,7 +189,7 @@ bool WallpaperHandler::loadLocalData(bool alreadyLoaded)
     return true;
 }
 
-void WallpaperHandler::runLocalLoad(bool dark)
+void WallpaperHandler::runLocalLoad(bool dark, quint64 generation)
 {
     storage::UserStorageProvider* provider = m_account->storage();
     const QList<storage::WallpaperInfo> infos = provider->wallpaperStorage()->allInfos();
@@ -214,14 +218,14 @@ void WallpaperHandler::runLocalLoad(bool dark)
     if (!missing.isEmpty()) {
         storage::CacheFileStorage* cache = provider->cacheFileStorage();
         // The account's clock is read on its own thread.
-        post([this, cache, missing] {
+        post(generation, [this, cache, missing] {
             const qint64 now = m_account->currentTime();
             ThreadManager::getInstance()->invoke(
                 [cache, missing, now] { cache->updateTimestamp(missing, now); }, true);
         });
     }
     moveToMain(list);
-    post([this, list, unsynced, dark]() mutable {
+    post(generation, [this, list, unsynced, dark]() mutable {
         m_localLoading = false;
         // The order depends on the dark mode, which may have changed while the list was made.
         if (m_model->darkMode() != dark)
@@ -304,10 +308,13 @@ void WallpaperHandler::listResp(const im::wallpaper::ListWallPapersResp& resp)
     m_pageInProgress = true;
     const bool intoEmpty = m_model->count() == 0;
     m_listFuture = QtConcurrent::run(
-        [this, resp, intoEmpty, dark = m_model->darkMode()] { runListPage(resp, intoEmpty, dark); });
+        [this, resp, intoEmpty, dark = m_model->darkMode(), generation = m_generation.current()] {
+            runListPage(resp, intoEmpty, dark, generation);
+        });
 }
 
-void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty, bool dark)
+void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty, bool dark,
+                                   quint64 generation)
 {
     QList<storage::WallpaperInfo> saves;
     QStringList deleted;
@@ -330,7 +337,7 @@ void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page
             insertSorted(sorted, item, dark);
         } else {
             item->moveToThread(QCoreApplication::instance()->thread());
-            post([this, item] {
+            post(generation, [this, item] {
                 // This device's own save, whose answer was lost, comes back under its local id.
                 if (!reconcile(item->message()))
                     m_model->replaceItem(item);
@@ -342,14 +349,14 @@ void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page
     storeRecords(saves, deleted, nextOffset >= 0 ? std::optional<qint64>(nextOffset) : std::nullopt);
     if (!sorted.isEmpty()) {
         moveToMain(sorted);
-        post([this, sorted, dark]() mutable {
+        post(generation, [this, sorted, dark]() mutable {
             if (m_model->darkMode() != dark)
                 sortFor(sorted, m_model->darkMode());
             m_model->append(sorted);
         });
     }
     const bool more = page.has_more();
-    post([this, deleted, more, nextOffset] {
+    post(generation, [this, deleted, more, nextOffset] {
         m_pageInProgress = false;
         for (const QString& id : deleted) {
             if (m_localLoading)
@@ -402,9 +409,9 @@ WallpaperItem* WallpaperHandler::add(const QString& path)
     const WallpaperItemPtr item = adopt(new WallpaperItem(m_account, true));
     item->setWallpaperId(Util::instance()->uuid());
     m_pendingWallpaper = item;
-    m_addFuture = QtConcurrent::run([this, item, path] {
+    m_addFuture = QtConcurrent::run([this, item, path, generation = m_generation.current()] {
         const MadeImage made = makeWallpaper(path);
-        post([this, item, made] {
+        post(generation, [this, item, made] {
             applyImage(item, made);
             if (made.ok) {
                 saveToDb(item.data());

@@ -117,11 +117,14 @@ private:
     void setLoading(bool loading);
     // Runs step on this thread, unless the data it belongs to was cleared meanwhile.
     void post(std::function<void()> step);
+    // From a task, with the generation it took when it started.
+    void post(quint64 generation, std::function<void()> step);
     WallpaperItemPtr adopt(WallpaperItem* item) const;
     // Reads the stored wallpapers and makes their items, off this thread; then shows them.
     // Both make their lists in the order of the model's dark mode when they started.
-    void runLocalLoad(bool dark);
-    void runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty, bool dark);
+    void runLocalLoad(bool dark, quint64 generation);
+    void runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty, bool dark,
+                     quint64 generation);
     // A record of this device's own unsynced wallpaper under its server id (its save's answer was
     // lost, or another path brought it first): the listed one takes the id. False when the record
     // names no such wallpaper, or its id is another listed wallpaper.
