@@ -119,12 +119,27 @@ bool SimServer::isDeviceOnline(int deviceId) const
 
 void SimServer::failCommand(int command, int code, int times)
 {
-    m_faults.insert(command, {code, false, times});
+    m_faults.insert(command, {Fault::Fail, code, times});
 }
 
 void SimServer::dropCommand(int command, int times)
 {
-    m_faults.insert(command, {0, true, times});
+    m_faults.insert(command, {Fault::Drop, 0, times});
+}
+
+void SimServer::loseAnswer(int command, int times)
+{
+    m_faults.insert(command, {Fault::LoseAnswer, 0, times});
+}
+
+void SimServer::handleTwice(int command, int times)
+{
+    m_faults.insert(command, {Fault::Twice, 0, times});
+}
+
+void SimServer::pushBeforeAnswer(int command, int times)
+{
+    m_faults.insert(command, {Fault::PushFirst, 0, times});
 }
 
 void SimServer::clearFaults()
@@ -183,15 +198,15 @@ QString SimServer::preferenceValue(const QString& key, int type) const
     return record ? QString::fromStdString(record->value()) : QString();
 }
 
-std::optional<SimServer::Fault> SimServer::takeFault(int command)
+bool SimServer::takeFault(int command, Fault& fault)
 {
     auto it = m_faults.find(command);
     if (it == m_faults.end())
-        return std::nullopt;
-    const Fault fault = *it;
+        return false;
+    fault = *it;
     if (it->times > 0 && --it->times == 0)
         m_faults.erase(it);
-    return fault;
+    return true;
 }
 
 qint64 SimServer::receive(SimTransport* from, int command, const QByteArray& body,
@@ -201,29 +216,44 @@ qint64 SimServer::receive(SimTransport* from, int command, const QByteArray& bod
     const int deviceId = from->deviceId();
     m_requestCounts[command]++;
     std::optional<Reply> reply;
+    QList<Reply> replies;
+    const bool reachable = isDeviceOnline(deviceId) && !m_unlinked.contains(deviceId);
+    Fault fault{Fault::Fail, 0, 0};
+    const bool faulty = reachable && takeFault(command, fault);
     if (!isDeviceOnline(deviceId)) {
         reply = Reply{kNetworkError, {}};
     } else if (m_unlinked.contains(deviceId)) {
         reply = Reply{kUnauthorized, {}};
-    } else if (const auto fault = takeFault(command)) {
-        if (!fault->drop)
-            reply = Reply{fault->code, {}};
+    } else if (faulty && fault.kind == Fault::Fail) {
+        reply = Reply{fault.code, {}};
+    } else if (faulty && fault.kind == Fault::Drop) {
+        return id; // lost on the way: the device never hears back
     } else {
         m_devices[deviceId].lastActive = now();
+        if (faulty && fault.kind == Fault::PushFirst)
+            m_echoTo = deviceId;
         reply = handle(deviceId, command, body);
+        m_echoTo = -1;
+        if (faulty && fault.kind == Fault::Twice)
+            replies.append(handle(deviceId, command, body).value_or(Reply{}));
+        if (faulty && fault.kind == Fault::LoseAnswer)
+            return id; // carried out, but the answer is lost on the way back
     }
     if (!reply)
-        return id; // dropped: the device never hears back
+        return id;
+    replies.prepend(*reply);
     // Answers travel with the latency and carry the server's clock.
     QPointer<SimTransport> transport(from);
-    QTimer::singleShot(m_latencyMs, this, [this, transport, deviceId, command, reply, callback] {
-        emit requestHandled(deviceId, command, reply->code);
-        if (!transport)
-            return;
-        if (reply->code != kNetworkError)
-            transport->deliverServerTime(now());
-        callback(reply->code, reply->body);
-    });
+    for (const Reply& answer : std::as_const(replies)) {
+        QTimer::singleShot(m_latencyMs, this, [this, transport, deviceId, command, answer, callback] {
+            emit requestHandled(deviceId, command, answer.code);
+            if (!transport)
+                return;
+            if (answer.code != kNetworkError)
+                transport->deliverServerTime(now());
+            callback(answer.code, answer.body);
+        });
+    }
     return id;
 }
 
@@ -853,10 +883,13 @@ void SimServer::pushToOthers(int fromDevice, const QList<im::WallPaper>& changed
 void SimServer::pushToOthers(int fromDevice, int type, const QByteArray& body)
 {
     for (const Device& device : std::as_const(m_devices)) {
-        if (device.id == fromDevice || !device.online || !device.transport || m_unlinked.contains(device.id))
+        const bool echo = device.id == fromDevice && device.id == m_echoTo;
+        if ((device.id == fromDevice && !echo) || !device.online || !device.transport ||
+            m_unlinked.contains(device.id))
             continue;
         QPointer<SimTransport> transport = device.transport;
-        QTimer::singleShot(m_latencyMs, this, [transport, type, body] {
+        // The echo of a sender's own change comes at once, ahead of its answer.
+        QTimer::singleShot(echo ? 0 : m_latencyMs, this, [transport, type, body] {
             if (transport)
                 transport->deliverPush(type, body);
         });

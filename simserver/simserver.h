@@ -82,9 +82,15 @@ public:
     void setMaxDeviceCount(int count) { m_maxDevices = count; }
     int deleteTimer() const { return m_deleteTimer; }
 
-    // Faults for one command: answer with a code, or never answer.
+    // Faults for one command: answer with a code, or never answer (the request is lost).
     Q_INVOKABLE void failCommand(int command, int code, int times = -1);
     Q_INVOKABLE void dropCommand(int command, int times = -1);
+    // The request is carried out, but its answer is lost on the way back.
+    Q_INVOKABLE void loseAnswer(int command, int times = -1);
+    // The request arrives twice (a network duplicate): carried out and answered twice.
+    Q_INVOKABLE void handleTwice(int command, int times = -1);
+    // The sender is pushed its own change, and the push arrives before the answer.
+    Q_INVOKABLE void pushBeforeAnswer(int command, int times = -1);
     Q_INVOKABLE void clearFaults();
 
     // Account state, for setting up and checking.
@@ -127,8 +133,9 @@ private:
         bool online = true;
     };
     struct Fault {
+        enum Kind { Fail, Drop, LoseAnswer, Twice, PushFirst };
+        Kind kind = Fail;
         int code = 0;
-        bool drop = false;
         int times = -1;
     };
     struct StoredPreference {
@@ -139,7 +146,8 @@ private:
     qint64 receive(SimTransport* from, int command, const QByteArray& body,
                    AccountBase::ResponseCallback callback);
     std::optional<Reply> handle(int deviceId, int command, const QByteArray& body);
-    std::optional<Fault> takeFault(int command);
+    // The fault waiting for the command, used once; false when there is none.
+    bool takeFault(int command, Fault& fault);
 
     Reply listDevices(int deviceId);
     Reply unlinkDevices(const QByteArray& body);
@@ -176,6 +184,8 @@ private:
 
     std::function<qint64()> m_clock;
     int m_latencyMs = 0;
+    // While a request with the PushFirst fault is handled: its sender hears its own pushes too.
+    int m_echoTo = -1;
     int m_pageSize = 100;
     qint64 m_nextRequestId = 1;
 

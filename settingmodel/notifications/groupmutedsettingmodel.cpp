@@ -170,13 +170,14 @@ struct GroupMutedSettingModel::Build {
     QList<GroupMutedSetting*> fresh;
     QHash<QString, GroupMutedSetting*> byDialog;
     // Edits made while it was built, made again on the new list.
-    QList<std::function<void()>> replay;
+    // Each with the time it was made: a list built from a newer value already holds its outcome.
+    QList<std::pair<qint64, std::function<void()>>> replay;
 };
 
-void GroupMutedSettingModel::replayAfterBuild(std::function<void()> edit)
+void GroupMutedSettingModel::replayAfterBuild(qint64 time, std::function<void()> edit)
 {
     if (m_build)
-        m_build->replay.append(std::move(edit));
+        m_build->replay.append({time, std::move(edit)});
 }
 
 void GroupMutedSettingModel::flushSettings()
@@ -282,8 +283,10 @@ void GroupMutedSettingModel::finishBuild(const std::shared_ptr<Build>& build)
     for (GroupMutedSetting* setting : std::as_const(old))
         setting->deleteLater();
     emit countChanged();
-    for (const auto& edit : std::as_const(build->replay))
-        edit();
+    for (const auto& [time, edit] : std::as_const(build->replay)) {
+        if (time > build->time)
+            edit();
+    }
 }
 
 void GroupMutedSettingModel::updateGroupNotification(const QString& dialogId, bool reply, bool at, bool atAll)
@@ -291,7 +294,7 @@ void GroupMutedSettingModel::updateGroupNotification(const QString& dialogId, bo
     const qint64 now = m_account->currentTime();
     setLocally(dialogId, reply, at, atAll, now);
     replayAfterBuild(
-        [this, dialogId, reply, at, atAll, now] { setLocally(dialogId, reply, at, atAll, now); });
+        now, [this, dialogId, reply, at, atAll, now] { setLocally(dialogId, reply, at, atAll, now); });
     if (AccountSettingModel* settings = m_account->accountSettingModel())
         settings->updateMutedGroupNotification(dialogId, reply, at, atAll);
 }
@@ -333,7 +336,8 @@ void GroupMutedSettingModel::addNewSetting(const QString& dialogId, bool reply, 
 
 bool GroupMutedSettingModel::deleteGroupNotification(const QString& dialogId, bool sync)
 {
-    replayAfterBuild([this, dialogId] { deleteGroupNotification(dialogId, false); });
+    replayAfterBuild(m_account->currentTime(),
+                     [this, dialogId] { deleteGroupNotification(dialogId, false); });
     GroupMutedSetting* setting = mutedSetting(dialogId);
     if (!setting)
         return false;
@@ -393,7 +397,7 @@ void GroupMutedSettingModel::udpateFromOldVer(const QString& dialogId, const QVa
     const bool reply = map.value(kReply).toBool();
     const bool at = map.value(kAt).toBool();
     const bool atAll = map.value(kAtAll).toBool();
-    replayAfterBuild([this, dialogId, map, time] {
+    replayAfterBuild(time, [this, dialogId, map, time] {
         m_replaying = true;
         udpateFromOldVer(dialogId, map, time);
         m_replaying = false;
@@ -513,6 +517,11 @@ void GroupMutedSettingModel::initConnection()
     };
     owner.superseded = [hear](const QString&, const QByteArray& value, qint64 version, const QVariantMap&) {
         hear(value, version, true);
+    };
+    // A write of this device that did not come from the list (the store's key operation called
+    // directly) is shown once the server has it.
+    owner.confirmed = [hear](const QString& key, const QByteArray& value, const QVariantMap& context) {
+        hear(value, context.value(key).toLongLong(), true);
     };
     // A refused edit is undone in the list and in the account's settings, so that it neither shows
     // nor goes out again with the next edit; the value the server holds is taken whatever its

@@ -95,7 +95,7 @@ private:
     struct Build;
     void finishBuild(const std::shared_ptr<Build>& build);
     void dropBuild();
-    void replayAfterBuild(std::function<void()> edit);
+    void replayAfterBuild(qint64 time, std::function<void()> edit);
     void setLocally(const QString& dialogId, bool reply, bool at, bool atAll, qint64 time);
     // Parses a notification value off this thread, then hands the map back here; values are
     // handed back in the order they came, and one no newer than the last read is not read again.

@@ -260,8 +260,7 @@ void WallpaperHandler::getNewData()
     m_fetched = true;
     if (!m_unsentDeletes.isEmpty())
         m_cmd->deleteReq(std::exchange(m_unsentDeletes, {}));
-    m_askedOffset = m_account->dataInfoModel()->wallpaperOffset();
-    m_cmd->listReq(m_askedOffset);
+    m_cmd->listReq(m_account->dataInfoModel()->wallpaperOffset());
     post([this] { autoDownload(); });
     if (!m_failedUploads.isEmpty())
         post([this] { reuploadFailed(); });
@@ -301,20 +300,19 @@ bool WallpaperHandler::clearData(bool force)
 
 // ---- the server's list ----
 
-void WallpaperHandler::listResp(const im::wallpaper::ListWallPapersResp& resp)
+void WallpaperHandler::listResp(const im::wallpaper::ListWallPapersResp& resp, qint64 askedOffset)
 {
     if (m_pageInProgress || isClearing())
         return;
     m_pageInProgress = true;
     const bool intoEmpty = m_model->count() == 0;
     m_listFuture = QtConcurrent::run(
-        [this, resp, intoEmpty, dark = m_model->darkMode(), generation = m_generation.current()] {
-            runListPage(resp, intoEmpty, dark, generation);
-        });
+        [this, resp, intoEmpty, dark = m_model->darkMode(), generation = m_generation.current(),
+         askedOffset] { runListPage(resp, intoEmpty, dark, generation, askedOffset); });
 }
 
 void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty, bool dark,
-                                   quint64 generation)
+                                   quint64 generation, qint64 askedOffset)
 {
     QList<storage::WallpaperInfo> saves;
     QStringList deleted;
@@ -356,7 +354,7 @@ void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page
         });
     }
     const bool more = page.has_more();
-    post(generation, [this, deleted, more, nextOffset] {
+    post(generation, [this, deleted, more, nextOffset, askedOffset] {
         m_pageInProgress = false;
         for (const QString& id : deleted) {
             if (m_localLoading)
@@ -367,12 +365,11 @@ void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page
                 m_model->removeById(id);
             }
         }
-        if (more && (nextOffset < 0 || nextOffset <= m_askedOffset)) {
+        if (more && (nextOffset < 0 || nextOffset <= askedOffset)) {
             qCWarning(lcSettingModel) << "the wallpaper list's next offset" << nextOffset
-                                      << "does not advance from" << m_askedOffset << "; paging stopped";
+                                      << "does not advance from" << askedOffset << "; paging stopped";
             autoDownload();
         } else if (more) {
-            m_askedOffset = nextOffset;
             m_cmd->listReq(nextOffset);
         } else {
             autoDownload();

@@ -77,7 +77,8 @@ public:
     void loadWallpaper(const QString& wallpaperId, const std::function<void(const WallpaperItemPtr&)>& give);
 
     // Answers of the wallpaper commands, and the push of another device's changes.
-    void listResp(const im::wallpaper::ListWallPapersResp& resp);
+    // askedOffset: the offset the page was asked from (a page must lead past it); -1 unknown.
+    void listResp(const im::wallpaper::ListWallPapersResp& resp, qint64 askedOffset = -1);
     void saveResp(int code, const QByteArray& body, const QString& localId);
     void deleteResp(const im::wallpaper::DeleteWallPaperReq& resp);
     // Deletes the server never heard of (offline, no answer): sent again with the next request
@@ -124,7 +125,7 @@ private:
     // Both make their lists in the order of the model's dark mode when they started.
     void runLocalLoad(bool dark, quint64 generation);
     void runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty, bool dark,
-                     quint64 generation);
+                     quint64 generation, qint64 askedOffset);
     // A record of this device's own unsynced wallpaper under its server id (its save's answer was
     // lost, or another path brought it first): the listed one takes the id. False when the record
     // names no such wallpaper, or its id is another listed wallpaper.
@@ -156,8 +157,6 @@ private:
     QSet<QString> m_refusedUploads;
     // Ids a page or a push deleted while the local load read its rows.
     QSet<QString> m_deletedWhileLoading;
-    // The offset of the last list request; a page must lead past it.
-    qint64 m_askedOffset = 0;
     // Local ids whose save the server has not answered yet.
     QSet<QString> m_saving;
     QStringList m_unsentDeletes;

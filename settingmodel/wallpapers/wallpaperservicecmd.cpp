@@ -35,8 +35,12 @@ void WallpaperServiceCmd::listReq(qint64 offset)
     AccountBase* account = m_account;
     send(
         List, SM_SERIALIZE(req),
-        [account](int code, const QByteArray& body) {
-            deliver(account, code, body, &WallpaperHandler::listResp);
+        [account, offset](int code, const QByteArray& body) {
+            // The page is judged against the offset it was asked from.
+            WallpaperHandler* handler = account->wallpaperHandler();
+            im::wallpaper::ListWallPapersResp page;
+            if (handler && code == 0 && parseMessage(page, body))
+                handler->listResp(page, offset);
         },
         false);
 }
