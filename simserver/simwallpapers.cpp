@@ -319,7 +319,15 @@ SimWallpapers::Result SimWallpapers::remove(const QByteArray& body)
     if (ids.isEmpty())
         return {kBadRequest, {}, {}};
     Result result{0, bytesOf(req), {}};
-    for (const QString& id : std::as_const(ids)) {
+    for (const QString& asked : std::as_const(ids)) {
+        // A device whose save answer was lost knows the wallpaper only by its local id.
+        QString id = asked;
+        if (!m_wallpapers.contains(id)) {
+            for (const Stored& stored : std::as_const(m_wallpapers)) {
+                if (!stored.wallpaper.deleted() && stored.wallpaper.local_id() == asked.toStdString())
+                    id = QString::fromStdString(stored.wallpaper.id());
+            }
+        }
         const auto it = m_wallpapers.constFind(id);
         if (it == m_wallpapers.cend() || it->wallpaper.deleted())
             continue;

@@ -293,6 +293,7 @@ bool WallpaperHandler::clearData(bool force)
     m_cancelledUploads.clear();
     m_refusedUploads.clear();
     m_saving.clear();
+    m_savesSent.clear();
     m_unsentDeletes.clear();
     m_fetched = false;
     return true;
@@ -609,6 +610,7 @@ void WallpaperHandler::sendSave(WallpaperItem* item)
     im::WallPaper message;
     item->serialize(&message, true);
     m_saving.insert(item->wallpaperId());
+    m_savesSent.insert(item->wallpaperId());
     m_cmd->saveReq(message, item->wallpaperId());
 }
 
@@ -672,6 +674,7 @@ void WallpaperHandler::updateItem(const QString& localId, const QString& serverI
     item->setWallpaperId(serverId);
     item->setLastUpdated(message.update_time());
     item->setUnsynced(false);
+    m_savesSent.remove(localId);
     m_failedUploads.removeAll(localId);
     m_model->renameItem(localId, serverId);
     emit wallpaperIdChanged(localId, serverId);
@@ -730,6 +733,14 @@ void WallpaperHandler::takeDown(const QString& id, bool keepCancelled, QStringLi
                                                      upload::CancelQuietly);
             if (!keepCancelled)
                 m_cancelledUploads.remove(id);
+            // A save sent before whose answer was lost may have been stored: the server knows it
+            // by this local id, and deletes it by that too.
+            if (m_savesSent.remove(id)) {
+                if (sendTo)
+                    sendTo->append(id);
+                else
+                    m_cmd->deleteReq(id);
+            }
         }
     } else {
         discardFiles(item.data());

@@ -159,6 +159,8 @@ private:
     QSet<QString> m_deletedWhileLoading;
     // Local ids whose save the server has not answered yet.
     QSet<QString> m_saving;
+    // Local ids whose save was sent at least once and is not known to be settled.
+    QSet<QString> m_savesSent;
     QStringList m_unsentDeletes;
     WallpaperItemPtr m_loadedWallpaper;
     WallpaperItemPtr m_pendingWallpaper;

@@ -538,13 +538,22 @@ private slots:
         handler->reuploadFailed();
         QCOMPARE(t.transport->count(242), 6);
 
+        // Deleted after its save's answer was lost: the server may hold it, and knows it by the
+        // local id, so the delete names that.
+        const QString unknown = made("#707070");
+        QVERIFY(t.transport->answerNext(242, AccountBase::kNetworkError));
+        QVERIFY(QTest::qWaitFor([&] { return handler->failedUploads().contains(unknown); }));
+        handler->deleteWallpaper(unknown);
+        QCOMPARE(parsed<im::wallpaper::DeleteWallPaperReq>(t.transport->last(243)->body).wallpaper_id(),
+                 unknown.toStdString());
+
         // A reset while a save is on its way: the save's answer deletes the server's copy.
         const QString racing = made("#606060");
         handler->resetWallpaper();
         QVERIFY(t.transport->answerNext(245, 0, bytesOf(im::wallpaper::ResetWallPapersResp())));
         QVERIFY(QTest::qWaitFor([model, racing] { return !model->contains(racing); }));
         QVERIFY(t.transport->answerNext(242, 0, answer(saved("s4", racing, 9))));
-        QVERIFY(QTest::qWaitFor([&] { return t.transport->count(243) == 1; }));
+        QVERIFY(QTest::qWaitFor([&] { return t.transport->count(243) == 2; }));
         QCOMPARE(parsed<im::wallpaper::DeleteWallPaperReq>(t.transport->last(243)->body).wallpaper_id(),
                  std::string("s4"));
         QVERIFY(!model->contains("s4"));
