@@ -589,10 +589,6 @@ private slots:
         for (int i = 0; i < RingtoneModel::kMaxItems - 1; ++i)
             listed.append(ringtoneEntry(QStringLiteral("r%1").arg(i), i));
         ringtones->updateRingtones(listToJson(listed));
-        const auto lastError = [] {
-            const auto errors = AccountManager::getInstance()->errors();
-            return errors.isEmpty() ? QString() : errors.last().text;
-        };
         FileData first;
         first.setFileId(QStringLiteral("m1"));
         FileData second;
@@ -601,7 +597,7 @@ private slots:
         ringtones->addRingtoneByMsg(&first, QStringLiteral("One"));
         QVERIFY(QTest::qWaitFor([this] { return m_t->transport->count(1004) == 1; }));
         ringtones->addRingtoneByMsg(&second, QStringLiteral("Two"));
-        QCOMPARE(lastError(), QStringLiteral("ringtone_limit_reached"));
+        QCOMPARE(lastReportedError(), QStringLiteral("ringtone_limit_reached"));
         QCOMPARE(m_t->transport->count(1004), 1);
 
         im::file::DuplicateFilesResp copy;
@@ -619,7 +615,8 @@ private slots:
         record->set_value(listToJson(listed).toStdString());
         AccountManager::getInstance()->clearRecords();
         QVERIFY(m_t->transport->answerNext(180, 0, bytesOf(resp)));
-        QVERIFY(QTest::qWaitFor([&] { return lastError() == QStringLiteral("ringtone_limit_reached"); }));
+        QVERIFY(
+            QTest::qWaitFor([&] { return lastReportedError() == QStringLiteral("ringtone_limit_reached"); }));
         QCOMPARE(ringtones->customRingtoneModel()->count(), RingtoneModel::kMaxItems);
         QVERIFY(!ringtones->customRingtoneModel()->containsItem(QStringLiteral("c1")));
         QVERIFY(!m_t->account->refFileManager()->record(QStringLiteral("c1")));

@@ -1,5 +1,6 @@
 #include "testaccount.h"
 
+#include "host/accountmanager.h"
 #include "host/threadmanager.h"
 #include "preferences/sharedpreferencemodel.h"
 
@@ -52,4 +53,10 @@ TestAccount::~TestAccount()
 {
     composition.reset();
     ThreadManager::getInstance()->waitForIdle();
+}
+
+QString lastReportedError()
+{
+    const QList<AccountManager::Error> errors = AccountManager::getInstance()->errors();
+    return errors.isEmpty() ? QString() : errors.last().text;
 }

@@ -49,3 +49,6 @@ public:
 private:
     void compose(RefAccount* made);
 };
+
+// The text of the newest message the module reported to the user, or "" when none.
+QString lastReportedError();

@@ -435,10 +435,6 @@ private slots:
                 (*resp.mutable_old_to_new())[it.key().toStdString()] = it.value().toStdString();
             return bytesOf(resp);
         };
-        const auto lastError = [] {
-            const QList<AccountManager::Error> errors = AccountManager::getInstance()->errors();
-            return errors.isEmpty() ? QString() : errors.last().text;
-        };
         const int sentBefore = int(sentThemes(t->transport).size());
 
         // The halves of this theme have no wallpaper: one chosen for a half is kept at save.
@@ -455,7 +451,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&t] { return t->transport->count(1004) == 1; }));
         QVERIFY(!themes->editingTheme());
         QVERIFY(t->transport->answerNext(1004, 3));
-        QVERIFY(QTest::qWaitFor([&] { return lastError() == QStringLiteral("theme_save_failed"); }));
+        QVERIFY(QTest::qWaitFor([&] { return lastReportedError() == QStringLiteral("theme_save_failed"); }));
         QCOMPARE(themes->editingTheme(), made);
         QCOMPARE(made->light()->wallpaperItem()->hiPhoto()->fileId(), QStringLiteral("f1"));
         QCOMPARE(themes->customThemeModel()->count(), 0);

@@ -483,7 +483,6 @@ private slots:
             *resp.mutable_wallpaper() = wallpaper;
             return bytesOf(resp);
         };
-        const auto lastError = [] { return AccountManager::getInstance()->errors().last().text; };
 
         // Paging whose next offset does not lead on stops; an offset below zero is not kept.
         QVERIFY(t.transport->answerNext(241, 0, page({serverWallpaper("a", 1)}, 0, true)));
@@ -529,11 +528,11 @@ private slots:
         // Refused for good: listed, unsynced, not retried, and the user is told why.
         QVERIFY(t.transport->answerNext(242, SimServer::kConflict));
         QVERIFY(QTest::qWaitFor([&] { return handler->refusedUploads().contains(pending); }));
-        QCOMPARE(lastError(), QStringLiteral("wallpaper_limit_reached"));
+        QCOMPARE(lastReportedError(), QStringLiteral("wallpaper_limit_reached"));
         const QString unreadable = made("#505050");
         QVERIFY(t.transport->answerNext(242, 422));
         QVERIFY(QTest::qWaitFor([&] { return handler->refusedUploads().contains(unreadable); }));
-        QCOMPARE(lastError(), QStringLiteral("wallpaper_file_format_error"));
+        QCOMPARE(lastReportedError(), QStringLiteral("wallpaper_file_format_error"));
         QVERIFY(handler->failedUploads().isEmpty() && model->getItemById(pending)->unsynced());
         handler->reuploadFailed();
         QCOMPARE(t.transport->count(242), 6);
