@@ -372,10 +372,12 @@ void RingtoneManager::syncFinish(const QVariantMap& context, bool ok)
             files->fileServiceCmd()->deleteFiles({fileId});
     };
     if (context.value(kContextRewrite).toBool()) {
-        // The merged list this device sent again on its own: no add of the user's to undo, and
-        // the next write of the list carries it.
+        // The merged list this device sent again on its own: no add of the user's to undo or to
+        // tell of; what arrived meanwhile goes again.
         if (!ok)
             qCWarning(lcSettingModel) << "sending the merged custom ringtone list again failed";
+        else if (m_pendingAdds.isEmpty() && m_model->toJson({}) != m_written)
+            syncToServer({});
         return;
     }
     if (!removing)
