@@ -95,6 +95,10 @@
         <source>wallpaper_limit_reached</source>
         <translation>You already have as many wallpapers of your own as you may keep. Remove one to add another.</translation>
     </message>
+    <message id="wallpaper_delete_refused">
+        <source>wallpaper_delete_refused</source>
+        <translation>The server kept a wallpaper you deleted. It is shown again.</translation>
+    </message>
     <message id="ringtone_upload_refused">
         <source>ringtone_upload_refused</source>
         <translation>The server refused this ringtone. Please choose another file.</translation>

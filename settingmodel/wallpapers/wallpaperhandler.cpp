@@ -72,6 +72,8 @@ void sortFor(QList<WallpaperItemPtr>& list, bool dark)
 
 constexpr int kConflict = 409;
 constexpr int kUnprocessable = 422;
+constexpr int kNotFound = 404;
+constexpr int kServerError = 500;
 
 } // namespace
 
@@ -259,7 +261,7 @@ void WallpaperHandler::getNewData()
 {
     m_fetched = true;
     if (!m_unsentDeletes.isEmpty())
-        m_cmd->deleteReq(std::exchange(m_unsentDeletes, {}));
+        sendDeletes(std::exchange(m_unsentDeletes, {}));
     m_cmd->listReq(m_account->dataInfoModel()->wallpaperOffset());
     post([this] { autoDownload(); });
     if (!m_failedUploads.isEmpty())
@@ -278,6 +280,8 @@ bool WallpaperHandler::prepareToClearData(bool force)
     m_listFuture.cancel();
     m_listFuture.waitForFinished();
     m_pageInProgress = false;
+    m_listAgain = false;
+    m_pushedWhilePaging.clear();
     m_deletedWhileLoading.clear();
     m_failedUploads.clear();
     m_loadedWallpaper.reset();
@@ -295,6 +299,7 @@ bool WallpaperHandler::clearData(bool force)
     m_saving.clear();
     m_savesSent.clear();
     m_unsentDeletes.clear();
+    m_deleting.clear();
     m_fetched = false;
     return true;
 }
@@ -303,8 +308,13 @@ bool WallpaperHandler::clearData(bool force)
 
 void WallpaperHandler::listResp(const im::wallpaper::ListWallPapersResp& resp, qint64 askedOffset)
 {
-    if (m_pageInProgress || isClearing())
+    if (isClearing())
         return;
+    if (m_pageInProgress) {
+        // Asked for while a page is applied: asked again once it is in, from where it led.
+        m_listAgain = true;
+        return;
+    }
     m_pageInProgress = true;
     const bool intoEmpty = m_model->count() == 0;
     m_listFuture = QtConcurrent::run(
@@ -315,9 +325,9 @@ void WallpaperHandler::listResp(const im::wallpaper::ListWallPapersResp& resp, q
 void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty, bool dark,
                                    quint64 generation, qint64 askedOffset)
 {
-    QList<storage::WallpaperInfo> saves;
+    QList<storage::WallpaperInfo> records;
     QStringList deleted;
-    QList<WallpaperItemPtr> sorted;
+    QList<WallpaperItemPtr> items;
     for (const im::WallPaper& wallpaper : page.wallpapers()) {
         if (isClearing())
             return;
@@ -331,33 +341,48 @@ void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page
             qCDebug(lcSettingModel) << "skipping a listed wallpaper without an id";
             continue;
         }
-        saves.append(recordOf(wallpaper, item->wallpaperId()));
+        records.append(recordOf(wallpaper, item->wallpaperId()));
+        if (intoEmpty)
+            insertSorted(items, item, dark);
+        else
+            items.append(item);
+    }
+    moveToMain(items);
+    post(generation, [this, records, deleted, items, intoEmpty, dark, more = page.has_more(),
+                      nextOffset = page.next_offset(), askedOffset]() mutable {
+        m_pageInProgress = false;
+        // The page was made before what was pushed or deleted here while it was made: those win,
+        // and the page's records of them are not written.
+        const QSet<QString> pushed = std::exchange(m_pushedWhilePaging, {});
+        const auto newer = [this, &pushed](const QString& id) {
+            return pushed.contains(id) || m_deleting.contains(id);
+        };
+        QList<storage::WallpaperInfo> saves;
+        for (const storage::WallpaperInfo& record : std::as_const(records)) {
+            if (!newer(record.id))
+                saves.append(record);
+        }
+        items.erase(
+            std::remove_if(items.begin(), items.end(),
+                           [&newer](const WallpaperItemPtr& item) { return newer(item->wallpaperId()); }),
+            items.end());
+        deleted.erase(std::remove_if(deleted.begin(), deleted.end(),
+                                     [&pushed](const QString& id) { return pushed.contains(id); }),
+                      deleted.end());
+        // An offset below zero is nothing to ask from again.
+        storeRecords(saves, deleted, nextOffset >= 0 ? std::optional<qint64>(nextOffset) : std::nullopt);
         if (intoEmpty) {
-            insertSorted(sorted, item, dark);
+            if (m_model->darkMode() != dark)
+                sortFor(items, m_model->darkMode());
+            m_model->append(items);
         } else {
-            item->moveToThread(QCoreApplication::instance()->thread());
-            post(generation, [this, item] {
+            for (const WallpaperItemPtr& item : std::as_const(items)) {
                 // This device's own save, whose answer was lost, comes back under its local id.
                 if (!reconcile(item->message()))
                     m_model->replaceItem(item);
-            });
+            }
         }
-    }
-    const qint64 nextOffset = page.next_offset();
-    // An offset below zero is nothing to ask from again.
-    storeRecords(saves, deleted, nextOffset >= 0 ? std::optional<qint64>(nextOffset) : std::nullopt);
-    if (!sorted.isEmpty()) {
-        moveToMain(sorted);
-        post(generation, [this, sorted, dark]() mutable {
-            if (m_model->darkMode() != dark)
-                sortFor(sorted, m_model->darkMode());
-            m_model->append(sorted);
-        });
-    }
-    const bool more = page.has_more();
-    post(generation, [this, deleted, more, nextOffset, askedOffset] {
-        m_pageInProgress = false;
-        for (const QString& id : deleted) {
+        for (const QString& id : std::as_const(deleted)) {
             if (m_localLoading)
                 m_deletedWhileLoading.insert(id);
             if (const WallpaperItemPtr item = m_model->itemPtr(id)) {
@@ -370,7 +395,7 @@ void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page
             qCWarning(lcSettingModel) << "the wallpaper list's next offset" << nextOffset
                                       << "does not advance from" << askedOffset << "; paging stopped";
             autoDownload();
-        } else if (more) {
+        } else if (more || std::exchange(m_listAgain, false)) {
             m_cmd->listReq(nextOffset);
         } else {
             autoDownload();
@@ -624,7 +649,10 @@ void WallpaperHandler::saveResp(int code, const QByteArray& body, const QString&
     if (m_cancelledUploads.remove(localId)) {
         // Deleted while the save was on its way: the server's copy goes as well.
         if (saved && !resp.wallpaper().id().empty())
-            m_cmd->deleteReq(QString::fromStdString(resp.wallpaper().id()));
+            sendDelete(QString::fromStdString(resp.wallpaper().id()));
+        else if (!saved && code != kConflict && code != kUnprocessable && m_savesSent.remove(localId))
+            // Lost on the way back, or failed after storing: the server may know it by its local id.
+            sendDelete(localId);
         deleteWallpaper(localId);
         return;
     }
@@ -739,7 +767,7 @@ void WallpaperHandler::takeDown(const QString& id, bool keepCancelled, QStringLi
                 if (sendTo)
                     sendTo->append(id);
                 else
-                    m_cmd->deleteReq(id);
+                    sendDelete(id);
             }
         }
     } else {
@@ -747,9 +775,22 @@ void WallpaperHandler::takeDown(const QString& id, bool keepCancelled, QStringLi
         if (sendTo)
             sendTo->append(id);
         else
-            m_cmd->deleteReq(id);
+            sendDelete(id);
     }
     m_model->removeById(id);
+}
+
+void WallpaperHandler::sendDelete(const QString& id)
+{
+    m_deleting.insert(id);
+    m_cmd->deleteReq(id);
+}
+
+void WallpaperHandler::sendDeletes(const QStringList& ids)
+{
+    for (const QString& id : ids)
+        m_deleting.insert(id);
+    m_cmd->deleteReq(ids);
 }
 
 void WallpaperHandler::deleteWallpaper(const QString& id)
@@ -767,7 +808,7 @@ void WallpaperHandler::deleteWallpapers(const QStringList& ids)
     for (const QString& id : ids)
         takeDown(id, true, &synced);
     if (!synced.isEmpty())
-        m_cmd->deleteReq(synced);
+        sendDeletes(synced);
     removeRecords(ids);
 }
 
@@ -776,14 +817,46 @@ void WallpaperHandler::deleteResp(const im::wallpaper::DeleteWallPaperReq& resp)
     Q_UNUSED(resp)
 }
 
-void WallpaperHandler::deleteUnsent(const QStringList& ids)
+void WallpaperHandler::deleteAnswered(const QStringList& ids, int code)
 {
     if (isClearing())
         return;
-    for (const QString& id : ids) {
-        if (!m_unsentDeletes.contains(id))
-            m_unsentDeletes.append(id);
+    if (code < 0 || code >= kServerError) {
+        for (const QString& id : ids) {
+            if (!m_unsentDeletes.contains(id))
+                m_unsentDeletes.append(id);
+        }
+        return;
     }
+    for (const QString& id : ids)
+        m_deleting.remove(id);
+    if (code == 0 || code == kNotFound)
+        return;
+    qCWarning(lcSettingModel) << "the server refused to delete the wallpapers" << ids << "with code" << code;
+    for (const QString& id : ids)
+        bringBack(id);
+    AccountManager::getInstance()->error(code, qtTrId("wallpaper_delete_refused"), 0);
+}
+
+void WallpaperHandler::bringBack(const QString& id)
+{
+    QPointer<WallpaperHandler> self(this);
+    m_cmd->getReq(id, [self, generation = m_generation.current()](int code, const QByteArray& body) {
+        im::wallpaper::GetWallPaperResp resp;
+        if (!self || !self->m_generation.isCurrent(generation) || code != 0 || !parseMessage(resp, body) ||
+            !resp.has_wallpaper() || resp.wallpaper().deleted())
+            return;
+        const QString id = QString::fromStdString(resp.wallpaper().id());
+        // Deleted again meanwhile: that delete decides.
+        if (id.isEmpty() || self->m_deleting.contains(id))
+            return;
+        const WallpaperItemPtr item = self->adopt(new WallpaperItem(self->m_account, resp.wallpaper()));
+        self->storeRecords({recordOf(resp.wallpaper(), id)}, {}, std::nullopt);
+        self->m_model->replaceItem(item);
+        QStringList missing;
+        item->downloadFileIds(missing);
+        self->download(missing);
+    });
 }
 
 // ---- reset and pushes ----
@@ -855,7 +928,9 @@ void WallpaperHandler::wallpaperUpdateNotif(const im::notif::WallpaperUpdatedNot
     QStringList missing;
     for (const im::WallPaper& wallpaper : notif.wallpapers()) {
         const QString id = QString::fromStdString(wallpaper.id());
-        if (!wallpaper.deleted() && reconcile(wallpaper))
+        if (m_pageInProgress)
+            m_pushedWhilePaging.insert(id);
+        if (!wallpaper.deleted() && (m_deleting.contains(id) || reconcile(wallpaper)))
             continue;
         if (wallpaper.deleted()) {
             if (m_localLoading)

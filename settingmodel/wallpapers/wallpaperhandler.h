@@ -81,10 +81,14 @@ public:
     void listResp(const im::wallpaper::ListWallPapersResp& resp, qint64 askedOffset = -1);
     void saveResp(int code, const QByteArray& body, const QString& localId);
     void deleteResp(const im::wallpaper::DeleteWallPaperReq& resp);
-    // Deletes the server never heard of (offline, no answer): sent again with the next request
-    // for news, so that the server does not keep what every device has let go.
-    void deleteUnsent(const QStringList& ids);
+    // Every answer to a delete, code < 0 for the network's failures. A delete the server never
+    // carried out (offline, no answer, a passing server failure) is sent again with the next
+    // request for news, so that the server does not keep what every device has let go; one it
+    // refused brings the wallpaper back, and the user is told.
+    void deleteAnswered(const QStringList& ids, int code);
     QStringList unsentDeletes() const { return m_unsentDeletes; }
+    // Ids whose delete is sent or waits to be sent: a page or a push does not bring them back.
+    QSet<QString> deleting() const { return m_deleting; }
     void resetResp(const im::wallpaper::ResetWallPapersResp& resp);
     void wallpaperUpdateNotif(const im::notif::WallpaperUpdatedNotif& notif);
 
@@ -144,6 +148,10 @@ private:
     // Takes a listed wallpaper down here, and on the server unless it never got there; its
     // synced id is added to sendTo instead of being sent when sendTo is given.
     void takeDown(const QString& id, bool keepCancelled, QStringList* sendTo);
+    void sendDelete(const QString& id);
+    void sendDeletes(const QStringList& ids);
+    // A wallpaper the server refused to delete, shown again as the server holds it.
+    void bringBack(const QString& id);
     // Each id once, whatever the list repeats.
     void download(QStringList fileIds) const;
 
@@ -162,6 +170,7 @@ private:
     // Local ids whose save was sent at least once and is not known to be settled.
     QSet<QString> m_savesSent;
     QStringList m_unsentDeletes;
+    QSet<QString> m_deleting;
     WallpaperItemPtr m_loadedWallpaper;
     WallpaperItemPtr m_pendingWallpaper;
     QFuture<void> m_loadFuture;
@@ -172,6 +181,10 @@ private:
     bool m_localLoading = false;
     // A list page is being applied, until its last step ran here; the next page waits for it.
     bool m_pageInProgress = false;
+    // A page came while another was applied: the list is asked for again after it.
+    bool m_listAgain = false;
+    // Ids a push named while a page was made: the push is newer than the page.
+    QSet<QString> m_pushedWhilePaging;
     bool m_fetched = false;
     // Counts sign-outs; what a task posts for an earlier one is dropped. Tasks read it.
     Generation m_generation;

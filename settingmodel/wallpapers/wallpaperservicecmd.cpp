@@ -80,16 +80,13 @@ void WallpaperServiceCmd::sendDelete(const im::wallpaper::DeleteWallPaperReq& re
     send(
         Delete, SM_SERIALIZE(req),
         [account, req](int code, const QByteArray& body) {
-            WallpaperHandler* handler = account->wallpaperHandler();
-            // Only a failure of the network: a refusal is the server's answer.
-            if (handler && code < 0) {
+            if (WallpaperHandler* handler = account->wallpaperHandler()) {
                 QStringList ids;
                 if (!req.wallpaper_id().empty())
                     ids.append(QString::fromStdString(req.wallpaper_id()));
                 for (const std::string& id : req.wallpaper_ids())
                     ids.append(QString::fromStdString(id));
-                handler->deleteUnsent(ids);
-                return;
+                handler->deleteAnswered(ids, code);
             }
             deliver(account, code, body, &WallpaperHandler::deleteResp);
         },

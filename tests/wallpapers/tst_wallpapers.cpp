@@ -588,6 +588,30 @@ private slots:
         QCOMPARE(t.account->dataInfoModel()->wallpaperOffset(), 7);
         // The missing images are fetched in the background.
         QVERIFY(QTest::qWaitFor([&] { return t.transport->count(FileDownloadChunk) > 0; }));
+
+        // An answer that comes while a page is applied is not lost: the list is asked for again,
+        // from where that page led.
+        handler->getNewData();
+        handler->getNewData();
+        const int asked = t.transport->count(241);
+        QVERIFY(t.transport->answerNext(241, 0, page({serverWallpaper("e", 4)}, 8, false)));
+        QVERIFY(t.transport->answerNext(241, 0,
+                                        page({serverWallpaper("e", 4), serverWallpaper("f", 5)}, 9, false)));
+        QVERIFY(QTest::qWaitFor([&] { return t.transport->count(241) == asked + 1; }));
+        QCOMPARE(parsed<im::wallpaper::ListWallPapersReq>(t.transport->last(241)->body).offset(), 8);
+
+        // A push that comes while a page is made is newer than the page: a wallpaper it deleted
+        // stays deleted, shown and stored.
+        QVERIFY(t.transport->answerNext(241, 0, page({serverWallpaper("g", 6)}, 10, false)));
+        im::notif::WallpaperUpdatedNotif push;
+        im::WallPaper deletion;
+        deletion.set_id("g");
+        deletion.set_deleted(true);
+        *push.add_wallpapers() = deletion;
+        t.transport->push(PushWallpaperUpdated, bytesOf(push));
+        QVERIFY(QTest::qWaitFor([&] { return t.account->dataInfoModel()->wallpaperOffset() == 10; }));
+        QVERIFY(!model->getItemById("g"));
+        QVERIFY(!storedIds(t).contains("g"));
     }
 
     void addRefusesWhatIsNotAnImage_data()
@@ -652,15 +676,38 @@ private slots:
         QCOMPARE(both.wallpaper_ids(0), std::string("b"));
         QCOMPARE(handler->wallpaperModel()->count(), 0);
         QCOMPARE(storedIds(t), QStringList());
-        // A delete the network lost goes again with the next request for news; a refused one not.
+        // A delete the network lost goes again with the next request for news, and a page or a
+        // push listing it meanwhile does not bring it back; one the server refused does, and the
+        // user is told.
         QVERIFY(t.transport->answerNext(243, AccountBase::kNetworkError));
         QVERIFY(t.transport->answerNext(243, 400));
         QVERIFY(QTest::qWaitFor([handler] { return handler->unsentDeletes() == QStringList{"a"}; }));
+        QCOMPARE(lastReportedError(), QStringLiteral("wallpaper_delete_refused"));
+        QCOMPARE(parsed<im::wallpaper::GetWallPaperReq>(t.transport->last(244)->body).id(), std::string("b"));
+        im::wallpaper::GetWallPaperResp kept;
+        *kept.mutable_wallpaper() = serverWallpaper("b", 2);
+        QVERIFY(t.transport->answerNext(244, 0, bytesOf(kept)));
+        im::notif::WallpaperUpdatedNotif stale;
+        *stale.add_wallpapers() = serverWallpaper("a", 1);
+        handler->wallpaperUpdateNotif(stale);
+        handler->listResp(
+            parsed<im::wallpaper::ListWallPapersResp>(page({serverWallpaper("a", 1)}, 3, false)));
+        QVERIFY2(QTest::qWaitFor([&] { return storedIds(t) == QStringList{"b"}; }),
+                 qPrintable(storedIds(t).join(",")));
+        QCOMPARE(handler->wallpaperModel()->count(), 1);
         handler->getNewData();
         const auto again = parsed<im::wallpaper::DeleteWallPaperReq>(t.transport->last(243)->body);
         QCOMPARE(again.wallpaper_ids_size(), 1);
         QCOMPARE(again.wallpaper_ids(0), std::string("a"));
         QVERIFY(handler->unsentDeletes().isEmpty());
+        // A passing server failure is tried again too; the answer settles it.
+        QVERIFY(t.transport->answerNext(243, 503));
+        QVERIFY(QTest::qWaitFor([handler] { return handler->unsentDeletes() == QStringList{"a"}; }));
+        handler->getNewData();
+        QVERIFY(t.transport->answerNext(243, 0, t.transport->last(243)->body));
+        QVERIFY(QTest::qWaitFor([handler] { return handler->deleting().isEmpty(); }));
+        handler->deleteWallpaper("b");
+        QVERIFY(t.transport->answerNext(243, 0, t.transport->last(243)->body));
 
         // A colour-only wallpaper is saved at once, under its local id.
         WallpaperItem* made = handler->createWallpaper();
@@ -678,7 +725,7 @@ private slots:
 
         handler->resetWallpaper();
         QVERIFY(t.transport->last(245)->body.isEmpty());
-        QCOMPARE(t.transport->count(244), 0);
+        QCOMPARE(t.transport->count(244), 1);
         WallpaperItemPtr fetched;
         handler->loadWallpaper("remote", [&fetched](const WallpaperItemPtr& item) { fetched = item; });
         QCOMPARE(parsed<im::wallpaper::GetWallPaperReq>(t.transport->last(244)->body).id(),
@@ -693,7 +740,7 @@ private slots:
         ThemeComponentItem half(QVariantMap{});
         handler->loadWallpaper(&half, "remote");
         QCOMPARE(half.wallpaperItem()->wallpaperId(), QStringLiteral("remote"));
-        QCOMPARE(t.transport->count(244), 1);
+        QCOMPARE(t.transport->count(244), 2);
     }
 
     // ---- the handler, against the simulated server ----
