@@ -28,6 +28,9 @@
 #include "wallpapers/wallpapermodel.h"
 
 #include <QAbstractItemModel>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMetaMethod>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -121,6 +124,26 @@ QByteArray mutedGroups(TestAccount& t)
     QStringList ids;
     for (const GroupMutedSetting* setting : t.account->groupMutedSettingModel()->settings())
         ids.append(setting->dialogId() + (setting->reply() ? QStringLiteral("+") : QStringLiteral("-")));
+    return joined(ids);
+}
+
+// The muted-group exceptions a notification value holds, as mutedGroups shows them.
+QByteArray mutedGroupsIn(const QByteArray& notification)
+{
+    QStringList ids;
+    const QJsonArray entries = QJsonDocument::fromJson(notification)
+                                   .object()
+                                   .value(QLatin1String("group"))
+                                   .toObject()
+                                   .value(QLatin1String("exceptionMention"))
+                                   .toArray();
+    for (const QJsonValue& entry : entries) {
+        const QJsonObject object = entry.toObject();
+        ids.append(object.value(QLatin1String("dialogID")).toVariant().toString() +
+                   (object.value(QLatin1String("reply")).toVariant().toBool() ? QStringLiteral("+")
+                                                                              : QStringLiteral("-")));
+    }
+    ids.sort();
     return joined(ids);
 }
 
@@ -553,7 +576,7 @@ private slots:
               joined(listed));
         if (wide)
             agree(QStringLiteral("muted groups"), mutedGroups(*devices[0]), mutedGroups(*devices[1]),
-                  mutedGroups(*devices[0]));
+                  mutedGroupsIn(value(QStringLiteral("notification"), SharedPreferenceModel::Notification)));
         QVERIFY2(QTest::qWaitFor(
                      [&] {
                          return photoKeys(*devices[0]) == photoKeys(*devices[1]) &&
