@@ -572,11 +572,21 @@ private slots:
         for (const QVariant& entry : jsonToList(value(QLatin1String(hostkeys::CUSTOM_RINGTONE_LIST),
                                                       SharedPreferenceModel::CustomRingtoneList)))
             listed.append(entry.toMap().value(QStringLiteral("fileId")).toString());
-        agree(QStringLiteral("ringtone list"), ringtoneIds(*devices[0]), ringtoneIds(*devices[1]),
-              joined(listed));
+        // Lists built off the main thread from the value the store took: waited for.
+        const auto settled = [&](const QString& what, QByteArray (*read)(TestAccount&),
+                                 const QByteArray& onServer) {
+            // On a timeout the comparison below names what differs.
+            if (!QTest::qWaitFor(
+                    [&] { return read(*devices[0]) == onServer && read(*devices[1]) == onServer; },
+                    TestAccount::kWaitMs))
+                qWarning("%s did not settle", qPrintable(what));
+            agree(what, read(*devices[0]), read(*devices[1]), onServer);
+        };
+        settled(QStringLiteral("ringtone list"), ringtoneIds, joined(listed));
         if (wide)
-            agree(QStringLiteral("muted groups"), mutedGroups(*devices[0]), mutedGroups(*devices[1]),
-                  mutedGroupsIn(value(QStringLiteral("notification"), SharedPreferenceModel::Notification)));
+            settled(
+                QStringLiteral("muted groups"), mutedGroups,
+                mutedGroupsIn(value(QStringLiteral("notification"), SharedPreferenceModel::Notification)));
         QVERIFY2(QTest::qWaitFor(
                      [&] {
                          return photoKeys(*devices[0]) == photoKeys(*devices[1]) &&
