@@ -42,7 +42,7 @@ AccountComposition::AccountComposition(RefAccount* account, QObject* parent)
 void AccountComposition::wireAccountInfo()
 {
     // The alternative photos are the account information of their type: the answers to this
-    // device's updates and the pushes of the others' reach the list.
+    // device's updates, its fetches and the pushes of the others' reach the list.
     QPointer<AlternativeProfilePhoto> photos = m_photos;
     const auto apply = [photos](int type, const QByteArray& info) {
         im::AlternativePhotos message;
@@ -53,7 +53,16 @@ void AccountComposition::wireAccountInfo()
         return true;
     };
     RefUserServiceCmd* cmd = m_account->refUserManager()->refUserServiceCmd();
-    connect(cmd, &RefUserServiceCmd::accountInfoUpdated, this, apply);
+    connect(cmd, &RefUserServiceCmd::accountInfoFetched, this, apply);
+    connect(cmd, &RefUserServiceCmd::accountInfoUpdated, this, [photos](int type, const QByteArray& info) {
+        im::AlternativePhotos message;
+        if (!photos || type != AlternativeProfilePhoto::kAccountInfoType)
+            return;
+        if (message.ParseFromArray(info.constData(), int(info.size())))
+            photos->answerUpdate(message);
+        else
+            photos->updateProfilePhotoFailed();
+    });
     connect(cmd, &RefUserServiceCmd::accountInfoUpdateFailed, this, [photos](int type, int) {
         if (photos && type == AlternativeProfilePhoto::kAccountInfoType)
             photos->updateProfilePhotoFailed();

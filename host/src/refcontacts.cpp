@@ -12,19 +12,26 @@ RefUserServiceCmd::RefUserServiceCmd(AccountBase* account, QObject* parent)
 {
 }
 
-void RefUserServiceCmd::send(int command, const QByteArray& body, int type)
+void RefUserServiceCmd::send(int command, const QByteArray& body, int type, bool update)
 {
     QPointer<RefUserServiceCmd> self(this);
     m_account->sendRequest(
         command, body,
-        [self, type](int code, const QByteArray& reply) {
+        [self, type, update](int code, const QByteArray& reply) {
             if (!self)
                 return;
             im::user::AccountInfoResp resp;
-            if (code == 0 && resp.ParseFromArray(reply.constData(), int(reply.size())) && resp.type() == type)
-                emit self->accountInfoUpdated(type, QByteArray::fromStdString(resp.info()));
-            else
+            const bool ok =
+                code == 0 && resp.ParseFromArray(reply.constData(), int(reply.size())) && resp.type() == type;
+            const QByteArray info = ok ? QByteArray::fromStdString(resp.info()) : QByteArray();
+            if (update && ok)
+                emit self->accountInfoUpdated(type, info);
+            else if (update)
                 emit self->accountInfoUpdateFailed(type, code == 0 ? AccountBase::kNetworkError : code);
+            else if (ok)
+                emit self->accountInfoFetched(type, info);
+            else
+                qWarning("fetching account information of type %d failed with code %d", type, code);
         },
         false, {});
 }
@@ -38,14 +45,14 @@ void RefUserServiceCmd::updateAccountInfo(int type, const QVariant& info, bool f
         req.set_info(info.value<im::AlternativePhotos>().SerializeAsString());
     else
         req.set_info(info.toByteArray().toStdString());
-    send(AccountInfoUpdate, QByteArray::fromStdString(req.SerializeAsString()), type);
+    send(AccountInfoUpdate, QByteArray::fromStdString(req.SerializeAsString()), type, true);
 }
 
 void RefUserServiceCmd::fetchAccountInfo(int type)
 {
     im::user::GetAccountInfoReq req;
     req.set_type(type);
-    send(AccountInfoGet, QByteArray::fromStdString(req.SerializeAsString()), type);
+    send(AccountInfoGet, QByteArray::fromStdString(req.SerializeAsString()), type, false);
 }
 
 RefUserManager::RefUserManager(AccountBase* account)

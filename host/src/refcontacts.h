@@ -17,12 +17,15 @@ public:
     void fetchAccountInfo(int type);
 
 signals:
-    // The server's state of a type (serialised message), after an update or a fetch.
+    // The server's state of a type (serialised message) in answer to this device's update; the
+    // answers come in the order of the updates.
     void accountInfoUpdated(int type, const QByteArray& info);
     void accountInfoUpdateFailed(int type, int code);
+    // The server's state of a type in answer to a fetch; a failed fetch is only logged.
+    void accountInfoFetched(int type, const QByteArray& info);
 
 private:
-    void send(int command, const QByteArray& body, int type);
+    void send(int command, const QByteArray& body, int type, bool update);
     AccountBase* m_account;
 };
 

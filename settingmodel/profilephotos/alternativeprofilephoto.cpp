@@ -342,8 +342,21 @@ void AlternativeProfilePhoto::updloadAlternativePhoto(bool showToNonContact,
             item->serialize(photos.add_photos());
     }
     UserManager* users = m_account->userManager();
-    if (UserServiceCmd* cmd = users ? users->userServiceCmd() : nullptr)
-        cmd->updateAccountInfo(kAccountInfoType, QVariant::fromValue(photos), false);
+    UserServiceCmd* cmd = users ? users->userServiceCmd() : nullptr;
+    if (!cmd)
+        return;
+    QSet<QString> keys;
+    for (const auto& photo : photos.photos())
+        keys.insert(QString::fromStdString(photo.photo_set().hi_res().file_id()));
+    m_sent.append(keys);
+    cmd->updateAccountInfo(kAccountInfoType, QVariant::fromValue(photos), false);
+}
+
+void AlternativeProfilePhoto::answerUpdate(const im::AlternativePhotos& photos)
+{
+    if (!m_sent.isEmpty())
+        m_sent.removeFirst();
+    updateAlternativePhoto(photos);
 }
 
 void AlternativeProfilePhoto::updateAlternativePhoto(const im::AlternativePhotos& photos)
@@ -374,10 +387,15 @@ void AlternativeProfilePhoto::updateAlternativePhoto(const im::AlternativePhotos
             endMoveRows();
         }
     }
-    // Rows the server no longer has go; a photo still uploading stays.
+    // Rows the server no longer has go; a photo still uploading, or sent in an update not
+    // answered yet, stays.
+    const auto onItsWay = [this](const QString& key) {
+        return std::any_of(m_sent.cbegin(), m_sent.cend(),
+                           [&key](const QSet<QString>& keys) { return keys.contains(key); });
+    };
     for (int row = int(m_items.size()) - 1; row >= 0; --row) {
         ProfilePhotoItem* item = m_items.at(row);
-        if (m_uploadingItems.contains(item) || present.contains(item->key()))
+        if (m_uploadingItems.contains(item) || present.contains(item->key()) || onItsWay(item->key()))
             continue;
         beginRemoveRows(QModelIndex(), row, row);
         m_items.removeAt(row);
@@ -386,12 +404,14 @@ void AlternativeProfilePhoto::updateAlternativePhoto(const im::AlternativePhotos
         item->deleteLater();
     }
     setShowToNonContact(photos.show_to_non_contact());
-    setModifying(false);
+    setModifying(!m_sent.isEmpty() || !m_uploadingItems.isEmpty());
 }
 
 void AlternativeProfilePhoto::updateProfilePhotoFailed()
 {
-    setModifying(false);
+    if (!m_sent.isEmpty())
+        m_sent.removeFirst();
+    setModifying(!m_sent.isEmpty() || !m_uploadingItems.isEmpty());
     emit moddifyFail(ModifyFail);
 }
 

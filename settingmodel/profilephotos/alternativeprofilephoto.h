@@ -106,8 +106,11 @@ public:
     void replacePhoto(ProfilePhotoItem* oldItem, ProfilePhotoItem* newItem);
     void updloadAlternativePhotoReq();
     void updloadAlternativePhoto(bool showToNonContact, const QList<ProfilePhotoItem*>& items);
-    // The server's state; the rows follow it.
+    // The server's state; the rows follow it, except photos this device sent in an update the
+    // server has not answered yet.
     void updateAlternativePhoto(const im::AlternativePhotos& photos);
+    // The answer to this device's oldest update still on its way, and its failure.
+    void answerUpdate(const im::AlternativePhotos& photos);
     void updateProfilePhotoFailed();
     bool networkCheck();
 
@@ -125,6 +128,9 @@ private:
     QHash<QString, ProfilePhotoItem*> m_byKey;
     // Added photos whose images are still uploading: listed, but not yet sent to the server.
     QSet<ProfilePhotoItem*> m_uploadingItems;
+    // The photo keys of each update sent and not answered yet, oldest first: an answer to an
+    // older one does not take away a photo a newer one carries.
+    QList<QSet<QString>> m_sent;
     bool m_showToNonContact = false;
     AccountBase* m_account;
     bool m_modifying = false;

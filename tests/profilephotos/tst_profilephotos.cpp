@@ -118,11 +118,30 @@ private slots:
         photos->items().last()->deletePhoto();
         request = sent(t.transport);
         QCOMPARE(request.photos_size(), 1);
-        im::user::AccountInfoResp answer;
-        answer.set_type(AlternativeProfilePhoto::kAccountInfoType);
-        answer.set_info(request.SerializeAsString());
-        QVERIFY(t.transport->answerNext(AccountInfoUpdate, 0, bytesOf(answer)));
+        const auto answer = [](const im::AlternativePhotos& state) {
+            im::user::AccountInfoResp resp;
+            resp.set_type(AlternativeProfilePhoto::kAccountInfoType);
+            resp.set_info(state.SerializeAsString());
+            return bytesOf(resp);
+        };
+        QVERIFY(t.transport->answerNext(AccountInfoUpdate, 0, answer(request)));
         QVERIFY(QTest::qWaitFor([&] { return keysOf(photos) == QStringList{"a"}; }));
+
+        // Two updates on their way (deleted, then changed after all): the answer to the older
+        // does not take away the photo the newer carries, and modifying lasts until the last.
+        photos->updateAlternativePhoto(state({photo("a", {101}), photo("c")}));
+        photos->items().last()->deletePhoto();
+        const im::AlternativePhotos first = sent(t.transport);
+        photos->items().last()->setIds({104}, {});
+        const im::AlternativePhotos second = sent(t.transport);
+        QSignalSpy removed(photos, &QAbstractItemModel::rowsRemoved);
+        QSignalSpy busy(photos, &AlternativeProfilePhoto::modifyingChanged);
+        QVERIFY(t.transport->answerNext(AccountInfoUpdate, 0, answer(first)));
+        QVERIFY(t.transport->answerNext(AccountInfoUpdate, 0, answer(second)));
+        QVERIFY(QTest::qWaitFor([&] { return !photos->modifying(); }));
+        QCOMPARE(keysOf(photos), (QStringList{"a", "c"}));
+        QCOMPARE(removed.count(), 0);
+        QCOMPARE(busy.count(), 1);
 
         // Without a network nothing goes, and modifying ends with its signal (a spinner stops).
         network::NetworkSubject::instance()->setNetworkReachable(false);
