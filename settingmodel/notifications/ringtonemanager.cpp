@@ -274,8 +274,7 @@ void RingtoneManager::uploadRingtone(const FileDataPtr& file)
             return;
         self->m_uploading.remove(file->fileId());
         if (status == upload::Ok) {
-            self->m_model->insertItem(new CustomRingtoneItem{file, self->m_account->currentTime(), 2, {}});
-            self->syncToServer(file->fileId());
+            self->finishAdd(file, 2);
             return;
         }
         self->dropUnlisted(file);
@@ -311,23 +310,34 @@ void RingtoneManager::addRingtoneByMsg(FileData* file, const QString& ringName)
     m_uploading.insert(source->fileId());
     m_task = QtConcurrent::run([this, files, source, type] {
         QPointer<RingtoneManager> self(this);
-        files->fileServiceCmd()->duplicateFiles({source->fileId()}, [self, files, source, type](
-                                                                        const QHash<QString, QString>& copies,
-                                                                        int code) {
-            if (!self || self->isClearing())
-                return;
-            self->m_uploading.remove(source->fileId());
-            const QString newId = copies.value(source->fileId());
-            if (code != 0 || newId.isEmpty()) {
-                self->report("upload_failed");
-                return;
-            }
-            const FileDataPtr copy =
-                files->fileDataMgr()->duplicateFile(source, newId, CustomRingtoneItem::kFileType);
-            self->m_model->insertItem(new CustomRingtoneItem{copy, self->m_account->currentTime(), type, {}});
-            self->syncToServer(newId);
-        });
+        files->fileServiceCmd()->duplicateFiles(
+            {source->fileId()}, [self, files, source, type](const QHash<QString, QString>& copies, int code) {
+                if (!self || self->isClearing())
+                    return;
+                self->m_uploading.remove(source->fileId());
+                const QString newId = copies.value(source->fileId());
+                if (code != 0 || newId.isEmpty()) {
+                    self->report("upload_failed");
+                    return;
+                }
+                self->finishAdd(
+                    files->fileDataMgr()->duplicateFile(source, newId, CustomRingtoneItem::kFileType), type);
+            });
     });
+}
+
+void RingtoneManager::finishAdd(const FileDataPtr& file, int type)
+{
+    // Another device's list may have filled the list while the file went up.
+    if (m_model->count() >= RingtoneModel::kMaxItems) {
+        dropUnlisted(file);
+        if (FileManager* files = m_account->fileManager())
+            files->fileServiceCmd()->deleteFiles({file->fileId()});
+        report("ringtone_limit_reached");
+        return;
+    }
+    m_model->insertItem(new CustomRingtoneItem{file, m_account->currentTime(), type, {}});
+    syncToServer(file->fileId());
 }
 
 void RingtoneManager::syncToServer(const QString& fileId)
@@ -376,8 +386,8 @@ void RingtoneManager::syncFinish(const QVariantMap& context, bool ok)
         // tell of; what arrived meanwhile goes again.
         if (!ok)
             qCWarning(lcSettingModel) << "sending the merged custom ringtone list again failed";
-        else if (m_pendingAdds.isEmpty() && m_model->toJson({}) != m_written)
-            syncToServer({});
+        else
+            sendMergedAgain();
         return;
     }
     if (!removing)
@@ -390,14 +400,21 @@ void RingtoneManager::syncFinish(const QVariantMap& context, bool ok)
         report("ringtone_save_tip");
         // Another device's list came in while this one was on its way: the server has only
         // this device's, so the merged list goes again.
-        if (m_pendingAdds.isEmpty() && m_model->toJson({}) != m_written)
-            syncToServer({});
+        sendMergedAgain();
     } else if (!removing) {
         report("reminderpop_upload_fail");
         dropFile();
     } else {
         report("mt_no_network");
     }
+}
+
+void RingtoneManager::sendMergedAgain()
+{
+    if (!m_pendingAdds.isEmpty())
+        return;
+    if (m_model->toJson({}) != m_written)
+        syncToServer({});
 }
 
 void RingtoneManager::syncMergeList(const QByteArray& json, const QVariantMap& context)
@@ -428,8 +445,7 @@ void RingtoneManager::syncMergeList(const QByteArray& json, const QVariantMap& c
         if (FileManager* files = m_account->fileManager())
             files->fileServiceCmd()->deleteFiles({fileId});
         report("ringtone_limit_reached");
-        if (m_pendingAdds.isEmpty() && m_model->toJson({}) != m_written)
-            syncToServer({});
+        sendMergedAgain();
     } else {
         syncToServer(fileId);
     }

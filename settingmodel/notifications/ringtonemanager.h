@@ -87,6 +87,12 @@ private:
     bool atLimit();
     // Forgets a ringtone file that is not listed: record, cached copy, upload id.
     void dropUnlisted(const FileDataPtr& file);
+    // Sends the merged list again when no add of this device's is on its way and the list differs
+    // from what this device wrote last.
+    void sendMergedAgain();
+    // An uploaded or copied file becomes a listed ringtone and the list goes to the server,
+    // unless the list filled up meanwhile.
+    void finishAdd(const FileDataPtr& file, int type);
     // Takes another list, keeping keep, and forgets the files of rows that left.
     void mergeList(const QList<CustomRingtoneItem*>& items, const QSet<QString>& keep);
     void syncToServer(const QString& fileId);

@@ -631,6 +631,27 @@ private slots:
         ringtones->updateRingtones(listToJson(listed));
         QVERIFY(!ringtones->customRingtoneModel()->containsItem(QStringLiteral("r3")));
         QVERIFY(!m_t->account->refFileManager()->record(QStringLiteral("r3")));
+
+        // Another device's list fills the list while this device's copy is made: the copy is
+        // dropped, told, and its file deleted on the server; nothing is written.
+        FileData third;
+        third.setFileId(QStringLiteral("m3"));
+        ringtones->addRingtoneByMsg(&third, QStringLiteral("Three"));
+        QVERIFY(QTest::qWaitFor([this] { return m_t->transport->count(1004) == 2; }));
+        listed.append(ringtoneEntry(QStringLiteral("theirs2"), 60));
+        ringtones->updateRingtones(listToJson(listed));
+        (*copy.mutable_old_to_new())["m3"] = "c3";
+        const int writes = m_t->transport->count(180);
+        AccountManager::getInstance()->clearRecords();
+        QVERIFY(m_t->transport->answerNext(1004, 0, bytesOf(copy)));
+        QVERIFY(
+            QTest::qWaitFor([&] { return lastReportedError() == QStringLiteral("ringtone_limit_reached"); }));
+        QCOMPARE(ringtones->customRingtoneModel()->count(), RingtoneModel::kMaxItems);
+        QVERIFY(!ringtones->customRingtoneModel()->containsItem(QStringLiteral("c3")));
+        QVERIFY(!m_t->account->refFileManager()->record(QStringLiteral("c3")));
+        QCOMPARE(m_t->transport->count(180), writes);
+        QCOMPARE(parsed<im::file::DeleteFilesReq>(m_t->transport->last(FileDelete)->body).file_ids(0),
+                 std::string("c3"));
     }
 
     // A refused edit is undone in the list and in the account's settings; a value whose version

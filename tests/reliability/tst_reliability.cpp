@@ -10,6 +10,7 @@
 #include "media.h"
 #include "notifications/groupmutedsettingmodel.h"
 #include "notifications/ringtonemanager.h"
+#include "notifications/ringtonemodel.h"
 #include "notifications/ringtonesetting.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"
@@ -267,7 +268,9 @@ private slots:
         SimServer server;
         server.setClock([&world] { return world; });
         std::unique_ptr<TestAccount> devices[2];
-        for (int i = 0; i < 2; ++i) {
+        // A device starts, or starts again on its own database.
+        const auto startDevice = [&](int i) {
+            devices[i].reset();
             devices[i] = std::make_unique<TestAccount>(
                 dir.path(), QStringLiteral("soak-%1").arg(i),
                 server.connectDevice(i + 1, QStringLiteral("Device %1").arg(i), QStringLiteral("desktop")));
@@ -277,11 +280,14 @@ private slots:
                 devices[i]->account->addDialog(
                     QStringLiteral("g%1").arg(g), true,
                     QSharedPointer<GroupModel>::create(g, QStringLiteral("Group %1").arg(g)));
-            QVERIFY(devices[i]->start());
             // The preset themes are listed once the theme handler's own load is in.
             ThemeHandler* themes = devices[i]->account->themeHandler();
-            QVERIFY(QTest::qWaitFor([themes] { return themes->themeModel()->count() > 0; }));
-        }
+            return devices[i]->start() &&
+                   QTest::qWaitFor([themes] { return themes->themeModel()->count() > 0; },
+                                   TestAccount::kWaitMs);
+        };
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(startDevice(i));
         const QStringList folders{QStringLiteral("folder_1"), QStringLiteral("folder_2"),
                                   QStringLiteral("folder_3")};
         const QStringList chats{QStringLiteral("d1"), QStringLiteral("d2")};
@@ -293,6 +299,23 @@ private slots:
             tones.append(media::writeWav(dir.filePath(QStringLiteral("soak%1.wav").arg(i)), 400 + 100 * i));
         }
         QMap<QString, int> done;
+        // Ringtones: the list fills up to its limit now and then; near it, both devices add at once.
+        const auto ringtoneOp = [&](TestAccount& t) {
+            RingtoneManager* ringtones = t.account->ringtoneManager();
+            const auto items = ringtones->customRingtoneModel()->items();
+            if (items.size() < RingtoneModel::kMaxItems && random.bounded(8) != 0) {
+                const bool both = wide && items.size() >= RingtoneModel::kMaxItems - 2;
+                for (const auto& device : devices) {
+                    if ((both || device.get() == &t) && !device->account->ringtoneManager()->isAdding())
+                        device->account->ringtoneManager()->addRingtoneByPath(
+                            tones.at(random.bounded(tones.size())));
+                }
+                ++done[both ? QStringLiteral("ringtone adds on both") : QStringLiteral("ringtone add")];
+            } else {
+                ringtones->deleteRingtone(items.at(random.bounded(items.size()))->fileId());
+                ++done[QStringLiteral("ringtone delete")];
+            }
+        };
         for (int op = 0; op < operations; ++op) {
             TestAccount& t = *devices[random.bounded(2)];
             const int deviceId = &t == devices[0].get() ? 1 : 2;
@@ -378,17 +401,8 @@ private slots:
                     themes->removeTheme(custom->itemByIndex(int(random.bounded(custom->count())))->themeId());
                     ++done[QStringLiteral("theme delete")];
                 }
-            } else if (kind < 68) {
-                RingtoneManager* ringtones = t.account->ringtoneManager();
-                const auto items = ringtones->customRingtoneModel()->items();
-                if (items.size() < 3) {
-                    if (!ringtones->isAdding())
-                        ringtones->addRingtoneByPath(tones.at(random.bounded(tones.size())));
-                    ++done[QStringLiteral("ringtone add")];
-                } else {
-                    ringtones->deleteRingtone(items.at(random.bounded(items.size()))->fileId());
-                    ++done[QStringLiteral("ringtone delete")];
-                }
+            } else if (kind < 68 || (wide && kind >= 86 && kind < 92)) {
+                ringtoneOp(t);
             } else if (kind < 70) {
                 // Photos added in quick succession, or one removed.
                 AlternativeProfilePhoto* photos = t.composition->alternativeProfilePhoto();
@@ -445,6 +459,22 @@ private slots:
                 default: server.pushBeforeAnswer(command, 1); break;
                 }
                 ++done[QStringLiteral("fault")];
+            } else if (kind == 99 && wide) {
+                // The device starts again; the other deletes meanwhile, and what it deleted must
+                // not come back.
+                TestAccount& other = *devices[2 - deviceId];
+                for (const WallpaperItemPtr& item :
+                     other.account->wallpaperHandler()->wallpaperModel()->items()) {
+                    if (item->isOwner() && !item->unsynced()) {
+                        other.account->wallpaperHandler()->deleteWallpaper(item->wallpaperId());
+                        break;
+                    }
+                }
+                const auto tonesThere = other.account->ringtoneManager()->customRingtoneModel()->items();
+                if (!tonesThere.isEmpty())
+                    other.account->ringtoneManager()->deleteRingtone(tonesThere.first()->fileId());
+                QVERIFY(startDevice(deviceId - 1));
+                ++done[QStringLiteral("restart")];
             } else {
                 QTest::qWait(int(random.bounded(1, 20)));
                 ++done[QStringLiteral("wait")];
@@ -583,6 +613,7 @@ private slots:
             agree(what, read(*devices[0]), read(*devices[1]), onServer);
         };
         settled(QStringLiteral("ringtone list"), ringtoneIds, joined(listed));
+        qInfo("custom ringtones at the end: %lld", qint64(listed.size()));
         if (wide)
             settled(
                 QStringLiteral("muted groups"), mutedGroups,
