@@ -9,6 +9,16 @@ namespace {
 constexpr qint64 kMaxStoredBytes = FILE_SIZE_LIMIT + 64;
 } // namespace
 
+QStringList SimFileStore::ownedBy(qint64 user) const
+{
+    QStringList ids;
+    for (auto it = m_files.cbegin(); it != m_files.cend(); ++it) {
+        if (it->owner == user && !it->everyone)
+            ids.append(it.key());
+    }
+    return ids;
+}
+
 QString SimFileStore::key(qint64 user, const QString& fileId)
 {
     return QString::number(user) + QLatin1Char('/') + fileId;

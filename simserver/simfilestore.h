@@ -39,6 +39,8 @@ public:
     // Stores a file of the server's own, readable by every user and deleted by none.
     void publish(const QString& fileId, const QByteArray& bytes);
     bool contains(const QString& fileId) const { return m_files.contains(fileId); }
+    // The ids of the files a user uploaded or copied (not the server's own).
+    QStringList ownedBy(qint64 user) const;
     int count() const { return int(m_files.size()); }
     qint64 bytesStored() const;
     // Flips one stored byte without changing the recorded MD5: a disk or transfer fault.

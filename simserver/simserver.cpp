@@ -693,6 +693,26 @@ SimServer::Reply SimServer::updateChatTheme(const QByteArray& body)
     return {0, {}};
 }
 
+QStringList SimServer::unreferencedFiles() const
+{
+    // Every id is written out whole wherever it is named, in JSON or in a message.
+    QByteArray named = m_wallpapers.liveBytes();
+    for (const StoredPreference& stored : m_preferences)
+        named += QByteArray::fromStdString(stored.record.value());
+    for (const ChatLook& look : m_chatLooks) {
+        if (look.wallpaper)
+            named += bytesOf(*look.wallpaper);
+    }
+    for (const QByteArray& info : m_accountInfo)
+        named += info;
+    QStringList unreferenced;
+    for (const QString& id : m_files->ownedBy(m_userId)) {
+        if (!named.contains(id.toUtf8()))
+            unreferenced.append(id);
+    }
+    return unreferenced;
+}
+
 QString SimServer::chatThemeId(const QString& dialogId) const
 {
     return m_chatLooks.value(dialogId).themeId;

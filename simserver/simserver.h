@@ -106,6 +106,9 @@ public:
     std::optional<im::SharedPreference> preference(const QString& key, int type) const;
     // The keys of a type that hold a value, sorted.
     QStringList preferenceKeys(int type) const;
+    // The user's files on the server that nothing the server holds names (a preference value, a
+    // wallpaper, a chat's look, the account information): left behind by a client.
+    QStringList unreferencedFiles() const;
     int preferenceCount() const { return int(m_preferences.size()); }
     Q_INVOKABLE int requestCount(int command) const { return m_requestCounts.value(command); }
     // The stored privacy settings as QML reads them: the switches by name, and the last-seen rule.

@@ -402,6 +402,16 @@ std::optional<im::WallPaper> SimWallpapers::wallpaper(const QString& id) const
     return it->wallpaper;
 }
 
+QByteArray SimWallpapers::liveBytes() const
+{
+    QByteArray bytes;
+    for (const Stored& stored : m_wallpapers) {
+        if (!stored.wallpaper.deleted())
+            bytes += bytesOf(stored.wallpaper);
+    }
+    return bytes;
+}
+
 QStringList SimWallpapers::ids() const
 {
     QList<const Stored*> live;

@@ -42,6 +42,8 @@ public:
     std::optional<im::WallPaper> wallpaper(const QString& id) const;
     // The live wallpapers' ids in the order they last changed.
     QStringList ids() const;
+    // The live wallpapers, serialised one after another.
+    QByteArray liveBytes() const;
 
 private:
     struct Stored {

@@ -265,6 +265,12 @@ void RefFileManager::prime(const QHash<QString, FileRecord>& records)
     }
 }
 
+QStringList RefFileManager::recordIds() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_records.keys();
+}
+
 std::optional<FileRecord> RefFileManager::record(const QString& fileId) const
 {
     QMutexLocker lock(&m_mutex);

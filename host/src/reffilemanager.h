@@ -66,6 +66,7 @@ public:
 
     QString cacheDir() const { return m_cacheDir; }
     std::optional<FileRecord> record(const QString& fileId) const;
+    QStringList recordIds() const;
     // Transfers waiting or running.
     int pendingTransfers() const;
 

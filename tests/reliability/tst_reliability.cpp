@@ -17,6 +17,7 @@
 #include "profilephotos/alternativeprofilephoto.h"
 #include "refaccount.h"
 #include "refcontacts.h"
+#include "reffilemanager.h"
 #include "secretwatch.h"
 #include "settingmodel.h"
 #include "simserver.h"
@@ -146,6 +147,40 @@ QByteArray mutedGroupsIn(const QByteArray& notification)
     }
     ids.sort();
     return joined(ids);
+}
+
+// File records of a device that none of its wallpapers, theme wallpapers, ringtones or photos use.
+QStringList orphanedRecords(TestAccount& t)
+{
+    QSet<QString> used;
+    QStringList ids;
+    for (const WallpaperItemPtr& item : t.account->wallpaperHandler()->wallpaperModel()->items())
+        item->getFileIds(ids);
+    for (ThemeModel* model :
+         {t.account->themeHandler()->themeModel(), t.account->themeHandler()->customThemeModel()}) {
+        for (int i = 0; i < model->count(); ++i) {
+            const ThemeItem* theme = model->itemByIndex(i);
+            for (const ThemeComponentItem* half : {theme->light(), theme->dark()}) {
+                if (half && half->wallpaperItem())
+                    half->wallpaperItem()->getFileIds(ids);
+            }
+        }
+    }
+    for (const CustomRingtoneItem* item : t.account->ringtoneManager()->customRingtoneModel()->items())
+        ids.append(item->fileId());
+    for (const ProfilePhotoItem* item : t.composition->alternativeProfilePhoto()->items()) {
+        for (const PhotoData* photo : {item->photoInfo(), item->srcPhotoInfo()}) {
+            if (photo)
+                ids.append(photo->fileId());
+        }
+    }
+    used = QSet<QString>(ids.cbegin(), ids.cend());
+    QStringList orphaned;
+    for (const QString& id : t.account->refFileManager()->recordIds()) {
+        if (!used.contains(id))
+            orphaned.append(id);
+    }
+    return orphaned;
 }
 
 QByteArray ringtoneIds(TestAccount& t)
@@ -303,7 +338,7 @@ private slots:
         const auto ringtoneOp = [&](TestAccount& t) {
             RingtoneManager* ringtones = t.account->ringtoneManager();
             const auto items = ringtones->customRingtoneModel()->items();
-            if (items.size() < RingtoneModel::kMaxItems && random.bounded(8) != 0) {
+            if (items.isEmpty() || (items.size() < RingtoneModel::kMaxItems && random.bounded(8) != 0)) {
                 const bool both = wide && items.size() >= RingtoneModel::kMaxItems - 2;
                 for (const auto& device : devices) {
                     if ((both || device.get() == &t) && !device->account->ringtoneManager()->isAdding())
@@ -632,6 +667,12 @@ private slots:
                                 .arg(server.alternativePhotoCount())));
         QVERIFY(!photoKeys(*devices[0]).split(',').contains(QByteArray()) ||
                 photoKeys(*devices[0]).isEmpty());
+
+        // What is left behind: the user's files on the server that nothing there names, and the
+        // file records of a device that nothing it lists uses.
+        qInfo("files left on the server: %lld; file records left: A %lld, B %lld",
+              qint64(server.unreferencedFiles().size()), qint64(orphanedRecords(*devices[0]).size()),
+              qint64(orphanedRecords(*devices[1]).size()));
     }
 
     // SETTINGMODEL_KILL_ROUNDS rounds (20 by default): a writer is killed with SIGKILL after a
