@@ -59,6 +59,40 @@ SimServer::SimServer(QObject* parent)
     : QObject(parent),
       m_wallpapers([this] { return now(); }, m_files.get(), m_userId)
 {
+    m_uptime.start();
+}
+
+void SimServer::sendTo(int deviceId, int latencyMs, std::function<void()> step)
+{
+    Outbox& box = m_outboxes[deviceId];
+    qint64 due = m_uptime.elapsed() + latencyMs;
+    if (!box.queue.isEmpty())
+        due = std::max(due, box.queue.constLast().first);
+    box.queue.append({due, std::move(step)});
+    if (!box.timer) {
+        box.timer = new QTimer(this);
+        box.timer->setSingleShot(true);
+        connect(box.timer, &QTimer::timeout, this, [this, deviceId] { flushOutbox(deviceId); });
+    }
+    if (!box.timer->isActive())
+        box.timer->start(int(std::max<qint64>(0, box.queue.constFirst().first - m_uptime.elapsed())));
+}
+
+void SimServer::flushOutbox(int deviceId)
+{
+    // A step may send more (a device answers a push with a request): looked up again each time.
+    while (true) {
+        Outbox& box = m_outboxes[deviceId];
+        if (box.queue.isEmpty())
+            return;
+        const qint64 wait = box.queue.constFirst().first - m_uptime.elapsed();
+        if (wait > 0) {
+            box.timer->start(int(wait));
+            return;
+        }
+        const std::function<void()> step = box.queue.takeFirst().second;
+        step();
+    }
 }
 
 SimServer::~SimServer()
@@ -245,7 +279,7 @@ qint64 SimServer::receive(SimTransport* from, int command, const QByteArray& bod
     // Answers travel with the latency and carry the server's clock.
     QPointer<SimTransport> transport(from);
     for (const Reply& answer : std::as_const(replies)) {
-        QTimer::singleShot(m_latencyMs, this, [this, transport, deviceId, command, answer, callback] {
+        sendTo(deviceId, m_latencyMs, [this, transport, deviceId, command, answer, callback] {
             emit requestHandled(deviceId, command, answer.code);
             if (!transport)
                 return;
@@ -909,7 +943,7 @@ void SimServer::pushToOthers(int fromDevice, int type, const QByteArray& body)
             continue;
         QPointer<SimTransport> transport = device.transport;
         // The echo of a sender's own change comes at once, ahead of its answer.
-        QTimer::singleShot(echo ? 0 : m_latencyMs, this, [transport, type, body] {
+        sendTo(device.id, echo ? 0 : m_latencyMs, [transport, type, body] {
             if (transport)
                 transport->deliverPush(type, body);
         });

@@ -6,13 +6,16 @@
 #include "simwallpapers.h"
 #include "transport.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QMap>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
+#include <QTimer>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -184,9 +187,19 @@ private:
     void pushToOthers(int fromDevice, const QList<im::WallPaper>& changed);
     void pushToOthers(int fromDevice, int type, const QByteArray& body);
     Reply wallpaperReply(int fromDevice, const SimWallpapers::Result& result);
+    // Runs step after latency ms, never ahead of what was sent to the device before: answers and
+    // pushes reach a device in the order the server sent them, as over one connection.
+    void sendTo(int deviceId, int latencyMs, std::function<void()> step);
+    void flushOutbox(int deviceId);
 
     std::function<qint64()> m_clock;
     int m_latencyMs = 0;
+    struct Outbox {
+        QList<std::pair<qint64, std::function<void()>>> queue; // due (ms of m_uptime), step
+        QTimer* timer = nullptr;
+    };
+    QElapsedTimer m_uptime;
+    std::map<int, Outbox> m_outboxes;
     // While a request with the PushFirst fault is handled: its sender hears its own pushes too.
     int m_echoTo = -1;
     int m_pageSize = 100;

@@ -413,6 +413,23 @@ void RingtoneManager::sendMergedAgain()
 {
     if (!m_pendingAdds.isEmpty())
         return;
+    // Another device's adds that this device's write overwrote come back with the merged list,
+    // as far as the limit allows; the rest stays off, as the server's list has it.
+    if (m_model->count() > RingtoneModel::kMaxItems) {
+        QSet<QString> written;
+        for (const QVariant& entry : jsonToList(m_written))
+            written.insert(entry.toMap().value(QStringLiteral("fileId")).toString());
+        const QList<CustomRingtoneItem*> items = m_model->items();
+        for (auto it = items.crbegin(); it != items.crend() && m_model->count() > RingtoneModel::kMaxItems;
+             ++it) {
+            if (written.contains((*it)->fileId()))
+                continue;
+            qCWarning(lcSettingModel)
+                << "the custom ringtone" << (*it)->fileId() << "does not fit in the merged list; left off";
+            dropUnlisted((*it)->file);
+            m_model->removeItem((*it)->fileId());
+        }
+    }
     if (m_model->toJson({}) != m_written)
         syncToServer({});
 }

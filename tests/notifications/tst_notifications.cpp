@@ -652,6 +652,45 @@ private slots:
         QCOMPARE(m_t->transport->count(180), writes);
         QCOMPARE(parsed<im::file::DeleteFilesReq>(m_t->transport->last(FileDelete)->body).file_ids(0),
                  std::string("c3"));
+
+        // Another device's full list comes while this device's add is on its way, and this
+        // device's write wins: the merged list goes again only as far as the limit. The writes
+        // still on their way are taken first, as sent.
+        QVERIFY(QTest::qWaitFor([this] {
+            for (const auto& request : m_t->transport->requests(180)) {
+                if (!m_t->transport->isPending(request.id))
+                    continue;
+                im::misc::UpdateSharedPreferencesV2Resp taken;
+                *taken.add_preferences() =
+                    parsed<im::misc::UpdateSharedPreferencesV2Req>(request.body).preferences(0);
+                m_t->transport->answer(request.id, 0, bytesOf(taken));
+                return false;
+            }
+            return true;
+        }));
+        listed.removeLast();
+        ringtones->updateRingtones(listToJson(listed));
+        FileData fourth;
+        fourth.setFileId(QStringLiteral("m4"));
+        ringtones->addRingtoneByMsg(&fourth, QStringLiteral("Four"));
+        QVERIFY(QTest::qWaitFor([this] { return m_t->transport->count(1004) == 3; }));
+        (*copy.mutable_old_to_new())["m4"] = "c4";
+        const int writesBefore = m_t->transport->count(180);
+        QVERIFY(m_t->transport->answerNext(1004, 0, bytesOf(copy)));
+        QVERIFY(QTest::qWaitFor([&] { return m_t->transport->count(180) == writesBefore + 1; }));
+        const auto mine = parsed<im::misc::UpdateSharedPreferencesV2Req>(m_t->transport->last(180)->body);
+        listed.append(ringtoneEntry(QStringLiteral("theirs3"), 70));
+        ringtones->updateRingtones(listToJson(listed));
+        QCOMPARE(ringtones->customRingtoneModel()->count(), RingtoneModel::kMaxItems + 1);
+        im::misc::UpdateSharedPreferencesV2Resp won;
+        *won.add_preferences() = mine.preferences(0);
+        QVERIFY(m_t->transport->answerNext(180, 0, bytesOf(won)));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return ringtones->customRingtoneModel()->count() == RingtoneModel::kMaxItems; }));
+        QVERIFY(ringtones->customRingtoneModel()->containsItem(QStringLiteral("c4")));
+        QVERIFY(!ringtones->customRingtoneModel()->containsItem(QStringLiteral("theirs3")));
+        QVERIFY(jsonToList(m_t->prefs->getKeyValue(QLatin1String(hostkeys::CUSTOM_RINGTONE_LIST))).size() <=
+                RingtoneModel::kMaxItems);
     }
 
     // A refused edit is undone in the list and in the account's settings; a value whose version

@@ -199,6 +199,8 @@ QString unsettled(TestAccount& t)
         return QStringLiteral("failed wallpaper uploads ") + wallpapers->failedUploads().join(',');
     if (wallpapers->isLocalLoading())
         return QStringLiteral("wallpapers loading");
+    if (!wallpapers->deleting().isEmpty())
+        return QStringLiteral("wallpaper deletes on their way ") + wallpapers->deleting().values().join(',');
     if (t.account->ringtoneManager()->isAdding())
         return QStringLiteral("a ringtone being added");
     if (t.composition->alternativeProfilePhoto()->modifying())
@@ -288,11 +290,13 @@ private slots:
     void twoDeviceSoak()
     {
         const int operations = envInt("SETTINGMODEL_SOAK_OPS", 1000);
-        // Muted-group edits, wallpaper resets, and answers lost after the request was carried out,
-        // requests carried out twice or pushes ahead of their answer (also on wallpaper saves and
-        // deletes) still find faults now and then (see the README): they run when asked for, not
-        // in the suite, until those are fixed.
-        const bool wide = envInt("SETTINGMODEL_SOAK_WIDE", 0) == 1;
+        // SETTINGMODEL_SOAK_WIDE=0 leaves out muted-group edits, wallpaper resets and the
+        // harder faults (answers lost after the request was carried out, requests carried out twice,
+        // pushes ahead of their answer).
+        const bool wide = envInt("SETTINGMODEL_SOAK_WIDE", 1) == 1;
+        // SETTINGMODEL_SOAK_RESTARTS=1 starts a device again now and then while the other deletes;
+        // it still finds faults now and then (see the README), so the suite runs without it.
+        const bool restarts = envInt("SETTINGMODEL_SOAK_RESTARTS", 0) == 1;
         const quint32 seed = qEnvironmentVariableIsSet("SETTINGMODEL_SOAK_SEED")
                                  ? quint32(qEnvironmentVariableIntValue("SETTINGMODEL_SOAK_SEED"))
                                  : QRandomGenerator::global()->generate();
@@ -494,7 +498,7 @@ private slots:
                 default: server.pushBeforeAnswer(command, 1); break;
                 }
                 ++done[QStringLiteral("fault")];
-            } else if (kind == 99 && wide) {
+            } else if (kind == 99 && restarts) {
                 // The device starts again; the other deletes meanwhile, and what it deleted must
                 // not come back.
                 TestAccount& other = *devices[2 - deviceId];
@@ -542,12 +546,14 @@ private slots:
                 .arg(unsettled(*devices[0]), unsettled(*devices[1]))
                 .arg(server.ownWallpaperCount());
         };
-        // Asking for news also uploads the wallpapers whose upload failed; a client asks again now
-        // and then, so an upload that failed only after one asking is tried at the next.
+        // Asking for news also uploads the wallpapers whose upload failed and sends the deletes
+        // that did not go; a client asks again now and then, so one that failed only after one
+        // asking is tried at the next.
         QTimer refresh;
         connect(&refresh, &QTimer::timeout, this, [&devices] {
             for (const auto& t : devices) {
-                if (!t->account->wallpaperHandler()->failedUploads().isEmpty())
+                if (!t->account->wallpaperHandler()->failedUploads().isEmpty() ||
+                    !t->account->wallpaperHandler()->unsentDeletes().isEmpty())
                     t->account->wallpaperHandler()->getNewData();
             }
         });
