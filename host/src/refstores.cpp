@@ -8,6 +8,7 @@
 namespace {
 const QString kSharedPreferenceOffset = QStringLiteral("shared_preference_offset");
 const QString kWallpaperOffset = QStringLiteral("wallpaper_offset");
+const QString kWallpaperDeletes = QStringLiteral("wallpaper_deletes");
 const QString kEmojiRecent = QStringLiteral("emoji_recent");
 const QString kReactionEmojiRecent = QStringLiteral("reaction_emoji_recent");
 const QString kPrivacySettings = QStringLiteral("privacy_settings");
@@ -43,6 +44,16 @@ qint64 RefDataInfoModel::wallpaperOffset() const
 void RefDataInfoModel::saveWallpaperOffset(qint64 offset)
 {
     m_table.setValue(kWallpaperOffset, QByteArray::number(offset));
+}
+
+QByteArray RefDataInfoModel::wallpaperDeletes() const
+{
+    return m_table.value(kWallpaperDeletes);
+}
+
+void RefDataInfoModel::saveWallpaperDeletes(const QByteArray& json)
+{
+    m_table.setValue(kWallpaperDeletes, json);
 }
 
 QByteArray RefDataInfoModel::emojiRecent() const

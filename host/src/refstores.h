@@ -24,6 +24,8 @@ public:
     void saveSharedReferenceOffset(qint64 offset) override;
     qint64 wallpaperOffset() const override;
     void saveWallpaperOffset(qint64 offset) override;
+    QByteArray wallpaperDeletes() const override;
+    void saveWallpaperDeletes(const QByteArray& json) override;
     QByteArray emojiRecent() const override;
     void saveEmojiRecent(const QByteArray& json) override;
     QByteArray reactionEmojiRecent() const override;

@@ -7,6 +7,7 @@
 #include "host/cryptoaes.h"
 #include "host/datainfomodel.h"
 #include "host/files.h"
+#include "host/jsonutil.h"
 #include "host/storage.h"
 #include "host/threadmanager.h"
 #include "host/util.h"
@@ -165,6 +166,22 @@ void WallpaperHandler::initData()
 {
     setClearing(false);
     m_model->onSortAll(AppSettingModel::instance()->darkMode());
+    // Deletes a previous run sent without hearing back go with the first request for news.
+    for (const QVariant& id : jsonToList(m_account->dataInfoModel()->wallpaperDeletes())) {
+        const QString text = id.toString();
+        if (text.isEmpty() || m_deleting.contains(text))
+            continue;
+        m_deleting.insert(text);
+        m_unsentDeletes.append(text);
+    }
+}
+
+void WallpaperHandler::storeDeletes()
+{
+    const QByteArray json = listToJson(QVariantList(m_deleting.cbegin(), m_deleting.cend()));
+    DataInfoModel* dataInfo = m_account->dataInfoModel();
+    ThreadManager::getInstance()->invoke([dataInfo, json] { dataInfo->saveWallpaperDeletes(json); },
+                                         ThreadManager::onMainThread());
 }
 
 bool WallpaperHandler::loadLocalData(bool alreadyLoaded)
@@ -783,6 +800,7 @@ void WallpaperHandler::takeDown(const QString& id, bool keepCancelled, QStringLi
 void WallpaperHandler::sendDelete(const QString& id)
 {
     m_deleting.insert(id);
+    storeDeletes();
     m_cmd->deleteReq(id);
 }
 
@@ -790,6 +808,7 @@ void WallpaperHandler::sendDeletes(const QStringList& ids)
 {
     for (const QString& id : ids)
         m_deleting.insert(id);
+    storeDeletes();
     m_cmd->deleteReq(ids);
 }
 
@@ -830,6 +849,7 @@ void WallpaperHandler::deleteAnswered(const QStringList& ids, int code)
     }
     for (const QString& id : ids)
         m_deleting.remove(id);
+    storeDeletes();
     if (code == 0 || code == kNotFound)
         return;
     qCWarning(lcSettingModel) << "the server refused to delete the wallpapers" << ids << "with code" << code;

@@ -149,6 +149,8 @@ private:
     // synced id is added to sendTo instead of being sent when sendTo is given.
     void takeDown(const QString& id, bool keepCancelled, QStringList* sendTo);
     void sendDelete(const QString& id);
+    // Keeps the deletes on their way in the account's data, for the next run.
+    void storeDeletes();
     void sendDeletes(const QStringList& ids);
     // A wallpaper the server refused to delete, shown again as the server holds it.
     void bringBack(const QString& id);

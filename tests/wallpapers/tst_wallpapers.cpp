@@ -833,6 +833,7 @@ private slots:
         QVERIFY(storedIds(t).isEmpty() || !storedIds(t).contains(localId));
     }
 
+    // A failed upload, and a delete the server never answered, go again after a restart.
     void aFailedUploadIsRetriedAfterARestart()
     {
         SimServer server;
@@ -847,6 +848,10 @@ private slots:
             localId =
                 handler->add(media::writeImage(m_dir.filePath("later.png"), QSize(320, 240)))->wallpaperId();
             QVERIFY(QTest::qWaitFor([&] { return handler->failedUploads() == QStringList{localId}; }));
+            QVERIFY(QTest::qWaitFor([handler] { return handler->wallpaperModel()->contains("preset-sea"); }));
+            server.dropCommand(243, 1);
+            handler->deleteWallpaper("preset-sea");
+            QVERIFY(QTest::qWaitFor([&] { return server.requestCount(243) == 1; }));
         }
         server.clearFaults();
         TestAccount t(m_dir.path(), id, server.connectDevice(1, "A", "desktop"));
@@ -857,6 +862,8 @@ private slots:
         const QString serverId = server.wallpapers()->ids().last();
         QVERIFY(QTest::qWaitFor([&] { return model->contains(serverId); }));
         QVERIFY(!model->getItemById(serverId)->unsynced());
+        QVERIFY(QTest::qWaitFor([&] { return !server.wallpapers()->ids().contains("preset-sea"); }));
+        QVERIFY(!model->contains("preset-sea"));
     }
 
     void clearingWhileTheLoadRuns()
