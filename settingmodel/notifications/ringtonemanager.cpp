@@ -442,6 +442,12 @@ void RingtoneManager::syncMergeList(const QByteArray& json, const QVariantMap& c
         deleteRingtone(fileId);
         return;
     }
+    if (context.value(kContextRewrite).toBool()) {
+        // The merged list sent again lost to a newer one: that one is taken, with this device's
+        // adds still on their way; there is no add of this write's own to drop or send.
+        updateRingtones(json);
+        return;
+    }
     bool ok = false;
     const QList<CustomRingtoneItem*> items = RingtoneModel::parse(json, m_account, &ok);
     if (!ok) {
