@@ -293,6 +293,18 @@ qint64 SimServer::receive(SimTransport* from, int command, const QByteArray& bod
 
 std::optional<SimServer::Reply> SimServer::handle(int deviceId, int command, const QByteArray& body)
 {
+    const bool changesDocuments = command == 180 || command == 242 || command == 243 || command == 245 ||
+                                  command == 373 || command == AccountInfoUpdate;
+    if (!changesDocuments)
+        return dispatch(deviceId, command, body);
+    const QByteArray before = namedBytes();
+    std::optional<Reply> reply = dispatch(deviceId, command, body);
+    releaseUnnamed(before);
+    return reply;
+}
+
+std::optional<SimServer::Reply> SimServer::dispatch(int deviceId, int command, const QByteArray& body)
+{
     switch (command) {
     case 46: return listDevices(deviceId);
     case 47: return unlinkDevices(body);
@@ -727,18 +739,42 @@ SimServer::Reply SimServer::updateChatTheme(const QByteArray& body)
     return {0, {}};
 }
 
-QStringList SimServer::unreferencedFiles() const
+namespace {
+constexpr int kThemePreference = 24;
+}
+
+QByteArray SimServer::namedBytes() const
 {
-    // Every id is written out whole wherever it is named, in JSON or in a message.
     QByteArray named = m_wallpapers.liveBytes();
-    for (const StoredPreference& stored : m_preferences)
-        named += QByteArray::fromStdString(stored.record.value());
+    for (const StoredPreference& stored : m_preferences) {
+        const QByteArray value = QByteArray::fromStdString(stored.record.value());
+        // A theme is stored as Base64 text of its message.
+        named += stored.record.type() == kThemePreference ? QByteArray::fromBase64(value) : value;
+    }
     for (const ChatLook& look : m_chatLooks) {
         if (look.wallpaper)
             named += bytesOf(*look.wallpaper);
     }
     for (const QByteArray& info : m_accountInfo)
         named += info;
+    return named;
+}
+
+void SimServer::releaseUnnamed(const QByteArray& namedBefore)
+{
+    const QByteArray named = namedBytes();
+    QStringList released;
+    for (const QString& id : m_files->ownedBy(m_userId)) {
+        const QByteArray bytes = id.toUtf8();
+        if (namedBefore.contains(bytes) && !named.contains(bytes))
+            released.append(id);
+    }
+    m_files->remove(m_userId, released);
+}
+
+QStringList SimServer::unreferencedFiles() const
+{
+    const QByteArray named = namedBytes();
     QStringList unreferenced;
     for (const QString& id : m_files->ownedBy(m_userId)) {
         if (!named.contains(id.toUtf8()))

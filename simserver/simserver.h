@@ -152,6 +152,12 @@ private:
     qint64 receive(SimTransport* from, int command, const QByteArray& body,
                    AccountBase::ResponseCallback callback);
     std::optional<Reply> handle(int deviceId, int command, const QByteArray& body);
+    std::optional<Reply> dispatch(int deviceId, int command, const QByteArray& body);
+    // Every file id the user's documents name, written out whole (JSON or message bytes).
+    QByteArray namedBytes() const;
+    // Files of the user that a document named before a change and none names after it: the
+    // server owns them with the document, so they go with it.
+    void releaseUnnamed(const QByteArray& namedBefore);
     // The fault waiting for the command, used once; false when there is none.
     bool takeFault(int command, Fault& fault);
 

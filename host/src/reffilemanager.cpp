@@ -31,6 +31,8 @@ Q_LOGGING_CATEGORY(lcHostFiles, "im.host.files")
 namespace {
 
 constexpr int kKeySize = 32;
+// A server delete lost while online goes again after this long.
+constexpr int kDeleteRetryMs = 2000;
 // Encryption wraps the content in a nonce and a tag.
 constexpr qint64 kMaxStoredBytes = FILE_SIZE_LIMIT + 64;
 
@@ -215,6 +217,14 @@ RefFileManager::RefFileManager(AccountBase* account, std::shared_ptr<SqliteDatab
       m_cacheDir(QDir(cacheDir).absolutePath() + '/')
 {
     m_pool.setMaxThreadCount(2);
+    const auto sendUnsentDeletes = [this] {
+        if (m_account->isOnline() && !m_unsentDeletes.isEmpty())
+            deleteFiles(QStringList(m_unsentDeletes.cbegin(), m_unsentDeletes.cend()));
+    };
+    connect(account, &AccountBase::onlineChanged, this, sendUnsentDeletes);
+    m_deleteRetry.setSingleShot(true);
+    m_deleteRetry.setInterval(kDeleteRetryMs);
+    connect(&m_deleteRetry, &QTimer::timeout, this, sendUnsentDeletes);
 }
 
 RefFileManager::~RefFileManager()
@@ -808,6 +818,8 @@ void RefFileManager::sendUploadPiece(const std::shared_ptr<UploadJob>& job)
                                if (code != 0) {
                                    // The next try sends the file again from its start.
                                    job->items[job->index].offset = 0;
+                                   if (code == AccountBase::kNetworkError)
+                                       self->m_maybeStored.insert(job->items[job->index].file->fileId());
                                    self->finishUpload(job, statusFor(code));
                                    return;
                                }
@@ -822,6 +834,7 @@ void RefFileManager::uploaded(const std::shared_ptr<UploadJob>& job, int status)
     item.cipher.clear();
     FileRecord r = recordOf(*item.file);
     r.uploaded = true;
+    m_maybeStored.remove(r.id);
     storeRecords({r});
     {
         QMutexLocker lock(&m_mutex);
@@ -860,6 +873,19 @@ void RefFileManager::cancelUpload(const QString& ownerId, const FileDataPtr& fil
                 cancelled.append(job);
         }
     }
+    // Files whose upload already finished: the server keeps them until told.
+    QStringList finished;
+    for (const FileDataPtr& given : {file, thumbnail}) {
+        if (!given || finished.contains(given->fileId()) ||
+            !(isUploaded(given->fileId()) || m_maybeStored.contains(given->fileId())))
+            continue;
+        const bool inJob = std::any_of(cancelled.cbegin(), cancelled.cend(),
+                                       [&given](const auto& job) { return job->holds(given); });
+        if (!inJob)
+            finished.append(given->fileId());
+    }
+    if (!finished.isEmpty())
+        deleteFiles(finished);
     for (const auto& job : std::as_const(cancelled)) {
         job->cancelled = true;
         m_activeUploads.removeOne(job);
@@ -1209,10 +1235,24 @@ void RefFileManager::deleteFiles(const QStringList& fileIds)
     if (fileIds.isEmpty())
         return;
     im::file::DeleteFilesReq req;
-    for (const QString& id : fileIds)
+    for (const QString& id : fileIds) {
         req.add_file_ids(id.toStdString());
+        m_unsentDeletes.insert(id);
+        m_maybeStored.remove(id);
+    }
+    QPointer<RefFileManager> self(this);
     m_account->sendRequest(FileDelete, bytesOf(req),
-                           [fileIds](int code, const QByteArray&) {
+                           [self, fileIds](int code, const QByteArray&) {
+                               if (!self)
+                                   return;
+                               if (code == AccountBase::kNetworkError) {
+                                   // Lost on the way while still online: tried again a little later.
+                                   if (self->m_account->isOnline() && !self->m_deleteRetry.isActive())
+                                       self->m_deleteRetry.start();
+                                   return;
+                               }
+                               for (const QString& id : fileIds)
+                                   self->m_unsentDeletes.remove(id);
                                if (code != 0)
                                    qCWarning(lcHostFiles)
                                        << "deleting" << fileIds << "on the server failed with code" << code;

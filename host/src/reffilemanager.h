@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QSet>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -150,6 +151,11 @@ private:
     QHash<QString, QWeakPointer<FileData>> m_live;
     int m_liveSwept = 0;
     QSet<QString> m_uploadIds;
+    // Files whose completion went out without an answer: the server may hold them.
+    QSet<QString> m_maybeStored;
+    // Server deletes that met no network: sent again once the account is online.
+    QSet<QString> m_unsentDeletes;
+    QTimer m_deleteRetry;
 
     QList<std::shared_ptr<UploadJob>> m_waitingUploads;
     QList<std::shared_ptr<UploadJob>> m_activeUploads;

@@ -278,6 +278,9 @@ void RingtoneManager::uploadRingtone(const FileDataPtr& file)
             return;
         }
         self->dropUnlisted(file);
+        // A failed upload may have been stored before its answer was lost.
+        if (FileManager* files = self->m_account->fileManager())
+            files->fileServiceCmd()->deleteFiles({file->fileId()});
         if (status == upload::Failed)
             AccountManager::getInstance()->error(status, qtTrId("upload_failed"), stage);
         else if (status == upload::Refused)

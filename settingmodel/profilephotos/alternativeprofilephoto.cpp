@@ -270,12 +270,15 @@ void AlternativeProfilePhoto::addPrfilePhoto(const QVariantMap& photo)
         if (!guard || !m_uploadingItems.remove(guard))
             return;
         if (!ok) {
+            // A failed upload may have been stored before its answer was lost.
+            dropFiles(guard, true);
             removeItem(guard);
             setModifying(!m_uploadingItems.isEmpty());
             emit moddifyFail(UploadPhotoFail);
             return;
         }
         guard->setUploading(false);
+        m_unconfirmed.insert(guard->key());
         m_byKey.insert(guard->key(), guard);
         updloadAlternativePhotoReq();
     });
@@ -368,6 +371,7 @@ void AlternativeProfilePhoto::updateAlternativePhoto(const im::AlternativePhotos
         if (key.isEmpty() || present.contains(key))
             continue;
         present.insert(key);
+        m_unconfirmed.remove(key);
         const int target = int(std::min<qsizetype>(present.size() - 1, m_items.size()));
         ProfilePhotoItem* item = m_byKey.value(key);
         if (!item) {
@@ -401,6 +405,7 @@ void AlternativeProfilePhoto::updateAlternativePhoto(const im::AlternativePhotos
         m_items.removeAt(row);
         m_byKey.remove(item->key());
         endRemoveRows();
+        dropFiles(item, m_unconfirmed.remove(item->key()));
         item->deleteLater();
     }
     setShowToNonContact(photos.show_to_non_contact());
@@ -413,6 +418,23 @@ void AlternativeProfilePhoto::updateProfilePhotoFailed()
         m_sent.removeFirst();
     setModifying(!m_sent.isEmpty() || !m_uploadingItems.isEmpty());
     emit moddifyFail(ModifyFail);
+}
+
+void AlternativeProfilePhoto::dropFiles(const ProfilePhotoItem* item, bool onServer) const
+{
+    FileManager* files = m_account->fileManager();
+    if (!files)
+        return;
+    QStringList ids;
+    for (const PhotoData* photo : {item->photoInfo(), item->srcPhotoInfo()}) {
+        if (photo && !photo->fileId().isEmpty())
+            ids.append(photo->fileId());
+    }
+    if (ids.isEmpty())
+        return;
+    files->fileDataMgr()->deleteFilesAll(ids, true);
+    if (onServer)
+        files->fileServiceCmd()->deleteFiles(ids);
 }
 
 void AlternativeProfilePhoto::removeItem(ProfilePhotoItem* item)

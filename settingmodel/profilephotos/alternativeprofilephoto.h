@@ -123,6 +123,9 @@ private:
     void failNetwork();
     // An added photo whose upload failed leaves the list.
     void removeItem(ProfilePhotoItem* item);
+    // The file records and cached copies of a photo that left the list; onServer also deletes
+    // the server's copies (uploads of this device no list from the server ever named).
+    void dropFiles(const ProfilePhotoItem* item, bool onServer) const;
 
     QList<ProfilePhotoItem*> m_items;
     QHash<QString, ProfilePhotoItem*> m_byKey;
@@ -131,6 +134,8 @@ private:
     // The photo keys of each update sent and not answered yet, oldest first: an answer to an
     // older one does not take away a photo a newer one carries.
     QList<QSet<QString>> m_sent;
+    // Keys of photos this device uploaded that no list from the server has named yet.
+    QSet<QString> m_unconfirmed;
     bool m_showToNonContact = false;
     AccountBase* m_account;
     bool m_modifying = false;

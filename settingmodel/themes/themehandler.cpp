@@ -322,6 +322,9 @@ void ThemeHandler::setCurrentTheme(ThemeItem* theme)
     m_currentTheme = new ThemeItem(theme);
     m_currentTheme->downloadFile(m_account);
     emit currentThemeChanged();
+    // A theme removed while it was current kept its files for it; nothing else uses them now.
+    if (old && !m_themeModel->itemById(old->themeId()) && !m_customThemeModel->itemById(old->themeId()))
+        old->deleteFile(filesInUse(QString()));
     delete old;
     saveCurrentTheme();
 }

@@ -638,6 +638,7 @@ void WallpaperHandler::uploadFinish(const WallpaperItemPtr& item, int code)
         deleteWallpaper(id);
     } else if (code != upload::Ok) {
         // Refused for good: retrying would not help, so the wallpaper goes, and the user is told.
+        discardFiles(item.data());
         m_model->removeById(id);
         removeRecords({id});
         AccountManager::getInstance()->error(code, qtTrId("upload_failed"), 0);
@@ -769,13 +770,15 @@ void WallpaperHandler::takeDown(const QString& id, bool keepCancelled, QStringLi
     if (!item)
         return;
     if (item->unsynced()) {
+        // Its files go, on the server too when their upload finished.
+        if (FileManager* files = m_account->fileManager())
+            files->uploadFileMgr()->cancelUpload(id, item->hiPhotoPtr(), item->loPhotoPtr(),
+                                                 upload::CancelQuietly);
+        discardFiles(item.data());
         if (m_saving.contains(id)) {
             // Its save is on its way: the answer deletes the server's copy.
             m_cancelledUploads.insert(id);
         } else {
-            if (FileManager* files = m_account->fileManager())
-                files->uploadFileMgr()->cancelUpload(id, item->hiPhotoPtr(), item->loPhotoPtr(),
-                                                     upload::CancelQuietly);
             if (!keepCancelled)
                 m_cancelledUploads.remove(id);
             // A save sent before whose answer was lost may have been stored: the server knows it

@@ -398,8 +398,14 @@ void WallpaperItem::deleteFile(const QSet<QString>& keep) const
 {
     if (m_internalPattern)
         return;
+    FileManager* files = m_account ? m_account->fileManager() : nullptr;
     for (const FileDataPtr& file : {m_loPhoto, m_hiPhoto}) {
-        if (file && !keep.contains(file->cacheFilePath()))
+        if (!file || keep.contains(file->cacheFilePath()))
+            continue;
+        // The record goes with the copy: nothing lists the file any more.
+        if (files && !file->fileId().isEmpty())
+            files->fileDataMgr()->deleteFileByRef(file, true);
+        else
             Util::instance()->deleteFile(file->cacheFilePath());
     }
 }

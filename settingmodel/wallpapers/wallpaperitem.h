@@ -118,7 +118,7 @@ public:
     // may repeat an id, and is made unique once (per item it would cost a scan of the list).
     void downloadFileIds(QStringList& ids) const;
     void downloadFile(AccountBase* account) const;
-    // Deletes the cached copies of the wallpaper's images, but those at a path in keep.
+    // Forgets the wallpaper's images (records and cached copies), but those at a path in keep.
     void deleteFile(const QSet<QString>& keep = {}) const;
     // The cached copies' paths of the wallpaper's own images.
     void cachedFilePaths(QSet<QString>& paths) const;

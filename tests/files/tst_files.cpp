@@ -287,6 +287,21 @@ private slots:
         QCoreApplication::processEvents();
         QVERIFY(quiet->stages.isEmpty());
         QCOMPARE(m_server->requestCount(FileUploadChunk), pieces);
+
+        // A cancel after the upload finished drops the server's file too, and a delete that
+        // met no network goes once the account is online again.
+        const FileDataPtr done = localFile(*a, writeFile(QStringLiteral("done.bin"), media::noise(2000)));
+        QCOMPARE(uploadAndWait(*a, done), int(upload::Ok));
+        QVERIFY(m_store->contains(done->fileId()));
+        m_server->setDeviceOnline(1, false);
+        a->fileManager()->uploadFileMgr()->cancelUpload(QStringLiteral("wallpaper-3"), done, {},
+                                                        upload::CancelQuietly);
+        QVERIFY(QTest::qWaitFor([this] { return m_server->requestCount(FileDelete) == 2; }, kWait));
+        a->setOnline(false);
+        QVERIFY(m_store->contains(done->fileId()));
+        m_server->setDeviceOnline(1, true);
+        a->setOnline(true);
+        QVERIFY(QTest::qWaitFor([this, &done] { return !m_store->contains(done->fileId()); }, kWait));
     }
 
     void failedUploads_data()

@@ -5,6 +5,7 @@
 #include "media.h"
 #include "profilephotos/alternativeprofilephoto.h"
 #include "protohelpers.h"
+#include "reffilemanager.h"
 #include "secretwatch.h"
 #include "simserver.h"
 #include "testaccount.h"
@@ -189,12 +190,25 @@ private slots:
                  {"hiImagePath", media::writeImage(m_dir.filePath("hi.jpg"), QSize(640, 640))}});
         QCOMPARE(photos->rowCount(), 1);
         QVERIFY(photos->modifying());
+        QStringList ids;
+        for (const PhotoData* image :
+             {photos->items().first()->photoInfo(), photos->items().first()->srcPhotoInfo()}) {
+            if (image)
+                ids.append(image->fileId());
+        }
         if (uploadFails || images != 0) {
             QVERIFY(QTest::qWaitFor([&] { return failures.count() == 1; }));
             QCOMPARE(failures.first().at(0).value<AlternativeProfilePhoto::PhotoError>(),
                      AlternativeProfilePhoto::UploadPhotoFail);
             QVERIFY(QTest::qWaitFor([&] { return photos->rowCount() == 0; }));
             QVERIFY(!photos->modifying());
+            // Nothing of the photo is left behind, here or on the server.
+            QVERIFY(QTest::qWaitFor([&] {
+                const QStringList left = t.account->refFileManager()->recordIds();
+                return std::none_of(ids.cbegin(), ids.cend(),
+                                    [&left](const QString& id) { return left.contains(id); });
+            }));
+            QVERIFY(server.unreferencedFiles().isEmpty());
             return;
         }
         QVERIFY(photos->items().first()->uploading());
@@ -208,9 +222,13 @@ private slots:
         QVERIFY(!photos->items().first()->uploading() && !photos->items().last()->uploading());
         QVERIFY(!keysOf(photos).contains(QString()));
         QCOMPARE(failures.count(), 0);
+        const QString deleted = photos->items().last()->key();
         photos->items().last()->deletePhoto();
         QVERIFY(
             QTest::qWaitFor([&] { return server.alternativePhotoCount() == 1 && photos->rowCount() == 1; }));
+        // The deleted photo's files go: the server's with the list, this device's records.
+        QVERIFY(QTest::qWaitFor([&] { return !t.account->refFileManager()->record(deleted); }));
+        QVERIFY(server.unreferencedFiles().isEmpty());
 
         // A new image for the photo is uploaded, then the list goes with it in the photo's place.
         // Rows are looked up again after each wait: the server's answers rebuild them.
@@ -235,6 +253,7 @@ private slots:
         }));
         QCOMPARE(photos->items().first()->userList(), QVariantList{101});
         QCOMPARE(server.alternativePhotoCount(), 1);
+        QVERIFY(server.unreferencedFiles().isEmpty());
     }
 };
 

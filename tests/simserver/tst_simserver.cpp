@@ -290,6 +290,39 @@ private slots:
         QCOMPARE(a.call(245)->first, 0);
         QCOMPARE(m_server->ownWallpaperCount(), 0);
     }
+
+    // The server owns a document's files with it: a change or a removal takes along the files
+    // only that document named (a theme names them inside its Base64 text); files another
+    // document still names stay.
+    void documentsTakeAlongTheFilesOnlyTheyName()
+    {
+        Client a(*m_server, 1);
+        SimFileStore& files = *m_server->fileStore();
+        for (const char* name : {"f-theme", "f-shared"}) {
+            const QString id = QString::fromLatin1(name);
+            const QByteArray bytes = id.toUtf8();
+            qint64 received = 0;
+            files.appendChunk(m_server->userId(), id, 0, bytes.size(), bytes, received);
+            files.completeUpload(
+                m_server->userId(), id, bytes.size(),
+                QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()));
+        }
+        const auto put = [&a](const char* key, int type, const QByteArray& value, qint64 version) {
+            im::misc::UpdateSharedPreferencesV2Req req = write(key, "", version);
+            req.mutable_preferences(0)->set_type(type);
+            req.mutable_preferences(0)->set_value(value.toStdString());
+            return a.call(180, bytesOf(req))->first;
+        };
+        QCOMPARE(put("theme-1", 24, QByteArray("wallpaper f-theme f-shared").toBase64(), 1), 0);
+        QCOMPARE(put("folder-1", 11, "f-shared", 1), 0);
+        QCOMPARE(files.ownedBy(m_server->userId()).size(), 2);
+        QVERIFY(m_server->unreferencedFiles().isEmpty());
+        QCOMPARE(put("theme-1", 24, QByteArray("no wallpaper").toBase64(), 2), 0);
+        QVERIFY(!files.contains(QStringLiteral("f-theme")));
+        QVERIFY(files.contains(QStringLiteral("f-shared")));
+        QCOMPARE(put("folder-1", 11, "", 2), 0);
+        QVERIFY(!files.contains(QStringLiteral("f-shared")));
+    }
 };
 
 SETTINGMODEL_TEST_GUILESS_MAIN(TestSimServer)

@@ -157,7 +157,8 @@ class HOST_EXPORT UploadFileMgr {
 public:
     virtual ~UploadFileMgr();
     // Stops the owner's upload holding these files, waiting or running, and drops what the
-    // server received of it. See upload::CancelQuietly.
+    // server received of it, or of the files when their upload already finished. See
+    // upload::CancelQuietly.
     virtual void cancelUpload(const QString& ownerId, const FileDataPtr& file, const FileDataPtr& thumbnail,
                               int cancelType) = 0;
 };
