@@ -15,6 +15,7 @@
 #include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"
 #include "profilephotos/alternativeprofilephoto.h"
+#include "protohelpers.h"
 #include "refaccount.h"
 #include "refcontacts.h"
 #include "reffilemanager.h"
@@ -25,6 +26,7 @@
 #include "themes/themehandler.h"
 #include "themes/themeitem.h"
 #include "themes/thememodel.h"
+#include "transport.h"
 #include "wallpapers/wallpaperhandler.h"
 #include "wallpapers/wallpaperitem.h"
 #include "wallpapers/wallpapermodel.h"
@@ -327,6 +329,10 @@ private slots:
         };
         for (int i = 0; i < 2; ++i)
             QVERIFY(startDevice(i));
+        // An old client of the same user, writing chat maps that still carry the exception flags.
+        const std::unique_ptr<Transport> oldClient =
+            server.connectDevice(3, QStringLiteral("Old client"), QStringLiteral("desktop"));
+        oldClient->setPushHandler([](int, const QByteArray&) {});
         const QStringList folders{QStringLiteral("folder_1"), QStringLiteral("folder_2"),
                                   QStringLiteral("folder_3")};
         const QStringList chats{QStringLiteral("d1"), QStringLiteral("d2")};
@@ -498,6 +504,23 @@ private slots:
                 default: server.pushBeforeAnswer(command, 1); break;
                 }
                 ++done[QStringLiteral("fault")];
+            } else if (kind < 86 && wide) {
+                // Both devices migrate the old client's exception into the notification value.
+                const QString group = QStringLiteral("g%1").arg(random.bounded(1, 3));
+                im::misc::UpdateSharedPreferencesV2Req req;
+                im::SharedPreference* record = req.add_preferences();
+                record->set_key(QStringLiteral("ringtone_%1").arg(group).toStdString());
+                record->set_type(SharedPreferenceModel::ChatRingtone);
+                record->set_version(world);
+                record->set_value(QJsonDocument(QJsonObject{{QStringLiteral("reply"), random.bounded(2) == 1},
+                                                            {QStringLiteral("at"), true},
+                                                            {QStringLiteral("atAll"), false},
+                                                            {QStringLiteral("updateTime"), world}})
+                                      .toJson(QJsonDocument::Compact)
+                                      .toStdString());
+                oldClient->send(SettingServiceCmd::UpdateSharedPreferences, bytesOf(req),
+                                [](int, const QByteArray&) {}, false, {});
+                ++done[QStringLiteral("old-client map")];
             } else if (kind == 99 && restarts) {
                 // The device starts again; the other deletes meanwhile, and what it deleted must
                 // not come back.
