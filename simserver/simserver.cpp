@@ -297,7 +297,9 @@ std::optional<SimServer::Reply> SimServer::handle(int deviceId, int command, con
                                   command == 373 || command == AccountInfoUpdate;
     if (!changesDocuments)
         return dispatch(deviceId, command, body);
-    const QByteArray before = namedBytes();
+    // The custom ringtone list is merged by the devices, so a write may overwrite a ringtone a
+    // later write brings back: its files are deleted by the devices, never with the list.
+    const QByteArray before = namedBytes(false);
     std::optional<Reply> reply = dispatch(deviceId, command, body);
     releaseUnnamed(before);
     return reply;
@@ -740,13 +742,16 @@ SimServer::Reply SimServer::updateChatTheme(const QByteArray& body)
 }
 
 namespace {
+constexpr int kRingtoneListPreference = 15;
 constexpr int kThemePreference = 24;
-}
+} // namespace
 
-QByteArray SimServer::namedBytes() const
+QByteArray SimServer::namedBytes(bool ringtoneLists) const
 {
     QByteArray named = m_wallpapers.liveBytes();
     for (const StoredPreference& stored : m_preferences) {
+        if (!ringtoneLists && stored.record.type() == kRingtoneListPreference)
+            continue;
         const QByteArray value = QByteArray::fromStdString(stored.record.value());
         // A theme is stored as Base64 text of its message.
         named += stored.record.type() == kThemePreference ? QByteArray::fromBase64(value) : value;

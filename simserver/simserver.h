@@ -154,7 +154,7 @@ private:
     std::optional<Reply> handle(int deviceId, int command, const QByteArray& body);
     std::optional<Reply> dispatch(int deviceId, int command, const QByteArray& body);
     // Every file id the user's documents name, written out whole (JSON or message bytes).
-    QByteArray namedBytes() const;
+    QByteArray namedBytes(bool ringtoneLists = true) const;
     // Files of the user that a document named before a change and none names after it: the
     // server owns them with the document, so they go with it.
     void releaseUnnamed(const QByteArray& namedBefore);
