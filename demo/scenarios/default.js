@@ -245,6 +245,23 @@ var steps = [
         screenshot: "wallpapers-dark"
     },
     {
+        name: "A delete the server refuses brings the wallpaper back on B, which says why",
+        run: function (demo) {
+            demo.setDarkMode(false);
+            demo.server.failCommand(243, 403, 1);
+            demo.B.wallpaperHandler.deleteWallpaper(demo.B.wallpaperIds(true)[0]);
+        },
+        until: function (demo) {
+            return demo.B.wallpaperIds(true).length === 2 &&
+                   demo.B.errors[demo.B.errors.length - 1] === demo.tr("wallpaper_delete_refused");
+        },
+        check: function (demo) {
+            demo.check(demo.A.wallpaperIds(true).length === 2, "A still lists both");
+            demo.log("B shows: " + demo.B.errors[demo.B.errors.length - 1]);
+        },
+        screenshot: "wallpapers-refused"
+    },
+    {
         name: "Deleted on B, the first wallpaper leaves A",
         run: function (demo) {
             demo.setDarkMode(false);
