@@ -19,6 +19,9 @@ using namespace hostkeys;
 
 namespace {
 
+// An answer code from here on is the server's failure, not a refusal of the request.
+constexpr int kFirstServerError = 500;
+
 bool isFolderOrder(const QString& key, int type)
 {
     return (type == SharedPreferenceModel::DialogFolderOrder && key == QLatin1String(DIALOG_FOLDER_ORDER)) ||
@@ -531,6 +534,11 @@ void SharedPreferenceModel::pageStored(qint64 nextOffset, bool hasMore)
 void SharedPreferenceModel::finishListPage(qint64 nextOffset, bool hasMore)
 {
     if (!hasMore && !std::exchange(m_listAgain, false)) {
+        if (std::exchange(m_listFromStart, false)) {
+            if (SettingServiceCmd* cmd = m_account->settingServiceCmd())
+                cmd->listSharedPreferences(0);
+            return;
+        }
         emit listFinished();
         return;
     }
@@ -698,18 +706,26 @@ void SharedPreferenceModel::noteServerValue(const QString& key, int type, const 
 // disk and with the owner. A write that never reached the server stays as it is.
 void SharedPreferenceModel::settleLocalWrites(const QVariantMap& context, int code)
 {
+    bool sendAgain = false;
     for (auto it = context.cbegin(); it != context.cend(); ++it) {
         const qint64 sent = it.value().toLongLong();
+        const auto write = m_unconfirmed.constFind(sent);
+        const bool tracked = write != m_unconfirmed.cend() && write->key == it.key();
         if (PendingEdit* edit = pendingEdit(it.key(), sent)) {
             // A write the network failed is sent again, and settled only by the server's answer.
-            if (code < 0) {
+            // So is one sent again after a restart that the server failed: this device no longer
+            // knows the server's value to go back to.
+            if (code < 0 || (!tracked && code >= kFirstServerError)) {
                 edit->inFlight = false;
+                sendAgain = sendAgain || code > 0;
                 continue;
             }
             settlePending(it.key(), edit->type, sent);
+            // Refused after a restart: what the server holds comes with its whole list.
+            if (code > 0 && !tracked)
+                m_listFromStart = true;
         }
-        const auto write = m_unconfirmed.constFind(sent);
-        if (write == m_unconfirmed.cend() || write->key != it.key())
+        if (!tracked)
             continue;
         const LocalWrite settled = write.value();
         const qint64 version = write.key();
@@ -724,6 +740,21 @@ void SharedPreferenceModel::settleLocalWrites(const QVariantMap& context, int co
         if (code > 0 && serverCopy.latestWrite == version)
             rollBack(settled, serverCopy);
     }
+    if (sendAgain)
+        scheduleResend();
+    if (m_listFromStart)
+        listFromStart();
+}
+
+void SharedPreferenceModel::listFromStart()
+{
+    SettingServiceCmd* cmd = m_account->settingServiceCmd();
+    QMutexLocker lock(&m_taskLock);
+    // A list on its way reads the start again when it ends.
+    if (!cmd || m_storingPage || cmd->isInFlight(SettingServiceCmd::ListSharedPreferences))
+        return;
+    m_listFromStart = false;
+    cmd->listSharedPreferences(0);
 }
 
 void SharedPreferenceModel::rollBack(const LocalWrite& write, const ServerCopy& copy)
@@ -889,6 +920,7 @@ bool SharedPreferenceModel::prepareToClearData(bool force)
         m_task.waitForFinished();
         m_storingPage = false;
         m_listAgain = false;
+        m_listFromStart = false;
     }
     m_afterLoad.clear();
     m_unapplied.clear();

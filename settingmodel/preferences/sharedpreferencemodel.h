@@ -200,6 +200,7 @@ private:
     void beginLocalWrite(const QString& key, int type, qint64 version);
     void noteServerValue(const QString& key, int type, const QByteArray& value, qint64 version);
     void settleLocalWrites(const QVariantMap& context, int code);
+    void listFromStart();
     void rollBack(const LocalWrite& write, const ServerCopy& copy);
 
     // Records this device's edit, durably, as not yet answered.
@@ -257,6 +258,9 @@ private:
     bool m_storingPage = false;
     // The server was asked for news while a page was stored: list once more after it.
     bool m_listAgain = false;
+    // An edit sent again after a restart was refused: the server's value, unknown here, is read
+    // with the whole list.
+    bool m_listFromStart = false;
     bool m_localLoaded = false;
     bool m_loading = false;
     QList<std::function<void()>> m_afterLoad;

@@ -592,6 +592,23 @@ private slots:
         QVERIFY(!row(QStringLiteral("👍"), 25)->pending);
         restart();
         QCOMPARE(transport()->count(180), 0);
+
+        // Sent again after a restart, an edit the server failed goes again; one it refused makes
+        // the whole list be read again, since the server's value is not known here any more.
+        account()->setOnline(false);
+        prefs()->syncNotifySetting(R"({"later":1})");
+        QVERIFY(transport()->answerNext(180, AccountBase::kNetworkError));
+        settle();
+        restart();
+        QVERIFY(transport()->answerNext(180, 503));
+        settle();
+        QVERIFY(row(QStringLiteral("notification"), 1)->pending);
+        QVERIFY(QTest::qWaitFor([this] { return transport()->count(180) == 2; }));
+        QVERIFY(transport()->answerNext(180, 403));
+        settle();
+        QVERIFY(!row(QStringLiteral("notification"), 1)->pending);
+        const auto list = transport()->last(178);
+        QVERIFY(list && parsed<im::misc::ListSharedPreferencesReq>(list->body).offset() == 0);
     }
 
     // A chat folder the server returned without this device's tag filters gets them back and is

@@ -317,6 +317,8 @@ private slots:
                 server.connectDevice(i + 1, QStringLiteral("Device %1").arg(i), QStringLiteral("desktop")));
             devices[i]->account->setClock([&world, i] { return world + i * 7; });
             devices[i]->account->setRequestTimeout(300);
+            // A device starting without a network knows it, and hears when the network is back.
+            devices[i]->account->setOnline(server.isDeviceOnline(i + 1));
             for (int g = 1; g <= 2; ++g)
                 devices[i]->account->addDialog(
                     QStringLiteral("g%1").arg(g), true,
