@@ -78,11 +78,9 @@ DemoDevice::DemoDevice(const QString& name, int deviceId, const QString& dataDir
 {
     m_account->setClock([this, worldClock] { return worldClock() + m_clockSkew; });
     connect(AccountManager::getInstance(), &AccountManager::errorReported, this,
-            [this](int, const QString& text, int, const QString& source) {
-                if (source != m_account->accountId())
-                    return;
-                m_errors.append(text);
-                emit errorsChanged();
+            [this](int, const QString& text, int, const QString& source, int severity) {
+                if (source == m_account->accountId())
+                    addMessage(text, severity == AccountManager::Failure);
             });
     connect(m_account, &RefAccount::onlineChanged, this, &DemoDevice::onlineChanged);
     // The photo list tells of its failures by signal; the device shows them as sentences.
@@ -90,16 +88,15 @@ DemoDevice::DemoDevice(const QString& name, int deviceId, const QString& dataDir
             [this](AlternativeProfilePhoto::PhotoError error) {
                 switch (error) {
                 case AlternativeProfilePhoto::UploadPhotoFail:
-                    m_errors.append(tr("The photo could not be uploaded. Please try again."));
+                    addMessage(tr("The photo could not be uploaded. Please try again."), true);
                     break;
                 case AlternativeProfilePhoto::ModifyFail:
-                    m_errors.append(tr("The server did not accept the change to your photos."));
+                    addMessage(tr("The server did not accept the change to your photos."), true);
                     break;
                 case AlternativeProfilePhoto::NetFail:
-                    m_errors.append(tr("There is no network connection."));
+                    addMessage(tr("There is no network connection."), true);
                     break;
                 }
-                emit errorsChanged();
             });
     connect(sharedPreference(), &SharedPreferenceBase::listFinished, this, [this] {
         refreshPreferences();
@@ -351,5 +348,22 @@ void DemoDevice::sync()
 void DemoDevice::clearErrors()
 {
     m_errors.clear();
+    m_messages.clear();
+    emit errorsChanged();
+}
+
+void DemoDevice::addMessage(const QString& text, bool failure)
+{
+    m_errors.append(text);
+    m_messages.prepend(QVariantMap{{QStringLiteral("id"), m_nextMessageId++},
+                                   {QStringLiteral("text"), text},
+                                   {QStringLiteral("failure"), failure}});
+    emit errorsChanged();
+}
+
+void DemoDevice::dismissMessage(int id)
+{
+    m_messages.removeIf(
+        [id](const QVariant& message) { return message.toMap().value(QStringLiteral("id")).toInt() == id; });
     emit errorsChanged();
 }

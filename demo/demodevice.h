@@ -58,6 +58,8 @@ class DemoDevice : public QObject {
     Q_PROPERTY(bool online READ online WRITE setOnline NOTIFY onlineChanged)
     Q_PROPERTY(qint64 clockSkew READ clockSkew WRITE setClockSkew NOTIFY clockSkewChanged)
     Q_PROPERTY(QStringList errors READ errors NOTIFY errorsChanged)
+    // What the screen shows: newest first, each {"id", "text", "failure"}, until dismissed.
+    Q_PROPERTY(QVariantList messages READ messages NOTIFY errorsChanged)
     Q_PROPERTY(bool ready READ ready NOTIFY readyChanged)
 public:
     DemoDevice(const QString& name, int deviceId, const QString& dataDir, SimServer* server,
@@ -88,7 +90,10 @@ public:
     void setOnline(bool online);
     qint64 clockSkew() const { return m_clockSkew; }
     void setClockSkew(qint64 skew);
+    // Every message the account's user was given, oldest first (the scenario checks these).
     QStringList errors() const { return m_errors; }
+    QVariantList messages() const { return m_messages; }
+    Q_INVOKABLE void dismissMessage(int id);
     bool ready() const { return m_ready; }
 
     // Starts the account the way a host does: local copies first, then the server.
@@ -141,6 +146,10 @@ private:
     AccountComposition* m_composition;
     PreferenceTable* m_table;
     qint64 m_clockSkew = 0;
+    void addMessage(const QString& text, bool failure);
+
     QStringList m_errors;
+    QVariantList m_messages;
+    int m_nextMessageId = 1;
     bool m_ready = false;
 };

@@ -1,3 +1,5 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
@@ -42,32 +44,6 @@ Rectangle {
             }
         }
 
-        // The account's message channel carries tips ("Ringtone saved.") as well as failures,
-        // without telling them apart, so the box is neutral.
-        Rectangle {
-            Layout.fillWidth: true
-            visible: pane.device.errors.length > 0
-            implicitHeight: messages.implicitHeight + 16
-            radius: 6
-            color: "#EEF2F8"
-            border.color: "#C9D3E3"
-            ColumnLayout {
-                id: messages
-                anchors.fill: parent
-                anchors.margins: 8
-                Repeater {
-                    model: pane.device.errors.slice(-3)
-                    Label {
-                        required property string modelData
-                        text: modelData
-                        color: "#1F2937"
-                        wrapMode: Text.Wrap
-                        Layout.fillWidth: true
-                    }
-                }
-            }
-        }
-
         StackLayout {
             Layout.fillWidth: true
             Layout.fillHeight: true
@@ -81,6 +57,45 @@ Rectangle {
             ThemesScreen { device: pane.device; accent: pane.accent }
             EmojiScreen { device: pane.device; accent: pane.accent }
             SoundScreen { device: pane.device; accent: pane.accent; audio: pane.audio; screens: pane.screenInfo }
+        }
+
+        // The account's messages, newest first, in a space of their own at the foot of the pane,
+        // so that nothing on the screen moves or hides when one comes or goes. Failures stand out
+        // from tips; each can be dismissed.
+        Column {
+            Layout.fillWidth: true
+            Layout.preferredHeight: 2 * 44 + spacing
+            spacing: 6
+            clip: true
+            Repeater {
+                model: pane.device.messages.slice(0, 2)
+                Rectangle {
+                    id: message
+                    required property var modelData
+                    width: parent.width
+                    height: 44
+                    radius: 6
+                    color: modelData.failure ? "#FDECEC" : "#EAF6EE"
+                    border.color: modelData.failure ? "#E3A3A3" : "#9FD3B0"
+                    Label {
+                        anchors.left: parent.left
+                        anchors.right: dismiss.left
+                        anchors.verticalCenter: parent.verticalCenter
+                        anchors.leftMargin: 10
+                        text: (message.modelData.failure ? "⚠ " : "✓ ") + message.modelData.text
+                        color: message.modelData.failure ? "#8A1C1C" : "#1E5631"
+                        elide: Text.ElideRight
+                    }
+                    ToolButton {
+                        id: dismiss
+                        anchors.right: parent.right
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: "×"
+                        Accessible.name: qsTr("Dismiss")
+                        onClicked: pane.device.dismissMessage(message.modelData.id)
+                    }
+                }
+            }
         }
     }
 }

@@ -197,6 +197,20 @@ var steps = [
         timeout: 15000
     },
     {
+        name: "A ringtone over ten seconds is refused on A with the reason, and nothing is added",
+        run: function (demo) {
+            demo.A.ringtoneManager.addRingtoneByPath(demo.tone("long-song", 12000));
+        },
+        until: function (demo) {
+            return demo.A.messages.length > 0 && demo.A.messages[0].text === demo.tr("ringtone_too_long");
+        },
+        check: function (demo) {
+            demo.check(demo.A.messages[0].failure, "shown as a failure, newest first");
+            demo.check(demo.A.customRingtoneIds().length === 2, "A keeps its two ringtones");
+        },
+        screenshot: "notifications-ringtone-too-long"
+    },
+    {
         name: "A wallpaper added on A appears on B with its image",
         run: function (demo) {
             demo.showScreen("wallpapers");

@@ -78,7 +78,7 @@ public:
     // true on this thread when done.
     void open();
     bool isReady() const { return m_ready; }
-    QString accountId() const { return m_accountId; }
+    QString accountId() const override { return m_accountId; }
     QString databasePath() const;
     Transport* transport() const { return m_transport.get(); }
 

@@ -15,6 +15,7 @@
 #include "logging.h"
 #include "privacy/privacymodel.h"
 #include "protobufutil.h"
+#include "reports.h"
 
 #include <QJSEngine>
 #include <QPointer>
@@ -59,7 +60,7 @@ qint64 SettingServiceCmd::send(quint16 command, const QByteArray& body, Handler 
 
 void SettingServiceCmd::reportError(int code, const char* textId, quint16 command) const
 {
-    AccountManager::getInstance()->error(code, text(textId), command);
+    settingmodel::reportFailure(m_account, code, text(textId), command);
 }
 
 void SettingServiceCmd::listDevices()
@@ -140,8 +141,8 @@ void SettingServiceCmd::resetVerification(bool cancel)
         if (code == 0 && parsed) {
             m_account->setVerificationResetAt(resp.reset_at());
         } else if (code == kResetAlreadyPending && parsed) {
-            AccountManager::getInstance()->error(code, resetPendingMessage(resp.reset_at()),
-                                                 ResetVerification);
+            settingmodel::reportFailure(m_account, code, resetPendingMessage(resp.reset_at()),
+                                        ResetVerification);
         } else {
             reportError(code, "setting_password_reset_failed", ResetVerification);
         }

@@ -15,6 +15,7 @@
 #include "moduleconstants.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "preferences/sharedpreferenceowner.h"
+#include "reports.h"
 
 #include <QFileInfo>
 #include <QJSEngine>
@@ -76,7 +77,11 @@ void RingtoneManager::post(std::function<void()> step)
 
 void RingtoneManager::report(const char* id)
 {
-    AccountManager::getInstance()->error(0, qtTrId(id), 0);
+    // "..._tip" tells of something done; the rest of what the manager reports did not happen.
+    if (QByteArray(id).endsWith("_tip"))
+        settingmodel::reportTip(m_account, qtTrId(id));
+    else
+        settingmodel::reportFailure(m_account, 0, qtTrId(id));
 }
 
 bool RingtoneManager::isAdding() const
@@ -224,14 +229,20 @@ void RingtoneManager::addRingtoneByPath(const QString& path)
             m_generation.post(this, generation, std::move(step));
         };
         const auto fail = [post, this](const char* id) { post([this, id] { report(id); }); };
-        const auto tooBig = [post] { post([] { AccountManager::getInstance()->notify(1); }); };
+        // The host's notice stays for shells keyed to it; the user reads why.
+        const auto tooBig = [post, this](const char* id) {
+            post([this, id] {
+                AccountManager::getInstance()->notify(1);
+                report(id);
+            });
+        };
         if (!online)
             return fail("mt_no_network");
         const QFileInfo info(path);
         if (!info.isFile())
             return fail("fdm_file_not_exist");
         if (info.size() >= CUSTOM_RINGTONE_LIMIT_SIZE)
-            return tooBig();
+            return tooBig("ringtone_too_large");
         qint64 duration = 0;
         QString format;
         if (!FileUtil::audioFormat(path, duration, format))
@@ -239,7 +250,7 @@ void RingtoneManager::addRingtoneByPath(const QString& path)
         if (isClearing())
             return;
         if (duration >= CUSTOM_RINGTONE_LIMIT_DURATION)
-            return tooBig();
+            return tooBig("ringtone_too_long");
         FileManager* files = account->fileManager();
         if (!files)
             return;
@@ -282,9 +293,9 @@ void RingtoneManager::uploadRingtone(const FileDataPtr& file)
         if (FileManager* files = self->m_account->fileManager())
             files->fileServiceCmd()->deleteFiles({file->fileId()});
         if (status == upload::Failed)
-            AccountManager::getInstance()->error(status, qtTrId("upload_failed"), stage);
+            settingmodel::reportFailure(self->m_account, status, qtTrId("upload_failed"), stage);
         else if (status == upload::Refused)
-            AccountManager::getInstance()->error(status, qtTrId("ringtone_upload_refused"), stage);
+            settingmodel::reportFailure(self->m_account, status, qtTrId("ringtone_upload_refused"), stage);
     };
     files->uploadMultiFile(filter, upload::Normal);
 }

@@ -220,7 +220,8 @@ void SharedPreferenceModel::installDefaultOwners()
     // The orders live in the table; the account hears of both once a batch is applied.
     const auto inTable = [](const QString&, const QByteArray&, qint64, bool) { return true; };
     owners.insert(DialogFolderOrder, {exactly(DIALOG_FOLDER_ORDER), inTable, {}, {}, {}, {}, {}});
-    owners.insert(DialogFolderOrderExtern, {exactly(DIALOG_FOLDER_ORDER_EXTERN), inTable, {}, {}, {}, {}, {}});
+    owners.insert(DialogFolderOrderExtern,
+                  {exactly(DIALOG_FOLDER_ORDER_EXTERN), inTable, {}, {}, {}, {}, {}});
 
     Owner folderConfig{exactly(DIALOG_FOLDER_CONFIG), {}, {}, {}, {}, {}, {}};
     folderConfig.apply = [settings](const QString&, const QByteArray& value, qint64, bool) {

@@ -6,6 +6,7 @@
 #include "host/contacts.h"
 #include "im/user.pb.h"
 #include "logging.h"
+#include "reports.h"
 
 #include <QJSEngine>
 #include <QSet>
@@ -170,8 +171,8 @@ void PrivacyItem::updateRange(int rule, const WorkingSets& sets)
         for (qint64 id : set->ids()) {
             if (!fitsRangeList(id)) {
                 qCWarning(lcSettingModel) << "privacy edit refused: id" << id << "does not fit a range list";
-                AccountManager::getInstance()->error(0, qtTrId("general_fail"),
-                                                     SettingServiceCmd::UpdatePrivacySetting);
+                settingmodel::reportFailure(acc, 0, qtTrId("general_fail"),
+                                            SettingServiceCmd::UpdatePrivacySetting);
                 return;
             }
         }

@@ -7,6 +7,7 @@
 #include "im/user.pb.h"
 #include "logging.h"
 #include "protobufutil.h"
+#include "reports.h"
 
 #include <QJSEngine>
 
@@ -260,8 +261,8 @@ void PrivacyModel::updatePrivacySettingResp(const Update& req, int code)
 {
     setAtSending(false);
     if (code != 0) {
-        AccountManager::getInstance()->error(code, qtTrId("general_fail"),
-                                             SettingServiceCmd::UpdatePrivacySetting);
+        settingmodel::reportFailure(account(), code, qtTrId("general_fail"),
+                                    SettingServiceCmd::UpdatePrivacySetting);
         return;
     }
     const int setting = int(req.setting_case());

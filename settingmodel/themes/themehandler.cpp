@@ -16,6 +16,7 @@
 #include "logging.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "protobufutil.h"
+#include "reports.h"
 #include "themes/presetthemes.h"
 
 #include <QColor>
@@ -446,7 +447,7 @@ void ThemeHandler::giveBack(ThemeItem* theme, const char* messageId)
     else
         m_editTheme = theme;
     if (messageId)
-        AccountManager::getInstance()->error(0, qtTrId(messageId), 0);
+        settingmodel::reportFailure(m_account, 0, qtTrId(messageId));
 }
 
 void ThemeHandler::syncCustomTheme()
@@ -454,7 +455,7 @@ void ThemeHandler::syncCustomTheme()
     if (!m_editTheme)
         return;
     if (m_customThemeModel->count() >= kMaxCustomThemes) {
-        AccountManager::getInstance()->error(0, qtTrId("theme_limit_reached"), 0);
+        settingmodel::reportFailure(m_account, 0, qtTrId("theme_limit_reached"));
         return;
     }
     ThemeItem* theme = takeEditTheme();
@@ -838,7 +839,7 @@ void ThemeHandler::syncDialogWallpaper(const QString& dialogId, WallpaperItem* w
             copy->serialize(&message, false);
             sendThemeRequest(dialogId, nullptr, &message, bothSides, "update wallpaper");
         },
-        [] { AccountManager::getInstance()->error(0, qtTrId("general_fail"), 0); });
+        [this] { settingmodel::reportFailure(m_account, 0, qtTrId("general_fail")); });
 }
 
 void ThemeHandler::removeDialogWallPaper(const QString& dialogId)

@@ -99,6 +99,14 @@
         <source>wallpaper_delete_refused</source>
         <translation>The server kept a wallpaper you deleted. It is shown again.</translation>
     </message>
+    <message id="ringtone_too_large">
+        <source>ringtone_too_large</source>
+        <translation>This sound file is too large for a ringtone (at most 1 MB).</translation>
+    </message>
+    <message id="ringtone_too_long">
+        <source>ringtone_too_long</source>
+        <translation>This sound is too long for a ringtone (at most 10 seconds).</translation>
+    </message>
     <message id="ringtone_upload_refused">
         <source>ringtone_upload_refused</source>
         <translation>The server refused this ringtone. Please choose another file.</translation>

@@ -15,6 +15,7 @@
 #include "im/wallpaper.pb.h"
 #include "logging.h"
 #include "protobufutil.h"
+#include "reports.h"
 #include "themes/themehandler.h"
 #include "themes/themeitem.h"
 
@@ -463,7 +464,7 @@ WallpaperItem* WallpaperHandler::add(const QString& path)
             m_cancelledUploads.remove(item->wallpaperId());
             if (m_pendingWallpaper == item)
                 m_pendingWallpaper.reset();
-            AccountManager::getInstance()->error(0, qtTrId("wallpaper_file_format_error"), 0);
+            settingmodel::reportFailure(m_account, 0, qtTrId("wallpaper_file_format_error"));
         });
     });
     return item.data();
@@ -641,7 +642,7 @@ void WallpaperHandler::uploadFinish(const WallpaperItemPtr& item, int code)
         discardFiles(item.data());
         m_model->removeById(id);
         removeRecords({id});
-        AccountManager::getInstance()->error(code, qtTrId("upload_failed"), 0);
+        settingmodel::reportFailure(m_account, code, qtTrId("upload_failed"));
     } else {
         sendSave(item.data());
     }
@@ -686,9 +687,9 @@ void WallpaperHandler::saveResp(int code, const QByteArray& body, const QString&
             // asks again, and the user is told why.
             m_failedUploads.removeAll(localId);
             m_refusedUploads.insert(localId);
-            AccountManager::getInstance()->error(
-                code, qtTrId(code == kConflict ? "wallpaper_limit_reached" : "wallpaper_file_format_error"),
-                0);
+            settingmodel::reportFailure(
+                m_account, code,
+                qtTrId(code == kConflict ? "wallpaper_limit_reached" : "wallpaper_file_format_error"));
             return;
         }
         if (!m_failedUploads.contains(localId))
@@ -858,7 +859,7 @@ void WallpaperHandler::deleteAnswered(const QStringList& ids, int code)
     qCWarning(lcSettingModel) << "the server refused to delete the wallpapers" << ids << "with code" << code;
     for (const QString& id : ids)
         bringBack(id);
-    AccountManager::getInstance()->error(code, qtTrId("wallpaper_delete_refused"), 0);
+    settingmodel::reportFailure(m_account, code, qtTrId("wallpaper_delete_refused"));
 }
 
 void WallpaperHandler::bringBack(const QString& id)

@@ -27,6 +27,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QtConcurrent>
 
@@ -475,6 +476,19 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return dropped.count() == 2; }));
         QCOMPARE(dropped.at(0).at(0).toInt(), int(PushWallpaperUpdated));
         QCOMPARE(dropped.at(1).at(0).toInt(), 99);
+
+        // A report from a worker thread names its account and reaches the manager's thread once,
+        // a tip told apart from a failure.
+        AccountManager::getInstance()->clearRecords();
+        QSignalSpy reported(AccountManager::getInstance(), &AccountManager::errorReported);
+        const QString id = account->accountId();
+        QThreadPool::globalInstance()->start([id] {
+            AccountManager::getInstance()->report(id, AccountManager::Tip, 0, QStringLiteral("saved"), 0);
+        });
+        QVERIFY(QTest::qWaitFor([&] { return reported.count() == 1; }));
+        QCOMPARE(reported.at(0).at(3).toString(), id);
+        QCOMPARE(reported.at(0).at(4).toInt(), int(AccountManager::Tip));
+        QCOMPARE(AccountManager::getInstance()->errors().size(), 1);
     }
 
     void deviceModel()

@@ -447,13 +447,13 @@ private slots:
         QTest::newRow("missing file") << "missing"
                                       << "fdm_file_not_exist" << -1 << false;
         QTest::newRow("size at the limit") << "size-limit"
-                                           << "" << 1 << false;
+                                           << "ringtone_too_large" << 1 << false;
         QTest::newRow("size just below") << "size-below"
                                          << "" << -1 << true;
         QTest::newRow("not audio") << "noise"
                                    << "wallpaper_file_format_error" << -1 << false;
         QTest::newRow("duration at the limit") << "long"
-                                               << "" << 1 << false;
+                                               << "ringtone_too_long" << 1 << false;
         QTest::newRow("duration just below") << "short"
                                              << "" << -1 << true;
         QTest::newRow("list full") << "full"
@@ -497,8 +497,15 @@ private slots:
         if (kind == QLatin1String("full"))
             QVERIFY(!ringtones->isAdding());
         QVERIFY(QTest::qWaitFor(reported, TestAccount::kWaitMs));
+        // Every check ends in words for this account's user, though it ran in a posted task.
+        QVERIFY(uploads || QTest::qWaitFor([] { return !AccountManager::getInstance()->errors().isEmpty(); },
+                                           TestAccount::kWaitMs));
         const auto errors = AccountManager::getInstance()->errors();
         QCOMPARE(errors.isEmpty() ? QString() : errors.first().text, error);
+        if (!errors.isEmpty()) {
+            QCOMPARE(errors.first().source, m_t->account->accountId());
+            QCOMPARE(errors.first().severity, int(AccountManager::Failure));
+        }
         const auto notifications = AccountManager::getInstance()->notifications();
         QCOMPARE(notifications.isEmpty() ? -1 : notifications.first(), notification);
         QCOMPARE(m_t->transport->count(FileUploadChunk) > 0, uploads);

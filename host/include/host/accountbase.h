@@ -48,6 +48,8 @@ public:
     using QObject::QObject;
     ~AccountBase() override;
 
+    // The account's identity, as AccountManager names the source of a report.
+    virtual QString accountId() const = 0;
     virtual storage::UserStorageProvider* storage() const = 0;
     virtual DataInfoModel* dataInfoModel() const = 0;
     virtual AccountSettingModel* accountSettingModel() const = 0;

@@ -6,20 +6,30 @@
 #include <QObject>
 #include <QString>
 
-// Where failures the user must see, and host notifications, are reported.
+// Where failures the user must see, tips, and host notifications are reported. Each report names
+// the account it belongs to (its source), so that a shell shows it to that account's user.
 class HOST_EXPORT AccountManager : public QObject {
     Q_OBJECT
 public:
+    // A failure tells the user something did not happen; a tip tells of something that did.
+    enum Severity { Failure = 0, Tip = 1 };
+    Q_ENUM(Severity)
+
     struct Error {
         int code = 0;
         QString text;
         int command = 0;
         QString source; // the account whose work reported it, when known
+        int severity = Failure;
     };
 
     static AccountManager* getInstance();
 
+    // A failure of the account whose answer or push is running (see setSource).
     void error(int code, const QString& text, int command);
+    // A report of the given account, from any thread or task: it reaches the manager's thread
+    // (and errorReported) once, in the order reported.
+    void report(const QString& accountId, Severity severity, int code, const QString& text, int command);
     void notify(int type);
 
     // What was reported so far, oldest first; tests and the demo read these.
@@ -32,11 +42,12 @@ public:
     QString source() const { return m_source; }
 
 signals:
-    void errorReported(int code, const QString& text, int command, const QString& source);
+    void errorReported(int code, const QString& text, int command, const QString& source, int severity);
     void notified(int type);
 
 private:
-    AccountManager() = default;
+    AccountManager();
+    void record(const Error& error);
 
     QList<Error> m_errors;
     QString m_source;
