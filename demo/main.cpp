@@ -110,6 +110,17 @@ int main(int argc, char** argv)
 
     DemoDevice a(QStringLiteral("A"), 1, dataDir, &server, world);
     DemoDevice b(QStringLiteral("B"), 2, dataDir, &server, world);
+    // Two demos on one data folder would write over each other's changes.
+    for (DemoDevice* device : {&a, &b}) {
+        if (device->account()->storageState() == RefAccount::StorageInUse) {
+            std::fprintf(
+                stderr,
+                "The data folder %s is in use by another settingmodel-demo (process %lld). Close it, "
+                "or choose another folder with --data.\n",
+                qPrintable(QDir(dataDir).absolutePath()), device->account()->storageHolder());
+            return 4;
+        }
+    }
     for (DemoDevice* device : {&a, &b})
         seedDirectory(device->account());
 

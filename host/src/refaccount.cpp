@@ -24,6 +24,7 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
                        QObject* parent)
     : AccountBase(parent),
       m_accountId(accountId),
+      m_lock(std::make_unique<QLockFile>(QDir(dataDir).filePath(accountId + QStringLiteral(".lock")))),
       m_db(std::make_shared<SqliteDatabase>(QDir(dataDir).filePath(accountId + QStringLiteral(".db")))),
       m_storage(std::make_unique<storage::SqliteStorageProvider>(m_db)),
       m_dataInfo(std::make_unique<RefDataInfoModel>(m_db)),
@@ -37,6 +38,15 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
       m_refFileManager(
           new RefFileManager(this, m_db, QDir(dataDir).filePath(accountId + QStringLiteral(".files"))))
 {
+    m_lock->setStaleLockTime(0);
+    if (!m_lock->tryLock(0)) {
+        m_storageState = StorageInUse;
+        QString host;
+        QString app;
+        m_lock->getLockInfo(&m_storageHolder, &host, &app);
+        qCWarning(lcHostAccount) << "the data of" << accountId << "in" << dataDir << "is in use by" << app
+                                 << "process" << m_storageHolder;
+    }
     m_reminderHandler = m_refReminderHandler;
     m_fileManager = m_refFileManager;
     m_downloadStickerMgr = std::make_unique<RefDownloadStickerMgr>(m_refFileManager);

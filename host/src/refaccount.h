@@ -6,6 +6,7 @@
 #include "transport.h"
 
 #include <QHash>
+#include <QLockFile>
 #include <QPointer>
 #include <QVariantMap>
 
@@ -49,6 +50,7 @@ class HOST_EXPORT RefAccount : public AccountBase {
     Q_OBJECT
     Q_PROPERTY(QString accountId READ accountId CONSTANT)
     Q_PROPERTY(bool ready READ isReady NOTIFY readyChanged)
+    Q_PROPERTY(int storageState READ storageState CONSTANT)
     Q_PROPERTY(bool online READ isOnline WRITE setOnline NOTIFY onlineChanged)
     Q_PROPERTY(int maxDeviceCount READ maxDeviceCount NOTIFY maxDeviceCountChanged)
     Q_PROPERTY(QString verificationEmail READ verificationEmail NOTIFY verificationEmailChanged)
@@ -78,6 +80,13 @@ public:
     // true on this thread when done.
     void open();
     bool isReady() const { return m_ready; }
+    // Whether this process may use the account's data: another live process holding it (by its
+    // lock file beside the database) makes it StorageInUse, and a shell then stops.
+    enum StorageState { StorageOk = 0, StorageInUse = 1 };
+    Q_ENUM(StorageState)
+    int storageState() const { return m_storageState; }
+    // The process that holds the data, when another one does (0 when unknown).
+    qint64 storageHolder() const { return m_storageHolder; }
     QString accountId() const override { return m_accountId; }
     QString databasePath() const;
     Transport* transport() const { return m_transport.get(); }
@@ -210,6 +219,10 @@ private:
     void runAsAccount(const std::function<void()>& work);
 
     QString m_accountId;
+    // Taken before the database is opened; a holder that crashed leaves a stale lock, taken over.
+    std::unique_ptr<QLockFile> m_lock;
+    int m_storageState = StorageOk;
+    qint64 m_storageHolder = 0;
     std::shared_ptr<SqliteDatabase> m_db;
     std::unique_ptr<storage::SqliteStorageProvider> m_storage;
     std::unique_ptr<RefDataInfoModel> m_dataInfo;

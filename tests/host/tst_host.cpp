@@ -491,6 +491,21 @@ private slots:
         QCOMPARE(AccountManager::getInstance()->errors().size(), 1);
     }
 
+    // A second holder of an account's data, in this process or another, is told it is in use;
+    // once the first is gone, the next one takes it.
+    void dataInUseElsewhereIsRefused()
+    {
+        QTemporaryDir dir;
+        auto first = std::make_unique<RefAccount>(QStringLiteral("shared"), dir.path(), nullptr);
+        QCOMPARE(first->storageState(), int(RefAccount::StorageOk));
+        RefAccount second(QStringLiteral("shared"), dir.path(), nullptr);
+        QCOMPARE(second.storageState(), int(RefAccount::StorageInUse));
+        QCOMPARE(second.storageHolder(), QCoreApplication::applicationPid());
+        first.reset();
+        RefAccount third(QStringLiteral("shared"), dir.path(), nullptr);
+        QCOMPARE(third.storageState(), int(RefAccount::StorageOk));
+    }
+
     void deviceModel()
     {
         RefAccountDeviceModel model;

@@ -729,6 +729,12 @@ private slots:
                 QTest::qWaitFor([&] { return writer.canReadLine() || writer.state() != QProcess::Running; },
                                 TestAccount::kWaitMs));
             QCOMPARE(writer.readLine().trimmed(), QByteArray("ready"));
+            if (round == 0) {
+                // Another process holds the data while it runs.
+                const RefAccount probe(QStringLiteral("crash"), dir.path(), nullptr);
+                QCOMPARE(probe.storageState(), int(RefAccount::StorageInUse));
+                QCOMPARE(probe.storageHolder(), writer.processId());
+            }
             QTest::qWait(int(random.bounded(20, 400)));
             writer.kill();
             QVERIFY(writer.waitForFinished());
@@ -744,7 +750,9 @@ private slots:
 
             QVERIFY(integrityOk(dir.filePath(QStringLiteral("crash.db"))));
 
+            // The killed writer's lock is stale: the data is free again.
             TestAccount reopened(dir.path(), QStringLiteral("crash"));
+            QCOMPARE(reopened.account->storageState(), int(RefAccount::StorageOk));
             QHash<QString, QByteArray> stored;
             for (const auto& row : reopened.account->storage()->sharedPreferenceStorage()->allInfos())
                 stored.insert(row.key, row.value);
