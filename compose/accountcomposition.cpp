@@ -37,6 +37,10 @@ AccountComposition::AccountComposition(RefAccount* account, QObject* parent)
     m_photos = new AlternativeProfilePhoto(m_account);
     wirePushRoutes();
     wireAccountInfo();
+    // A wallpaper whose upload failed waits for a retry: a change not on the server yet.
+    QPointer<WallpaperHandler> wallpapers = m_wallpapers;
+    m_account->setUnsentSource(
+        [wallpapers] { return wallpapers ? int(wallpapers->failedUploads().size()) : 0; });
 }
 
 void AccountComposition::wireAccountInfo()

@@ -302,6 +302,9 @@ void DemoDevice::setOnline(bool online)
 {
     m_server->setDeviceOnline(m_deviceId, online);
     m_account->setOnline(online);
+    // What a client does when it is connected again: ask what it missed.
+    if (online)
+        sync();
 }
 
 void DemoDevice::setClockSkew(qint64 skew)

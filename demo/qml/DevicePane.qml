@@ -32,9 +32,20 @@ Rectangle {
                 font.bold: true
                 color: "#1F2A37"
             }
+            // What the account says of itself: synchronised only when nothing waits for the server.
             Label {
-                text: pane.device.ready ? qsTr("synchronised") : qsTr("loading…")
-                color: "#5B6675"
+                readonly property var account: pane.device.account
+                text: {
+                    switch (account.syncState) {
+                    case 0: return qsTr("offline");
+                    case 2: return account.unsentChanges === 1 ? qsTr("sending 1 change")
+                                                                : qsTr("sending %1 changes").arg(account.unsentChanges);
+                    case 3: return qsTr("synchronised");
+                    case 4: return qsTr("storage trouble: changes are not saved");
+                    default: return qsTr("connecting…");
+                    }
+                }
+                color: account.syncState === 4 ? "#8A1C1C" : "#5B6675"
             }
             Item { Layout.fillWidth: true }
             Label { text: qsTr("Online"); color: "#5B6675" }

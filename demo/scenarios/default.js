@@ -234,13 +234,18 @@ var steps = [
         },
         until: function (demo) { return demo.A.failedWallpaperUploads() === 1; },
         timeout: 15000,
+        check: function (demo) {
+            demo.check(demo.A.account.syncState === 2 && demo.A.account.unsentChanges === 1,
+                       "A says one change is on its way, not synchronised");
+        },
         screenshot: "wallpapers"
     },
     {
         name: "A syncs: the failed upload goes again and reaches B",
         run: function (demo) { demo.A.sync(); },
         until: function (demo) {
-            return demo.A.failedWallpaperUploads() === 0 && demo.B.wallpaperIds(true).length === 2;
+            return demo.A.failedWallpaperUploads() === 0 && demo.B.wallpaperIds(true).length === 2 &&
+                   demo.A.account.syncState === 3;
         },
         timeout: 15000
     },

@@ -122,6 +122,7 @@ void RefAccount::open()
                     self->m_refFileManager->prime(fileRecords);
                     self->m_ready = true;
                     emit self->readyChanged();
+                    self->updateSyncState();
                 },
                 Qt::QueuedConnection);
         },
@@ -249,7 +250,66 @@ void RefAccount::setOnline(bool online)
     if (m_online == online)
         return;
     m_online = online;
+    // What changed meanwhile is not known until news is asked for again.
+    m_newsAnswered = false;
     emit onlineChanged();
+    updateSyncState();
+}
+
+namespace {
+constexpr int kListSharedPreferences = 178;
+constexpr int kUpdateSharedPreferences = 180;
+
+// Commands that only read: their requests are no change on their way.
+bool onlyReads(int command)
+{
+    switch (command) {
+    case 46:  // list devices
+    case 121: // privacy settings
+    case 151: // verification setting
+    case 174: // features
+    case kListSharedPreferences:
+    case 241: // wallpaper list
+    case 244: // wallpapers by id
+    case AccountInfoGet:
+    case FileDownloadChunk: return true;
+    default: return false;
+    }
+}
+} // namespace
+
+int RefAccount::unsentChanges() const
+{
+    int count = 0;
+    for (auto it = m_changesInFlight.cbegin(); it != m_changesInFlight.cend(); ++it) {
+        // The store counts its own edits, in flight or not.
+        if (it.key() != kUpdateSharedPreferences)
+            count += it.value();
+    }
+    if (const SharedPreferenceBase* preferences = sharedPreference())
+        count += preferences->pendingEditCount();
+    if (m_unsentSource)
+        count += m_unsentSource();
+    return count;
+}
+
+void RefAccount::updateSyncState()
+{
+    const int unsent = unsentChanges();
+    int state = Synchronised;
+    if (m_storageState != StorageOk)
+        state = StorageTrouble;
+    else if (!m_online)
+        state = Offline;
+    else if (unsent > 0)
+        state = Sending;
+    else if (!m_ready || !m_newsAnswered)
+        state = Connecting;
+    if (state == m_syncState && unsent == m_unsentChanges)
+        return;
+    m_syncState = state;
+    m_unsentChanges = unsent;
+    emit syncStateChanged();
 }
 
 QSharedPointer<DialogBase> RefAccount::dialogById(const QString& dialogId, bool fetch)
@@ -305,15 +365,24 @@ qint64 RefAccount::sendRequest(int command, const QByteArray& body, ResponseCall
     auto pending = std::make_shared<Pending>();
     pending->callback = std::move(callback);
     QPointer<RefAccount> self(this);
-    auto finish = [self, pending](int code, const QByteArray& reply) {
+    const bool change = !onlyReads(command);
+    if (change)
+        ++m_changesInFlight[command];
+    auto finish = [self, pending, command, change](int code, const QByteArray& reply) {
         if (pending->answered.exchange(true) || !self)
             return;
         QMetaObject::invokeMethod(
             self,
-            [self, pending, code, reply] {
+            [self, pending, code, reply, command, change] {
                 delete pending->timer.data();
+                if (change && --self->m_changesInFlight[command] <= 0)
+                    self->m_changesInFlight.remove(command);
+                if (command == kListSharedPreferences)
+                    self->m_newsAnswered = code == 0;
                 if (pending->callback)
                     self->runAsAccount([&] { pending->callback(code, reply); });
+                if (self)
+                    self->updateSyncState();
             },
             Qt::QueuedConnection);
     };
@@ -327,7 +396,9 @@ qint64 RefAccount::sendRequest(int command, const QByteArray& body, ResponseCall
         timer->start(m_requestTimeoutMs);
         pending->timer = timer;
     }
-    return m_transport->send(command, body, std::move(finish), flag, context);
+    const qint64 id = m_transport->send(command, body, std::move(finish), flag, context);
+    updateSyncState();
+    return id;
 }
 
 void RefAccount::receivePush(int type, const QByteArray& body)

@@ -51,6 +51,8 @@ class HOST_EXPORT RefAccount : public AccountBase {
     Q_PROPERTY(QString accountId READ accountId CONSTANT)
     Q_PROPERTY(bool ready READ isReady NOTIFY readyChanged)
     Q_PROPERTY(int storageState READ storageState CONSTANT)
+    Q_PROPERTY(int syncState READ syncState NOTIFY syncStateChanged)
+    Q_PROPERTY(int unsentChanges READ unsentChanges NOTIFY syncStateChanged)
     Q_PROPERTY(bool online READ isOnline WRITE setOnline NOTIFY onlineChanged)
     Q_PROPERTY(int maxDeviceCount READ maxDeviceCount NOTIFY maxDeviceCountChanged)
     Q_PROPERTY(QString verificationEmail READ verificationEmail NOTIFY verificationEmailChanged)
@@ -87,6 +89,18 @@ public:
     int storageState() const { return m_storageState; }
     // The process that holds the data, when another one does (0 when unknown).
     qint64 storageHolder() const { return m_storageHolder; }
+
+    // What a screen may say of the account: Synchronised only when no change of this device
+    // waits for the server and the last request for news was answered.
+    enum SyncState { Offline = 0, Connecting = 1, Sending = 2, Synchronised = 3, StorageTrouble = 4 };
+    Q_ENUM(SyncState)
+    int syncState() const { return m_syncState; }
+    // Changes on their way: edits the store keeps until confirmed, uploads, and other requests
+    // that change something on the server.
+    int unsentChanges() const;
+    // Changes the models keep waiting for a retry of their own (a failed upload), counted with the
+    // rest; set by whoever composes the models.
+    void setUnsentSource(std::function<int()> source) { m_unsentSource = std::move(source); }
     QString accountId() const override { return m_accountId; }
     QString databasePath() const;
     Transport* transport() const { return m_transport.get(); }
@@ -194,6 +208,7 @@ public:
 
 signals:
     void readyChanged();
+    void syncStateChanged();
     void maxDeviceCountChanged();
     void verificationEmailChanged();
     void verificationEnabledChanged();
@@ -239,6 +254,13 @@ private:
     std::atomic<qint64> m_lastTime{0};
     int m_requestTimeoutMs = kDefaultRequestTimeoutMs;
     bool m_online = true;
+    void updateSyncState();
+    int m_syncState = Connecting;
+    int m_unsentChanges = 0;
+    std::function<int()> m_unsentSource;
+    // Requests that change something on the server, by command, while unanswered.
+    QHash<int, int> m_changesInFlight;
+    bool m_newsAnswered = false;
     QMap<int, int> m_features;
     QList<FeatureUpdate> m_featureUpdates;
     int m_maxDeviceCount = 0;

@@ -128,7 +128,7 @@ public:
     bool loadLocalData(bool alreadyLoaded) override;
     bool localDataLoaded() const { return m_localLoaded; }
     // This device's edits the server has not answered yet (they go out again when they can).
-    int pendingEditCount() const;
+    int pendingEditCount() const override;
     void getNewData() override;
     bool prepareToClearData(bool force) override;
 

@@ -247,6 +247,33 @@ private slots:
         QCOMPARE(storedValue(*m_b, kConfig, kConfigType), QByteArray("B"));
     }
 
+    // The account says synchronised only when nothing of its own waits for the server and news
+    // was asked for since it came online.
+    void syncStateTellsTheTruth()
+    {
+        RefAccount* a = m_a->account;
+        QTRY_COMPARE(a->syncState(), int(RefAccount::Synchronised));
+        m_a->prefs->syncChatFolderConfig("sent");
+        QCOMPARE(a->syncState(), int(RefAccount::Sending));
+        QCOMPARE(a->unsentChanges(), 1);
+        QTRY_COMPARE(a->syncState(), int(RefAccount::Synchronised));
+
+        m_server->setDeviceOnline(1, false);
+        a->setOnline(false);
+        QCOMPARE(a->syncState(), int(RefAccount::Offline));
+        m_a->prefs->syncChatFolderConfig("kept");
+        QVERIFY(QTest::qWaitFor([this] { return !m_a->cmd->isInFlight(180); }));
+        QCOMPARE(a->syncState(), int(RefAccount::Offline));
+        QCOMPARE(a->unsentChanges(), 1);
+        m_server->setDeviceOnline(1, true);
+        a->setOnline(true);
+        QCOMPARE(a->syncState(), int(RefAccount::Sending));
+        QTRY_COMPARE(a->unsentChanges(), 0);
+        QCOMPARE(a->syncState(), int(RefAccount::Connecting)); // nothing asked since
+        m_a->prefs->getNewData();
+        QTRY_COMPARE(a->syncState(), int(RefAccount::Synchronised));
+    }
+
     void aRestartedDeviceCatchesUpByOffset()
     {
         m_a->prefs->syncChatFolderConfig("before");

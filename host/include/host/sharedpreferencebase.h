@@ -27,6 +27,8 @@ public:
     using QObject::QObject;
     ~SharedPreferenceBase() override;
 
+    // Edits this device made that the server has not confirmed yet (sent or waiting to be).
+    virtual int pendingEditCount() const { return 0; }
     virtual void listSharedPreferencesResp(const im::misc::ListSharedPreferencesResp& resp) = 0;
     virtual void updateSharedPreferencesResp(const QByteArray& body, const QVariantMap& context,
                                              int code) = 0;
