@@ -75,7 +75,7 @@ Rectangle {
         // from tips; each can be dismissed.
         Column {
             Layout.fillWidth: true
-            Layout.preferredHeight: 2 * 44 + spacing
+            Layout.preferredHeight: 2 * 52 + spacing
             spacing: 6
             clip: true
             Repeater {
@@ -84,7 +84,7 @@ Rectangle {
                     id: message
                     required property var modelData
                     width: parent.width
-                    height: 44
+                    height: 52
                     radius: 6
                     color: modelData.failure ? "#FDECEC" : "#EAF6EE"
                     border.color: modelData.failure ? "#E3A3A3" : "#9FD3B0"
@@ -95,6 +95,8 @@ Rectangle {
                         anchors.leftMargin: 10
                         text: (message.modelData.failure ? "⚠ " : "✓ ") + message.modelData.text
                         color: message.modelData.failure ? "#8A1C1C" : "#1E5631"
+                        wrapMode: Text.Wrap
+                        maximumLineCount: 2
                         elide: Text.ElideRight
                     }
                     ToolButton {

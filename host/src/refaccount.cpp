@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QLoggingCategory>
 #include <QPointer>
+#include <QTemporaryFile>
 #include <QTimer>
 
 #include <algorithm>
@@ -39,7 +40,13 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
           new RefFileManager(this, m_db, QDir(dataDir).filePath(accountId + QStringLiteral(".files"))))
 {
     m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0)) {
+    // A folder that cannot be made or written keeps nothing: the account works in memory.
+    QTemporaryFile probe(QDir(dataDir).filePath(QStringLiteral(".write-check-XXXXXX")));
+    if (!QDir().mkpath(dataDir) || !probe.open()) {
+        m_storageState = StorageUnwritable;
+        qCWarning(lcHostAccount) << "the data folder" << dataDir << "of" << accountId
+                                 << "cannot be written; nothing of this account is kept";
+    } else if (!m_lock->tryLock(0)) {
         m_storageState = StorageInUse;
         QString host;
         QString app;
@@ -47,6 +54,7 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
         qCWarning(lcHostAccount) << "the data of" << accountId << "in" << dataDir << "is in use by" << app
                                  << "process" << m_storageHolder;
     }
+    updateSyncState();
     m_reminderHandler = m_refReminderHandler;
     m_fileManager = m_refFileManager;
     m_downloadStickerMgr = std::make_unique<RefDownloadStickerMgr>(m_refFileManager);
@@ -103,6 +111,9 @@ RefAccount::~RefAccount()
 
 void RefAccount::open()
 {
+    if (m_storageState == StorageUnwritable)
+        AccountManager::getInstance()->report(m_accountId, AccountManager::Failure, 0,
+                                              qtTrId("storage_unwritable"), 0);
     QPointer<RefAccount> self(this);
     auto db = m_db;
     ThreadManager::getInstance()->invoke(

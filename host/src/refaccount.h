@@ -84,7 +84,9 @@ public:
     bool isReady() const { return m_ready; }
     // Whether this process may use the account's data: another live process holding it (by its
     // lock file beside the database) makes it StorageInUse, and a shell then stops.
-    enum StorageState { StorageOk = 0, StorageInUse = 1 };
+    // StorageUnwritable: the data folder cannot be made or written; the account then works in
+    // memory only, and says so.
+    enum StorageState { StorageOk = 0, StorageInUse = 1, StorageUnwritable = 2 };
     Q_ENUM(StorageState)
     int storageState() const { return m_storageState; }
     // The process that holds the data, when another one does (0 when unknown).

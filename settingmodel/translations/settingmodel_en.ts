@@ -99,6 +99,10 @@
         <source>wallpaper_delete_refused</source>
         <translation>The server kept a wallpaper you deleted. It is shown again.</translation>
     </message>
+    <message id="storage_unwritable">
+        <source>storage_unwritable</source>
+        <translation>Settings cannot be kept on this computer: its data folder cannot be written. Changes still reach the server.</translation>
+    </message>
     <message id="ringtone_too_large">
         <source>ringtone_too_large</source>
         <translation>This sound file is too large for a ringtone (at most 1 MB).</translation>

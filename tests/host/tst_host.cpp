@@ -493,7 +493,7 @@ private slots:
 
     // A second holder of an account's data, in this process or another, is told it is in use;
     // once the first is gone, the next one takes it.
-    void dataInUseElsewhereIsRefused()
+    void dataInUseOrUnwritableIsTold()
     {
         QTemporaryDir dir;
         auto first = std::make_unique<RefAccount>(QStringLiteral("shared"), dir.path(), nullptr);
@@ -504,6 +504,20 @@ private slots:
         first.reset();
         RefAccount third(QStringLiteral("shared"), dir.path(), nullptr);
         QCOMPARE(third.storageState(), int(RefAccount::StorageOk));
+
+        // A folder that cannot be made (a file stands in its way) keeps nothing, and says so.
+        QFile blocker(dir.filePath(QStringLiteral("blocker")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        AccountManager::getInstance()->clearRecords();
+        RefAccount unwritable(QStringLiteral("nowhere"), dir.filePath(QStringLiteral("blocker/data")),
+                              nullptr);
+        QCOMPARE(unwritable.storageState(), int(RefAccount::StorageUnwritable));
+        QCOMPARE(unwritable.syncState(), int(RefAccount::StorageTrouble));
+        unwritable.open();
+        QVERIFY(QTest::qWaitFor([] { return !AccountManager::getInstance()->errors().isEmpty(); }));
+        QCOMPARE(AccountManager::getInstance()->errors().first().text, QStringLiteral("storage_unwritable"));
+        QCOMPARE(AccountManager::getInstance()->errors().first().source, QStringLiteral("nowhere"));
     }
 
     void deviceModel()
