@@ -124,9 +124,15 @@ void RefAccount::open()
             const auto settingRows = settings.readAll();
             const auto fileRecords = RefFileManager::readRecords(*db);
             const QVariantMap notifyConfig = RefAccountSettingModel::readNotifyConfig(settingRows);
+            const bool reset = db->takeReset();
             QMetaObject::invokeMethod(
                 self,
-                [self, dataRows, settingRows, fileRecords, notifyConfig] {
+                [self, dataRows, settingRows, fileRecords, notifyConfig, reset] {
+                    // A damaged file was set aside: the fresh one starts from nothing, and
+                    // everything is read from the server again.
+                    if (reset)
+                        AccountManager::getInstance()->report(self->m_accountId, AccountManager::Failure, 0,
+                                                              qtTrId("storage_reset"), 0);
                     self->m_dataInfo->table().prime(dataRows);
                     self->m_accountSettings->table().prime(settingRows);
                     self->m_accountSettings->primeNotifyConfig(notifyConfig);

@@ -3,7 +3,9 @@
 #include "host/threadmanager.h"
 
 #include <QAtomicInteger>
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSqlError>
@@ -148,6 +150,20 @@ bool SqliteDatabase::open(QSqlDatabase& db)
         qCWarning(lcHostDb) << "cannot open" << m_path << db.lastError().text();
         return false;
     }
+    {
+        // The first opening checks the file: a damaged one is set aside for a fresh one, and
+        // the account reads its data from the server again.
+        QMutexLocker lock(&m_migrateMutex);
+        if (!std::exchange(m_checked, true) && !healthy(db)) {
+            db.close();
+            setAside();
+            m_reset = true;
+            if (!db.open()) {
+                qCWarning(lcHostDb) << "cannot open a fresh" << m_path << db.lastError().text();
+                return false;
+            }
+        }
+    }
     QSqlQuery query(db);
     if (!exec(query, QStringLiteral("PRAGMA journal_mode=WAL")) ||
         !exec(query, QStringLiteral("PRAGMA synchronous=NORMAL")))
@@ -156,6 +172,31 @@ bool SqliteDatabase::open(QSqlDatabase& db)
     if (!m_migrated)
         m_migrated = migrate(db);
     return m_migrated;
+}
+
+bool SqliteDatabase::healthy(QSqlDatabase& db)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA quick_check")) || !query.next()) {
+        qCWarning(lcHostDb) << "the database does not pass its check:" << query.lastError().text();
+        return false;
+    }
+    const QString result = query.value(0).toString();
+    if (result == QLatin1String("ok"))
+        return true;
+    qCWarning(lcHostDb) << "the database is damaged:" << result;
+    return false;
+}
+
+void SqliteDatabase::setAside()
+{
+    const QString suffix = QStringLiteral(".damaged-") +
+                           QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    for (const QString& part : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+        if (QFile::exists(m_path + part) && !QFile::rename(m_path + part, m_path + suffix + part))
+            QFile::remove(m_path + part);
+    }
+    qCWarning(lcHostDb) << "set aside" << m_path << "as" << m_path + suffix << "; a fresh one is made";
 }
 
 bool SqliteDatabase::migrate(QSqlDatabase& db)

@@ -6,6 +6,7 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 
 // One account's SQLite file. The storage thread keeps one connection open; any other thread
@@ -27,14 +28,22 @@ public:
     bool read(const std::function<bool(QSqlDatabase&)>& work);
 
     int schemaVersion();
+    // Whether the file failed SQLite's check when it was first opened and was set aside for a
+    // fresh one (the damaged file stays beside it, named ".damaged-<time>"). Answers once.
+    bool takeReset() { return m_reset.exchange(false); }
 
 private:
     bool withConnection(const std::function<bool(QSqlDatabase&)>& work);
     bool open(QSqlDatabase& db);
     bool migrate(QSqlDatabase& db);
+    // SQLite's quick check of the file; false for a file that is no database or is damaged.
+    static bool healthy(QSqlDatabase& db);
+    void setAside();
 
     QString m_path;
     QString m_storageConnection;
     QMutex m_migrateMutex;
     bool m_migrated = false;
+    bool m_checked = false;
+    std::atomic<bool> m_reset{false};
 };

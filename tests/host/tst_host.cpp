@@ -520,6 +520,50 @@ private slots:
         QCOMPARE(AccountManager::getInstance()->errors().first().source, QStringLiteral("nowhere"));
     }
 
+    // A database that is no database, or damaged pages: set aside (kept beside it), a fresh one
+    // made, the user told once; what was stored is read from the server again.
+    void aDamagedDatabaseIsSetAsideForAFreshOne_data()
+    {
+        QTest::addColumn<bool>("whole");
+        QTest::newRow("garbage over the whole file") << true;
+        QTest::newRow("garbage over its pages") << false;
+    }
+
+    void aDamagedDatabaseIsSetAsideForAFreshOne()
+    {
+        QFETCH(bool, whole);
+        QTemporaryDir dir;
+        QString path;
+        {
+            auto account = std::make_unique<RefAccount>(QStringLiteral("damaged"), dir.path(), nullptr);
+            account->open();
+            QVERIFY(QTest::qWaitFor([&] { return account->isReady(); }));
+            account->dataInfoModel()->saveSharedReferenceOffset(42);
+            ThreadManager::getInstance()->waitForIdle();
+            path = account->databasePath();
+        }
+        ThreadManager::getInstance()->waitForIdle();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        const qint64 size = file.size();
+        QVERIFY(file.seek(whole ? 0 : 100));
+        file.write(QByteArray(int(whole ? size : size - 100), '\x5a'));
+        file.close();
+        AccountManager::getInstance()->clearRecords();
+        RefAccount reopened(QStringLiteral("damaged"), dir.path(), nullptr);
+        reopened.open();
+        QVERIFY(QTest::qWaitFor([&] { return reopened.isReady(); }));
+        QCOMPARE(reopened.dataInfoModel()->sharedReferenceOffset(), 0);
+        QVERIFY(QTest::qWaitFor([] { return !AccountManager::getInstance()->errors().isEmpty(); }));
+        QCOMPARE(AccountManager::getInstance()->errors().size(), 1);
+        QCOMPARE(AccountManager::getInstance()->errors().first().text, QStringLiteral("storage_reset"));
+        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("damaged.db.damaged-*")}).size(), 1);
+        // The fresh file takes writes.
+        reopened.dataInfoModel()->saveSharedReferenceOffset(7);
+        ThreadManager::getInstance()->waitForIdle();
+        QCOMPARE(reopened.dataInfoModel()->sharedReferenceOffset(), 7);
+    }
+
     void deviceModel()
     {
         RefAccountDeviceModel model;
