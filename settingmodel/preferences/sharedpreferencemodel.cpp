@@ -11,6 +11,7 @@
 #include "im/notif.pb.h"
 #include "logging.h"
 #include "protobufutil.h"
+#include "reports.h"
 
 #include <QJSEngine>
 
@@ -764,6 +765,10 @@ void SharedPreferenceModel::rollBack(const LocalWrite& write, const ServerCopy& 
     SharedPreferenceInfo info{write.key, copy.value, write.type, 0, copy.version, {}};
     // The owner goes back as well, so that the refused value neither shows nor goes out again.
     const SharedPreferenceOwner* owner = ownerOf(write.type);
+    // An owner that hears of failures tells the user itself; otherwise the change would go back
+    // without a word.
+    if (!owner || !owner->failed)
+        settingmodel::reportFailure(m_account, 0, qtTrId("setting_refused"));
     if (accepts(owner, write.key) && owner->rolledBack)
         owner->rolledBack(write.key, copy.exists ? copy.value : QByteArray(), copy.version);
     else

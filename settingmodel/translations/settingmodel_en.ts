@@ -103,6 +103,10 @@
         <source>storage_unwritable</source>
         <translation>Settings cannot be kept on this computer: its data folder cannot be written. Changes still reach the server.</translation>
     </message>
+    <message id="setting_refused">
+        <source>setting_refused</source>
+        <translation>The server did not accept a change to your settings, so it was undone.</translation>
+    </message>
     <message id="storage_reset">
         <source>storage_reset</source>
         <translation>The settings kept on this computer were damaged and have been set aside. They are read from the server again.</translation>

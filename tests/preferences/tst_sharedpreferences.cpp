@@ -1,4 +1,5 @@
 #include "commands/settingservicecmd.h"
+#include "host/accountmanager.h"
 #include "host/accountsettingmodel.h"
 #include "host/constants.h"
 #include "host/datainfomodel.h"
@@ -450,9 +451,14 @@ private slots:
         prefs()->syncChatFolderConfig("mine");
         QCOMPARE(account()->accountSettingModel()->chatFolderConfig(), QByteArray("server"));
         QCOMPARE(prefs()->getKeyValue(key), QByteArray("mine"));
+        AccountManager::getInstance()->clearRecords();
         QVERIFY(transport()->answerNext(180, 403));
         settle();
         QCOMPARE(prefs()->getKeyValue(key), QByteArray("server"));
+        // The user hears why the change went back.
+        QCOMPARE(AccountManager::getInstance()->errors().size(), 1);
+        QCOMPARE(AccountManager::getInstance()->errors().first().text, QStringLiteral("setting_refused"));
+        QCOMPARE(AccountManager::getInstance()->errors().first().source, account()->accountId());
         QCOMPARE(row(key, 11)->value, QByteArray("server"));
         QCOMPARE(row(key, 11)->version, 100);
         QCOMPARE(account()->accountSettingModel()->chatFolderConfig(), QByteArray("server"));
