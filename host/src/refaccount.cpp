@@ -21,6 +21,11 @@
 
 Q_LOGGING_CATEGORY(lcHostAccount, "im.host.account")
 
+namespace {
+// The file manager's server deletes not carried out yet, in the account's data.
+const QString kFileDeletes = QStringLiteral("file_deletes");
+} // namespace
+
 RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::unique_ptr<Transport> transport,
                        QObject* parent)
     : AccountBase(parent),
@@ -55,6 +60,8 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
                                  << "process" << m_storageHolder;
     }
     updateSyncState();
+    m_refFileManager->setDeletesStore(
+        [this](const QByteArray& json) { m_dataInfo->table().setValue(kFileDeletes, json); });
     m_reminderHandler = m_refReminderHandler;
     m_fileManager = m_refFileManager;
     m_downloadStickerMgr = std::make_unique<RefDownloadStickerMgr>(m_refFileManager);
@@ -137,6 +144,7 @@ void RefAccount::open()
                     self->m_accountSettings->table().prime(settingRows);
                     self->m_accountSettings->primeNotifyConfig(notifyConfig);
                     self->m_refFileManager->prime(fileRecords);
+                    self->m_refFileManager->primeDeletes(dataRows.value(kFileDeletes));
                     self->m_ready = true;
                     emit self->readyChanged();
                     self->updateSyncState();

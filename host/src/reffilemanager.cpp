@@ -16,6 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QPointer>
 #include <QRegularExpression>
@@ -264,6 +266,29 @@ QHash<QString, FileRecord> RefFileManager::readRecords(SqliteDatabase& db)
         return true;
     });
     return records;
+}
+
+void RefFileManager::primeDeletes(const QByteArray& json)
+{
+    const QJsonArray ids = QJsonDocument::fromJson(json).array();
+    for (const QJsonValue& id : ids) {
+        if (id.isString() && !id.toString().isEmpty())
+            m_unsentDeletes.insert(id.toString());
+    }
+    if (!json.isEmpty() && !QJsonDocument::fromJson(json).isArray())
+        qCWarning(lcHostFiles) << "stored server deletes are damaged; dropped";
+    if (m_account->isOnline() && !m_unsentDeletes.isEmpty())
+        deleteFiles(QStringList(m_unsentDeletes.cbegin(), m_unsentDeletes.cend()));
+}
+
+void RefFileManager::storeDeletes()
+{
+    if (!m_deletesStore)
+        return;
+    QJsonArray ids;
+    for (const QString& id : std::as_const(m_unsentDeletes))
+        ids.append(id);
+    m_deletesStore(ids.isEmpty() ? QByteArray() : QJsonDocument(ids).toJson(QJsonDocument::Compact));
 }
 
 void RefFileManager::prime(const QHash<QString, FileRecord>& records)
@@ -1240,12 +1265,13 @@ void RefFileManager::deleteFiles(const QStringList& fileIds)
         m_unsentDeletes.insert(id);
         m_maybeStored.remove(id);
     }
+    storeDeletes();
     QPointer<RefFileManager> self(this);
     m_account->sendRequest(FileDelete, bytesOf(req),
                            [self, fileIds](int code, const QByteArray&) {
                                if (!self)
                                    return;
-                               if (code == AccountBase::kNetworkError) {
+                               if (code < 0) {
                                    // Lost on the way while still online: tried again a little later.
                                    if (self->m_account->isOnline() && !self->m_deleteRetry.isActive())
                                        self->m_deleteRetry.start();
@@ -1253,6 +1279,7 @@ void RefFileManager::deleteFiles(const QStringList& fileIds)
                                }
                                for (const QString& id : fileIds)
                                    self->m_unsentDeletes.remove(id);
+                               self->storeDeletes();
                                if (code != 0)
                                    qCWarning(lcHostFiles)
                                        << "deleting" << fileIds << "on the server failed with code" << code;

@@ -64,6 +64,10 @@ public:
     // records made meanwhile win.
     static QHash<QString, FileRecord> readRecords(SqliteDatabase& db);
     void prime(const QHash<QString, FileRecord>& records);
+    // Server deletes not carried out yet outlive a restart: kept by store (JSON array of ids),
+    // handed back at the next start by primeDeletes and sent once the account is online.
+    void setDeletesStore(std::function<void(const QByteArray&)> store) { m_deletesStore = std::move(store); }
+    void primeDeletes(const QByteArray& json);
 
     QString cacheDir() const { return m_cacheDir; }
     std::optional<FileRecord> record(const QString& fileId) const;
@@ -155,6 +159,8 @@ private:
     QSet<QString> m_maybeStored;
     // Server deletes that met no network: sent again once the account is online.
     QSet<QString> m_unsentDeletes;
+    std::function<void(const QByteArray&)> m_deletesStore;
+    void storeDeletes();
     QTimer m_deleteRetry;
 
     QList<std::shared_ptr<UploadJob>> m_waitingUploads;

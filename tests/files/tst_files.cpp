@@ -288,20 +288,31 @@ private slots:
         QVERIFY(quiet->stages.isEmpty());
         QCOMPARE(m_server->requestCount(FileUploadChunk), pieces);
 
-        // A cancel after the upload finished drops the server's file too, and a delete that
-        // met no network goes once the account is online again.
-        const FileDataPtr done = localFile(*a, writeFile(QStringLiteral("done.bin"), media::noise(2000)));
-        QCOMPARE(uploadAndWait(*a, done), int(upload::Ok));
-        QVERIFY(m_store->contains(done->fileId()));
-        m_server->setDeviceOnline(1, false);
-        a->fileManager()->uploadFileMgr()->cancelUpload(QStringLiteral("wallpaper-3"), done, {},
-                                                        upload::CancelQuietly);
-        QVERIFY(QTest::qWaitFor([this] { return m_server->requestCount(FileDelete) == 2; }, kWait));
-        a->setOnline(false);
-        QVERIFY(m_store->contains(done->fileId()));
-        m_server->setDeviceOnline(1, true);
-        a->setOnline(true);
-        QVERIFY(QTest::qWaitFor([this, &done] { return !m_store->contains(done->fileId()); }, kWait));
+        // A cancel after the upload finished drops the server's file too; a delete that met no
+        // network goes once the account is online again, after a restart too.
+        for (const bool restart : {false, true}) {
+            const FileDataPtr done = localFile(*a, writeFile(QStringLiteral("done.bin"), media::noise(2000)));
+            QCOMPARE(uploadAndWait(*a, done), int(upload::Ok));
+            const QString id = done->fileId();
+            QVERIFY(m_store->contains(id));
+            const int deletes = m_server->requestCount(FileDelete);
+            m_server->setDeviceOnline(1, false);
+            a->fileManager()->uploadFileMgr()->cancelUpload(QStringLiteral("wallpaper-3"), done, {},
+                                                            upload::CancelQuietly);
+            QVERIFY(
+                QTest::qWaitFor([&] { return m_server->requestCount(FileDelete) == deletes + 1; }, kWait));
+            QVERIFY(m_store->contains(id));
+            a->setOnline(false);
+            if (restart) {
+                ThreadManager::getInstance()->waitForIdle();
+                a.reset();
+                a = device(1);
+                QVERIFY(a);
+            }
+            m_server->setDeviceOnline(1, true);
+            a->setOnline(true);
+            QVERIFY(QTest::qWaitFor([&] { return !m_store->contains(id); }, kWait));
+        }
     }
 
     void failedUploads_data()
