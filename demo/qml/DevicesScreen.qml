@@ -52,7 +52,11 @@ ColumnLayout {
                 Button {
                     visible: !row.current
                     text: qsTr("Sign out")
-                    onClicked: screen.cmd.unlinkDevices([row.deviceId], "correct horse")
+                    onClicked: {
+                        signOut.deviceId = row.deviceId;
+                        signOut.text = qsTr("Sign %1 out? It will have to sign in again.").arg(row.name);
+                        signOut.open();
+                    }
                 }
             }
         }
@@ -64,5 +68,31 @@ ColumnLayout {
         currentIndex: screen.device.deviceModel.deleteTimer
         onActivated: function(index) { screen.cmd.updateDeviceDeleteTimer(index) }
     }
+    // The answer to a sign-out: the module tells it by signal only, so the screen says it.
+    property string unlinkResult
+    Connections {
+        target: screen.cmd
+        function onUnlinkDeviceFinished(code) {
+            screen.unlinkResult = code === 0 ? qsTr("The device was signed out.")
+                                             : qsTr("The device was not signed out: the password was not accepted, or the server refused (code %1).").arg(code)
+        }
+    }
+    Label {
+        visible: screen.unlinkResult.length > 0
+        text: screen.unlinkResult
+        wrapMode: Text.Wrap
+        color: "#5B6675"
+        Layout.fillWidth: true
+    }
     Item { Layout.fillHeight: true }
+
+    // Signing a device out takes the user's password, asked for here, never kept.
+    ConfirmDialog {
+        id: signOut
+        property int deviceId
+        title: qsTr("Sign a device out")
+        actionText: qsTr("Sign out")
+        askPassword: true
+        onConfirmed: function(password) { screen.cmd.unlinkDevices([signOut.deviceId], password) }
+    }
 }

@@ -49,7 +49,15 @@ ColumnLayout {
 
     RowLayout {
         Button { text: qsTr("Refresh"); onClicked: screen.cmd.getVerificationSetting() }
-        Button { text: qsTr("Reset verification"); onClicked: screen.cmd.resetVerification(false) }
+        Button { text: qsTr("Reset verification"); onClicked: resetAsk.open() }
     }
     Item { Layout.fillHeight: true }
+
+    ConfirmDialog {
+        id: resetAsk
+        title: qsTr("Reset two-step verification")
+        text: qsTr("Ask the server to turn two-step verification off after its waiting period?")
+        actionText: qsTr("Reset")
+        onConfirmed: screen.cmd.resetVerification(false)
+    }
 }

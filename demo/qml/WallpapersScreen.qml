@@ -40,7 +40,7 @@ ColumnLayout {
         }
         Button {
             text: qsTr("Reset")
-            onClicked: screen.wallpapers.resetWallpaper()
+            onClicked: resetAsk.open()
         }
     }
     FileDialog {
@@ -113,5 +113,13 @@ ColumnLayout {
                 }
             }
         }
+    }
+
+    ConfirmDialog {
+        id: resetAsk
+        title: qsTr("Reset wallpapers")
+        text: qsTr("Remove all your own wallpapers, on every device, and bring back the server's?")
+        actionText: qsTr("Reset")
+        onConfirmed: screen.wallpapers.resetWallpaper()
     }
 }
