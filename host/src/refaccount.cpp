@@ -305,12 +305,7 @@ bool onlyReads(int command)
 
 int RefAccount::unsentChanges() const
 {
-    int count = 0;
-    for (auto it = m_changesInFlight.cbegin(); it != m_changesInFlight.cend(); ++it) {
-        // The store counts its own edits, in flight or not.
-        if (it.key() != kUpdateSharedPreferences)
-            count += it.value();
-    }
+    int count = m_changesInFlight;
     if (const SharedPreferenceBase* preferences = sharedPreference())
         count += preferences->pendingEditCount();
     if (m_unsentSource)
@@ -390,9 +385,10 @@ qint64 RefAccount::sendRequest(int command, const QByteArray& body, ResponseCall
     auto pending = std::make_shared<Pending>();
     pending->callback = std::move(callback);
     QPointer<RefAccount> self(this);
-    const bool change = !onlyReads(command);
+    // The store counts its own edits, in flight or not.
+    const bool change = !onlyReads(command) && command != kUpdateSharedPreferences;
     if (change)
-        ++m_changesInFlight[command];
+        ++m_changesInFlight;
     auto finish = [self, pending, command, change](int code, const QByteArray& reply) {
         if (pending->answered.exchange(true) || !self)
             return;
@@ -400,8 +396,8 @@ qint64 RefAccount::sendRequest(int command, const QByteArray& body, ResponseCall
             self,
             [self, pending, code, reply, command, change] {
                 delete pending->timer.data();
-                if (change && --self->m_changesInFlight[command] <= 0)
-                    self->m_changesInFlight.remove(command);
+                if (change)
+                    --self->m_changesInFlight;
                 if (command == kListSharedPreferences)
                     self->m_newsAnswered = code == 0;
                 if (pending->callback)

@@ -260,8 +260,8 @@ private:
     int m_syncState = Connecting;
     int m_unsentChanges = 0;
     std::function<int()> m_unsentSource;
-    // Requests that change something on the server, by command, while unanswered.
-    QHash<int, int> m_changesInFlight;
+    // Unanswered requests that change something on the server (the store's edits aside).
+    int m_changesInFlight = 0;
     bool m_newsAnswered = false;
     QMap<int, int> m_features;
     QList<FeatureUpdate> m_featureUpdates;

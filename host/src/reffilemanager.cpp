@@ -219,14 +219,10 @@ RefFileManager::RefFileManager(AccountBase* account, std::shared_ptr<SqliteDatab
       m_cacheDir(QDir(cacheDir).absolutePath() + '/')
 {
     m_pool.setMaxThreadCount(2);
-    const auto sendUnsentDeletes = [this] {
-        if (m_account->isOnline() && !m_unsentDeletes.isEmpty())
-            deleteFiles(QStringList(m_unsentDeletes.cbegin(), m_unsentDeletes.cend()));
-    };
-    connect(account, &AccountBase::onlineChanged, this, sendUnsentDeletes);
+    connect(account, &AccountBase::onlineChanged, this, &RefFileManager::sendUnsentDeletes);
     m_deleteRetry.setSingleShot(true);
     m_deleteRetry.setInterval(kDeleteRetryMs);
-    connect(&m_deleteRetry, &QTimer::timeout, this, sendUnsentDeletes);
+    connect(&m_deleteRetry, &QTimer::timeout, this, &RefFileManager::sendUnsentDeletes);
 }
 
 RefFileManager::~RefFileManager()
@@ -270,13 +266,18 @@ QHash<QString, FileRecord> RefFileManager::readRecords(SqliteDatabase& db)
 
 void RefFileManager::primeDeletes(const QByteArray& json)
 {
-    const QJsonArray ids = QJsonDocument::fromJson(json).array();
-    for (const QJsonValue& id : ids) {
+    const QJsonDocument stored = QJsonDocument::fromJson(json);
+    if (!json.isEmpty() && !stored.isArray())
+        qCWarning(lcHostFiles) << "stored server deletes are damaged; dropped";
+    for (const QJsonValue& id : stored.array()) {
         if (id.isString() && !id.toString().isEmpty())
             m_unsentDeletes.insert(id.toString());
     }
-    if (!json.isEmpty() && !QJsonDocument::fromJson(json).isArray())
-        qCWarning(lcHostFiles) << "stored server deletes are damaged; dropped";
+    sendUnsentDeletes();
+}
+
+void RefFileManager::sendUnsentDeletes()
+{
     if (m_account->isOnline() && !m_unsentDeletes.isEmpty())
         deleteFiles(QStringList(m_unsentDeletes.cbegin(), m_unsentDeletes.cend()));
 }
@@ -843,7 +844,7 @@ void RefFileManager::sendUploadPiece(const std::shared_ptr<UploadJob>& job)
                                if (code != 0) {
                                    // The next try sends the file again from its start.
                                    job->items[job->index].offset = 0;
-                                   if (code == AccountBase::kNetworkError)
+                                   if (code < 0)
                                        self->m_maybeStored.insert(job->items[job->index].file->fileId());
                                    self->finishUpload(job, statusFor(code));
                                    return;

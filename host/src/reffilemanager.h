@@ -161,6 +161,7 @@ private:
     QSet<QString> m_unsentDeletes;
     std::function<void(const QByteArray&)> m_deletesStore;
     void storeDeletes();
+    void sendUnsentDeletes();
     QTimer m_deleteRetry;
 
     QList<std::shared_ptr<UploadJob>> m_waitingUploads;
