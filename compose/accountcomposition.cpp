@@ -37,6 +37,12 @@ AccountComposition::AccountComposition(RefAccount* account, QObject* parent)
     m_photos = new AlternativeProfilePhoto(m_account);
     wirePushRoutes();
     wireAccountInfo();
+    // Signed out from elsewhere: the models let their data go, and the account's data leaves
+    // this computer (it belongs to the user, not to this device any more).
+    connect(m_account, &RefAccount::sessionEnded, this, [this] {
+        stop();
+        m_account->removeLocalData();
+    });
     // A wallpaper whose upload failed waits for a retry: a change not on the server yet.
     QPointer<WallpaperHandler> wallpapers = m_wallpapers;
     m_account->setUnsentSource(

@@ -20,7 +20,8 @@
 // start: open the account, then on every model initConnection, initData, the local loads (the
 // preference store's first and alone, since others read it in theirs), then getNewData.
 // stop (sign-out): prepareToClearData on every model, each waiting for its background work,
-// then clearData on every model.
+// then clearData on every model. A session ended by the server stops the same way and then
+// removes the account's data from this computer.
 class AccountComposition : public QObject {
     Q_OBJECT
     Q_PROPERTY(Stage stage READ stage NOTIFY stageChanged)

@@ -69,20 +69,32 @@ DemoDevice::DemoDevice(const QString& name, int deviceId, const QString& dataDir
     : QObject(parent),
       m_name(name),
       m_deviceId(deviceId),
+      m_dataDir(dataDir),
       m_server(server),
-      m_account(new RefAccount(QStringLiteral("device-%1").arg(name), dataDir,
-                               server->connectDevice(deviceId, QStringLiteral("Desktop %1").arg(name),
-                                                     QStringLiteral("desktop")))),
-      m_composition(new AccountComposition(m_account, this)),
+      m_worldClock(std::move(worldClock)),
       m_table(new PreferenceTable(this))
 {
-    m_account->setClock([this, worldClock] { return worldClock() + m_clockSkew; });
+    makeSession();
+    const QString accountId = m_account->accountId();
     connect(AccountManager::getInstance(), &AccountManager::errorReported, this,
-            [this](int, const QString& text, int, const QString& source, int severity) {
-                if (source == m_account->accountId())
+            [this, accountId](int, const QString& text, int, const QString& source, int severity) {
+                if (source == accountId)
                     addMessage(text, severity == AccountManager::Failure);
             });
+}
+
+void DemoDevice::makeSession()
+{
+    m_account = new RefAccount(QStringLiteral("device-%1").arg(m_name), m_dataDir,
+                               m_server->connectDevice(m_deviceId, QStringLiteral("Desktop %1").arg(m_name),
+                                                       QStringLiteral("desktop")));
+    m_composition = new AccountComposition(m_account, this);
+    m_account->setClock([this] { return m_worldClock() + m_clockSkew; });
     connect(m_account, &RefAccount::onlineChanged, this, &DemoDevice::onlineChanged);
+    connect(m_account, &RefAccount::sessionEnded, this, [this] {
+        m_table->setRows({});
+        emit sessionChanged();
+    });
     // The photo list tells of its failures by signal; the device shows them as sentences.
     connect(m_composition->alternativeProfilePhoto(), &AlternativeProfilePhoto::moddifyFail, this,
             [this](AlternativeProfilePhoto::PhotoError error) {
@@ -116,6 +128,26 @@ DemoDevice::DemoDevice(const QString& name, int deviceId, const QString& dataDir
         cmd->getVerificationSetting();
         cmd->listFeatures();
     });
+}
+
+void DemoDevice::signIn(const QString& dataDir)
+{
+    if (!m_account->isSignedOut())
+        return;
+    if (!dataDir.isEmpty())
+        m_dataDir = dataDir;
+    // The screens move to the new session before the ended one goes (the composition deletes
+    // its account with it).
+    AccountComposition* ended = m_composition;
+    if (m_ready) {
+        m_ready = false;
+        emit readyChanged();
+    }
+    makeSession();
+    emit sessionChanged();
+    emit onlineChanged();
+    ended->deleteLater();
+    start();
 }
 
 DemoDevice::~DemoDevice()

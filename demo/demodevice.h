@@ -41,19 +41,19 @@ class DemoDevice : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString name READ name CONSTANT)
     Q_PROPERTY(int deviceId READ deviceId CONSTANT)
-    Q_PROPERTY(RefAccount* account READ account CONSTANT)
-    Q_PROPERTY(QObject* settingServiceCmd READ settingServiceCmdObject CONSTANT)
-    Q_PROPERTY(QObject* privacyModel READ privacyModelObject CONSTANT)
-    Q_PROPERTY(QObject* sharedPreference READ sharedPreferenceObject CONSTANT)
-    Q_PROPERTY(QObject* deviceModel READ deviceModelObject CONSTANT)
-    Q_PROPERTY(QObject* ringtoneManager READ ringtoneManagerObject CONSTANT)
-    Q_PROPERTY(QObject* groupMutedSettingModel READ groupMutedSettingModelObject CONSTANT)
-    Q_PROPERTY(QObject* wallpaperHandler READ wallpaperHandlerObject CONSTANT)
-    Q_PROPERTY(QObject* themeHandler READ themeHandlerObject CONSTANT)
-    Q_PROPERTY(QObject* recentEmoji READ recentEmojiObject CONSTANT)
-    Q_PROPERTY(QObject* recentReactions READ recentReactionsObject CONSTANT)
-    Q_PROPERTY(QObject* statusShortCut READ statusShortCutObject CONSTANT)
-    Q_PROPERTY(QObject* alternativeProfilePhoto READ alternativeProfilePhotoObject CONSTANT)
+    Q_PROPERTY(RefAccount* account READ account NOTIFY sessionChanged)
+    Q_PROPERTY(QObject* settingServiceCmd READ settingServiceCmdObject NOTIFY sessionChanged)
+    Q_PROPERTY(QObject* privacyModel READ privacyModelObject NOTIFY sessionChanged)
+    Q_PROPERTY(QObject* sharedPreference READ sharedPreferenceObject NOTIFY sessionChanged)
+    Q_PROPERTY(QObject* deviceModel READ deviceModelObject NOTIFY sessionChanged)
+    Q_PROPERTY(QObject* ringtoneManager READ ringtoneManagerObject NOTIFY sessionChanged)
+    Q_PROPERTY(QObject* groupMutedSettingModel READ groupMutedSettingModelObject NOTIFY sessionChanged)
+    Q_PROPERTY(QObject* wallpaperHandler READ wallpaperHandlerObject NOTIFY sessionChanged)
+    Q_PROPERTY(QObject* themeHandler READ themeHandlerObject NOTIFY sessionChanged)
+    Q_PROPERTY(QObject* recentEmoji READ recentEmojiObject NOTIFY sessionChanged)
+    Q_PROPERTY(QObject* recentReactions READ recentReactionsObject NOTIFY sessionChanged)
+    Q_PROPERTY(QObject* statusShortCut READ statusShortCutObject NOTIFY sessionChanged)
+    Q_PROPERTY(QObject* alternativeProfilePhoto READ alternativeProfilePhotoObject NOTIFY sessionChanged)
     Q_PROPERTY(PreferenceTable* preferences READ preferences CONSTANT)
     Q_PROPERTY(bool online READ online WRITE setOnline NOTIFY onlineChanged)
     Q_PROPERTY(qint64 clockSkew READ clockSkew WRITE setClockSkew NOTIFY clockSkewChanged)
@@ -61,6 +61,8 @@ class DemoDevice : public QObject {
     // What the screen shows: newest first, each {"id", "text", "failure"}, until dismissed.
     Q_PROPERTY(QVariantList messages READ messages NOTIFY errorsChanged)
     Q_PROPERTY(bool ready READ ready NOTIFY readyChanged)
+    // Another device signed this one out: its data is gone from here until signIn.
+    Q_PROPERTY(bool signedOut READ signedOut NOTIFY sessionChanged)
 public:
     DemoDevice(const QString& name, int deviceId, const QString& dataDir, SimServer* server,
                std::function<qint64()> worldClock, QObject* parent = nullptr);
@@ -95,6 +97,11 @@ public:
     QVariantList messages() const { return m_messages; }
     Q_INVOKABLE void dismissMessage(int id);
     bool ready() const { return m_ready; }
+
+    bool signedOut() const { return m_account->isSignedOut(); }
+    // A new session for a device signed out: a fresh account that loads from the server, in
+    // dataDir when given (else where the last one was).
+    Q_INVOKABLE void signIn(const QString& dataDir = QString());
 
     // Starts the account the way a host does: local copies first, then the server.
     void start();
@@ -137,13 +144,20 @@ signals:
     void clockSkewChanged();
     void errorsChanged();
     void readyChanged();
+    // A new account and models (signed in again), or the session ended.
+    void sessionChanged();
 
 private:
+    // The account of one session with its models, wired to this device.
+    void makeSession();
+
     QString m_name;
     int m_deviceId;
+    QString m_dataDir;
     SimServer* m_server;
-    RefAccount* m_account;
-    AccountComposition* m_composition;
+    std::function<qint64()> m_worldClock;
+    RefAccount* m_account = nullptr;
+    AccountComposition* m_composition = nullptr;
     PreferenceTable* m_table;
     qint64 m_clockSkew = 0;
     void addMessage(const QString& text, bool failure);

@@ -84,6 +84,15 @@ QString ScenarioApi::image(const QString& name, int width, int height, const QSt
                              QColor::fromString(color));
 }
 
+QString ScenarioApi::unwritableFolder(const QString& name) const
+{
+    const QString path = AppDirManager::tempDir() + name;
+    QFile blocker(path);
+    if (!blocker.open(QIODevice::WriteOnly))
+        qWarning() << "cannot place a file at" << path;
+    return path + QStringLiteral("/data");
+}
+
 void ScenarioApi::setDarkMode(bool on)
 {
     AppSettingModel::instance()->setDarkMode(on);

@@ -47,6 +47,8 @@ public:
     Q_INVOKABLE QString tone(const QString& name, int durationMs) const;
     // An image of that size, a gradient over the colour, in the scratch folder; its path.
     Q_INVOKABLE QString image(const QString& name, int width, int height, const QString& color) const;
+    // A data folder that cannot be made: a file stands where it should be. Its path.
+    Q_INVOKABLE QString unwritableFolder(const QString& name) const;
     // The application's dark mode, shared by both devices.
     Q_INVOKABLE void setDarkMode(bool on);
     // Whether the network counts as reachable (both devices); reset follows the system again.

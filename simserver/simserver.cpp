@@ -8,6 +8,7 @@
 #include "im/file.pb.h"
 #include "im/misc.pb.h"
 #include "im/notif.pb.h"
+#include "im/session.pb.h"
 
 #include <QDateTime>
 #include <QTimer>
@@ -119,6 +120,7 @@ std::unique_ptr<Transport> SimServer::connectDevice(int deviceId, const QString&
     device.lastActive = now();
     device.transport = transport.get();
     device.online = true;
+    m_unlinked.remove(deviceId);
     return transport;
 }
 
@@ -257,7 +259,7 @@ qint64 SimServer::receive(SimTransport* from, int command, const QByteArray& bod
     if (!isDeviceOnline(deviceId)) {
         reply = Reply{kNetworkError, {}};
     } else if (m_unlinked.contains(deviceId)) {
-        reply = Reply{kUnauthorized, {}};
+        reply = Reply{kUnauthorized, sessionEnded(deviceId)};
     } else if (faulty && fault.kind == Fault::Fail) {
         reply = Reply{fault.code, {}};
     } else if (faulty && fault.kind == Fault::Drop) {
@@ -309,7 +311,7 @@ std::optional<SimServer::Reply> SimServer::dispatch(int deviceId, int command, c
 {
     switch (command) {
     case 46: return listDevices(deviceId);
-    case 47: return unlinkDevices(body);
+    case 47: return unlinkDevices(deviceId, body);
     case 121: return Reply{0, bytesOf(m_privacy)};
     case 122: return updatePrivacySetting(body);
     case 139: return resetVerification(body);
@@ -363,7 +365,14 @@ SimServer::Reply SimServer::listDevices(int deviceId)
     return {0, bytesOf(resp)};
 }
 
-SimServer::Reply SimServer::unlinkDevices(const QByteArray& body)
+QByteArray SimServer::sessionEnded(int deviceId) const
+{
+    im::session::SessionEnded ended;
+    ended.set_by_device(m_unlinked.value(deviceId).toStdString());
+    return bytesOf(ended);
+}
+
+SimServer::Reply SimServer::unlinkDevices(int deviceId, const QByteArray& body)
 {
     im::user::UnlinkDevicesReq req;
     if (!parse(req, body))
@@ -374,8 +383,19 @@ SimServer::Reply SimServer::unlinkDevices(const QByteArray& body)
             return failure;
     }
     for (int id : req.device_ids()) {
-        if (m_devices.contains(id))
-            m_unlinked.insert(id);
+        if (!m_devices.contains(id) || m_unlinked.contains(id))
+            continue;
+        m_unlinked.insert(id, m_devices.value(deviceId).name);
+        // A connected device hears it at once; one away hears it at its next request.
+        const Device& device = m_devices[id];
+        if (!device.online || !device.transport)
+            continue;
+        QPointer<SimTransport> transport = device.transport;
+        const QByteArray ended = sessionEnded(id);
+        sendTo(id, m_latencyMs, [transport, ended] {
+            if (transport)
+                transport->deliverPush(PushSessionEnded, ended);
+        });
     }
     return {0, {}};
 }

@@ -75,7 +75,8 @@ public:
     // The largest piece of a file one download answer carries.
     static constexpr int kMaxDownloadChunk = 1024 * 1024;
 
-    // A device of the user, connected through the returned transport.
+    // A device of the user, connected through the returned transport: a new session, also for a
+    // device signed out before.
     std::unique_ptr<Transport> connectDevice(int deviceId, const QString& name, const QString& platform);
     // A device the user has elsewhere, known to the server but not connected here.
     void seedDevice(int deviceId, const QString& name, const QString& platform, qint64 lastActive);
@@ -162,7 +163,9 @@ private:
     bool takeFault(int command, Fault& fault);
 
     Reply listDevices(int deviceId);
-    Reply unlinkDevices(const QByteArray& body);
+    Reply unlinkDevices(int deviceId, const QByteArray& body);
+    // The session-ended answer's body for a signed-out device.
+    QByteArray sessionEnded(int deviceId) const;
     Reply updateDeviceDeleteTimer(const QByteArray& body);
     Reply updatePrivacySetting(const QByteArray& body);
     Reply evalPrivacySetting(const QByteArray& body);
@@ -212,7 +215,8 @@ private:
     qint64 m_nextRequestId = 1;
 
     QMap<int, Device> m_devices;
-    QSet<int> m_unlinked;
+    // Signed-out devices, by the name of the device that signed each out.
+    QHash<int, QString> m_unlinked;
     int m_maxDevices = 5;
     int m_deleteTimer = 0;
     QHash<int, Fault> m_faults;

@@ -41,21 +41,54 @@ Rectangle {
                     case 2: return account.unsentChanges === 1 ? qsTr("sending 1 change")
                                                                 : qsTr("sending %1 changes").arg(account.unsentChanges);
                     case 3: return qsTr("synchronised");
-                    case 4: return qsTr("storage trouble: changes are not saved");
+                    case 4: return qsTr("storage trouble: nothing is saved on this computer");
+                    case 5: return qsTr("signed out");
                     default: return qsTr("connecting…");
                     }
                 }
-                color: account.syncState === 4 ? "#8A1C1C" : "#5B6675"
+                color: account.syncState >= 4 ? "#8A1C1C" : "#5B6675"
             }
             Item { Layout.fillWidth: true }
             Label { text: qsTr("Online"); color: "#5B6675" }
             Switch {
+                enabled: !pane.device.signedOut
                 checked: pane.device.online
                 onToggled: pane.device.online = checked
             }
         }
 
+        // Signed out from another device: nothing of the account is left here to show.
+        ColumnLayout {
+            visible: pane.device.signedOut
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            spacing: 12
+            Item { Layout.fillHeight: true }
+            Label {
+                Layout.alignment: Qt.AlignHCenter
+                text: qsTr("This device is signed out.")
+                font.pixelSize: 18
+                color: "#1F2A37"
+            }
+            Label {
+                Layout.alignment: Qt.AlignHCenter
+                Layout.maximumWidth: pane.width - 60
+                wrapMode: Text.Wrap
+                horizontalAlignment: Text.AlignHCenter
+                text: qsTr("Its settings were removed from this computer. Signing in again reads them from the server.")
+                color: "#5B6675"
+            }
+            Button {
+                Layout.alignment: Qt.AlignHCenter
+                text: qsTr("Sign in again")
+                highlighted: true
+                onClicked: pane.device.signIn()
+            }
+            Item { Layout.fillHeight: true }
+        }
+
         StackLayout {
+            visible: !pane.device.signedOut
             Layout.fillWidth: true
             Layout.fillHeight: true
             currentIndex: pane.screens.indexOf(pane.screen)

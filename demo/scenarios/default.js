@@ -467,5 +467,44 @@ var steps = [
             demo.check(demo.screens.screenCount() >= 1, demo.screens.screenCount() + " screen(s) listed");
         },
         screenshot: "sound"
+    },
+    {
+        name: "A signs B out: B says why, lets its data go and stops saying it is synchronised",
+        run: function (demo) {
+            demo.advanceClock(61 * 60 * 1000); // past the verification lock of the wrong passwords
+            demo.server.dropCommand(180, 1);
+            demo.B.writePreference(11, FOLDERS, "B's last words");
+            demo.A.settingServiceCmd.unlinkDevices([2], "correct horse");
+        },
+        until: function (demo) { return demo.B.signedOut && demo.A.deviceModel.count === 1; },
+        check: function (demo) {
+            var said = demo.B.messages[0].text;
+            demo.check(said.indexOf("This device was signed out from Desktop A.") === 0, "B says: " + said);
+            demo.check(said.indexOf("1 change that had not reached the server was discarded") > 0,
+                       "and names the change it could not send");
+            demo.check(demo.B.account.syncState === 5, "B's header says signed out");
+        },
+        screenshot: "devices-signedout"
+    },
+    {
+        name: "B signs in again where nothing can be kept: it says so, and works from the server",
+        run: function (demo) {
+            demo.B.clearErrors();
+            demo.B.signIn(demo.unwritableFolder("blocked"));
+        },
+        until: function (demo) { return demo.B.ready && demo.B.preference(FOLDERS) === "folders from B"; },
+        check: function (demo) {
+            demo.check(demo.B.account.storageState === 2, "B knows its folder cannot be written");
+            demo.check(demo.B.errors[0] === demo.tr("storage_unwritable"), "B says: " + demo.B.errors[0]);
+            demo.B.writePreference(11, FOLDERS, "folders from B, kept by the server only");
+        }
+    },
+    {
+        name: "A change on B without a disk still reaches A, and B never claims it is synchronised",
+        until: function (demo) { return demo.A.preference(FOLDERS) === "folders from B, kept by the server only"; },
+        check: function (demo) {
+            demo.check(demo.B.account.syncState === 4, "B's header keeps saying storage trouble");
+        },
+        screenshot: "preferences-unwritable"
     }
 ];

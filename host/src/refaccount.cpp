@@ -1,15 +1,18 @@
 #include "refaccount.h"
 
 #include "host/accountmanager.h"
+#include "host/appdirmanager.h"
 #include "host/cryptoaes.h"
 #include "host/sharedpreferencebase.h"
 #include "host/threadmanager.h"
+#include "im/session.pb.h"
 #include "refcontacts.h"
 #include "reffilemanager.h"
 #include "refservices.h"
 #include "refstores.h"
 #include "sqlitestorage.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QLoggingCategory>
@@ -24,6 +27,29 @@ Q_LOGGING_CATEGORY(lcHostAccount, "im.host.account")
 namespace {
 // The file manager's server deletes not carried out yet, in the account's data.
 const QString kFileDeletes = QStringLiteral("file_deletes");
+
+bool canWrite(const QString& dataDir)
+{
+    QTemporaryFile probe(QDir(dataDir).filePath(QStringLiteral(".write-check-XXXXXX")));
+    return QDir().mkpath(dataDir) && probe.open();
+}
+
+// Where the account keeps its data: the data folder, or memory and a scratch folder when the
+// data folder cannot be written, so that the account still works for as long as it runs.
+QString databaseLocation(const QString& accountId, const QString& dataDir, bool writable)
+{
+    if (writable)
+        return QDir(dataDir).filePath(accountId + QStringLiteral(".db"));
+    return SqliteDatabase::memoryLocation(accountId);
+}
+
+QString cacheLocation(const QString& accountId, const QString& dataDir, bool writable)
+{
+    if (writable)
+        return QDir(dataDir).filePath(accountId + QStringLiteral(".files"));
+    return QDir(AppDirManager::tempDir())
+        .filePath(QStringLiteral("%1-%2.files").arg(accountId).arg(QCoreApplication::applicationPid()));
+}
 } // namespace
 
 RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::unique_ptr<Transport> transport,
@@ -31,7 +57,9 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
     : AccountBase(parent),
       m_accountId(accountId),
       m_lock(std::make_unique<QLockFile>(QDir(dataDir).filePath(accountId + QStringLiteral(".lock")))),
-      m_db(std::make_shared<SqliteDatabase>(QDir(dataDir).filePath(accountId + QStringLiteral(".db")))),
+      m_storageState(canWrite(dataDir) ? StorageOk : StorageUnwritable),
+      m_db(std::make_shared<SqliteDatabase>(
+          databaseLocation(accountId, dataDir, m_storageState == StorageOk))),
       m_storage(std::make_unique<storage::SqliteStorageProvider>(m_db)),
       m_dataInfo(std::make_unique<RefDataInfoModel>(m_db)),
       m_accountSettings(std::make_unique<RefAccountSettingModel>(m_db)),
@@ -42,13 +70,10 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
       m_refReminderHandler(new RefReminderHandler(this)),
       m_refStickerBoxSetMgr(new RefStickerBoxSetMgr(this)),
       m_refFileManager(
-          new RefFileManager(this, m_db, QDir(dataDir).filePath(accountId + QStringLiteral(".files"))))
+          new RefFileManager(this, m_db, cacheLocation(accountId, dataDir, m_storageState == StorageOk)))
 {
     m_lock->setStaleLockTime(0);
-    // A folder that cannot be made or written keeps nothing: the account works in memory.
-    QTemporaryFile probe(QDir(dataDir).filePath(QStringLiteral(".write-check-XXXXXX")));
-    if (!QDir().mkpath(dataDir) || !probe.open()) {
-        m_storageState = StorageUnwritable;
+    if (m_storageState == StorageUnwritable) {
         qCWarning(lcHostAccount) << "the data folder" << dataDir << "of" << accountId
                                  << "cannot be written; nothing of this account is kept";
     } else if (!m_lock->tryLock(0)) {
@@ -60,6 +85,8 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
                                  << "process" << m_storageHolder;
     }
     updateSyncState();
+    // A new session of an account signed out before: its messages are shown again.
+    AccountManager::getInstance()->setAccountClosed(m_accountId, false);
     m_refFileManager->setDeletesStore(
         [this](const QByteArray& json) { m_dataInfo->table().setValue(kFileDeletes, json); });
     m_reminderHandler = m_refReminderHandler;
@@ -152,6 +179,39 @@ void RefAccount::open()
                 Qt::QueuedConnection);
         },
         ThreadManager::onMainThread());
+}
+
+void RefAccount::endSession(const QByteArray& body)
+{
+    if (m_signedOut)
+        return;
+    im::session::SessionEnded ended;
+    if (!ended.ParseFromArray(body.constData(), int(body.size())))
+        qCWarning(lcHostAccount) << "the session-ended answer of" << m_accountId << "did not parse";
+    const QString by = QString::fromStdString(ended.by_device());
+    const int discarded = unsentChanges();
+    qCWarning(lcHostAccount) << m_accountId << "was signed out by" << (by.isEmpty() ? "the server" : by)
+                             << ";" << discarded << "unsent changes discarded";
+    QString text = by.isEmpty() ? qtTrId("signed_out_by_server") : qtTrId("signed_out_by_device");
+    text.replace(QLatin1String("%1"), by); // not arg: a text without its translation has no place for it
+    if (discarded > 0)
+        text += QLatin1Char(' ') + qtTrId("signed_out_discarded", discarded);
+    AccountManager* manager = AccountManager::getInstance();
+    manager->report(m_accountId, AccountManager::Failure, kSessionEnded, text, 0);
+    // What the ended session's work reports from now on is no news to its user.
+    manager->setAccountClosed(m_accountId, true);
+    m_signedOut = true;
+    updateSyncState();
+    emit sessionEnded(by, discarded);
+}
+
+void RefAccount::removeLocalData()
+{
+    auto db = m_db;
+    ThreadManager::getInstance()->invoke([db] { db->remove(); }, ThreadManager::onMainThread());
+    m_refFileManager->removeCache();
+    // Nothing here to guard any more: a new session may start on this folder at once.
+    m_lock->unlock();
 }
 
 QString RefAccount::databasePath() const
@@ -317,7 +377,9 @@ void RefAccount::updateSyncState()
 {
     const int unsent = unsentChanges();
     int state = Synchronised;
-    if (m_storageState != StorageOk)
+    if (m_signedOut)
+        state = SignedOut;
+    else if (m_storageState != StorageOk)
         state = StorageTrouble;
     else if (!m_online)
         state = Offline;
@@ -375,6 +437,17 @@ qint64 RefAccount::sendRequest(int command, const QByteArray& body, ResponseCall
 {
     if (!m_transport)
         return 0;
+    if (m_signedOut) {
+        QPointer<RefAccount> self(this);
+        QMetaObject::invokeMethod(
+            this,
+            [self, callback] {
+                if (self && callback)
+                    self->runAsAccount([&] { callback(kSessionEnded, {}); });
+            },
+            Qt::QueuedConnection);
+        return 0;
+    }
     // Whatever thread the transport answers on, the callback runs once, later, here: with the
     // transport's answer, or with a timeout when the transport never answers.
     struct Pending {
@@ -400,6 +473,10 @@ qint64 RefAccount::sendRequest(int command, const QByteArray& body, ResponseCall
                     --self->m_changesInFlight;
                 if (command == kListSharedPreferences)
                     self->m_newsAnswered = code == 0;
+                if (code == kSessionEnded)
+                    self->endSession(reply);
+                if (!self)
+                    return;
                 if (pending->callback)
                     self->runAsAccount([&] { pending->callback(code, reply); });
                 if (self)
@@ -424,6 +501,10 @@ qint64 RefAccount::sendRequest(int command, const QByteArray& body, ResponseCall
 
 void RefAccount::receivePush(int type, const QByteArray& body)
 {
+    if (type == PushSessionEnded) {
+        endSession(body);
+        return;
+    }
     runAsAccount([&] {
         const PushRoute route = m_pushRoutes.value(type);
         if (route && route(body))

@@ -94,7 +94,14 @@ public:
 
     // What a screen may say of the account: Synchronised only when no change of this device
     // waits for the server and the last request for news was answered.
-    enum SyncState { Offline = 0, Connecting = 1, Sending = 2, Synchronised = 3, StorageTrouble = 4 };
+    enum SyncState {
+        Offline = 0,
+        Connecting = 1,
+        Sending = 2,
+        Synchronised = 3,
+        StorageTrouble = 4,
+        SignedOut = 5
+    };
     Q_ENUM(SyncState)
     int syncState() const { return m_syncState; }
     // Changes on their way: edits the store keeps until confirmed, uploads, and other requests
@@ -104,6 +111,13 @@ public:
     // rest; set by whoever composes the models.
     void setUnsentSource(std::function<int()> source) { m_unsentSource = std::move(source); }
     QString accountId() const override { return m_accountId; }
+    // The server ended this device's session (another device of the user signed it out): every
+    // later request is answered kSessionEnded without being sent, the account's messages stop,
+    // and sessionEnded tells whoever owns the account to let it go.
+    bool isSignedOut() const { return m_signedOut; }
+    // Removes what the account keeps on this computer (database and cached files), after the
+    // storage work already posted; nothing is written there afterwards.
+    void removeLocalData();
     QString databasePath() const;
     Transport* transport() const { return m_transport.get(); }
 
@@ -220,6 +234,9 @@ signals:
     void chatFoldersChanged();
     // A push arrived that nobody takes, or whose body did not parse.
     void pushDropped(int type);
+    // The session ended: byDevice names the device that signed this one out (empty when the
+    // server did), discarded the changes that had not reached the server.
+    void sessionEnded(const QString& byDevice, int discarded);
 
 private:
     struct RegisteredModel {
@@ -232,12 +249,15 @@ private:
         return entry.object ? static_cast<T*>(entry.typed) : nullptr;
     }
     void receivePush(int type, const QByteArray& body);
+    // Once, from the session-ended answer or push.
+    void endSession(const QByteArray& body);
     // Runs work as this account's, so that what it reports is attributed to it.
     void runAsAccount(const std::function<void()>& work);
 
     QString m_accountId;
     // Taken before the database is opened; a holder that crashed leaves a stale lock, taken over.
     std::unique_ptr<QLockFile> m_lock;
+    // Whether the data folder can be written, probed once before the database is placed.
     int m_storageState = StorageOk;
     qint64 m_storageHolder = 0;
     std::shared_ptr<SqliteDatabase> m_db;
@@ -263,6 +283,7 @@ private:
     // Unanswered requests that change something on the server (the store's edits aside).
     int m_changesInFlight = 0;
     bool m_newsAnswered = false;
+    bool m_signedOut = false;
     QMap<int, int> m_features;
     QList<FeatureUpdate> m_featureUpdates;
     int m_maxDeviceCount = 0;

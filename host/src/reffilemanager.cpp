@@ -234,6 +234,25 @@ RefFileManager::~RefFileManager()
     m_pool.waitForDone();
 }
 
+void RefFileManager::removeCache()
+{
+    m_deleteRetry.stop();
+    m_unsentDeletes.clear();
+    m_deletesStore = {};
+    m_waitingUploads.clear();
+    m_waitingDownloads.clear();
+    for (const auto& job : std::as_const(m_activeUploads))
+        job->cancelled = true;
+    for (const auto& job : std::as_const(m_downloads))
+        job->cancelled = true;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_records.clear();
+    }
+    const QString dir = m_cacheDir;
+    m_pool.start([dir] { QDir(dir).removeRecursively(); });
+}
+
 // ---- records ----
 
 QHash<QString, FileRecord> RefFileManager::readRecords(SqliteDatabase& db)

@@ -70,6 +70,9 @@ public:
     void primeDeletes(const QByteArray& json);
 
     QString cacheDir() const { return m_cacheDir; }
+    // The account left this computer: transfers stop, no server delete is kept to retry, and the
+    // cache folder goes (after the file work already started).
+    void removeCache();
     std::optional<FileRecord> record(const QString& fileId) const;
     QStringList recordIds() const;
     // Transfers waiting or running.

@@ -11,6 +11,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
+#include <QUrl>
 
 #include <iterator>
 
@@ -60,11 +61,21 @@ static_assert(std::size(kMigrations) == SqliteDatabase::kSchemaVersion);
 
 } // namespace
 
+QString SqliteDatabase::memoryLocation(const QString& name)
+{
+    static QAtomicInteger<quint64> counter;
+    return QStringLiteral("file:%1-%2?mode=memory&cache=shared")
+        .arg(QString::fromLatin1(QUrl::toPercentEncoding(name)))
+        .arg(counter.fetchAndAddRelaxed(1));
+}
+
 SqliteDatabase::SqliteDatabase(const QString& path)
     : m_path(path),
+      m_inMemory(path.startsWith(QLatin1String("file:")) && path.contains(QLatin1String("mode=memory"))),
       m_storageConnection(uniqueConnectionName(QStringLiteral("storage:") + path))
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (!m_inMemory)
+        QDir().mkpath(QFileInfo(path).absolutePath());
 }
 
 SqliteDatabase::~SqliteDatabase()
@@ -117,8 +128,19 @@ int SqliteDatabase::schemaVersion()
     return version;
 }
 
+void SqliteDatabase::remove()
+{
+    m_removed = true;
+    QSqlDatabase::removeDatabase(m_storageConnection);
+    for (const QString& part : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+        QFile::remove(m_path + part);
+    qCInfo(lcHostDb) << "removed" << m_path;
+}
+
 bool SqliteDatabase::withConnection(const std::function<bool(QSqlDatabase&)>& work)
 {
+    if (m_removed)
+        return false;
     if (ThreadManager::getInstance()->isStorageThread()) {
         QSqlDatabase db = QSqlDatabase::database(m_storageConnection, false);
         if (!db.isValid()) {
@@ -145,12 +167,13 @@ bool SqliteDatabase::withConnection(const std::function<bool(QSqlDatabase&)>& wo
 bool SqliteDatabase::open(QSqlDatabase& db)
 {
     db.setDatabaseName(m_path);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    db.setConnectOptions(m_inMemory ? QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000")
+                                    : QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     if (!db.open()) {
         qCWarning(lcHostDb) << "cannot open" << m_path << db.lastError().text();
         return false;
     }
-    {
+    if (!m_inMemory) {
         // The first opening checks the file: a damaged one is set aside for a fresh one, and
         // the account reads its data from the server again.
         QMutexLocker lock(&m_migrateMutex);
@@ -165,6 +188,12 @@ bool SqliteDatabase::open(QSqlDatabase& db)
         }
     }
     QSqlQuery query(db);
+    if (m_inMemory) {
+        // Readers on other threads do not wait on the storage thread's writes; and the schema is
+        // made again if the last connection closed (which drops a database in memory).
+        QMutexLocker lock(&m_migrateMutex);
+        return exec(query, QStringLiteral("PRAGMA read_uncommitted=1")) && migrate(db);
+    }
     if (!exec(query, QStringLiteral("PRAGMA journal_mode=WAL")) ||
         !exec(query, QStringLiteral("PRAGMA synchronous=NORMAL")))
         return false;

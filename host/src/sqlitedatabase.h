@@ -16,6 +16,9 @@ public:
     static constexpr int kSchemaVersion = 3;
 
     explicit SqliteDatabase(const QString& path);
+    // A location in memory, shared by this process's connections to it and gone with the last
+    // of them (the storage thread keeps one open); unique per call.
+    static QString memoryLocation(const QString& name);
     ~SqliteDatabase();
     SqliteDatabase(const SqliteDatabase&) = delete;
     SqliteDatabase& operator=(const SqliteDatabase&) = delete;
@@ -31,6 +34,9 @@ public:
     // Whether the file failed SQLite's check when it was first opened and was set aside for a
     // fresh one (the damaged file stays beside it, named ".damaged-<time>"). Answers once.
     bool takeReset() { return m_reset.exchange(false); }
+    // Closes the file and deletes it; later reads and writes fail without making a new one. On
+    // the storage thread.
+    void remove();
 
 private:
     bool withConnection(const std::function<bool(QSqlDatabase&)>& work);
@@ -41,9 +47,11 @@ private:
     void setAside();
 
     QString m_path;
+    bool m_inMemory = false;
     QString m_storageConnection;
     QMutex m_migrateMutex;
     bool m_migrated = false;
     bool m_checked = false;
     std::atomic<bool> m_reset{false};
+    std::atomic<bool> m_removed{false};
 };

@@ -39,7 +39,16 @@ private:
 };
 
 // Push notification types.
-enum PushType { PushSharedPreferenceUpdated = 1, PushWallpaperUpdated = 2, PushAccountInfoUpdated = 3 };
+enum PushType {
+    PushSharedPreferenceUpdated = 1,
+    PushWallpaperUpdated = 2,
+    PushAccountInfoUpdated = 3,
+    // The session of this device ended (im/session.proto); also the body of a 401 answer.
+    PushSessionEnded = 4,
+};
+
+// The answer to every request of a device whose session ended.
+inline constexpr int kSessionEnded = 401;
 
 // The host's own file service commands (messages in im/file.proto); the module never sends
 // them itself, it goes through the file manager.

@@ -107,6 +107,21 @@
         <source>setting_refused</source>
         <translation>The server did not accept a change to your settings, so it was undone.</translation>
     </message>
+    <message id="signed_out_by_device">
+        <source>signed_out_by_device</source>
+        <translation>This device was signed out from %1.</translation>
+    </message>
+    <message id="signed_out_by_server">
+        <source>signed_out_by_server</source>
+        <translation>This device was signed out by the server.</translation>
+    </message>
+    <message id="signed_out_discarded" numerus="yes">
+        <source>signed_out_discarded</source>
+        <translation>
+            <numerusform>%n change that had not reached the server was discarded.</numerusform>
+            <numerusform>%n changes that had not reached the server were discarded.</numerusform>
+        </translation>
+    </message>
     <message id="storage_reset">
         <source>storage_reset</source>
         <translation>The settings kept on this computer were damaged and have been set aside. They are read from the server again.</translation>

@@ -25,6 +25,8 @@
 #include "themes/themehandler.h"
 #include "wallpapers/wallpaperhandler.h"
 
+#include <QDir>
+#include <QFile>
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -487,16 +489,49 @@ private slots:
         m_a->cmd->listDevices();
         QVERIFY(QTest::qWaitFor([&] { return listed.count() == 1; }));
         QCOMPARE(m_a->account->refDeviceModel()->count(), 3);
+
+        // B has a change on its way when A signs it out: the server answers B's requests with
+        // the end of its session, and B hears it by push before that.
+        m_server->dropCommand(SettingServiceCmd::UpdateSharedPreferences, 1);
+        m_b->prefs->syncChatFolderConfig("never sent");
+        QVERIFY(QTest::qWaitFor([&] { return m_b->account->unsentChanges() == 1; }));
+        const QString bCache = m_b->account->refFileManager()->cacheDir();
+        QVERIFY(QDir().mkpath(bCache));
+        QSignalSpy ended(m_b->account, &RefAccount::sessionEnded);
         QSignalSpy unlinked(m_a->cmd, &SettingServiceCmd::unlinkDeviceFinished);
         m_a->cmd->unlinkDevices({2, 9});
-        QVERIFY(QTest::qWaitFor([&] { return unlinked.count() == 1; }));
+        QVERIFY(QTest::qWaitFor([&] { return unlinked.count() == 1 && ended.count() == 1; }));
         QCOMPARE(unlinked.at(0).at(0).toInt(), 0);
         QCOMPARE(m_a->account->refDeviceModel()->count(), 1);
-        // The unlinked device is refused from now on.
+        QCOMPARE(ended.at(0).at(0).toString(), QStringLiteral("Device 1"));
+        QCOMPARE(lastReportedError(), QStringLiteral("signed_out_by_device signed_out_discarded"));
+        QCOMPARE(AccountManager::getInstance()->errors().last().source, m_b->account->accountId());
+        QCOMPARE(m_b->account->syncState(), int(RefAccount::SignedOut));
+
+        // Its models let go, its data leaves this computer, and nothing more is sent or said.
+        QCOMPARE(m_b->composition->stage(), AccountComposition::Stopped);
+        QVERIFY(QTest::qWaitFor([&] {
+            ThreadManager::getInstance()->waitForIdle();
+            return !QFile::exists(m_b->account->databasePath()) && !QDir(bCache).exists();
+        }));
+        const int sentBefore = m_server->requestCount(SettingServiceCmd::ListDevices);
+        const int reports = int(AccountManager::getInstance()->errors().size());
         QSignalSpy refused(m_b->cmd, &SettingServiceCmd::listDevicesFinished);
         m_b->cmd->listDevices();
         QVERIFY(QTest::qWaitFor([&] { return refused.count() == 1; }));
         QVERIFY(!refused.at(0).at(0).toBool());
+        QCOMPARE(m_server->requestCount(SettingServiceCmd::ListDevices), sentBefore);
+        QCOMPARE(AccountManager::getInstance()->errors().size(), reports);
+        QVERIFY(!QFile::exists(m_b->account->databasePath()));
+
+        // Signing in again is a new session that reads everything from the server.
+        m_a->prefs->syncChatFolderConfig("from A");
+        QVERIFY(QTest::qWaitFor([&] { return m_server->preferenceValue(kConfig, kConfigType) == "from A"; }));
+        m_b.reset();
+        m_b = startDevice(2);
+        QVERIFY(m_b);
+        QVERIFY(QTest::qWaitFor([&] { return m_b->prefs->getKeyValue(kConfig) == "from A"; }));
+        QCOMPARE(m_b->account->syncState(), int(RefAccount::Synchronised));
     }
 
     void aDeviceWhoseClockIsAheadDoesNotWinEveryConflict()

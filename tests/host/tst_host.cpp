@@ -518,6 +518,23 @@ private slots:
         QVERIFY(QTest::qWaitFor([] { return !AccountManager::getInstance()->errors().isEmpty(); }));
         QCOMPARE(AccountManager::getInstance()->errors().first().text, QStringLiteral("storage_unwritable"));
         QCOMPARE(AccountManager::getInstance()->errors().first().source, QStringLiteral("nowhere"));
+        // It keeps its data in memory for as long as it runs, on the storage thread and off it.
+        QVERIFY(QTest::qWaitFor([&] { return unwritable.isReady(); }));
+        storage::SharedPreferenceStorage* store = unwritable.storage()->sharedPreferenceStorage();
+        bool saved = false;
+        ThreadManager::getInstance()->invoke(
+            [&] {
+                storage::SharedPreferenceInfo row;
+                row.key = QStringLiteral("k");
+                row.type = 1;
+                row.value = "in memory";
+                saved = store->save(row);
+            },
+            true);
+        ThreadManager::getInstance()->waitForIdle();
+        QVERIFY(saved);
+        QCOMPARE(store->info(QStringLiteral("k"), 1).value, QByteArray("in memory"));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("blocker/data"))));
     }
 
     // A database that is no database, or damaged pages: set aside (kept beside it), a fresh one

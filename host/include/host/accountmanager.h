@@ -3,7 +3,9 @@
 #include "host/hostglobal.h"
 
 #include <QList>
+#include <QMutex>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 // Where failures the user must see, tips, and host notifications are reported. Each report names
@@ -37,6 +39,10 @@ public:
     QList<int> notifications() const { return m_notifications; }
     void clearRecords();
 
+    // A closed account's reports are dropped (logged only): its session ended, and what its
+    // leftover work reports means nothing to its user.
+    void setAccountClosed(const QString& accountId, bool closed);
+
     // While an account runs a server answer or a push, what is reported is its own.
     void setSource(const QString& accountId) { m_source = accountId; }
     QString source() const { return m_source; }
@@ -48,8 +54,11 @@ signals:
 private:
     AccountManager();
     void record(const Error& error);
+    bool closed(const Error& error) const;
 
     QList<Error> m_errors;
+    mutable QMutex m_closedMutex;
+    QSet<QString> m_closed;
     QString m_source;
     QList<int> m_notifications;
 };
