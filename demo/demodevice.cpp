@@ -91,6 +91,12 @@ void DemoDevice::makeSession()
     m_composition = new AccountComposition(m_account, this);
     m_account->setClock([this] { return m_worldClock() + m_clockSkew; });
     connect(m_account, &RefAccount::onlineChanged, this, &DemoDevice::onlineChanged);
+    // A database set aside while in use: the account is made again from the fresh file and the
+    // server, as at a start.
+    connect(m_account, &RefAccount::storageReset, this, [this] {
+        m_account->releaseStorage();
+        renewSession();
+    });
     connect(m_account, &RefAccount::sessionEnded, this, [this] {
         m_table->setRows({});
         emit sessionChanged();
@@ -136,14 +142,22 @@ void DemoDevice::signIn(const QString& dataDir)
         return;
     if (!dataDir.isEmpty())
         m_dataDir = dataDir;
+    renewSession();
+}
+
+void DemoDevice::renewSession()
+{
     // The screens move to the new session before the ended one goes (the composition deletes
     // its account with it).
     AccountComposition* ended = m_composition;
+    const bool online = m_account->isOnline();
     if (m_ready) {
         m_ready = false;
         emit readyChanged();
     }
     makeSession();
+    m_server->setDeviceOnline(m_deviceId, online);
+    m_account->setOnline(online);
     emit sessionChanged();
     emit onlineChanged();
     ended->deleteLater();

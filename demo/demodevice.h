@@ -150,6 +150,8 @@ signals:
 private:
     // The account of one session with its models, wired to this device.
     void makeSession();
+    // A new account and models in place of the present ones, which go once the screens moved.
+    void renewSession();
 
     QString m_name;
     int m_deviceId;

@@ -41,7 +41,8 @@ Rectangle {
                     case 2: return account.unsentChanges === 1 ? qsTr("sending 1 change")
                                                                 : qsTr("sending %1 changes").arg(account.unsentChanges);
                     case 3: return qsTr("synchronised");
-                    case 4: return qsTr("storage trouble: nothing is saved on this computer");
+                    case 4: return account.storageState === 3 ? qsTr("storage trouble: changes wait for room on the disk")
+                                                              : qsTr("storage trouble: nothing is saved on this computer");
                     case 5: return qsTr("signed out");
                     default: return qsTr("connecting…");
                     }

@@ -87,6 +87,32 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
     updateSyncState();
     // A new session of an account signed out before: its messages are shown again.
     AccountManager::getInstance()->setAccountClosed(m_accountId, false);
+    m_storageRetry.setInterval(kStorageRetryMs);
+    connect(&m_storageRetry, &QTimer::timeout, this, [db = m_db] {
+        ThreadManager::getInstance()->invoke([db] { db->retryHeld(); }, ThreadManager::onMainThread());
+    });
+    QPointer<RefAccount> account(this);
+    m_db->setHeldHandler([account](bool held) {
+        QMetaObject::invokeMethod(
+            account,
+            [account, held] {
+                if (account)
+                    account->setWritesHeld(held);
+            },
+            Qt::QueuedConnection);
+    });
+    m_db->setDamageHandler([account] {
+        QMetaObject::invokeMethod(
+            account,
+            [account] {
+                if (!account)
+                    return;
+                AccountManager::getInstance()->report(account->m_accountId, AccountManager::Failure, 0,
+                                                      qtTrId("storage_reset"), 0);
+                emit account->storageReset();
+            },
+            Qt::QueuedConnection);
+    });
     m_refFileManager->setDeletesStore(
         [this](const QByteArray& json) { m_dataInfo->table().setValue(kFileDeletes, json); });
     m_reminderHandler = m_refReminderHandler;
@@ -120,6 +146,12 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
 
 RefAccount::~RefAccount()
 {
+    ThreadManager::getInstance()->invoke(
+        [db = m_db] {
+            db->setHeldHandler({});
+            db->setDamageHandler({});
+        },
+        ThreadManager::onMainThread());
     // Models go first, while the stores and the transport they use still exist; a model
     // may delete a sibling child of ours, hence the guarded copy.
     m_models.clear();
@@ -181,6 +213,24 @@ void RefAccount::open()
         ThreadManager::onMainThread());
 }
 
+void RefAccount::setWritesHeld(bool held)
+{
+    const int state = held ? StorageRefused : StorageOk;
+    if (m_storageState == state || (m_storageState != StorageOk && m_storageState != StorageRefused))
+        return;
+    m_storageState = state;
+    AccountManager* manager = AccountManager::getInstance();
+    if (held) {
+        manager->report(m_accountId, AccountManager::Failure, 0, qtTrId("storage_full"), 0);
+        m_storageRetry.start();
+    } else {
+        manager->report(m_accountId, AccountManager::Tip, 0, qtTrId("storage_saved_again"), 0);
+        m_storageRetry.stop();
+    }
+    emit storageStateChanged();
+    updateSyncState();
+}
+
 void RefAccount::endSession(const QByteArray& body)
 {
     if (m_signedOut)
@@ -210,7 +260,11 @@ void RefAccount::removeLocalData()
     auto db = m_db;
     ThreadManager::getInstance()->invoke([db] { db->remove(); }, ThreadManager::onMainThread());
     m_refFileManager->removeCache();
-    // Nothing here to guard any more: a new session may start on this folder at once.
+    releaseStorage();
+}
+
+void RefAccount::releaseStorage()
+{
     m_lock->unlock();
 }
 

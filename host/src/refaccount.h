@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QLockFile>
 #include <QPointer>
+#include <QTimer>
 #include <QVariantMap>
 
 #include <atomic>
@@ -50,7 +51,7 @@ class HOST_EXPORT RefAccount : public AccountBase {
     Q_OBJECT
     Q_PROPERTY(QString accountId READ accountId CONSTANT)
     Q_PROPERTY(bool ready READ isReady NOTIFY readyChanged)
-    Q_PROPERTY(int storageState READ storageState CONSTANT)
+    Q_PROPERTY(int storageState READ storageState NOTIFY storageStateChanged)
     Q_PROPERTY(int syncState READ syncState NOTIFY syncStateChanged)
     Q_PROPERTY(int unsentChanges READ unsentChanges NOTIFY syncStateChanged)
     Q_PROPERTY(bool online READ isOnline WRITE setOnline NOTIFY onlineChanged)
@@ -85,10 +86,13 @@ public:
     // Whether this process may use the account's data: another live process holding it (by its
     // lock file beside the database) makes it StorageInUse, and a shell then stops.
     // StorageUnwritable: the data folder cannot be made or written; the account then works in
-    // memory only, and says so.
-    enum StorageState { StorageOk = 0, StorageInUse = 1, StorageUnwritable = 2 };
+    // memory only, and says so. StorageRefused: the disk refuses writes (full, or failing);
+    // they are held in memory and written, in order, once it takes them again (tried every
+    // kStorageRetryMs), and the state goes back to StorageOk.
+    enum StorageState { StorageOk = 0, StorageInUse = 1, StorageUnwritable = 2, StorageRefused = 3 };
     Q_ENUM(StorageState)
     int storageState() const { return m_storageState; }
+    static constexpr int kStorageRetryMs = 2000;
     // The process that holds the data, when another one does (0 when unknown).
     qint64 storageHolder() const { return m_storageHolder; }
 
@@ -118,6 +122,8 @@ public:
     // Removes what the account keeps on this computer (database and cached files), after the
     // storage work already posted; nothing is written there afterwards.
     void removeLocalData();
+    // Lets the next account made on this data folder take it while this one still winds down.
+    void releaseStorage();
     QString databasePath() const;
     Transport* transport() const { return m_transport.get(); }
 
@@ -224,6 +230,7 @@ public:
 
 signals:
     void readyChanged();
+    void storageStateChanged();
     void syncStateChanged();
     void maxDeviceCountChanged();
     void verificationEmailChanged();
@@ -234,6 +241,10 @@ signals:
     void chatFoldersChanged();
     // A push arrived that nobody takes, or whose body did not parse.
     void pushDropped(int type);
+    // The database was found damaged while in use and set aside for a fresh one (edits waiting
+    // to be sent carried over). This account's copy no longer matches the file: whoever composed
+    // it makes the account again on the same folder, which reads everything from the server.
+    void storageReset();
     // The session ended: byDevice names the device that signed this one out (empty when the
     // server did), discarded the changes that had not reached the server.
     void sessionEnded(const QString& byDevice, int discarded);
@@ -249,6 +260,8 @@ private:
         return entry.object ? static_cast<T*>(entry.typed) : nullptr;
     }
     void receivePush(int type, const QByteArray& body);
+    // The disk started or stopped refusing writes.
+    void setWritesHeld(bool held);
     // Once, from the session-ended answer or push.
     void endSession(const QByteArray& body);
     // Runs work as this account's, so that what it reports is attributed to it.
@@ -284,6 +297,7 @@ private:
     int m_changesInFlight = 0;
     bool m_newsAnswered = false;
     bool m_signedOut = false;
+    QTimer m_storageRetry;
     QMap<int, int> m_features;
     QList<FeatureUpdate> m_featureUpdates;
     int m_maxDeviceCount = 0;

@@ -415,7 +415,7 @@ void RefFileManager::storeRecords(const QList<FileRecord>& records)
     auto db = m_db;
     ThreadManager::getInstance()->invoke(
         [db, records] {
-            db->write([&records](QSqlDatabase& connection) {
+            db->write([records](QSqlDatabase& connection) {
                 QSqlQuery query(connection);
                 query.prepare(QStringLiteral(
                     "INSERT OR REPLACE INTO file_record (file_id, path, cache_path, aes_key, md5, size, name,"
@@ -460,7 +460,7 @@ void RefFileManager::forget(const QStringList& ids, bool removeLocal)
     auto db = m_db;
     ThreadManager::getInstance()->invoke(
         [db, ids] {
-            db->write([&ids](QSqlDatabase& connection) {
+            db->write([ids](QSqlDatabase& connection) {
                 QSqlQuery query(connection);
                 query.prepare(QStringLiteral("DELETE FROM file_record WHERE file_id = ?"));
                 for (const QString& id : ids) {

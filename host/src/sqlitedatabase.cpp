@@ -8,12 +8,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 #include <QUrl>
 
 #include <iterator>
+
+#include <sqlite3.h>
 
 Q_LOGGING_CATEGORY(lcHostDb, "im.host.db")
 
@@ -91,28 +94,204 @@ SqliteDatabase::~SqliteDatabase()
     threads->waitForIdle();
 }
 
-bool SqliteDatabase::write(const std::function<bool(QSqlDatabase&)>& work)
+bool SqliteDatabase::write(Work work)
 {
-    return withConnection([&work](QSqlDatabase& db) {
-        if (!db.transaction()) {
-            qCWarning(lcHostDb) << "begin failed:" << db.lastError().text();
-            return false;
-        }
-        if (!work(db)) {
+    ThreadManager* threads = ThreadManager::getInstance();
+    const bool storageThread = threads->isStorageThread();
+    // Behind held writes, a write waits its turn: the order of writes is the order of changes.
+    if (storageThread && !m_held.empty() && !retryHeld()) {
+        hold(std::move(work));
+        return true;
+    }
+    int code = 0;
+    if (transact(work, code))
+        return true;
+    if (!refusedByDisk(code))
+        return false;
+    qCWarning(lcHostDb) << "the disk refused a write to" << m_path << "(SQLite code" << code
+                        << "); it is held and written again later";
+    if (storageThread) {
+        hold(std::move(work));
+    } else {
+        std::weak_ptr<SqliteDatabase> self = weak_from_this();
+        threads->invoke(
+            [self, work = std::move(work)] {
+                if (auto db = self.lock())
+                    db->write(work);
+            },
+            ThreadManager::onMainThread());
+    }
+    return true;
+}
+
+bool SqliteDatabase::transact(const Work& work, int& code)
+{
+    const int epoch = m_epoch;
+    const bool ok = withConnection(
+        [&work, &code](QSqlDatabase& db) {
+            if (!db.transaction()) {
+                code = errorCode(db);
+                qCWarning(lcHostDb) << "begin failed:" << db.lastError().text();
+                return false;
+            }
+            if (!work(db)) {
+                code = errorCode(db);
+                db.rollback();
+                return false;
+            }
+            if (db.commit())
+                return true;
+            code = errorCode(db);
+            qCWarning(lcHostDb) << "commit failed:" << db.lastError().text();
             db.rollback();
             return false;
-        }
-        if (db.commit())
-            return true;
-        qCWarning(lcHostDb) << "commit failed:" << db.lastError().text();
-        db.rollback();
-        return false;
-    });
+        },
+        &code);
+    if (!ok)
+        noteFailure(code, epoch);
+    return ok;
+}
+
+int SqliteDatabase::errorCode(QSqlDatabase& db)
+{
+    const QVariant handle = db.driver()->handle();
+    if (qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return SQLITE_ERROR;
+    auto* connection = *static_cast<sqlite3* const*>(handle.constData());
+    return connection ? sqlite3_extended_errcode(connection) : SQLITE_ERROR;
+}
+
+bool SqliteDatabase::refusedByDisk(int code)
+{
+    switch (code & 0xff) {
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN: return true;
+    default: return false;
+    }
+}
+
+void SqliteDatabase::hold(Work work)
+{
+    const bool first = m_held.empty();
+    m_held.push_back(std::move(work));
+    m_heldCount = int(m_held.size());
+    if (first && m_heldHandler)
+        m_heldHandler(true);
+}
+
+bool SqliteDatabase::retryHeld()
+{
+    if (m_held.empty())
+        return true;
+    while (!m_held.empty()) {
+        int code = 0;
+        if (!transact(m_held.front(), code) && refusedByDisk(code))
+            return false;
+        // Written, or failed for another reason (which no retry mends).
+        m_held.pop_front();
+        m_heldCount = int(m_held.size());
+    }
+    if (m_heldHandler)
+        m_heldHandler(false);
+    return true;
 }
 
 bool SqliteDatabase::read(const std::function<bool(QSqlDatabase&)>& work)
 {
-    return withConnection(work);
+    const int epoch = m_epoch;
+    int code = 0;
+    const bool ok = withConnection(
+        [&work, &code](QSqlDatabase& db) {
+            if (work(db))
+                return true;
+            code = errorCode(db);
+            return false;
+        },
+        &code);
+    if (!ok)
+        noteFailure(code, epoch);
+    return ok;
+}
+
+void SqliteDatabase::noteFailure(int code, int epoch)
+{
+    const int primary = code & 0xff;
+    if (m_inMemory || (primary != SQLITE_CORRUPT && primary != SQLITE_NOTADB))
+        return;
+    qCWarning(lcHostDb) << m_path << "is damaged (SQLite code" << code << ")";
+    if (ThreadManager::getInstance()->isStorageThread()) {
+        replaceDamaged(epoch);
+        return;
+    }
+    std::weak_ptr<SqliteDatabase> self = weak_from_this();
+    ThreadManager::getInstance()->invoke(
+        [self, epoch] {
+            if (auto db = self.lock())
+                db->replaceDamaged(epoch);
+        },
+        ThreadManager::onMainThread());
+}
+
+void SqliteDatabase::replaceDamaged(int epoch)
+{
+    // Several calls may meet the same damage; the first sets the file aside.
+    if (m_removed || !m_epoch.compare_exchange_strong(epoch, epoch + 1))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_storageConnection, false);
+        QMutexLocker lock(&m_migrateMutex);
+        if (db.isValid())
+            m_carried = readPending(db);
+        m_migrated = false;
+    }
+    QSqlDatabase::removeDatabase(m_storageConnection);
+    setAside();
+    m_reset = true;
+    if (m_damageHandler)
+        m_damageHandler();
+}
+
+QList<QVariantList> SqliteDatabase::readPending(QSqlDatabase& db)
+{
+    QList<QVariantList> rows;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT key, type, value, unapplied, version, spare, pending FROM"
+                                   " shared_preference WHERE pending <> 0")))
+        return rows;
+    while (query.next()) {
+        QVariantList row;
+        for (int column = 0; column < 7; ++column)
+            row.append(query.value(column));
+        rows.append(row);
+    }
+    qCInfo(lcHostDb) << rows.size() << "edits waiting to be sent could be read from the damaged file";
+    return rows;
+}
+
+bool SqliteDatabase::writeCarried(QSqlDatabase& db)
+{
+    if (m_carried.isEmpty())
+        return true;
+    QSqlQuery query(db);
+    if (!db.transaction() ||
+        !query.prepare(QStringLiteral("INSERT OR REPLACE INTO shared_preference (key, type,"
+                                      " value, unapplied, version, spare, pending)"
+                                      " VALUES (?, ?, ?, ?, ?, ?, ?)")))
+        return false;
+    for (const QVariantList& row : std::as_const(m_carried)) {
+        for (int column = 0; column < row.size(); ++column)
+            query.bindValue(column, row.at(column));
+        if (!query.exec()) {
+            qCWarning(lcHostDb) << "an edit could not be carried over:" << query.lastError().text();
+            db.rollback();
+            return false;
+        }
+    }
+    m_carried.clear();
+    return db.commit();
 }
 
 int SqliteDatabase::schemaVersion()
@@ -137,7 +316,7 @@ void SqliteDatabase::remove()
     qCInfo(lcHostDb) << "removed" << m_path;
 }
 
-bool SqliteDatabase::withConnection(const std::function<bool(QSqlDatabase&)>& work)
+bool SqliteDatabase::withConnection(const std::function<bool(QSqlDatabase&)>& work, int* code)
 {
     if (m_removed)
         return false;
@@ -145,7 +324,7 @@ bool SqliteDatabase::withConnection(const std::function<bool(QSqlDatabase&)>& wo
         QSqlDatabase db = QSqlDatabase::database(m_storageConnection, false);
         if (!db.isValid()) {
             db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_storageConnection);
-            if (!open(db)) {
+            if (!open(db, code)) {
                 db = QSqlDatabase();
                 QSqlDatabase::removeDatabase(m_storageConnection);
                 return false;
@@ -157,14 +336,14 @@ bool SqliteDatabase::withConnection(const std::function<bool(QSqlDatabase&)>& wo
     bool ok = false;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        ok = open(db) && work(db);
+        ok = open(db, code) && work(db);
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
     return ok;
 }
 
-bool SqliteDatabase::open(QSqlDatabase& db)
+bool SqliteDatabase::open(QSqlDatabase& db, int* code)
 {
     db.setDatabaseName(m_path);
     db.setConnectOptions(m_inMemory ? QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000")
@@ -178,6 +357,7 @@ bool SqliteDatabase::open(QSqlDatabase& db)
         // the account reads its data from the server again.
         QMutexLocker lock(&m_migrateMutex);
         if (!std::exchange(m_checked, true) && !healthy(db)) {
+            m_carried = readPending(db);
             db.close();
             setAside();
             m_reset = true;
@@ -195,11 +375,14 @@ bool SqliteDatabase::open(QSqlDatabase& db)
         return exec(query, QStringLiteral("PRAGMA read_uncommitted=1")) && migrate(db);
     }
     if (!exec(query, QStringLiteral("PRAGMA journal_mode=WAL")) ||
-        !exec(query, QStringLiteral("PRAGMA synchronous=NORMAL")))
+        !exec(query, QStringLiteral("PRAGMA synchronous=NORMAL"))) {
+        if (code)
+            *code = errorCode(db);
         return false;
+    }
     QMutexLocker lock(&m_migrateMutex);
     if (!m_migrated)
-        m_migrated = migrate(db);
+        m_migrated = migrate(db) && writeCarried(db);
     return m_migrated;
 }
 

@@ -60,7 +60,7 @@ bool SqliteSharedPreferenceStorage::save(const QList<SharedPreferenceInfo>& info
 {
     if (infos.isEmpty())
         return true;
-    return m_db->write([&infos](QSqlDatabase& db) {
+    return m_db->write([infos](QSqlDatabase& db) {
         QSqlQuery query(db);
         if (!prepare(query,
                      QStringLiteral("INSERT INTO shared_preference (key, type, value, unapplied,"
@@ -95,7 +95,7 @@ bool SqliteSharedPreferenceStorage::remove(const QMultiHash<QString, int>& keyTy
 {
     if (keyTypes.isEmpty())
         return true;
-    return m_db->write([&keyTypes](QSqlDatabase& db) {
+    return m_db->write([keyTypes](QSqlDatabase& db) {
         QSqlQuery query(db);
         if (!prepare(query, QStringLiteral("DELETE FROM shared_preference WHERE key = ? AND type = ?")))
             return false;
@@ -139,7 +139,7 @@ SharedPreferenceInfo SqliteSharedPreferenceStorage::info(const QString& key, int
 
 bool SqliteSharedPreferenceStorage::settle(const QString& key, int type, qint64 version)
 {
-    return m_db->write([&](QSqlDatabase& db) {
+    return m_db->write([key, type, version](QSqlDatabase& db) {
         for (const QString& sql :
              {QStringLiteral("DELETE FROM shared_preference WHERE key = ? AND type = ? AND"
                              " version = ? AND pending <> 0 AND (value IS NULL OR length(value) = 0)"),
@@ -167,7 +167,7 @@ bool SqliteWallpaperStorage::save(const QList<WallpaperInfo>& infos)
 {
     if (infos.isEmpty())
         return true;
-    return m_db->write([&infos](QSqlDatabase& db) {
+    return m_db->write([infos](QSqlDatabase& db) {
         QSqlQuery query(db);
         if (!prepare(query,
                      QStringLiteral("INSERT INTO wallpaper (id, data, synced, time) VALUES (?, ?, ?, ?)"
@@ -195,7 +195,7 @@ bool SqliteWallpaperStorage::remove(const QStringList& ids)
 {
     if (ids.isEmpty())
         return true;
-    return m_db->write([&ids](QSqlDatabase& db) {
+    return m_db->write([ids](QSqlDatabase& db) {
         QSqlQuery query(db);
         if (!prepare(query, QStringLiteral("DELETE FROM wallpaper WHERE id = ?")))
             return false;
@@ -251,7 +251,7 @@ bool SqliteCacheFileStorage::updateTimestamp(const QStringList& fileIds, qint64 
 {
     if (fileIds.isEmpty())
         return true;
-    return m_db->write([&fileIds, time](QSqlDatabase& db) {
+    return m_db->write([fileIds, time](QSqlDatabase& db) {
         QSqlQuery query(db);
         if (!prepare(query, QStringLiteral("INSERT OR REPLACE INTO cache_file (file_id, used_at)"
                                            " VALUES (?, ?)")))
@@ -349,7 +349,7 @@ void KeyValueTable::persist(const QString& key, std::function<QByteArray()> make
                 QMutexLocker lock(&m_mutex);
                 m_rows.insert(key, value);
             }
-            db->write([&](QSqlDatabase& conn) {
+            db->write([table, key, value](QSqlDatabase& conn) {
                 QSqlQuery query(conn);
                 if (!prepare(
                         query,

@@ -122,6 +122,14 @@
             <numerusform>%n changes that had not reached the server were discarded.</numerusform>
         </translation>
     </message>
+    <message id="storage_full">
+        <source>storage_full</source>
+        <translation>This computer's disk does not take more data: your latest settings are kept in memory and saved once there is room. Changes still reach the server.</translation>
+    </message>
+    <message id="storage_saved_again">
+        <source>storage_saved_again</source>
+        <translation>Your settings are saved on this computer again.</translation>
+    </message>
     <message id="storage_reset">
         <source>storage_reset</source>
         <translation>The settings kept on this computer were damaged and have been set aside. They are read from the server again.</translation>

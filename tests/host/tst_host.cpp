@@ -18,10 +18,16 @@
 #include "sqlitedatabase.h"
 #include "sqlitestorage.h"
 
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <csignal>
+
 #include <QAbstractItemModelTester>
 #include <QBuffer>
 #include <QImage>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QSqlQuery>
@@ -62,6 +68,28 @@ template <class Work> auto onStorageThread(Work work)
 
 class TestHost : public QObject {
     Q_OBJECT
+
+    // An edit of this device waiting to be sent, stored as the preference store keeps one.
+    static void savePending(RefAccount* account, const QString& key)
+    {
+        storage::SharedPreferenceInfo row;
+        row.key = key;
+        row.type = 1;
+        row.value = "to send";
+        row.pending = storage::SharedPreferenceInfo::PendingPlain;
+        auto* store = account->storage()->sharedPreferenceStorage();
+        ThreadManager::getInstance()->invoke([store, row] { store->save(row); }, true);
+    }
+
+    // Writes garbage over the file from an offset (from its end when negative) to its end.
+    static void garble(const QString& path, int from)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        const qint64 start = from < 0 ? file.size() + from : from;
+        QVERIFY(file.seek(start));
+        file.write(QByteArray(int(file.size() - start), '\x5a'));
+    }
 private slots:
     void sharedPreferencesRoundTripOnStorageThread()
     {
@@ -541,14 +569,20 @@ private slots:
     // made, the user told once; what was stored is read from the server again.
     void aDamagedDatabaseIsSetAsideForAFreshOne_data()
     {
-        QTest::addColumn<bool>("whole");
-        QTest::newRow("garbage over the whole file") << true;
-        QTest::newRow("garbage over its pages") << false;
+        QTest::addColumn<int>("from"); // where the garbage starts, from the end when negative
+        QTest::addColumn<bool>("carried");
+        QTest::newRow("garbage over the whole file") << 0 << false;
+        QTest::newRow("garbage over its pages") << 100 << false;
+        QTest::newRow("garbage over its last pages") << -8192 << true;
     }
 
+    // Found at the start: the damaged file is set aside (kept beside it), a fresh one made with
+    // the edits waiting to be sent that can still be read, the user told once; the rest is read
+    // from the server again.
     void aDamagedDatabaseIsSetAsideForAFreshOne()
     {
-        QFETCH(bool, whole);
+        QFETCH(int, from);
+        QFETCH(bool, carried);
         QTemporaryDir dir;
         QString path;
         {
@@ -556,16 +590,18 @@ private slots:
             account->open();
             QVERIFY(QTest::qWaitFor([&] { return account->isReady(); }));
             account->dataInfoModel()->saveSharedReferenceOffset(42);
+            savePending(account.get(), QStringLiteral("waiting"));
+            // A large wallpaper row fills the last pages.
+            storage::WallpaperInfo wallpaper;
+            wallpaper.id = QStringLiteral("big");
+            wallpaper.data = QByteArray(64 * 1024, 'w');
+            ThreadManager::getInstance()->invoke(
+                [&] { account->storage()->wallpaperStorage()->save(wallpaper); }, true);
             ThreadManager::getInstance()->waitForIdle();
             path = account->databasePath();
         }
         ThreadManager::getInstance()->waitForIdle();
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        const qint64 size = file.size();
-        QVERIFY(file.seek(whole ? 0 : 100));
-        file.write(QByteArray(int(whole ? size : size - 100), '\x5a'));
-        file.close();
+        garble(path, from);
         AccountManager::getInstance()->clearRecords();
         RefAccount reopened(QStringLiteral("damaged"), dir.path(), nullptr);
         reopened.open();
@@ -575,10 +611,87 @@ private slots:
         QCOMPARE(AccountManager::getInstance()->errors().size(), 1);
         QCOMPARE(AccountManager::getInstance()->errors().first().text, QStringLiteral("storage_reset"));
         QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("damaged.db.damaged-*")}).size(), 1);
+        const auto kept = reopened.storage()->sharedPreferenceStorage()->info(QStringLiteral("waiting"), 1);
+        QCOMPARE(kept.value, carried ? QByteArray("to send") : QByteArray());
+        QCOMPARE(kept.pending, carried ? int(storage::SharedPreferenceInfo::PendingPlain) : 0);
         // The fresh file takes writes.
         reopened.dataInfoModel()->saveSharedReferenceOffset(7);
         ThreadManager::getInstance()->waitForIdle();
         QCOMPARE(reopened.dataInfoModel()->sharedReferenceOffset(), 7);
+    }
+
+    // Found while in use (a statement reports the file is no database): set aside at once, the
+    // user told, and the account asks to be made again; the fresh file takes writes.
+    void aDatabaseDamagedWhileInUseIsSetAside()
+    {
+        QTemporaryDir dir;
+        RefAccount account(QStringLiteral("live"), dir.path(), nullptr);
+        account.open();
+        QVERIFY(QTest::qWaitFor([&] { return account.isReady(); }));
+        savePending(&account, QStringLiteral("waiting"));
+        ThreadManager::getInstance()->waitForIdle();
+        AccountManager::getInstance()->clearRecords();
+        QSignalSpy reset(&account, &RefAccount::storageReset);
+        garble(account.databasePath(), 0);
+        QFile::remove(account.databasePath() + QStringLiteral("-wal"));
+        // A read off the storage thread opens the file afresh, and meets the damage.
+        QVERIFY(account.storage()->sharedPreferenceStorage()->allInfos().isEmpty());
+        QVERIFY(QTest::qWaitFor([&] { return reset.count() == 1; }));
+        QCOMPARE(AccountManager::getInstance()->errors().size(), 1);
+        QCOMPARE(AccountManager::getInstance()->errors().first().text, QStringLiteral("storage_reset"));
+        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("live.db.damaged-*")}).size(), 1);
+        savePending(&account, QStringLiteral("after"));
+        ThreadManager::getInstance()->waitForIdle();
+        QCOMPARE(account.storage()->sharedPreferenceStorage()->info(QStringLiteral("after"), 1).value,
+                 QByteArray("to send"));
+        QCOMPARE(reset.count(), 1);
+    }
+
+    // A disk that takes no more (a file size limit here): writes are held in memory, in order,
+    // the user is told, and all of them are written once the disk takes them again.
+    void writesTheDiskRefusesAreHeldAndWrittenLater()
+    {
+        QTemporaryDir dir;
+        RefAccount account(QStringLiteral("full"), dir.path(), nullptr);
+        account.open();
+        QVERIFY(QTest::qWaitFor([&] { return account.isReady(); }));
+        storage::SharedPreferenceStorage* store = account.storage()->sharedPreferenceStorage();
+        const auto save = [store](const QString& key, const QByteArray& value) {
+            storage::SharedPreferenceInfo row;
+            row.key = key;
+            row.type = 1;
+            row.value = value;
+            ThreadManager::getInstance()->invoke([store, row] { store->save(row); }, true);
+        };
+        save(QStringLiteral("before"), "stored");
+        ThreadManager::getInstance()->waitForIdle();
+        AccountManager::getInstance()->clearRecords();
+
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit original{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &original), 0);
+        qint64 largest = 0;
+        for (const QFileInfo& file : QDir(dir.path()).entryInfoList(QDir::Files))
+            largest = std::max(largest, file.size());
+        rlimit tight = original;
+        tight.rlim_cur = rlim_t(largest + 4096);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
+        auto restore = qScopeGuard([&] { setrlimit(RLIMIT_FSIZE, &original); });
+        save(QStringLiteral("big"), QByteArray(256 * 1024, 'x'));
+        save(QStringLiteral("after"), "in order");
+        QVERIFY(QTest::qWaitFor([&] { return account.storageState() == RefAccount::StorageRefused; }));
+        QCOMPARE(account.syncState(), int(RefAccount::StorageTrouble));
+        QCOMPARE(AccountManager::getInstance()->errors().last().text, QStringLiteral("storage_full"));
+        QCOMPARE(store->info(QStringLiteral("before"), 1).value, QByteArray("stored"));
+
+        restore.dismiss();
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &original), 0);
+        QVERIFY(QTest::qWaitFor([&] { return account.storageState() == RefAccount::StorageOk; },
+                                3 * RefAccount::kStorageRetryMs));
+        QCOMPARE(AccountManager::getInstance()->errors().last().severity, int(AccountManager::Tip));
+        ThreadManager::getInstance()->waitForIdle();
+        QCOMPARE(store->info(QStringLiteral("big"), 1).value.size(), 256 * 1024);
+        QCOMPARE(store->info(QStringLiteral("after"), 1).value, QByteArray("in order"));
     }
 
     void deviceModel()
