@@ -23,7 +23,11 @@ QByteArray serializeMessage(const google::protobuf::MessageLite& message, const 
 
 bool parseMessage(google::protobuf::MessageLite& message, const QByteArray& body)
 {
-    return message.ParseFromArray(body.constData(), int(body.size()));
+    if (message.ParseFromArray(body.constData(), int(body.size())))
+        return true;
+    qCWarning(lcSettingModel).nospace() << "a " << message.GetTypeName().c_str() << " of " << body.size()
+                                        << " bytes does not parse; dropped";
+    return false;
 }
 
 } // namespace settingmodel

@@ -313,8 +313,8 @@ bool SharedPreferenceModel::plainValue(const im::SharedPreference& record, QByte
     if (cipher)
         plain = m_account->decrypt(*cipher, bytes(record.value_key()), &ok);
     if (!ok)
-        qCWarning(lcSettingModel) << "preference" << text(record.key()) << "of type" << record.type()
-                                  << "cannot be decrypted; skipped";
+        DroppedInput::note("a value that cannot be decrypted",
+                           QStringLiteral("%1/%2").arg(text(record.key())).arg(record.type()));
     return ok;
 }
 
@@ -433,9 +433,14 @@ void SharedPreferenceModel::getNewData()
 }
 
 void SharedPreferenceModel::applyServerRecords(
-    const google::protobuf::RepeatedPtrField<im::SharedPreference>& records, Batch& batch)
+    const google::protobuf::RepeatedPtrField<im::SharedPreference>& records, Batch& batch, const char* answer)
 {
+    DroppedInput dropped(answer);
     for (const im::SharedPreference& record : records) {
+        if (record.key().empty()) {
+            DroppedInput::note("a record without a key", QStringLiteral("type %1").arg(record.type()));
+            continue;
+        }
         QByteArray plain;
         if (!plausibleVersion(record) || !plainValue(record, plain))
             continue;
@@ -492,7 +497,7 @@ void SharedPreferenceModel::listSharedPreferencesResp(const im::misc::ListShared
     networkAnswered();
     whenLoaded([this, resp] {
         Batch batch;
-        applyServerRecords(resp.preferences(), batch);
+        applyServerRecords(resp.preferences(), batch, "a page of the preference list");
         finishFolderOrder(batch);
         const qint64 nextOffset = resp.next_offset();
         const bool hasMore = resp.has_more();
@@ -551,7 +556,7 @@ void SharedPreferenceModel::sharedPreferencesNotify(const im::notif::SharedPrefe
 {
     whenLoaded([this, notif] {
         Batch batch;
-        applyServerRecords(notif.preferences(), batch);
+        applyServerRecords(notif.preferences(), batch, "a preference push");
         finishFolderOrder(batch);
         postRemove(batch.remove);
         postSave(batch.save);
@@ -573,12 +578,11 @@ void SharedPreferenceModel::updateSharedPreferencesResp(const QByteArray& body, 
         return;
     }
     im::misc::UpdateSharedPreferencesV2Resp resp;
-    if (!settingmodel::parseMessage(resp, body)) {
-        qCWarning(lcSettingModel) << "update answer did not parse";
+    if (!settingmodel::parseMessage(resp, body))
         return;
-    }
     networkAnswered();
     whenLoaded([this, resp, context] {
+        DroppedInput dropped("the answer to a preference write");
         Batch batch;
         for (const im::SharedPreference& record : resp.preferences()) {
             QByteArray value;
@@ -820,8 +824,8 @@ bool SharedPreferenceModel::plausibleVersion(const im::SharedPreference& record)
     const qint64 version = record.version();
     if (version >= 0 && version <= m_account->currentTime() + kMaxVersionAheadMs)
         return true;
-    qCWarning(lcSettingModel) << "a record of" << text(record.key()) << "of type" << record.type()
-                              << "has an impossible version" << version << "; dropped";
+    DroppedInput::note("an impossible version",
+                       QStringLiteral("%1/%2 at %3").arg(text(record.key())).arg(record.type()).arg(version));
     return false;
 }
 

@@ -182,8 +182,9 @@ private:
     // Hands a plain record to its owner; sets and returns whether it was applied.
     bool parseSharedPreference(storage::SharedPreferenceInfo& info, bool fromLocal);
     bool applyRemark(int type, const QByteArray& value, bool fromLocal);
+    // Applies what an answer or push carried; what it drops is logged once, naming the answer.
     void applyServerRecords(const google::protobuf::RepeatedPtrField<im::SharedPreference>& records,
-                            Batch& batch);
+                            Batch& batch, const char* answer);
     void finishFolderOrder(const Batch& batch);
     void tellOwnerOfSuccess(int type, const QString& key, const QByteArray& value,
                             const QVariantMap& context);

@@ -343,20 +343,27 @@ void WallpaperHandler::listResp(const im::wallpaper::ListWallPapersResp& resp, q
 void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty, bool dark,
                                    quint64 generation, qint64 askedOffset)
 {
+    DroppedInput dropped("a page of the wallpaper list");
     QList<storage::WallpaperInfo> records;
     QStringList deleted;
     QList<WallpaperItemPtr> items;
+    QSet<QString> seen;
     for (const im::WallPaper& wallpaper : page.wallpapers()) {
         if (isClearing())
             return;
         const QString id = QString::fromStdString(wallpaper.id());
+        if (!id.isEmpty() && seen.contains(id)) {
+            DroppedInput::note("a wallpaper listed twice", id);
+            continue;
+        }
+        seen.insert(id);
         if (wallpaper.deleted()) {
             deleted.append(id);
             continue;
         }
         const WallpaperItemPtr item = adopt(new WallpaperItem(m_account, wallpaper));
         if (item->wallpaperId().isEmpty()) {
-            qCDebug(lcSettingModel) << "skipping a listed wallpaper without an id";
+            DroppedInput::note("a wallpaper without an id", QString::fromStdString(wallpaper.local_id()));
             continue;
         }
         records.append(recordOf(wallpaper, item->wallpaperId()));

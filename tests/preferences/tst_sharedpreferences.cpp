@@ -260,7 +260,9 @@ private slots:
         QCOMPARE(prefs()->getKeyValue(QStringLiteral("wrong")), QByteArray("{}"));
     }
 
-    void undecryptableRecordsAreSkipped()
+    // What cannot be read, a version below zero or far ahead, a record without a key: skipped,
+    // and named in one warning for the whole push.
+    void unreadableRecordsAreSkippedAndNamedOnce()
     {
         im::SharedPreference bad = record(QStringLiteral("dialog_folder_config"), "not base64!", 11, 5);
         bad.set_value_key("key");
@@ -272,12 +274,21 @@ private slots:
         im::SharedPreference good = record(QStringLiteral("dialog_folder_config"), cipher.toBase64(), 11, 7);
         good.set_value_key(key.toStdString());
         good.set_encrypted(true);
-        push({bad, wrongKey, good});
+        const qint64 farAhead = account()->currentTime() + 400LL * 24 * 60 * 60 * 1000;
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral(
+                                 "^dropped from a preference push : a record without a key x1 \\(type 11\\); a value "
+                                 "that cannot be decrypted x2 \\(dialog_folder_config/11, x/11\\); an impossible "
+                                 "version x2 \\(past/11 at -5, ahead/11 at \\d+\\)$")));
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("^dropped")));
+        push({bad, wrongKey, record(QStringLiteral("past"), "v", 11, -5), record({}, "v", 11, 8),
+              record(QStringLiteral("ahead"), "v", 11, farAhead), good});
         // Only the readable one is applied and stored, and both hold the plain value.
         QCOMPARE(account()->accountSettingModel()->chatFolderConfig(), QByteArray("secret"));
         QCOMPARE(rows().size(), 1);
         QCOMPARE(rows().at(0).value, QByteArray("secret"));
         QVERIFY(!prefs()->hasKey(QStringLiteral("x")));
+        QVERIFY(!prefs()->hasKey(QStringLiteral("past")) && !prefs()->hasKey(QStringLiteral("ahead")));
     }
 
     void pagingFromTheSavedOffset()
