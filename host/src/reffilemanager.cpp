@@ -1,5 +1,7 @@
 #include "reffilemanager.h"
 
+#include "host/accountmanager.h"
+
 #include "host/accountbase.h"
 #include "host/constants.h"
 #include "host/cryptoaes.h"
@@ -200,6 +202,8 @@ struct RefFileManager::DownloadJob {
     bool background = false;
     bool running = false;
     bool cancelled = false;
+    // The server's refusal, or a network failure (below zero).
+    int code = 0;
     qint64 total = -1;
     QString serverMd5;
     QByteArray cipher;
@@ -1121,6 +1125,7 @@ void RefFileManager::pieceArrived(const std::shared_ptr<DownloadJob>& job, int c
     if (job->cancelled || code != 0 || !parse(resp, body)) {
         if (code != 0)
             qCWarning(lcHostFiles) << "download of" << job->id << "failed with code" << code;
+        job->code = code;
         finishDownload(job, {});
         return;
     }
@@ -1167,6 +1172,14 @@ void RefFileManager::finishDownload(const std::shared_ptr<DownloadJob>& job, con
         // Deleted while it came: it must not stay behind.
         m_pool.start([path] { QFile::remove(path); });
         ok = false;
+    }
+    // A file someone waits for that the server does not have, or that arrives damaged, will not
+    // come by trying again (unlike after a network failure or a server error): said once per file.
+    const bool forGood = job->code >= 0 && job->code < 500;
+    if (!ok && !job->cancelled && !job->background && forGood && !m_failedForGood.contains(job->id)) {
+        m_failedForGood.insert(job->id);
+        AccountManager::getInstance()->report(m_account->accountId(), AccountManager::Failure, job->code,
+                                              qtTrId("file_download_failed"), FileDownloadChunk);
     }
     if (ok) {
         FileDataPtr live;

@@ -171,6 +171,7 @@ private:
     QList<std::shared_ptr<UploadJob>> m_activeUploads;
     QList<std::shared_ptr<DownloadJob>> m_waitingDownloads;
     QHash<QString, std::shared_ptr<DownloadJob>> m_downloads; // waiting and running, by id
+    QSet<QString> m_failedForGood;                            // told to the user once
     int m_activeDownloads = 0;
     QList<std::shared_ptr<Batch>> m_batches;
 };

@@ -130,6 +130,10 @@
         <source>storage_saved_again</source>
         <translation>Your settings are saved on this computer again.</translation>
     </message>
+    <message id="file_download_failed">
+        <source>file_download_failed</source>
+        <translation>A file could not be fetched from the server: it is missing or damaged there.</translation>
+    </message>
     <message id="storage_reset">
         <source>storage_reset</source>
         <translation>The settings kept on this computer were damaged and have been set aside. They are read from the server again.</translation>

@@ -1,5 +1,6 @@
 // The reference file services against the simulated server: records, uploads, downloads,
 // server-side copies and deletions, and the media helpers the callers lean on.
+#include "host/accountmanager.h"
 #include "host/constants.h"
 #include "host/cryptoaes.h"
 #include "host/files.h"
@@ -367,18 +368,20 @@ private slots:
     void failedDownloads_data()
     {
         QTest::addColumn<QString>("fault");
-        QTest::newRow("unknown id") << "unknown";
-        QTest::newRow("wrong key") << "key";
-        QTest::newRow("tampered bytes") << "tampered";
-        QTest::newRow("md5 differs from the record") << "md5";
-        QTest::newRow("deleted on the server") << "deleted";
-        QTest::newRow("server error mid-transfer") << "error";
-        QTest::newRow("dropped mid-transfer") << "drop";
+        QTest::addColumn<bool>("told"); // the user hears it will not come by trying again
+        QTest::newRow("unknown id") << "unknown" << false;
+        QTest::newRow("wrong key") << "key" << true;
+        QTest::newRow("tampered bytes") << "tampered" << true;
+        QTest::newRow("md5 differs from the record") << "md5" << true;
+        QTest::newRow("deleted on the server") << "deleted" << true;
+        QTest::newRow("server error mid-transfer") << "error" << false;
+        QTest::newRow("dropped mid-transfer") << "drop" << false;
     }
 
     void failedDownloads()
     {
         QFETCH(QString, fault);
+        QFETCH(bool, told);
         auto a = device(1);
         auto b = device(2);
         QVERIFY(a && b);
@@ -414,6 +417,13 @@ private slots:
         QCOMPARE(QDir(b->refFileManager()->cacheDir()).entryList(QDir::Files), QStringList());
         const FileDataPtr onB = b->fileManager()->createFileData(info, 9, 32);
         QVERIFY(!onB->fileExist());
+        // Once per file, however often it is asked for.
+        b->fileManager()->downloadFileMgr()->download(onB, false, 9);
+        QVERIFY(QTest::qWaitFor([&done] { return done.size() == 2; }, kWait));
+        int tellings = 0;
+        for (const AccountManager::Error& error : AccountManager::getInstance()->errors())
+            tellings += error.text == QLatin1String("file_download_failed") && error.source == b->accountId();
+        QCOMPARE(tellings, told ? 1 : 0);
     }
 
     void duplicatesAndDeletionsAcrossDevicesAndUsers()
