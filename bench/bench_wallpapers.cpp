@@ -21,6 +21,7 @@
 namespace {
 
 constexpr int kWallpapers = 1000;
+constexpr int kLargePage = 20000;
 constexpr double kBudgetMs = 8.0;
 
 im::WallPaper randomWallpaper(QRandomGenerator& random, int n, qint64 time)
@@ -163,6 +164,50 @@ int main(int argc, char** argv)
         }
         ok &= report("a local load of 1,000", app.longestMs());
         std::printf("local load of %d: %.1f ms until listed\n", kWallpapers, timer.nsecsElapsed() / 1e6);
+    }
+    // A page far larger than any list a user keeps: applied in slices, never stalling a frame.
+    {
+        QTemporaryDir bigDir;
+        TestAccount device(bigDir.path(), QStringLiteral("large"));
+        if (!device.start())
+            return 1;
+        WallpaperHandler* handler = device.account->wallpaperHandler();
+        WallpaperModel* model = handler->wallpaperModel();
+        QList<im::WallPaper> large;
+        QList<im::WallPaper> largeNewer;
+        for (int i = 0; i < kLargePage; ++i) {
+            large.append(randomWallpaper(random, i, 1000 + random.bounded(500)));
+            largeNewer.append(large.last());
+            largeNewer.last().set_update_time(5000 + random.bounded(500));
+        }
+        const QByteArray largePage = pageOf(large);
+        app.resetLongest();
+        QElapsedTimer timer;
+        timer.start();
+        QTimer::singleShot(0, model, [&] { device.transport->answerNext(241, 0, largePage); });
+        if (!waitUntil([&] { return model->count() == kLargePage; }, 120000))
+            return 1;
+        ok &= report("a page of 20,000 into an empty list", app.longestMs());
+        std::printf("  %.1f ms until listed (%s)\n", timer.nsecsElapsed() / 1e6,
+                    qPrintable(app.longestWhat()));
+        const QByteArray newerPage = pageOf(largeNewer);
+        handler->getNewData();
+        app.resetLongest();
+        timer.restart();
+        QTimer::singleShot(0, model, [&] { device.transport->answerNext(241, 0, newerPage); });
+        if (!waitUntil(
+                [&] {
+                    const QList<WallpaperItemPtr> items = model->items();
+                    return std::all_of(items.cbegin(), items.cend(), [](const WallpaperItemPtr& item) {
+                        return item->lastUpdated() >= 5000;
+                    });
+                },
+                120000))
+            return 1;
+        ok &= report("a page of 20,000 newer versions", app.longestMs());
+        std::printf("  %.1f ms until placed (%s)\n", timer.nsecsElapsed() / 1e6,
+                    qPrintable(app.longestWhat()));
+        ThreadManager::getInstance()->waitForIdle();
     }
     return ok ? 0 : 1;
 }

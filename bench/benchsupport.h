@@ -4,15 +4,19 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QThread>
 
 #include <algorithm>
 
-// Times every event the main thread handles; nested dispatches count in their outer one.
+// Times every event the main thread handles; nested dispatches count in their outer one. Events
+// of other threads pass untimed (the depth is the main thread's own).
 class TimedApp : public QCoreApplication {
 public:
     using QCoreApplication::QCoreApplication;
     bool notify(QObject* receiver, QEvent* event) override
     {
+        if (QThread::currentThread() != thread())
+            return QCoreApplication::notify(receiver, event);
         if (m_depth++ > 0) {
             const bool handled = QCoreApplication::notify(receiver, event);
             --m_depth;

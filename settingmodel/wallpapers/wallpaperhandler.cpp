@@ -20,6 +20,7 @@
 #include "themes/themeitem.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QImageReader>
 #include <QJSEngine>
 #include <QPointer>
@@ -326,18 +327,47 @@ bool WallpaperHandler::clearData(bool force)
 
 void WallpaperHandler::listResp(const im::wallpaper::ListWallPapersResp& resp, qint64 askedOffset)
 {
+    startListPage(
+        [resp](im::wallpaper::ListWallPapersResp& page) {
+            page = resp;
+            return true;
+        },
+        askedOffset);
+}
+
+void WallpaperHandler::listAnswer(const QByteArray& body, qint64 askedOffset)
+{
+    startListPage([body](im::wallpaper::ListWallPapersResp& page) { return parseMessage(page, body); },
+                  askedOffset);
+}
+
+bool WallpaperHandler::startListPage(std::function<bool(im::wallpaper::ListWallPapersResp&)> read,
+                                     qint64 askedOffset)
+{
     if (isClearing())
-        return;
+        return false;
     if (m_pageInProgress) {
         // Asked for while a page is applied: asked again once it is in, from where it led.
         m_listAgain = true;
-        return;
+        return false;
     }
     m_pageInProgress = true;
     const bool intoEmpty = m_model->count() == 0;
-    m_listFuture = QtConcurrent::run(
-        [this, resp, intoEmpty, dark = m_model->darkMode(), generation = m_generation.current(),
-         askedOffset] { runListPage(resp, intoEmpty, dark, generation, askedOffset); });
+    m_listFuture = QtConcurrent::run([this, read = std::move(read), intoEmpty, dark = m_model->darkMode(),
+                                      generation = m_generation.current(), askedOffset] {
+        im::wallpaper::ListWallPapersResp page;
+        if (read(page)) {
+            runListPage(page, intoEmpty, dark, generation, askedOffset);
+            return;
+        }
+        // Nothing to place: the next page may come.
+        post(generation, [this, askedOffset] {
+            m_pageInProgress = false;
+            if (std::exchange(m_listAgain, false))
+                m_cmd->listReq(askedOffset);
+        });
+    });
+    return true;
 }
 
 void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty, bool dark,
@@ -374,58 +404,89 @@ void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page
     }
     moveToMain(items);
     post(generation, [this, records, deleted, items, intoEmpty, dark, more = page.has_more(),
-                      nextOffset = page.next_offset(), askedOffset]() mutable {
-        m_pageInProgress = false;
+                      nextOffset = page.next_offset(), askedOffset, generation]() mutable {
         // The page was made before what was pushed or deleted here while it was made: those win,
         // and the page's records of them are not written.
-        const QSet<QString> pushed = std::exchange(m_pushedWhilePaging, {});
-        const auto newer = [this, &pushed](const QString& id) {
-            return pushed.contains(id) || m_deleting.contains(id);
-        };
         QList<storage::WallpaperInfo> saves;
         for (const storage::WallpaperInfo& record : std::as_const(records)) {
-            if (!newer(record.id))
+            if (!newerThanPage(record.id))
                 saves.append(record);
         }
-        items.erase(
-            std::remove_if(items.begin(), items.end(),
-                           [&newer](const WallpaperItemPtr& item) { return newer(item->wallpaperId()); }),
-            items.end());
         deleted.erase(std::remove_if(deleted.begin(), deleted.end(),
-                                     [&pushed](const QString& id) { return pushed.contains(id); }),
+                                     [this](const QString& id) { return m_pushedWhilePaging.contains(id); }),
                       deleted.end());
         // An offset below zero is nothing to ask from again.
         storeRecords(saves, deleted, nextOffset >= 0 ? std::optional<qint64>(nextOffset) : std::nullopt);
-        if (intoEmpty) {
-            if (m_model->darkMode() != dark)
-                sortFor(items, m_model->darkMode());
-            m_model->append(items);
-        } else {
-            for (const WallpaperItemPtr& item : std::as_const(items)) {
-                // This device's own save, whose answer was lost, comes back under its local id.
-                if (!reconcile(item->message()))
-                    m_model->replaceItem(item);
-            }
-        }
-        for (const QString& id : std::as_const(deleted)) {
-            if (m_localLoading)
-                m_deletedWhileLoading.insert(id);
-            if (const WallpaperItemPtr item = m_model->itemPtr(id)) {
-                discardFiles(item.data());
-                m_failedUploads.removeAll(id);
-                m_model->removeById(id);
-            }
-        }
-        if (more && (nextOffset < 0 || nextOffset <= askedOffset)) {
-            qCWarning(lcSettingModel) << "the wallpaper list's next offset" << nextOffset
-                                      << "does not advance from" << askedOffset << "; paging stopped";
-            autoDownload();
-        } else if (more || std::exchange(m_listAgain, false)) {
-            m_cmd->listReq(nextOffset);
-        } else {
-            autoDownload();
-        }
+        if (intoEmpty && m_model->darkMode() != dark)
+            sortFor(items, m_model->darkMode());
+        auto placing = std::make_shared<PagePlacing>();
+        placing->items = std::move(items);
+        placing->deleted = std::move(deleted);
+        placing->more = more;
+        placing->nextOffset = nextOffset;
+        placing->askedOffset = askedOffset;
+        post(generation, [this, placing, generation] { placePage(placing, generation); });
     });
+}
+
+bool WallpaperHandler::newerThanPage(const QString& id) const
+{
+    return m_pushedWhilePaging.contains(id) || m_deleting.contains(id);
+}
+
+void WallpaperHandler::placePage(const std::shared_ptr<PagePlacing>& placing, quint64 generation)
+{
+    // In slices, each well within a frame: a page of thousands never stalls the interface. What
+    // is pushed or deleted meanwhile still wins over the page.
+    QElapsedTimer spent;
+    spent.start();
+    qint64 lastSlice = 0;
+    while (placing->next < placing->items.size()) {
+        // Another slice only when it fits, judged by the last one.
+        if (lastSlice > 0 && spent.nsecsElapsed() + lastSlice > kPageEventNs) {
+            post(generation, [this, placing, generation] { placePage(placing, generation); });
+            return;
+        }
+        const qint64 sliceStart = spent.nsecsElapsed();
+        const qsizetype end = std::min(placing->next + placing->sliceItems, placing->items.size());
+        QList<WallpaperItemPtr> slice;
+        slice.reserve(end - placing->next);
+        for (qsizetype i = placing->next; i < end; ++i) {
+            const WallpaperItemPtr& item = placing->items.at(i);
+            // This device's own save, whose answer was lost, comes back under its local id.
+            if (!newerThanPage(item->wallpaperId()) && !reconcile(item->message()))
+                slice.append(item);
+        }
+        placing->next = end;
+        m_model->replaceItems(slice);
+        lastSlice = spent.nsecsElapsed() - sliceStart;
+        // Slices sized to take about kPageSliceNs on this machine, with this list.
+        if (lastSlice > kPageSliceNs && placing->sliceItems > kMinSliceItems)
+            placing->sliceItems /= 2;
+        else if (lastSlice < kPageSliceNs / 2 && placing->sliceItems < kMaxSliceItems)
+            placing->sliceItems *= 2;
+    }
+    m_pageInProgress = false;
+    m_pushedWhilePaging.clear();
+    for (const QString& id : std::as_const(placing->deleted)) {
+        if (m_localLoading)
+            m_deletedWhileLoading.insert(id);
+        if (const WallpaperItemPtr item = m_model->itemPtr(id)) {
+            discardFiles(item.data());
+            m_failedUploads.removeAll(id);
+            m_model->removeById(id);
+        }
+    }
+    const qint64 nextOffset = placing->nextOffset;
+    if (placing->more && (nextOffset < 0 || nextOffset <= placing->askedOffset)) {
+        DroppedInput::note("a next offset that does not advance (paging stopped)",
+                           QStringLiteral("%1 after %2").arg(nextOffset).arg(placing->askedOffset));
+        autoDownload();
+    } else if (placing->more || std::exchange(m_listAgain, false)) {
+        m_cmd->listReq(nextOffset);
+    } else {
+        autoDownload();
+    }
 }
 
 bool WallpaperHandler::reconcile(const im::WallPaper& wallpaper)

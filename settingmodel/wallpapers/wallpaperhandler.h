@@ -79,6 +79,8 @@ public:
     // Answers of the wallpaper commands, and the push of another device's changes.
     // askedOffset: the offset the page was asked from (a page must lead past it); -1 unknown.
     void listResp(const im::wallpaper::ListWallPapersResp& resp, qint64 askedOffset = -1);
+    // The same from the answer's bytes, read off this thread (a page may hold thousands).
+    void listAnswer(const QByteArray& body, qint64 askedOffset);
     void saveResp(int code, const QByteArray& body, const QString& localId);
     void deleteResp(const im::wallpaper::DeleteWallPaperReq& resp);
     // Every answer to a delete, code < 0 for the network's failures. A delete the server never
@@ -130,6 +132,28 @@ private:
     void runLocalLoad(bool dark, quint64 generation);
     void runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty, bool dark,
                      quint64 generation, qint64 askedOffset);
+    // Starts making a page off this thread from what read() gives; false when it waits.
+    bool startListPage(std::function<bool(im::wallpaper::ListWallPapersResp&)> read, qint64 askedOffset);
+    // A list page made off this thread, placed into the model here slice by slice.
+    struct PagePlacing {
+        QList<WallpaperItemPtr> items;
+        qsizetype next = 0;
+        QStringList deleted;
+        bool more = false;
+        qint64 nextOffset = 0;
+        qint64 askedOffset = 0;
+        qsizetype sliceItems = 256;
+    };
+    // A slice aims at 3.5 ms (a change of order costs every proxy one pass over the list, so
+    // slices are not made smaller than they need be); one event places slices while they fit in
+    // 6 ms of a frame's 8.
+    static constexpr qint64 kPageSliceNs = 3'500'000;
+    static constexpr qint64 kPageEventNs = 6'000'000;
+    static constexpr qsizetype kMinSliceItems = 16;
+    static constexpr qsizetype kMaxSliceItems = 4096;
+    void placePage(const std::shared_ptr<PagePlacing>& placing, quint64 generation);
+    // Pushed or deleted here while a list page was made or placed: newer than the page.
+    bool newerThanPage(const QString& id) const;
     // A record of this device's own unsynced wallpaper under its server id (its save's answer was
     // lost, or another path brought it first): the listed one takes the id. False when the record
     // names no such wallpaper, or its id is another listed wallpaper.

@@ -258,6 +258,136 @@ void WallpaperModel::replaceItem(const WallpaperItemPtr& item)
         place(row, item);
 }
 
+void WallpaperModel::replaceItems(const QList<WallpaperItemPtr>& items)
+{
+    // The last version of each id, split into listed ones that changed and new ones.
+    QHash<QString, WallpaperItemPtr> latest;
+    latest.reserve(items.size());
+    for (const WallpaperItemPtr& item : items) {
+        if (item)
+            latest.insert(item->wallpaperId(), item);
+    }
+    QList<WallpaperItemPtr> changed;
+    QList<WallpaperItemPtr> added;
+    for (const WallpaperItemPtr& item : std::as_const(latest)) {
+        const WallpaperItemPtr held = m_byId.value(item->wallpaperId());
+        if (!held)
+            added.append(item);
+        else if (held->lastUpdated() != item->lastUpdated())
+            changed.append(item);
+    }
+    if (changed.size() == 1)
+        replaceItem(changed.first());
+    else if (!changed.isEmpty())
+        placeChanged(changed);
+    insertNewItems(added);
+}
+
+void WallpaperModel::insertNewItems(QList<WallpaperItemPtr> added)
+{
+    std::sort(added.begin(), added.end(), [this](const WallpaperItemPtr& a, const WallpaperItemPtr& b) {
+        ++m_comparisons;
+        return WallpaperItem::greater(*a, *b, m_darkMode);
+    });
+    // Items that fall between the same two listed rows go in as one block of rows.
+    qsizetype first = 0;
+    while (first < added.size()) {
+        bool exact = false;
+        const int row = search(added.at(first).data(), &exact);
+        qsizetype last = first + 1;
+        const WallpaperItem* next = row < m_items.size() ? m_items.at(row).data() : nullptr;
+        while (last < added.size() && (!next || !WallpaperItem::greater(*next, *added.at(last), m_darkMode)))
+            ++last;
+        beginInsertRows(QModelIndex(), row, int(row + last - first - 1));
+        int owners = 0;
+        for (qsizetype i = first; i < last; ++i) {
+            const WallpaperItemPtr& item = added.at(i);
+            m_items.insert(row + (i - first), item);
+            m_byId.insert(item->wallpaperId(), item);
+            owners += item->isOwner() ? 1 : 0;
+        }
+        endInsertRows();
+        for (qsizetype i = first; i < last; ++i)
+            watch(added.at(i));
+        emit countChanged();
+        addOwners(owners);
+        first = last;
+    }
+}
+
+void WallpaperModel::placeChanged(QList<WallpaperItemPtr> changed)
+{
+    std::sort(changed.begin(), changed.end(), [this](const WallpaperItemPtr& a, const WallpaperItemPtr& b) {
+        ++m_comparisons;
+        return WallpaperItem::greater(*a, *b, m_darkMode);
+    });
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList persistent = persistentIndexList();
+    QStringList persistentIds;
+    for (const QModelIndex& index : persistent)
+        persistentIds.append(m_items.at(index.row())->wallpaperId());
+    // The rows of the versions that leave, found by search, then taken out in one pass.
+    QList<int> leaving;
+    leaving.reserve(changed.size());
+    int owners = 0;
+    for (const WallpaperItemPtr& item : std::as_const(changed)) {
+        const WallpaperItemPtr held = m_byId.value(item->wallpaperId());
+        leaving.append(rowOf(held));
+        disconnect(held.data(), nullptr, this, nullptr);
+        owners += (item->isOwner() ? 1 : 0) - (held->isOwner() ? 1 : 0);
+        m_byId.insert(item->wallpaperId(), item);
+        watch(item);
+    }
+    std::sort(leaving.begin(), leaving.end());
+    qsizetype write = 0;
+    qsizetype skip = 0;
+    for (qsizetype read = 0; read < m_items.size(); ++read) {
+        if (skip < leaving.size() && leaving.at(skip) == read) {
+            ++skip;
+            continue;
+        }
+        if (write != read)
+            m_items[write] = std::move(m_items[read]);
+        ++write;
+    }
+    m_items.resize(write);
+    // Where each changed item belongs among the rows that stay (searched, so a slice of a few
+    // compares a few times log n), then all of them moved in from the back in one pass.
+    QList<int> places;
+    places.reserve(changed.size());
+    for (const WallpaperItemPtr& item : std::as_const(changed)) {
+        bool exact = false;
+        places.append(search(item.data(), &exact));
+    }
+    const qsizetype kept = m_items.size();
+    m_items.resize(kept + changed.size());
+    qsizetype from = kept;
+    for (qsizetype j = changed.size() - 1; j >= 0; --j) {
+        const qsizetype place = places.at(j);
+        while (from > place) {
+            --from;
+            m_items[from + j + 1] = std::move(m_items[from]);
+        }
+        m_items[place + j] = changed.at(j);
+    }
+    if (!persistent.isEmpty()) {
+        QHash<QString, int> rowById;
+        rowById.reserve(m_items.size());
+        for (int row = 0; row < m_items.size(); ++row)
+            rowById.insert(m_items.at(row)->wallpaperId(), row);
+        QModelIndexList moved;
+        for (const QString& id : std::as_const(persistentIds))
+            moved.append(index(rowById.value(id)));
+        changePersistentIndexList(persistent, moved);
+    }
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    for (qsizetype j = 0; j < changed.size(); ++j) {
+        const QModelIndex row = index(int(places.at(j) + j));
+        emit dataChanged(row, row, {WALLPAPER_ROLE});
+    }
+    addOwners(owners);
+}
+
 void WallpaperModel::place(int row, const WallpaperItemPtr& item)
 {
     const WallpaperItemPtr held = m_items.takeAt(row);
@@ -370,8 +500,12 @@ void WallpaperFilterModel::setMode(int mode)
 
 bool WallpaperFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const
 {
-    const QModelIndex source = sourceModel()->index(sourceRow, 0, sourceParent);
-    const auto* item = source.data(WallpaperModel::WALLPAPER_ROLE).value<WallpaperItem*>();
+    const QVariant value =
+        sourceModel()->index(sourceRow, 0, sourceParent).data(WallpaperModel::WALLPAPER_ROLE);
+    // Read as stored: a conversion would look the type up by name for every row.
+    if (value.metaType() != QMetaType::fromType<WallpaperItem*>())
+        return false;
+    const auto* item = *static_cast<WallpaperItem* const*>(value.constData());
     if (!item)
         return false;
     switch (m_mode) {

@@ -47,6 +47,10 @@ public:
     QList<WallpaperItemPtr> items() const { return m_items; }
     // Takes the item's place for its id, moving the row when its place in the order changed.
     void replaceItem(const WallpaperItemPtr& item);
+    // Many items at once, as replaceItem does for each: new ones are inserted row by row; listed
+    // ones whose version changed take their places in one layout change (a move per row would
+    // make every proxy read the whole list again for each), then their rows report the change.
+    void replaceItems(const QList<WallpaperItemPtr>& items);
     // The item of oldId is now known as newId; its row moves to its place in the order.
     void renameItem(const QString& oldId, const QString& newId);
     bool removeById(const QString& id);
@@ -73,6 +77,10 @@ private:
     // The row of a listed item, also when its sort keys changed since it was placed.
     int rowOf(const WallpaperItemPtr& item) const;
     void insertNew(const WallpaperItemPtr& item);
+    // Inserts items not listed yet, those that fall together as one block of rows.
+    void insertNewItems(QList<WallpaperItemPtr> added);
+    // Puts changed versions of listed items at their places instead of the listed ones.
+    void placeChanged(QList<WallpaperItemPtr> changed);
     // Puts item at its place in the order instead of the listed item at row.
     void place(int row, const WallpaperItemPtr& item);
     void addOwners(int delta);

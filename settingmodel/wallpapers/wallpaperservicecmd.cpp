@@ -38,9 +38,8 @@ void WallpaperServiceCmd::listReq(qint64 offset)
         [account, offset](int code, const QByteArray& body) {
             // The page is judged against the offset it was asked from.
             WallpaperHandler* handler = account->wallpaperHandler();
-            im::wallpaper::ListWallPapersResp page;
-            if (handler && code == 0 && parseMessage(page, body))
-                handler->listResp(page, offset);
+            if (handler && code == 0)
+                handler->listAnswer(body, offset);
         },
         false);
 }

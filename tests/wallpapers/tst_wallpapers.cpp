@@ -359,6 +359,32 @@ private slots:
         QCOMPARE(model.itemByIndex(model.count()), nullptr);
         QCOMPARE(model.indexByItem(nullptr), -1);
 
+        // Many at once, as a large list page brings them: new ones come in as rows, changed ones
+        // take their places in one layout change that a proxy and a persistent index follow, and
+        // the last version of an id wins. The order is the one the items would have one by one.
+        WallpaperFilterModel everything;
+        everything.setSourceModel(&model);
+        QAbstractItemModelTester proxyTester(&everything,
+                                             QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const QPersistentModelIndex p2(
+            model.index(model.indexByItem(model.getItemById(QStringLiteral("p2")))));
+        QSignalSpy layouts(&model, &QAbstractItemModel::layoutChanged);
+        QList<WallpaperItemPtr> batch{
+            make({"p2", 50, false, true}),      make({"o3", 1, true}), make({"n1", 7}), make({"n2", 8}),
+            make({"o4", 2, true, false, true}), make({"n1", 9})};
+        model.replaceItems(batch);
+        QCOMPARE(layouts.count(), 1);
+        QCOMPARE(model.getItemById(QStringLiteral("n1"))->lastUpdated(), 9);
+        QCOMPARE(model.getItemById(QStringLiteral("p2")), batch.first().data());
+        QCOMPARE(model.index(p2.row()).data(WallpaperModel::WALLPAPER_ROLE).value<WallpaperItem*>(),
+                 batch.first().data());
+        WallpaperModel oneByOne;
+        for (const WallpaperItemPtr& item : model.items())
+            oneByOne.insert(item);
+        QCOMPARE(idsOf(&model), idsOf(&oneByOne));
+        QCOMPARE(everything.rowCount(), model.count());
+        QVERIFY(model.removeById(QStringLiteral("n1")) && model.removeById(QStringLiteral("n2")));
+
         // Dark mode sorts again only when it changes.
         model.onSortAll(false);
         QCOMPARE(resets.count(), 0);
@@ -369,7 +395,7 @@ private slots:
         model.removeOwnerItems(
             [&handed](const WallpaperItemPtr& item) { handed.append(item->wallpaperId()); });
         QCOMPARE(handed.size(), OWNER_WALLPAPER_LIMIT - 1);
-        QCOMPARE(idsOf(&model), QStringList({"p1", "p2"}));
+        QCOMPARE(idsOf(&model), QStringList({"p2", "p1"}));
         QVERIFY(!model.upToLimite());
 
         // A reset tells a bound count; a colour that is no colour name is refused.
