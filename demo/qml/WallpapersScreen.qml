@@ -71,7 +71,7 @@ ColumnLayout {
                 anchors.margins: 5
                 radius: 8
                 clip: true
-                border.color: cell.itemModel.unsynced ? "#E08A1E" : "#D5DCE4"
+                border.color: cell.itemModel.uploadFailed ? "#C0392B" : cell.itemModel.unsynced ? "#E08A1E" : "#D5DCE4"
                 border.width: cell.itemModel.unsynced ? 2 : 1
                 gradient: Gradient {
                     GradientStop { position: 0; color: cell.colors[0] }
@@ -97,11 +97,12 @@ ColumnLayout {
                     Label {
                         anchors.centerIn: parent
                         font.pixelSize: 11
-                        color: cell.itemModel.unsynced ? "#B45309" : "#1F2A37"
-                        text: cell.itemModel.unsynced ? qsTr("not synced yet")
-                                                      : cell.itemModel.isOwner ? qsTr("yours")
-                                                      : cell.itemModel.hasPattern ? qsTr("pattern")
-                                                      : cell.itemModel.isDark ? qsTr("preset, dark") : qsTr("preset")
+                        color: cell.itemModel.uploadFailed ? "#8A1C1C" : cell.itemModel.unsynced ? "#B45309" : "#1F2A37"
+                        text: cell.itemModel.uploadFailed ? qsTr("upload failed")
+                                                          : cell.itemModel.unsynced ? qsTr("uploading…")
+                                                          : cell.itemModel.isOwner ? qsTr("yours")
+                                                          : cell.itemModel.hasPattern ? qsTr("pattern")
+                                                          : cell.itemModel.isDark ? qsTr("preset, dark") : qsTr("preset")
                     }
                 }
                 ToolButton {

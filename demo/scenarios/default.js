@@ -237,6 +237,10 @@ var steps = [
         check: function (demo) {
             demo.check(demo.A.account.syncState === 2 && demo.A.account.unsentChanges === 1,
                        "A says one change is on its way, not synchronised");
+            var marked = demo.A.wallpaperIds(true).filter(function (id) {
+                return demo.A.wallpaperHandler.wallpaperModel.getItemById(id).uploadFailed;
+            });
+            demo.check(marked.length === 1, "the wallpaper is marked as failed, not as uploading");
         },
         screenshot: "wallpapers"
     },

@@ -130,6 +130,16 @@ void WallpaperHandler::post(quint64 generation, std::function<void()> step)
     m_generation.post(this, generation, std::move(step));
 }
 
+void WallpaperHandler::markUploadFailed(const QString& id, bool failed)
+{
+    if (!failed)
+        m_failedUploads.removeAll(id);
+    else if (!m_failedUploads.contains(id))
+        m_failedUploads.append(id);
+    if (WallpaperItem* item = m_model->getItemById(id))
+        item->setUploadFailed(failed);
+}
+
 WallpaperItemPtr WallpaperHandler::adopt(WallpaperItem* item) const
 {
     return WallpaperItemPtr(item, &deleteOnOwnThread<WallpaperItem>);
@@ -263,11 +273,9 @@ void WallpaperHandler::runLocalLoad(bool dark, quint64 generation)
             unsynced.removeIf([&deleted](const QString& id) { return deleted.contains(id); });
             removeRecords(QStringList(deleted.cbegin(), deleted.cend()));
         }
-        for (const QString& id : std::as_const(unsynced)) {
-            if (!m_failedUploads.contains(id))
-                m_failedUploads.append(id);
-        }
         m_model->append(list);
+        for (const QString& id : std::as_const(unsynced))
+            markUploadFailed(id, true);
         // Asked for news before the list was here: what it needs is done now.
         if (m_fetched) {
             autoDownload();
@@ -473,7 +481,7 @@ void WallpaperHandler::placePage(const std::shared_ptr<PagePlacing>& placing, qu
             m_deletedWhileLoading.insert(id);
         if (const WallpaperItemPtr item = m_model->itemPtr(id)) {
             discardFiles(item.data());
-            m_failedUploads.removeAll(id);
+            markUploadFailed(id, false);
             m_model->removeById(id);
         }
     }
@@ -698,11 +706,10 @@ void WallpaperHandler::uploadFinish(const WallpaperItemPtr& item, int code)
     const QString id = item->wallpaperId();
     if (code == upload::Failed) {
         item->setUnsynced(true);
-        if (!m_failedUploads.contains(id))
-            m_failedUploads.append(id);
+        markUploadFailed(id, true);
         return;
     }
-    m_failedUploads.removeAll(id);
+    markUploadFailed(id, false);
     if (m_cancelledUploads.remove(id)) {
         deleteWallpaper(id);
     } else if (code != upload::Ok) {
@@ -753,15 +760,14 @@ void WallpaperHandler::saveResp(int code, const QByteArray& body, const QString&
         if (code == kConflict || code == kUnprocessable) {
             // Refused for good (the user's limit, an unreadable image): not retried until the user
             // asks again, and the user is told why.
-            m_failedUploads.removeAll(localId);
+            markUploadFailed(localId, false);
             m_refusedUploads.insert(localId);
             settingmodel::reportFailure(
                 m_account, code,
                 qtTrId(code == kConflict ? "wallpaper_limit_reached" : "wallpaper_file_format_error"));
             return;
         }
-        if (!m_failedUploads.contains(localId))
-            m_failedUploads.append(localId);
+        markUploadFailed(localId, true);
         return;
     }
     // The answer is for the save this device sent: another local id it echoes names nothing here.
@@ -790,14 +796,14 @@ void WallpaperHandler::updateItem(const QString& localId, const QString& serverI
     item->setLastUpdated(message.update_time());
     item->setUnsynced(false);
     m_savesSent.remove(localId);
-    m_failedUploads.removeAll(localId);
+    markUploadFailed(localId, false);
     m_model->renameItem(localId, serverId);
     emit wallpaperIdChanged(localId, serverId);
 }
 
 void WallpaperHandler::reupload(const QString& id)
 {
-    m_failedUploads.removeAll(id);
+    markUploadFailed(id, false);
     m_refusedUploads.remove(id);
     if (const WallpaperItemPtr item = m_model->itemPtr(id))
         uploadWallpaper(item);
@@ -886,7 +892,7 @@ void WallpaperHandler::sendDeletes(const QStringList& ids)
 
 void WallpaperHandler::deleteWallpaper(const QString& id)
 {
-    m_failedUploads.removeAll(id);
+    markUploadFailed(id, false);
     takeDown(id, false, nullptr);
     removeRecords({id});
 }
@@ -894,7 +900,7 @@ void WallpaperHandler::deleteWallpaper(const QString& id)
 void WallpaperHandler::deleteWallpapers(const QStringList& ids)
 {
     for (const QString& id : ids)
-        m_failedUploads.removeAll(id);
+        markUploadFailed(id, false);
     QStringList synced;
     for (const QString& id : ids)
         takeDown(id, true, &synced);
@@ -970,7 +976,7 @@ void WallpaperHandler::resetResp(const im::wallpaper::ResetWallPapersResp& resp)
         const QString id = item->wallpaperId();
         item->getFileIds(ownFiles);
         discardFiles(item.data());
-        m_failedUploads.removeAll(id);
+        markUploadFailed(id, false);
         m_refusedUploads.remove(id);
         if (item->unsynced()) {
             // An upload or save on its way would bring the wallpaper back on every device: the
@@ -1029,7 +1035,7 @@ void WallpaperHandler::wallpaperUpdateNotif(const im::notif::WallpaperUpdatedNot
                 m_deletedWhileLoading.insert(id);
             if (const WallpaperItemPtr item = m_model->itemPtr(id)) {
                 discardFiles(item.data());
-                m_failedUploads.removeAll(id);
+                markUploadFailed(id, false);
                 m_model->removeById(id);
             }
             removed.append(id);

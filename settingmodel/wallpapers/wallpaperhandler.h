@@ -127,6 +127,8 @@ private:
     // From a task, with the generation it took when it started.
     void post(quint64 generation, std::function<void()> step);
     WallpaperItemPtr adopt(WallpaperItem* item) const;
+    // Keeps the failed uploads and the item's own mark of it together.
+    void markUploadFailed(const QString& id, bool failed);
     // Reads the stored wallpapers and makes their items, off this thread; then shows them.
     // Both make their lists in the order of the model's dark mode when they started.
     void runLocalLoad(bool dark, quint64 generation);

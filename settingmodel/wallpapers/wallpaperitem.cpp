@@ -267,6 +267,11 @@ void WallpaperItem::setFillType(int fillType)
     assign(m_fillType, fillType, &WallpaperItem::fillTypeChanged);
 }
 
+void WallpaperItem::setUploadFailed(bool failed)
+{
+    assign(m_uploadFailed, failed, &WallpaperItem::uploadFailedChanged);
+}
+
 void WallpaperItem::setUnsynced(bool unsynced)
 {
     assign(m_unsynced, unsynced, &WallpaperItem::unsyncedChanged);

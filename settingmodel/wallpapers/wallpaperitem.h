@@ -35,6 +35,9 @@ class SETTINGMODEL_EXPORT WallpaperItem : public QObject {
     Q_PROPERTY(int scale READ scale WRITE setScale NOTIFY scaleChanged)
     Q_PROPERTY(int fillType READ fillType WRITE setFillType NOTIFY fillTypeChanged)
     Q_PROPERTY(bool unsynced READ unsynced NOTIFY unsyncedChanged)
+    // An unsynced wallpaper whose upload failed: it waits for the handler's reuploadFailed,
+    // where one without it is on its way.
+    Q_PROPERTY(bool uploadFailed READ uploadFailed NOTIFY uploadFailedChanged)
     Q_PROPERTY(bool internalPattern READ internalPattern CONSTANT)
     Q_PROPERTY(bool themePlace READ themePlace CONSTANT)
 public:
@@ -90,6 +93,8 @@ public:
     void setFillType(int fillType);
     bool unsynced() const { return m_unsynced; }
     void setUnsynced(bool unsynced);
+    bool uploadFailed() const { return m_uploadFailed; }
+    void setUploadFailed(bool failed);
     bool deleted() const { return m_deleted; }
     void setDeleted(bool deleted) { m_deleted = deleted; }
     bool internalPattern() const { return m_internalPattern; }
@@ -143,6 +148,7 @@ signals:
     void scaleChanged();
     void fillTypeChanged();
     void unsyncedChanged();
+    void uploadFailedChanged();
     void uploadFaildChanged();
     void startDestroy();
 
@@ -172,6 +178,7 @@ private:
     bool m_sortDark = false;
     bool m_isMotion = false;
     bool m_unsynced = false;
+    bool m_uploadFailed = false;
     bool m_deleted = false;
     bool m_themePlace = false;
 };
