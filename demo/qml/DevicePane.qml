@@ -25,7 +25,7 @@ Rectangle {
 
         RowLayout {
             Layout.fillWidth: true
-            Rectangle { width: 12; height: 12; radius: 6; color: pane.device.online ? pane.accent : "#B0B8C2" }
+            Rectangle { width: 12; height: 12; radius: 6; color: pane.device.online && !pane.device.signedOut ? pane.accent : "#B0B8C2" }
             Label {
                 text: qsTr("Device %1").arg(pane.device.name)
                 font.pixelSize: 18

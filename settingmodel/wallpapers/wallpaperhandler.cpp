@@ -437,6 +437,17 @@ void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page
     });
 }
 
+void WallpaperHandler::dropDeleted(const QString& id)
+{
+    if (m_localLoading)
+        m_deletedWhileLoading.insert(id);
+    if (const WallpaperItemPtr item = m_model->itemPtr(id)) {
+        discardFiles(item.data());
+        markUploadFailed(id, false);
+        m_model->removeById(id);
+    }
+}
+
 bool WallpaperHandler::newerThanPage(const QString& id) const
 {
     return m_pushedWhilePaging.contains(id) || m_deleting.contains(id);
@@ -476,15 +487,8 @@ void WallpaperHandler::placePage(const std::shared_ptr<PagePlacing>& placing, qu
     }
     m_pageInProgress = false;
     m_pushedWhilePaging.clear();
-    for (const QString& id : std::as_const(placing->deleted)) {
-        if (m_localLoading)
-            m_deletedWhileLoading.insert(id);
-        if (const WallpaperItemPtr item = m_model->itemPtr(id)) {
-            discardFiles(item.data());
-            markUploadFailed(id, false);
-            m_model->removeById(id);
-        }
-    }
+    for (const QString& id : std::as_const(placing->deleted))
+        dropDeleted(id);
     const qint64 nextOffset = placing->nextOffset;
     if (placing->more && (nextOffset < 0 || nextOffset <= placing->askedOffset)) {
         DroppedInput::note("a next offset that does not advance (paging stopped)",
@@ -1031,13 +1035,7 @@ void WallpaperHandler::wallpaperUpdateNotif(const im::notif::WallpaperUpdatedNot
         if (!wallpaper.deleted() && (m_deleting.contains(id) || reconcile(wallpaper)))
             continue;
         if (wallpaper.deleted()) {
-            if (m_localLoading)
-                m_deletedWhileLoading.insert(id);
-            if (const WallpaperItemPtr item = m_model->itemPtr(id)) {
-                discardFiles(item.data());
-                markUploadFailed(id, false);
-                m_model->removeById(id);
-            }
+            dropDeleted(id);
             removed.append(id);
             continue;
         }

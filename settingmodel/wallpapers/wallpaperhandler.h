@@ -154,6 +154,8 @@ private:
     static constexpr qsizetype kMinSliceItems = 16;
     static constexpr qsizetype kMaxSliceItems = 4096;
     void placePage(const std::shared_ptr<PagePlacing>& placing, quint64 generation);
+    // A wallpaper the server deleted leaves this device: its files, its failed upload, its row.
+    void dropDeleted(const QString& id);
     // Pushed or deleted here while a list page was made or placed: newer than the page.
     bool newerThanPage(const QString& id) const;
     // A record of this device's own unsynced wallpaper under its server id (its save's answer was
