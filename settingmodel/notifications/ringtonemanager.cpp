@@ -699,7 +699,7 @@ void RingtoneManager::updateRingtoneSetting(const QString& key, const QByteArray
     Q_UNUSED(fromLocal)
     QVariantMap map;
     if (!readJsonObject(json, map)) {
-        qCWarning(lcSettingModel) << "a chat's ringtone value is not a JSON object:" << key;
+        DroppedInput::note("a chat's ringtone that is not a JSON object", key);
         return;
     }
     // An empty object under a chat's key: the chat follows the global choice again.

@@ -743,7 +743,7 @@ void ThemeHandler::updateTheme(const QString& key, const QByteArray& value)
     }
     im::Theme theme;
     if (!decodeTheme(value, theme)) {
-        qCWarning(lcSettingModel) << "skipping a theme record that does not parse:" << key;
+        DroppedInput::note("a theme that does not parse", key);
         return;
     }
     // A built-in theme's record changes that theme; it is never one of the user's own.
