@@ -1,7 +1,14 @@
 // A heavy account loaded from disk by every model at once: 10,000 preferences (among them 100
 // themes, a ringtone list of 20 and a notification value with 5,000 muted-group exceptions) and
-// 1,000 wallpapers. Measures the whole local load against reading the same rows from SQLite
-// alone, and the longest time the main thread spends on one event meanwhile.
+// 1,000 wallpapers. Each measurement runs in a process of its own (so that memory and page faults
+// are its own), in alternating order over the rounds, and the figures are paired by round:
+//   read     the rows read from SQLite on the storage thread
+//   prefread the preference rows alone
+//   floor    the rows read and every value the load needs decoded (JSON, Base64, protobuf), on
+//            one thread, no objects
+//   structs  the floor, plus one plain struct per item
+//   prefs    the preference store's own load
+//   load     the module's whole local load, every model at once
 #include "benchsupport.h"
 #include "host/cryptoaes.h"
 #include "host/jsonutil.h"
@@ -22,12 +29,20 @@
 #include "wallpapers/wallpapermodel.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <cstdio>
 
 #include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -36,7 +51,7 @@ constexpr int kThemes = 100;
 constexpr int kRingtones = 20;
 constexpr int kGroups = 5000;
 constexpr int kWallpapers = 1000;
-constexpr double kBudgetMs = 8.0;
+constexpr double kLoadBudgetMs = 4.0;
 
 // CPU time (user and system) of every thread of the process so far, and its page faults: on
 // some virtual machines a first touch of fresh memory costs more than the work done in it.
@@ -138,12 +153,221 @@ QList<storage::WallpaperInfo> wallpaperRows()
     return rows;
 }
 
+// Resident memory of the process, in KiB.
+long residentKib()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields.at(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024) : 0;
+}
+
+// One plain record per item the load makes, for the struct floor.
+struct MutedGroup {
+    QString dialogId;
+    bool reply = false;
+    bool at = false;
+    bool atAll = false;
+};
+struct Ringtone {
+    QString fileId;
+    QString name;
+    qint64 timestamp = 0;
+    QByteArray key;
+};
+struct Theme {
+    QString id;
+    QString name;
+    qint64 version = 0;
+};
+struct Wallpaper {
+    QString id;
+    qint64 time = 0;
+    bool owner = false;
+    QString hiFileId;
+};
+struct Pinned {
+    QString dialogId;
+    QList<qint64> messageIds;
+};
+struct Structs {
+    QList<MutedGroup> muted;
+    QList<Ringtone> ringtones;
+    QList<Theme> themes;
+    QList<Wallpaper> wallpapers;
+    QList<Pinned> pinned;
+    QList<storage::SharedPreferenceInfo> preferences;
+};
+
+// Decodes every value the load needs, as the module's parsers do (QJsonDocument, Base64,
+// protobuf); with out, keeps one plain struct per item. Returns the items decoded.
+int decode(const QList<storage::SharedPreferenceInfo>& preferences,
+           const QList<storage::WallpaperInfo>& walls, Structs* out)
+{
+    int items = 0;
+    for (const storage::SharedPreferenceInfo& row : preferences) {
+        switch (row.type) {
+        case SharedPreferenceModel::Notification: {
+            const QJsonArray exceptions = QJsonDocument::fromJson(row.value)
+                                              .object()
+                                              .value(QLatin1String("group"))
+                                              .toObject()
+                                              .value(QLatin1String("exceptionMention"))
+                                              .toArray();
+            for (const QJsonValue& value : exceptions) {
+                const QJsonObject e = value.toObject();
+                MutedGroup group{
+                    e.value(QLatin1String("dialogID")).toString(), e.value(QLatin1String("reply")).toBool(),
+                    e.value(QLatin1String("at")).toBool(), e.value(QLatin1String("atAll")).toBool()};
+                if (out)
+                    out->muted.append(std::move(group));
+                ++items;
+            }
+            break;
+        }
+        case SharedPreferenceModel::CustomRingtoneList:
+            for (const QJsonValue& value : QJsonDocument::fromJson(row.value).array()) {
+                const QJsonObject r = value.toObject();
+                Ringtone tone{r.value(QLatin1String("fileId")).toString(),
+                              r.value(QLatin1String("name")).toString(),
+                              r.value(QLatin1String("timestamp")).toInteger(),
+                              QByteArray::fromBase64(r.value(QLatin1String("aesKey")).toString().toLatin1())};
+                if (out)
+                    out->ringtones.append(std::move(tone));
+                ++items;
+            }
+            break;
+        case SharedPreferenceModel::Theme: {
+            im::Theme theme;
+            const QByteArray bytes = QByteArray::fromBase64(row.value);
+            theme.ParseFromArray(bytes.constData(), int(bytes.size()));
+            if (out)
+                out->themes.append({row.key, QString::fromStdString(theme.name()), row.version});
+            ++items;
+            break;
+        }
+        case SharedPreferenceModel::PinMessageBlackList: {
+            const QJsonObject object = QJsonDocument::fromJson(row.value).object();
+            Pinned pinned{object.value(QLatin1String("dialog_id")).toString(), {}};
+            for (const QJsonValue& id : object.value(QLatin1String("message_ids")).toArray())
+                pinned.messageIds.append(id.toInteger());
+            if (out)
+                out->pinned.append(std::move(pinned));
+            ++items;
+            break;
+        }
+        default: break;
+        }
+        if (out)
+            out->preferences.append(row);
+    }
+    for (const storage::WallpaperInfo& row : walls) {
+        im::WallPaper wallpaper;
+        wallpaper.ParseFromArray(row.data.constData(), int(row.data.size()));
+        if (out)
+            out->wallpapers.append({QString::fromStdString(wallpaper.id()), wallpaper.update_time(),
+                                    wallpaper.is_owner(),
+                                    QString::fromStdString(wallpaper.photo_set().hi_res().file_id())});
+        ++items;
+    }
+    return items;
+}
+
+struct Result {
+    double wallMs = 0;
+    double cpuMs = 0;
+    long pageFaults = 0;
+    long rssKib = 0;
+    double longestMs = 0;
+    bool done = false;
+};
+
+// One measurement in this process: the account is open and its groups known before it starts.
+Result measure(const QString& mode, const QString& dataDir, TimedApp& app)
+{
+    TestAccount device(dataDir, QStringLiteral("heavy"));
+    for (int i = 0; i < kGroups; ++i)
+        device.account->addDialog(
+            QStringLiteral("g%1").arg(i), true,
+            device.account->refGroupModelMgr()->addGroup(10000 + i, QStringLiteral("Group %1").arg(i)));
+    auto* preferences = device.account->storage()->sharedPreferenceStorage();
+    auto* wallpapers = device.account->storage()->wallpaperStorage();
+    ThreadManager::getInstance()->waitForIdle();
+    Result result;
+    const long rssBefore = residentKib();
+    const Usage before = Usage::now();
+    QElapsedTimer timer;
+    timer.start();
+    app.resetLongest();
+    if (mode == QLatin1String("load") || mode == QLatin1String("prefs")) {
+        WallpaperHandler* wallpaperHandler = device.account->wallpaperHandler();
+        GroupMutedSettingModel* muted = device.account->groupMutedSettingModel();
+        RingtoneModel* ringtones = device.account->ringtoneManager()->customRingtoneModel();
+        const bool whole = mode == QLatin1String("load");
+        QTimer::singleShot(0, device.composition.get(), [&device, whole] {
+            if (whole)
+                device.composition->startLocal();
+            else
+                device.prefs->loadLocalData(false);
+        });
+        result.done = waitUntil(
+            [&] {
+                if (!whole)
+                    return device.prefs->localDataLoaded();
+                return device.prefs->localDataLoaded() &&
+                       wallpaperHandler->wallpaperModel()->count() >= kWallpapers &&
+                       muted->count() == kGroups &&
+                       device.composition->stage() == AccountComposition::LocalDataLoaded &&
+                       ringtones->count() == kRingtones;
+            },
+            60000);
+    } else {
+        Structs structs;
+        ThreadManager::getInstance()->invoke(
+            [&] {
+                const auto rows = preferences->allInfos();
+                if (mode == QLatin1String("prefread"))
+                    return;
+                const auto walls = wallpapers->allInfos();
+                if (mode == QLatin1String("floor"))
+                    decode(rows, walls, nullptr);
+                else if (mode == QLatin1String("structs"))
+                    decode(rows, walls, &structs);
+            },
+            true);
+        result.done = ThreadManager::getInstance()->waitForIdle();
+    }
+    result.wallMs = timer.nsecsElapsed() / 1e6;
+    const Usage used = Usage::now() - before;
+    result.cpuMs = used.cpuMs;
+    result.pageFaults = used.pageFaults;
+    result.rssKib = residentKib() - rssBefore;
+    result.longestMs = app.longestMs();
+    return result;
+}
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const qsizetype n = values.size();
+    return n == 0 ? 0 : n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     TimedApp app(argc, argv);
     QStandardPaths::setTestModeEnabled(true);
+    const QStringList args = app.arguments();
+    if (args.size() == 4 && args.at(1) == QLatin1String("--one")) {
+        const Result r = measure(args.at(2), args.at(3), app);
+        std::printf("RESULT %.3f %.3f %ld %ld %.3f %d\n", r.wallMs, r.cpuMs, r.pageFaults, r.rssKib,
+                    r.longestMs, r.done ? 1 : 0);
+        return r.done ? 0 : 1;
+    }
+
     QTemporaryDir dir;
     {
         TestAccount seed(dir.path(), QStringLiteral("heavy"));
@@ -160,65 +384,87 @@ int main(int argc, char** argv)
         ThreadManager::getInstance()->waitForIdle();
     }
 
-    TestAccount device(dir.path(), QStringLiteral("heavy"));
-    for (int i = 0; i < kGroups; ++i)
-        device.account->addDialog(
-            QStringLiteral("g%1").arg(i), true,
-            device.account->refGroupModelMgr()->addGroup(10000 + i, QStringLiteral("Group %1").arg(i)));
-    auto* preferences = device.account->storage()->sharedPreferenceStorage();
-    auto* wallpapers = device.account->storage()->wallpaperStorage();
-    QElapsedTimer timer;
-    double sqliteMs = 1e9;
-    int rowCount = 0;
-    for (int round = 0; round < 5; ++round) {
-        timer.start();
-        ThreadManager::getInstance()->invoke(
-            [&] { rowCount = int(preferences->allInfos().size() + wallpapers->allInfos().size()); }, true);
-        ThreadManager::getInstance()->waitForIdle();
-        sqliteMs = std::min(sqliteMs, timer.nsecsElapsed() / 1e6);
+    const QStringList modes{QStringLiteral("read"),    QStringLiteral("prefread"), QStringLiteral("floor"),
+                            QStringLiteral("structs"), QStringLiteral("prefs"),    QStringLiteral("load")};
+    const int rounds =
+        qEnvironmentVariableIsSet("BENCH_ROUNDS") ? qEnvironmentVariableIntValue("BENCH_ROUNDS") : 10;
+    QHash<QString, QList<Result>> results;
+    for (int round = 0; round < rounds; ++round) {
+        // Each round starts with another mode, so no mode always runs first or last.
+        for (int k = 0; k < modes.size(); ++k) {
+            const QString mode = modes.at((round + k) % modes.size());
+            QProcess child;
+            child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--one"), mode, dir.path()});
+            if (!child.waitForFinished(120000)) {
+                std::fprintf(stderr, "%s did not finish\n", qPrintable(mode));
+                return 1;
+            }
+            const QList<QByteArray> line =
+                child.readAllStandardOutput().trimmed().split('\n').last().split(' ');
+            if (line.size() != 7 || line.first() != "RESULT" || line.at(6) != "1") {
+                std::fprintf(stderr, "%s failed: %s\n", qPrintable(mode),
+                             child.readAllStandardError().constData());
+                return 1;
+            }
+            results[mode].append({line.at(1).toDouble(), line.at(2).toDouble(), line.at(3).toLong(),
+                                  line.at(4).toLong(), line.at(5).toDouble(), true});
+        }
     }
 
-    WallpaperHandler* wallpaperHandler = device.account->wallpaperHandler();
-    GroupMutedSettingModel* muted = device.account->groupMutedSettingModel();
-    RingtoneModel* ringtones = device.account->ringtoneManager()->customRingtoneModel();
-    ThemeHandler* themes = device.account->themeHandler();
-    app.resetLongest();
-    const Usage before = Usage::now();
-    timer.start();
-    QTimer::singleShot(0, device.composition.get(), [&device] { device.composition->startLocal(); });
-    // When each part was in, as the event loop saw it.
-    double preferencesAt = 0, wallpapersAt = 0, mutedAt = 0;
-    const auto mark = [&timer](double& at, bool done) {
-        if (done && at == 0)
-            at = timer.nsecsElapsed() / 1e6;
-        return done;
+    // Paired by round: the ratio of two modes in each round, then its median and range.
+    const auto ratio = [&](const char* what, const QString& a, const QString& b, auto field, double target) {
+        QList<double> ratios;
+        for (int round = 0; round < rounds; ++round)
+            ratios.append(double(field(results[a].at(round))) /
+                          std::max(1e-9, double(field(results[b].at(round)))));
+        const double m = median(ratios);
+        std::printf(
+            "%-44s %6.2fx  [%5.2f-%5.2f]%s\n", what, m, *std::min_element(ratios.cbegin(), ratios.cend()),
+            *std::max_element(ratios.cbegin(), ratios.cend()),
+            target > 0 ? (m <= target ? qPrintable(QStringLiteral("  target <= %1x: met").arg(target))
+                                      : qPrintable(QStringLiteral("  target <= %1x: NOT MET").arg(target)))
+                       : "");
+        return target <= 0 || m <= target;
     };
-    const bool loaded = waitUntil(
-        [&] {
-            const bool preferences = mark(preferencesAt, device.prefs->localDataLoaded());
-            const bool walls = mark(wallpapersAt, wallpaperHandler->wallpaperModel()->count() >= kWallpapers);
-            const bool groups = mark(mutedAt, muted->count() == kGroups);
-            return preferences && walls && groups &&
-                   device.composition->stage() == AccountComposition::LocalDataLoaded &&
-                   ringtones->count() == kRingtones;
-        },
-        60000);
-    const double loadMs = timer.nsecsElapsed() / 1e6;
-    const Usage used = Usage::now() - before;
-    const double longest = app.longestMs();
-
-    std::printf("rows: %d (%d preferences, %d wallpapers)\n", rowCount, kPreferences, kWallpapers);
-    std::printf("SQLite read alone (storage thread): %8.2f ms\n", sqliteMs);
-    std::printf("local load of every model:          %8.2f ms (%.2fx SQLite alone, target <= 2x)%s\n", loadMs,
-                loadMs / sqliteMs, loaded ? "" : "  NOT DONE");
-    std::printf("  meanwhile: CPU time of all threads %.1f ms, page faults %ld\n", used.cpuMs,
-                used.pageFaults);
-    std::printf("  in at: preferences %.1f ms, wallpapers %.1f ms, muted groups %.1f ms\n", preferencesAt,
-                wallpapersAt, mutedAt);
-    std::printf("  wallpapers %d, muted groups %d, ringtones %d, themes listed %d\n",
-                wallpaperHandler->wallpaperModel()->count(), muted->count(), ringtones->count(),
-                themes->themeModel()->count() + themes->customThemeModel()->count());
-    std::printf("  longest main-thread event: %.2f ms (target < %.0f ms), to %s\n", longest, kBudgetMs,
-                qPrintable(app.longestWhat()));
-    return loaded && longest < kBudgetMs && loadMs <= 2 * sqliteMs ? 0 : 2;
+    const auto wall = [](const Result& r) { return r.wallMs; };
+    const auto cpu = [](const Result& r) { return r.cpuMs; };
+    const auto rss = [](const Result& r) { return double(r.rssKib); };
+    std::printf("rows: %d preferences, %d wallpapers; %d rounds, each mode in a process of its own\n\n",
+                kPreferences, kWallpapers, rounds);
+    std::printf("%-9s %10s %10s %12s %12s %12s\n", "mode", "wall ms", "cpu ms", "page faults", "rss +KiB",
+                "longest ms");
+    for (const QString& mode : modes) {
+        QList<double> w, c, f, r, l;
+        for (const Result& one : results[mode]) {
+            w.append(one.wallMs);
+            c.append(one.cpuMs);
+            f.append(double(one.pageFaults));
+            r.append(double(one.rssKib));
+            l.append(one.longestMs);
+        }
+        std::printf("%-9s %10.2f %10.2f %12.0f %12.0f %12.2f   (medians)\n", qPrintable(mode), median(w),
+                    median(c), median(f), median(r), median(l));
+    }
+    std::printf("\n");
+    bool ok = true;
+    ratio("decode floor / read (wall)", QStringLiteral("floor"), QStringLiteral("read"), wall, 0);
+    ratio("struct floor / read (wall)", QStringLiteral("structs"), QStringLiteral("read"), wall, 0);
+    ratio("whole load / read (wall)", QStringLiteral("load"), QStringLiteral("read"), wall, 0);
+    ok &=
+        ratio("whole load / decode floor (wall)", QStringLiteral("load"), QStringLiteral("floor"), wall, 1.0);
+    ok &=
+        ratio("whole load / struct floor (cpu)", QStringLiteral("load"), QStringLiteral("structs"), cpu, 1.2);
+    ok &= ratio("whole load / struct floor (rss growth)", QStringLiteral("load"), QStringLiteral("structs"),
+                rss, 1.5);
+    ok &= ratio("preference store / its rows' read (wall)", QStringLiteral("prefs"),
+                QStringLiteral("prefread"), wall, 1.5);
+    QList<double> longest;
+    for (const Result& one : results[QStringLiteral("load")])
+        longest.append(one.longestMs);
+    const double worst = *std::max_element(longest.cbegin(), longest.cend());
+    std::printf("%-44s %6.2f ms (median %.2f)  target <= %.0f ms: %s\n",
+                "longest main-thread event in the load", worst, median(longest), kLoadBudgetMs,
+                worst <= kLoadBudgetMs ? "met" : "NOT MET");
+    ok &= worst <= kLoadBudgetMs;
+    return ok ? 0 : 2;
 }

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -45,12 +46,16 @@ private:
     QString m_longestWhat;
 };
 
-// Handles events until done() holds, blocking for each next event rather than polling.
+// Handles events until done() holds, blocking for each next event rather than polling: the
+// overload of processEvents with a time limit never blocks, so the main thread would spin on a
+// core the work under measure needs. A timer wakes it to look at the deadline.
 template <class Done> bool waitUntil(Done done, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
+    QTimer wake;
+    wake.start(50);
     while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return done();
 }
 
