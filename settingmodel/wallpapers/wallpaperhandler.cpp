@@ -48,16 +48,6 @@ storage::WallpaperInfo recordOf(const im::WallPaper& message, const QString& id)
     return info;
 }
 
-void insertSorted(QList<WallpaperItemPtr>& list, const WallpaperItemPtr& item, bool dark)
-{
-    bool exact = false;
-    const int row = WallpaperModel::orderedSearch(list, item.data(), dark, &exact);
-    if (exact)
-        list[row] = item;
-    else
-        list.insert(row, item);
-}
-
 void moveToMain(const QList<WallpaperItemPtr>& items)
 {
     QThread* main = QCoreApplication::instance()->thread();
@@ -66,9 +56,10 @@ void moveToMain(const QList<WallpaperItemPtr>& items)
 }
 
 // A list made in one dark mode's order, for a model that is now in the other.
+// One sort of a whole list; equals keep the order they came in.
 void sortFor(QList<WallpaperItemPtr>& list, bool dark)
 {
-    std::sort(list.begin(), list.end(), [dark](const WallpaperItemPtr& a, const WallpaperItemPtr& b) {
+    std::stable_sort(list.begin(), list.end(), [dark](const WallpaperItemPtr& a, const WallpaperItemPtr& b) {
         return WallpaperItem::greater(*a, *b, dark);
     });
 }
@@ -243,20 +234,12 @@ void WallpaperHandler::runLocalLoad(bool dark, quint64 generation)
             item->setUnsynced(true);
             unsynced.append(item->wallpaperId());
         }
-        insertSorted(list, item, dark);
+        list.append(item);
     }
+    sortFor(list, dark);
     missing.removeDuplicates();
-    if (!missing.isEmpty()) {
-        storage::CacheFileStorage* cache = provider->cacheFileStorage();
-        // The account's clock is read on its own thread.
-        post(generation, [this, cache, missing] {
-            const qint64 now = m_account->currentTime();
-            ThreadManager::getInstance()->invoke(
-                [cache, missing, now] { cache->updateTimestamp(missing, now); }, true);
-        });
-    }
     moveToMain(list);
-    post(generation, [this, list, unsynced, dark]() mutable {
+    post(generation, [this, list, unsynced, dark, missing, cache = provider->cacheFileStorage()]() mutable {
         m_localLoading = false;
         // The order depends on the dark mode, which may have changed while the list was made.
         if (m_model->darkMode() != dark)
@@ -276,6 +259,14 @@ void WallpaperHandler::runLocalLoad(bool dark, quint64 generation)
         m_model->append(list);
         for (const QString& id : std::as_const(unsynced))
             markUploadFailed(id, true);
+        // The missing files' cache times are written once the list is shown, not in the midst of
+        // the load (the account's clock is read on its own thread).
+        if (!missing.isEmpty()) {
+            const qint64 now = m_account->currentTime();
+            ThreadManager::getInstance()->invoke(
+                [cache, missing, now] { cache->updateTimestamp(missing, now); },
+                ThreadManager::onMainThread());
+        }
         // Asked for news before the list was here: what it needs is done now.
         if (m_fetched) {
             autoDownload();
@@ -405,11 +396,10 @@ void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page
             continue;
         }
         records.append(recordOf(wallpaper, item->wallpaperId()));
-        if (intoEmpty)
-            insertSorted(items, item, dark);
-        else
-            items.append(item);
+        items.append(item);
     }
+    if (intoEmpty)
+        sortFor(items, dark);
     moveToMain(items);
     post(generation, [this, records, deleted, items, intoEmpty, dark, more = page.has_more(),
                       nextOffset = page.next_offset(), askedOffset, generation]() mutable {
