@@ -28,6 +28,32 @@
 
 namespace {
 
+// "true", 1 and true all read alike, as a QVariant would read them, without making one for each
+// field of thousands of entries.
+bool looseBool(const QJsonValue& value)
+{
+    switch (value.type()) {
+    case QJsonValue::Bool: return value.toBool();
+    case QJsonValue::Double: return value.toDouble() != 0;
+    case QJsonValue::String: {
+        const QString text = value.toString();
+        return !text.isEmpty() && text != QLatin1String("0") &&
+               text.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0;
+    }
+    default: return false;
+    }
+}
+
+QString looseText(const QJsonValue& value)
+{
+    switch (value.type()) {
+    case QJsonValue::String: return value.toString();
+    case QJsonValue::Double: return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+    case QJsonValue::Bool: return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    default: return {};
+    }
+}
+
 const QString kGroup = QStringLiteral("group");
 const QString kExceptions = QStringLiteral("exceptionMention");
 const QString kDialogId = QStringLiteral("dialogID");
@@ -133,10 +159,8 @@ GroupMutedSettingModel::Exceptions GroupMutedSettingModel::exceptionsOf(const QJ
     exceptions.reserve(entries.size());
     for (const QJsonValue& value : entries) {
         const QJsonObject entry = value.toObject();
-        // Through QVariant, so that "true", 1 and true all read alike.
-        exceptions.append({entry.value(kDialogId).toVariant().toString(),
-                           entry.value(kReply).toVariant().toBool(), entry.value(kAt).toVariant().toBool(),
-                           entry.value(kAtAll).toVariant().toBool()});
+        exceptions.append({looseText(entry.value(kDialogId)), looseBool(entry.value(kReply)),
+                           looseBool(entry.value(kAt)), looseBool(entry.value(kAtAll))});
     }
     return exceptions;
 }

@@ -544,6 +544,17 @@ private slots:
         QCOMPARE(ringtones->globalRingtoneSetting()->presetName(), QStringLiteral("bell"));
         QCOMPARE(idsOf(ringtones->customRingtoneModel()), QStringList{QStringLiteral("r1")});
         QVERIFY(ringtones->getRingtoneSetting(QStringLiteral("d1"))->silence());
+        // Switches written as text or numbers by other clients read as a variant would read them.
+        pushRecord("notification", 1,
+                   R"({"group":{"exceptionMention":[{"dialogID":"g1","reply":"true","at":1,"atAll":"0"},)"
+                   R"({"dialogID":"g2","reply":"FALSE","at":"yes","atAll":0.0}]}})",
+                   40);
+        QTRY_VERIFY(m_model->mutedSetting(QStringLiteral("g1")) &&
+                    m_model->mutedSetting(QStringLiteral("g1"))->at());
+        const GroupMutedSetting* g1 = m_model->mutedSetting(QStringLiteral("g1"));
+        const GroupMutedSetting* g2 = m_model->mutedSetting(QStringLiteral("g2"));
+        QVERIFY(g1->reply() && !g1->atAll());
+        QVERIFY(g2 && !g2->reply() && g2->at() && !g2->atAll());
     }
 
     // A failed and a refused upload are told apart, and leave no file record behind (its upload
