@@ -371,6 +371,11 @@ int main(int argc, char** argv)
     }
 
     QTemporaryDir dir;
+    // BENCH_KEEP keeps the seeded folder for a profiler: bench_heavyaccount --one load FOLDER.
+    if (qEnvironmentVariableIsSet("BENCH_KEEP")) {
+        dir.setAutoRemove(false);
+        std::printf("data kept in %s\n", qPrintable(dir.path()));
+    }
     {
         TestAccount seed(dir.path(), QStringLiteral("heavy"));
         auto* preferences = seed.account->storage()->sharedPreferenceStorage();
