@@ -185,8 +185,10 @@ void GroupMutedSettingModel::updateExceptions(const Exceptions& exceptions, qint
 }
 
 struct GroupMutedSettingModel::Build {
-    // Objects of a build nobody took; they live on the model's thread by then.
-    ~Build() { qDeleteAll(fresh); }
+    // The parent of the objects made on the parser's thread: one object moved to the model's
+    // thread, and one parent that takes them all with it when the list goes. A build nobody took
+    // deletes them with it; they live on the model's thread by then.
+    std::unique_ptr<QObject> holder;
     // Each exception with its chat, looked up on the chats' own thread.
     QList<std::pair<Exception, QSharedPointer<DialogBase>>> entries;
     qint64 time = 0;
@@ -230,6 +232,7 @@ void GroupMutedSettingModel::flushSettings()
     AccountBase* account = m_account;
     QThread* home = thread();
     m_parser.start([this, account, home, build]() mutable {
+        build->holder = std::make_unique<QObject>();
         // The entries keep their chats until the build goes on the model's thread: a chat removed
         // meanwhile must not be destroyed here.
         for (const auto& [entry, dialog] : std::as_const(build->entries)) {
@@ -238,16 +241,28 @@ void GroupMutedSettingModel::flushSettings()
             if (build->byDialog.contains(entry.dialogId))
                 continue;
             auto* setting = new GroupMutedSetting(entry.dialogId, entry.reply, entry.at, entry.atAll,
-                                                  build->time, account, nullptr, dialog);
-            setting->moveToThread(home);
+                                                  build->time, account, build->holder.get(), dialog);
             build->fresh.append(setting);
             build->byDialog.insert(entry.dialogId, setting);
         }
+        build->holder->moveToThread(home);
         // Handed over whole, so that the last owner (and so the deleter of what was not taken) is
         // on the model's thread.
         QMetaObject::invokeMethod(
             this, [this, build = std::move(build)] { finishBuild(build); }, Qt::QueuedConnection);
     });
+}
+
+void GroupMutedSettingModel::dropLater(const QList<GroupMutedSetting*>& settings, QObject* holder)
+{
+    // The holder takes its own settings with it at once; one by one, each would look itself up
+    // among thousands of siblings.
+    for (GroupMutedSetting* setting : settings) {
+        if (!holder || setting->parent() != holder)
+            setting->deleteLater();
+    }
+    if (holder)
+        holder->deleteLater();
 }
 
 void GroupMutedSettingModel::dropBuild()
@@ -262,8 +277,8 @@ void GroupMutedSettingModel::finishBuild(const std::shared_ptr<Build>& build)
     if (build != m_build)
         return; // a newer flush took over, or the account signed out
     m_build.reset();
-    for (GroupMutedSetting* setting : std::as_const(build->fresh))
-        setting->setParent(this);
+    QObject* holder = build->holder.release();
+    holder->setParent(this);
     QHash<QString, QVariantMap> pending;
     {
         QMutexLocker lock(&m_lock);
@@ -304,8 +319,7 @@ void GroupMutedSettingModel::finishBuild(const std::shared_ptr<Build>& build)
     }
     endResetModel();
     // The interface may still hold the old rows until it has seen the reset.
-    for (GroupMutedSetting* setting : std::as_const(old))
-        setting->deleteLater();
+    dropLater(old, std::exchange(m_holder, holder));
     emit countChanged();
     for (const auto& [time, edit] : std::as_const(build->replay)) {
         if (time > build->time)
@@ -644,8 +658,7 @@ bool GroupMutedSettingModel::clearData(bool force)
     m_generation.advance();
     endResetModel();
     dropBuild();
-    for (GroupMutedSetting* setting : std::as_const(old))
-        setting->deleteLater();
+    dropLater(old, std::exchange(m_holder, nullptr));
     emit countChanged();
     return true;
 }

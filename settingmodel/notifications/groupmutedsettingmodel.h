@@ -95,6 +95,8 @@ private:
     struct Build;
     void finishBuild(const std::shared_ptr<Build>& build);
     void dropBuild();
+    // Deletes a list of settings once the interface has let go, with their holder.
+    void dropLater(const QList<GroupMutedSetting*>& settings, QObject* holder);
     void replayAfterBuild(qint64 time, std::function<void()> edit);
     void setLocally(const QString& dialogId, bool reply, bool at, bool atAll, qint64 time);
     // Parses a notification value off this thread, then hands the map back here; values are
@@ -122,6 +124,8 @@ private:
     std::atomic<qint64> m_parsedVersion = 0; // the newest value the parser read
     Generation m_generation;                 // a row read before a sign-out is dropped
     std::shared_ptr<Build> m_build;
+    // The parent of the settings the last build made (a child of this model).
+    QObject* m_holder = nullptr;
     // An edit made again after a build: it was written already.
     bool m_replaying = false;
 };
