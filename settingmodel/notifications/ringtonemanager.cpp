@@ -22,12 +22,15 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTimer>
 #include <QtConcurrent>
 
 #include <algorithm>
 #include <atomic>
 
 namespace {
+
+constexpr int kFirstServerError = 500;
 
 const QString kContextFileId = QStringLiteral("fileId");
 const QString kContextRemove = QStringLiteral("removeRingtone");
@@ -116,7 +119,11 @@ void RingtoneManager::initConnection()
     list.superseded = [this](const QString&, const QByteArray& value, qint64, const QVariantMap& context) {
         syncMergeList(value, context);
     };
-    list.failed = [this](const QVariantMap& context, int) { syncFinish(context, false); };
+    list.failed = [this](const QVariantMap& context, int code) {
+        if (context.value(kContextRewrite).toBool() && code >= kFirstServerError)
+            retryMergedLater();
+        syncFinish(context, false);
+    };
     preferences->registerOwner(SharedPreferenceModel::CustomRingtoneList, this, list);
 
     SharedPreferenceOwner chat;
@@ -190,6 +197,7 @@ bool RingtoneManager::clearData(bool force)
     m_uploading.clear();
     m_downloadTries.clear();
     m_written.clear();
+    m_mergedFailed = false;
     m_listFromServer = false;
     m_currentSetting = nullptr;
     qDeleteAll(m_settings);
@@ -423,6 +431,17 @@ void RingtoneManager::syncFinish(const QVariantMap& context, bool ok)
     }
 }
 
+void RingtoneManager::retryMergedLater()
+{
+    // A failure of the server's passes: the merged list goes again a little later, as this
+    // device holds it then (the devices would otherwise keep ringtones the server never got).
+    m_mergedFailed = true;
+    QTimer::singleShot(kMergedRetryMs, this, [this, generation = m_generation.current()] {
+        if (m_generation.isCurrent(generation) && !isClearing())
+            sendMergedAgain();
+    });
+}
+
 void RingtoneManager::sendMergedAgain()
 {
     if (!m_pendingAdds.isEmpty())
@@ -444,7 +463,7 @@ void RingtoneManager::sendMergedAgain()
             m_model->removeItem((*it)->fileId());
         }
     }
-    if (m_model->toJson({}) != m_written)
+    if (m_model->toJson({}) != m_written || std::exchange(m_mergedFailed, false))
         syncToServer({});
 }
 

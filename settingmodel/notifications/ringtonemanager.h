@@ -90,6 +90,7 @@ private:
     // Sends the merged list again when no add of this device's is on its way and the list differs
     // from what this device wrote last.
     void sendMergedAgain();
+    void retryMergedLater();
     // An uploaded or copied file becomes a listed ringtone and the list goes to the server,
     // unless the list filled up meanwhile.
     void finishAdd(const FileDataPtr& file, int type);
@@ -129,6 +130,9 @@ private:
     static constexpr qint64 kMaxDownloadWaitMs = 10 * 60 * 1000;
     QHash<QString, DownloadTry> m_downloadTries;
     QByteArray m_written;
+    // The server failed the last merged list this device sent again; it goes again.
+    bool m_mergedFailed = false;
+    static constexpr int kMergedRetryMs = 2000;
     QMetaObject::Connection m_listFinished;
     // The custom ringtone list has been read from the server since the sign-in.
     bool m_listFromServer = false;

@@ -706,6 +706,35 @@ private slots:
                 RingtoneModel::kMaxItems);
     }
 
+    // Another device's list arrives while this device's add is on its way: the merged list goes
+    // again, and when the server fails that, it goes again a little later.
+    void aMergedListTheServerFailsGoesAgain()
+    {
+        QVERIFY(m_t->start());
+        RingtoneManager* ringtones = m_t->account->ringtoneManager();
+        ringtones->updateRingtones(listToJson({ringtoneEntry(QStringLiteral("r0"), 1)}));
+        FileData file;
+        file.setFileId(QStringLiteral("m1"));
+        ringtones->addRingtoneByMsg(&file, QStringLiteral("One"));
+        QVERIFY(QTest::qWaitFor([this] { return m_t->transport->count(1004) == 1; }));
+        im::file::DuplicateFilesResp copy;
+        (*copy.mutable_old_to_new())["m1"] = "c1";
+        QVERIFY(m_t->transport->answerNext(1004, 0, bytesOf(copy)));
+        QVERIFY(QTest::qWaitFor([this] { return m_t->transport->count(180) == 1; }));
+        ringtones->updateRingtones(
+            listToJson({ringtoneEntry(QStringLiteral("r0"), 1), ringtoneEntry(QStringLiteral("theirs"), 2)}));
+        const auto add = parsed<im::misc::UpdateSharedPreferencesV2Req>(m_t->transport->last(180)->body);
+        im::misc::UpdateSharedPreferencesV2Resp confirmed;
+        *confirmed.add_preferences() = add.preferences(0);
+        QVERIFY(m_t->transport->answerNext(180, 0, bytesOf(confirmed)));
+        QVERIFY(QTest::qWaitFor([this] { return m_t->transport->count(180) == 2; }));
+        QVERIFY(m_t->transport->answerNext(180, 503));
+        QVERIFY(QTest::qWaitFor([this] { return m_t->transport->count(180) == 3; }));
+        const auto again = parsed<im::misc::UpdateSharedPreferencesV2Req>(m_t->transport->last(180)->body);
+        QVERIFY(again.preferences(0).value().find("theirs") != std::string::npos);
+        QVERIFY(again.preferences(0).value().find("c1") != std::string::npos);
+    }
+
     // A refused edit is undone in the list and in the account's settings; a value whose version
     // lies far in the future is refused, so it cannot freeze the list.
     void refusedEditsAndImpossibleVersions()
