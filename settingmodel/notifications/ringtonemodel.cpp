@@ -1,5 +1,7 @@
 #include "notifications/ringtonemodel.h"
 
+#include "logging.h"
+
 #include "host/accountbase.h"
 #include "host/jsonutil.h"
 
@@ -99,16 +101,23 @@ QList<CustomRingtoneItem*> RingtoneModel::parse(const QByteArray& json, AccountB
     if (ok)
         *ok = list.typeId() == QMetaType::QVariantList;
     QSet<QString> seen;
-    for (const QVariant& value : list.toList()) {
-        if (items.size() == kMaxItems)
+    const QVariantList entries = list.toList();
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (items.size() == kMaxItems) {
+            DroppedInput::note("custom ringtones past the limit of 20", QString::number(entries.size() - i));
             break;
-        CustomRingtoneItem* item = CustomRingtoneItem::fromMap(value.toMap(), account);
+        }
+        const QVariantMap map = entries.at(i).toMap();
+        CustomRingtoneItem* item = CustomRingtoneItem::fromMap(map, account);
         if (item && !seen.contains(item->fileId())) {
             seen.insert(item->fileId());
             items.append(item);
-        } else {
-            delete item;
+            continue;
         }
+        DroppedInput::note(item ? "a custom ringtone listed twice"
+                                : "a custom ringtone entry that does not read",
+                           map.value(QStringLiteral("fileId")).toString());
+        delete item;
     }
     return items;
 }
