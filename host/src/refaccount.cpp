@@ -92,26 +92,23 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
         ThreadManager::getInstance()->invoke([db] { db->retryHeld(); }, ThreadManager::onMainThread());
     });
     QPointer<RefAccount> account(this);
-    m_db->setHeldHandler([account](bool held) {
+    // The database tells of its trouble on the storage thread; the account hears it on its own.
+    const auto onAccountThread = [account](std::function<void(RefAccount*)> step) {
         QMetaObject::invokeMethod(
             account,
-            [account, held] {
+            [account, step = std::move(step)] {
                 if (account)
-                    account->setWritesHeld(held);
+                    step(account);
             },
             Qt::QueuedConnection);
-    });
-    m_db->setDamageHandler([account] {
-        QMetaObject::invokeMethod(
-            account,
-            [account] {
-                if (!account)
-                    return;
-                AccountManager::getInstance()->report(account->m_accountId, AccountManager::Failure, 0,
-                                                      qtTrId("storage_reset"), 0);
-                emit account->storageReset();
-            },
-            Qt::QueuedConnection);
+    };
+    m_db->setHeldHandler(
+        [onAccountThread](bool held) { onAccountThread([held](RefAccount* a) { a->setWritesHeld(held); }); });
+    m_db->setDamageHandler([onAccountThread] {
+        onAccountThread([](RefAccount* a) {
+            a->reportStorageReset();
+            emit a->storageReset();
+        });
     });
     m_refFileManager->setDeletesStore(
         [this](const QByteArray& json) { m_dataInfo->table().setValue(kFileDeletes, json); });
@@ -197,8 +194,7 @@ void RefAccount::open()
                     // A damaged file was set aside: the fresh one starts from nothing, and
                     // everything is read from the server again.
                     if (reset)
-                        AccountManager::getInstance()->report(self->m_accountId, AccountManager::Failure, 0,
-                                                              qtTrId("storage_reset"), 0);
+                        self->reportStorageReset();
                     self->m_dataInfo->table().prime(dataRows);
                     self->m_accountSettings->table().prime(settingRows);
                     self->m_accountSettings->primeNotifyConfig(notifyConfig);
@@ -211,6 +207,12 @@ void RefAccount::open()
                 Qt::QueuedConnection);
         },
         ThreadManager::onMainThread());
+}
+
+void RefAccount::reportStorageReset()
+{
+    AccountManager::getInstance()->report(m_accountId, AccountManager::Failure, 0, qtTrId("storage_reset"),
+                                          0);
 }
 
 void RefAccount::setWritesHeld(bool held)

@@ -260,6 +260,8 @@ private:
         return entry.object ? static_cast<T*>(entry.typed) : nullptr;
     }
     void receivePush(int type, const QByteArray& body);
+    // The damaged file was set aside for a fresh one: told once per time.
+    void reportStorageReset();
     // The disk started or stopped refusing writes.
     void setWritesHeld(bool held);
     // Once, from the session-ended answer or push.
