@@ -296,6 +296,8 @@ Result measure(const QString& mode, const QString& dataDir, TimedApp& app)
     auto* wallpapers = device.account->storage()->wallpaperStorage();
     ThreadManager::getInstance()->waitForIdle();
     Result result;
+    // Held until memory is measured, as the models hold what they load.
+    Structs structs;
     const long rssBefore = residentKib();
     const Usage before = Usage::now();
     QElapsedTimer timer;
@@ -324,7 +326,6 @@ Result measure(const QString& mode, const QString& dataDir, TimedApp& app)
             },
             60000);
     } else {
-        Structs structs;
         ThreadManager::getInstance()->invoke(
             [&] {
                 const auto rows = preferences->allInfos();

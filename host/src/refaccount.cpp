@@ -459,7 +459,14 @@ QSharedPointer<DialogBase> RefAccount::dialogById(const QString& dialogId, bool 
 QSharedPointer<DialogBase> RefAccount::addDialog(const QString& dialogId, bool isGroup,
                                                  QSharedPointer<GroupModel> group)
 {
-    auto dialog = QSharedPointer<DialogBase>::create(dialogId, isGroup, std::move(group));
+    QPointer<RefAccount> self(this);
+    QSharedPointer<DialogBase> dialog(new DialogBase(dialogId, isGroup, std::move(group)),
+                                      [self](DialogBase* chat) {
+                                          const QString id = chat->dialogId();
+                                          delete chat;
+                                          if (self)
+                                              emit self->dialogDestroyed(id);
+                                      });
     m_dialogs.insert(dialogId, dialog);
     return dialog;
 }

@@ -1,27 +1,22 @@
 #include "notifications/groupmutedsettingmodel.h"
 
 #include "host/accountbase.h"
-#include "host/accountmanager.h"
 #include "host/accountsettingmodel.h"
 #include "host/constants.h"
-#include "host/cryptoaes.h"
 #include "host/dialogbase.h"
 #include "host/jsonutil.h"
 #include "host/storage.h"
 #include "host/threadmanager.h"
-#include "host/util.h"
 #include "logging.h"
 #include "moduleconstants.h"
 #include "notifications/ringtonemanager.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "preferences/sharedpreferenceowner.h"
 
-#include <QFileInfo>
 #include <QJSEngine>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QtConcurrent>
 
 #include <algorithm>
 #include <atomic>
@@ -71,12 +66,15 @@ GroupMutedSettingModel::GroupMutedSettingModel(AccountBase* account)
     QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
     // Values are read in the order they came, and the flush after the local load comes last.
     m_parser.setMaxThreadCount(1);
+    // A chat that is destroyed takes its exception with it, locally only. The account tells of
+    // every chat once: a connection to each of thousands of chats would cost more than the list.
+    if (account)
+        connect(account, &AccountBase::dialogDestroyed, this,
+                [this](const QString& dialogId) { deleteGroupNotification(dialogId, false); });
 }
 
 GroupMutedSettingModel::~GroupMutedSettingModel()
 {
-    // A build still under way hands its objects here; they are deleted with the handing-over.
-    dropBuild();
     m_parser.waitForDone();
 }
 
@@ -90,8 +88,12 @@ QVariant GroupMutedSettingModel::data(const QModelIndex& index, int role) const
     if (role != ItemRole ||
         !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    QMutexLocker lock(&m_lock);
-    return QVariant::fromValue(m_shown.at(index.row()));
+    QString dialogId;
+    {
+        QMutexLocker lock(&m_lock);
+        dialogId = m_entries.at(indexOfRowLocked(index.row())).dialogId;
+    }
+    return QVariant::fromValue(objectOf(dialogId));
 }
 
 QHash<int, QByteArray> GroupMutedSettingModel::roleNames() const
@@ -101,14 +103,26 @@ QHash<int, QByteArray> GroupMutedSettingModel::roleNames() const
 
 QList<GroupMutedSetting*> GroupMutedSettingModel::settings() const
 {
-    QMutexLocker lock(&m_lock);
-    return m_settings;
+    QStringList ids;
+    {
+        QMutexLocker lock(&m_lock);
+        ids.reserve(m_entries.size());
+        for (const Entry& entry : m_entries)
+            ids.append(entry.dialogId);
+    }
+    QList<GroupMutedSetting*> all;
+    all.reserve(ids.size());
+    for (const QString& id : std::as_const(ids)) {
+        if (GroupMutedSetting* setting = objectOf(id))
+            all.append(setting);
+    }
+    return all;
 }
 
 int GroupMutedSettingModel::count() const
 {
     QMutexLocker lock(&m_lock);
-    return int(m_shown.size());
+    return int(m_searchText.isEmpty() ? m_entries.size() : m_shown.size());
 }
 
 bool GroupMutedSettingModel::isLoaded() const
@@ -129,25 +143,52 @@ GroupMutedSetting* GroupMutedSettingModel::mutedSetting(const QList<GroupMutedSe
 
 GroupMutedSetting* GroupMutedSettingModel::mutedSetting(const QString& dialogId) const
 {
-    QMutexLocker lock(&m_lock);
-    return m_byDialog.value(dialogId);
+    return objectOf(dialogId);
 }
 
-bool GroupMutedSettingModel::shows(const GroupMutedSetting* setting) const
+GroupMutedSetting* GroupMutedSettingModel::objectOf(const QString& dialogId) const
 {
-    return m_searchText.isEmpty() || setting->isMatch(m_searchText);
-}
-
-QList<GroupMutedSetting*> GroupMutedSettingModel::filteredLocked() const
-{
-    if (m_searchText.isEmpty())
-        return m_settings;
-    QList<GroupMutedSetting*> shown;
-    for (GroupMutedSetting* setting : m_settings) {
-        if (setting->isMatch(m_searchText))
-            shown.append(setting);
+    if (GroupMutedSetting* made = m_objects.value(dialogId))
+        return made;
+    Entry entry;
+    {
+        QMutexLocker lock(&m_lock);
+        const int index = m_index.value(dialogId, -1);
+        if (index < 0)
+            return nullptr;
+        entry = m_entries.at(index);
     }
-    return shown;
+    auto* setting =
+        new GroupMutedSetting(entry.dialogId, entry.reply, entry.at, entry.atAll, entry.time, m_account,
+                              const_cast<GroupMutedSettingModel*>(this), entry.dialog.toStrongRef());
+    m_objects.insert(dialogId, setting);
+    return setting;
+}
+
+bool GroupMutedSettingModel::showsLocked(const Entry& entry) const
+{
+    return m_searchText.isEmpty() || GroupMutedSetting::matches(entry.dialog.toStrongRef(), m_searchText);
+}
+
+void GroupMutedSettingModel::filterLocked()
+{
+    m_shown.clear();
+    if (m_searchText.isEmpty())
+        return;
+    for (int index = 0; index < m_entries.size(); ++index) {
+        if (showsLocked(m_entries.at(index)))
+            m_shown.append(index);
+    }
+}
+
+int GroupMutedSettingModel::rowOfLocked(int index) const
+{
+    return m_searchText.isEmpty() ? index : int(m_shown.indexOf(index));
+}
+
+int GroupMutedSettingModel::indexOfRowLocked(int row) const
+{
+    return m_searchText.isEmpty() ? row : m_shown.at(row);
 }
 
 GroupMutedSettingModel::Exceptions GroupMutedSettingModel::exceptionsOf(const QJsonObject& notification)
@@ -179,110 +220,34 @@ void GroupMutedSettingModel::updateExceptions(const Exceptions& exceptions, qint
         m_updateTime = time;
         m_exceptions = exceptions;
     }
-    // Before the first list is in, only a build under way is overtaken.
-    if (flush && (isLoaded() || m_build))
+    if (flush && isLoaded())
         flushSettings();
-}
-
-struct GroupMutedSettingModel::Build {
-    // The parent of the objects made on the parser's thread: one object moved to the model's
-    // thread, and one parent that takes them all with it when the list goes. A build nobody took
-    // deletes them with it; they live on the model's thread by then.
-    std::unique_ptr<QObject> holder;
-    // Each exception with its chat, looked up on the chats' own thread.
-    QList<std::pair<Exception, QSharedPointer<DialogBase>>> entries;
-    qint64 time = 0;
-    std::atomic_bool dropped = false;
-    QList<GroupMutedSetting*> fresh;
-    QHash<QString, GroupMutedSetting*> byDialog;
-    // Edits made while it was built, made again on the new list.
-    // Each with the time it was made: a list built from a newer value already holds its outcome.
-    QList<std::pair<qint64, std::function<void()>>> replay;
-};
-
-void GroupMutedSettingModel::replayAfterBuild(qint64 time, std::function<void()> edit)
-{
-    if (m_build)
-        m_build->replay.append({time, std::move(edit)});
 }
 
 void GroupMutedSettingModel::flushSettings()
 {
-    auto build = std::make_shared<Build>();
     Exceptions exceptions;
-    {
-        QMutexLocker lock(&m_lock);
-        exceptions = m_exceptions;
-        build->time = m_updateTime;
-    }
-    build->entries.reserve(exceptions.size());
-    for (Exception& exception : exceptions) {
-        // An entry without a chat, or a chat this device does not have, is skipped.
-        if (exception.dialogId.isEmpty())
-            continue;
-        if (QSharedPointer<DialogBase> dialog = m_account->dialogById(exception.dialogId, false))
-            build->entries.append({std::move(exception), std::move(dialog)});
-    }
-    if (m_build)
-        build->replay = m_build->replay; // edits still to be made on whichever list wins
-    dropBuild();
-    m_build = build;
-    // The objects are made on the parser's thread, after the values read before this flush; a
-    // long list would otherwise hold this thread for as long as it takes to make them.
-    AccountBase* account = m_account;
-    QThread* home = thread();
-    m_parser.start([this, account, home, build]() mutable {
-        build->holder = std::make_unique<QObject>();
-        // The entries keep their chats until the build goes on the model's thread: a chat removed
-        // meanwhile must not be destroyed here.
-        for (const auto& [entry, dialog] : std::as_const(build->entries)) {
-            if (build->dropped)
-                break;
-            if (build->byDialog.contains(entry.dialogId))
-                continue;
-            auto* setting = new GroupMutedSetting(entry.dialogId, entry.reply, entry.at, entry.atAll,
-                                                  build->time, account, build->holder.get(), dialog);
-            build->fresh.append(setting);
-            build->byDialog.insert(entry.dialogId, setting);
-        }
-        build->holder->moveToThread(home);
-        // Handed over whole, so that the last owner (and so the deleter of what was not taken) is
-        // on the model's thread.
-        QMetaObject::invokeMethod(
-            this, [this, build = std::move(build)] { finishBuild(build); }, Qt::QueuedConnection);
-    });
-}
-
-void GroupMutedSettingModel::dropLater(const QList<GroupMutedSetting*>& settings, QObject* holder)
-{
-    // The holder takes its own settings with it at once; one by one, each would look itself up
-    // among thousands of siblings.
-    for (GroupMutedSetting* setting : settings) {
-        if (!holder || setting->parent() != holder)
-            setting->deleteLater();
-    }
-    if (holder)
-        holder->deleteLater();
-}
-
-void GroupMutedSettingModel::dropBuild()
-{
-    if (m_build)
-        m_build->dropped = true;
-    m_build.reset();
-}
-
-void GroupMutedSettingModel::finishBuild(const std::shared_ptr<Build>& build)
-{
-    if (build != m_build)
-        return; // a newer flush took over, or the account signed out
-    m_build.reset();
-    QObject* holder = build->holder.release();
-    holder->setParent(this);
+    qint64 time = 0;
     QHash<QString, QVariantMap> pending;
     {
         QMutexLocker lock(&m_lock);
+        exceptions = m_exceptions;
+        time = m_updateTime;
         pending.swap(m_pending);
+    }
+    QList<Entry> entries;
+    QHash<QString, int> index;
+    entries.reserve(exceptions.size());
+    index.reserve(exceptions.size());
+    for (const Exception& exception : std::as_const(exceptions)) {
+        // An entry without a chat, or a chat this device does not have, is skipped.
+        if (exception.dialogId.isEmpty() || index.contains(exception.dialogId))
+            continue;
+        QSharedPointer<DialogBase> dialog = m_account->dialogById(exception.dialogId, false);
+        if (!dialog)
+            continue;
+        index.insert(exception.dialogId, int(entries.size()));
+        entries.append({exception.dialogId, time, dialog, exception.reply, exception.at, exception.atAll});
     }
     for (auto it = pending.cbegin(); it != pending.cend(); ++it) {
         QSharedPointer<DialogBase> dialog = m_account->dialogById(it.key(), true);
@@ -293,54 +258,83 @@ void GroupMutedSettingModel::finishBuild(const std::shared_ptr<Build>& build)
         const bool reply = map.value(kReply).toBool();
         const bool at = map.value(kAt).toBool();
         const bool atAll = map.value(kAtAll).toBool();
-        if (GroupMutedSetting* known = build->byDialog.value(it.key())) {
-            if (known->updateTime() < t) {
-                known->update(t, reply, at, atAll);
-                migrate(it.key(), reply, at, atAll, t);
-            } else {
-                migrate(it.key(), reply, at, atAll, -1);
-            }
+        const int known = index.value(it.key(), -1);
+        if (known >= 0 && entries.at(known).time >= t) {
+            migrate(it.key(), reply, at, atAll, -1);
             continue;
         }
-        auto* setting =
-            new GroupMutedSetting(it.key(), reply, at, atAll, t, m_account, this, std::move(dialog));
-        build->fresh.append(setting);
-        build->byDialog.insert(it.key(), setting);
+        if (known >= 0)
+            entries[known] = {it.key(), t, dialog, reply, at, atAll};
+        else {
+            index.insert(it.key(), int(entries.size()));
+            entries.append({it.key(), t, dialog, reply, at, atAll});
+        }
         migrate(it.key(), reply, at, atAll, t);
     }
     beginResetModel();
-    QList<GroupMutedSetting*> old;
     {
         QMutexLocker lock(&m_lock);
-        old = std::exchange(m_settings, std::exchange(build->fresh, {}));
-        m_byDialog = build->byDialog;
-        m_shown = filteredLocked();
+        m_entries = std::move(entries);
+        m_index = std::move(index);
+        filterLocked();
         m_loaded = true;
     }
     endResetModel();
-    // The interface may still hold the old rows until it has seen the reset.
-    dropLater(old, std::exchange(m_holder, holder));
-    emit countChanged();
-    for (const auto& [time, edit] : std::as_const(build->replay)) {
-        if (time > build->time)
-            edit();
+    // Objects of chats still listed take the new flags; the others are deleted once the interface
+    // has seen the reset.
+    for (auto it = m_objects.begin(); it != m_objects.end();) {
+        Entry entry;
+        {
+            QMutexLocker lock(&m_lock);
+            const int at = m_index.value(it.key(), -1);
+            if (at >= 0)
+                entry = m_entries.at(at);
+        }
+        if (entry.dialogId.isEmpty()) {
+            it.value()->deleteLater();
+            it = m_objects.erase(it);
+            continue;
+        }
+        it.value()->update(entry.time, entry.reply, entry.at, entry.atAll);
+        it.value()->setDialog(entry.dialog.toStrongRef());
+        ++it;
     }
+    emit countChanged();
+}
+
+void GroupMutedSettingModel::setEntry(const QString& dialogId, qint64 time, bool reply, bool at, bool atAll)
+{
+    {
+        QMutexLocker lock(&m_lock);
+        const int index = m_index.value(dialogId, -1);
+        if (index < 0)
+            return;
+        Entry& entry = m_entries[index];
+        entry.time = time;
+        entry.reply = reply;
+        entry.at = at;
+        entry.atAll = atAll;
+    }
+    if (GroupMutedSetting* made = m_objects.value(dialogId))
+        made->update(time, reply, at, atAll);
 }
 
 void GroupMutedSettingModel::updateGroupNotification(const QString& dialogId, bool reply, bool at, bool atAll)
 {
-    const qint64 now = m_account->currentTime();
-    setLocally(dialogId, reply, at, atAll, now);
-    replayAfterBuild(
-        now, [this, dialogId, reply, at, atAll, now] { setLocally(dialogId, reply, at, atAll, now); });
+    setLocally(dialogId, reply, at, atAll, m_account->currentTime());
     if (AccountSettingModel* settings = m_account->accountSettingModel())
         settings->updateMutedGroupNotification(dialogId, reply, at, atAll);
 }
 
 void GroupMutedSettingModel::setLocally(const QString& dialogId, bool reply, bool at, bool atAll, qint64 time)
 {
-    if (GroupMutedSetting* known = mutedSetting(dialogId))
-        known->update(time, reply, at, atAll);
+    bool known = false;
+    {
+        QMutexLocker lock(&m_lock);
+        known = m_index.contains(dialogId);
+    }
+    if (known)
+        setEntry(dialogId, time, reply, at, atAll);
     else
         addNewSetting(dialogId, reply, at, atAll, time);
 }
@@ -351,58 +345,64 @@ void GroupMutedSettingModel::addNewSetting(const QString& dialogId, bool reply, 
     QSharedPointer<DialogBase> dialog = m_account->dialogById(dialogId, false);
     if (!dialog)
         return;
-    auto* setting =
-        new GroupMutedSetting(dialogId, reply, at, atAll, time, m_account, this, std::move(dialog));
-    bool shown = false;
+    const Entry entry{dialogId, time, dialog, reply, at, atAll};
+    int row = -1;
     {
         QMutexLocker lock(&m_lock);
-        m_settings.append(setting);
-        m_byDialog.insert(dialogId, setting);
-        shown = shows(setting);
+        if (showsLocked(entry))
+            row = int(m_searchText.isEmpty() ? m_entries.size() : m_shown.size());
     }
-    if (shown) {
-        const int row = count();
+    if (row >= 0)
         beginInsertRows({}, row, row);
-        {
-            QMutexLocker lock(&m_lock);
-            m_shown.append(setting);
-        }
-        endInsertRows();
+    {
+        QMutexLocker lock(&m_lock);
+        const int index = int(m_entries.size());
+        m_entries.append(entry);
+        m_index.insert(dialogId, index);
+        if (row >= 0 && !m_searchText.isEmpty())
+            m_shown.append(index);
     }
+    if (row >= 0)
+        endInsertRows();
     emit countChanged();
 }
 
 bool GroupMutedSettingModel::deleteGroupNotification(const QString& dialogId, bool sync)
 {
-    replayAfterBuild(m_account->currentTime(),
-                     [this, dialogId] { deleteGroupNotification(dialogId, false); });
-    GroupMutedSetting* setting = mutedSetting(dialogId);
-    if (!setting)
-        return false;
+    int index = -1;
     int row = -1;
     {
         QMutexLocker lock(&m_lock);
-        row = int(m_shown.indexOf(setting));
+        index = m_index.value(dialogId, -1);
+        if (index < 0)
+            return false;
+        row = rowOfLocked(index);
+    }
+    if (row >= 0)
+        beginRemoveRows({}, row, row);
+    {
+        QMutexLocker lock(&m_lock);
+        m_entries.removeAt(index);
+        m_index.remove(dialogId);
+        for (int& later : m_index) {
+            if (later > index)
+                --later;
+        }
+        if (!m_searchText.isEmpty()) {
+            m_shown.removeOne(index);
+            for (int& later : m_shown) {
+                if (later > index)
+                    --later;
+            }
+        }
+        m_exceptions.removeIf([&dialogId](const Exception& e) { return e.dialogId == dialogId; });
     }
     if (row >= 0) {
-        beginRemoveRows({}, row, row);
-        {
-            QMutexLocker lock(&m_lock);
-            m_shown.removeAt(row);
-        }
         endRemoveRows();
         emit countChanged();
     }
-    {
-        QMutexLocker lock(&m_lock);
-        m_settings.removeOne(setting);
-        m_byDialog.remove(dialogId);
-    }
-    setting->deleteLater();
-    {
-        QMutexLocker lock(&m_lock);
-        m_exceptions.removeIf([&dialogId](const Exception& e) { return e.dialogId == dialogId; });
-    }
+    if (GroupMutedSetting* made = m_objects.take(dialogId))
+        made->deleteLater();
     if (!sync)
         return false;
     if (AccountSettingModel* settings = m_account->accountSettingModel())
@@ -416,7 +416,7 @@ void GroupMutedSettingModel::search(const QString& text)
     {
         QMutexLocker lock(&m_lock);
         m_searchText = text;
-        m_shown = filteredLocked();
+        filterLocked();
     }
     endResetModel();
     emit countChanged();
@@ -431,27 +431,27 @@ void GroupMutedSettingModel::udpateFromOldVer(const QString& dialogId, const QVa
 {
     if (!map.contains(kAt) || !map.contains(kAtAll) || !map.contains(kReply))
         return;
-    const bool replayed = m_replaying;
     const bool reply = map.value(kReply).toBool();
     const bool at = map.value(kAt).toBool();
     const bool atAll = map.value(kAtAll).toBool();
-    replayAfterBuild(time, [this, dialogId, map, time] {
-        m_replaying = true;
-        udpateFromOldVer(dialogId, map, time);
-        m_replaying = false;
-    });
     qint64 written = -1;
-    if (GroupMutedSetting* known = mutedSetting(dialogId)) {
-        if (known->updateTime() <= time) {
-            known->update(time, reply, at, atAll);
+    qint64 knownTime = -1;
+    {
+        QMutexLocker lock(&m_lock);
+        const int index = m_index.value(dialogId, -1);
+        if (index >= 0)
+            knownTime = m_entries.at(index).time;
+    }
+    if (knownTime >= 0) {
+        if (knownTime <= time) {
+            setEntry(dialogId, time, reply, at, atAll);
             written = time;
         }
     } else if (m_account->dialogById(dialogId, false)) {
         addNewSetting(dialogId, reply, at, atAll, time);
         written = time;
     }
-    if (!replayed)
-        migrate(dialogId, reply, at, atAll, written);
+    migrate(dialogId, reply, at, atAll, written);
 }
 
 void GroupMutedSettingModel::migrate(const QString& dialogId, bool reply, bool at, bool atAll, qint64 time)
@@ -591,18 +591,23 @@ bool GroupMutedSettingModel::loadLocalData(bool alreadyLoaded)
     Q_UNUSED(alreadyLoaded)
     // The list reads its own row instead of waiting for the whole preference store, which on a
     // large account holds thousands of rows; the store's copy of the same version is then skipped.
-    // The row is read on the storage thread, after the writes already posted there.
+    // The row is read on the storage thread, after the writes already posted there, and parsed
+    // there too: the parse's scratch memory then stays with the thread that reads every row.
     storage::SharedPreferenceStorage* store = m_account->storage()->sharedPreferenceStorage();
     QPointer<GroupMutedSettingModel> self(this);
     ThreadManager::getInstance()->invoke(
         [store, self, generation = m_generation.current()] {
-            storage::SharedPreferenceInfo row =
+            const storage::SharedPreferenceInfo row =
                 store->info(QLatin1String(hostkeys::NOTIFICATION), SharedPreferenceModel::Notification);
+            // An empty value is a removal the server has not answered: there is nothing to show.
+            std::optional<Parsed> parsed = row.value.isEmpty() ? std::nullopt : parse(row.value, false);
+            if (!row.value.isEmpty() && !parsed)
+                qCDebug(lcSettingModel) << "stored notification value is not a JSON object";
             QMetaObject::invokeMethod(
                 self,
-                [self, generation, row = std::move(row)] {
+                [self, generation, version = row.version, parsed = std::move(parsed)] {
                     if (self->m_generation.isCurrent(generation) && !self->isClearing())
-                        self->showFirst(row.value, row.version);
+                        self->showFirst(parsed, version);
                 },
                 Qt::QueuedConnection);
         },
@@ -610,23 +615,15 @@ bool GroupMutedSettingModel::loadLocalData(bool alreadyLoaded)
     return true;
 }
 
-void GroupMutedSettingModel::showFirst(const QByteArray& value, qint64 version)
+void GroupMutedSettingModel::showFirst(const std::optional<Parsed>& parsed, qint64 version)
 {
-    // An empty value is a removal the server has not answered: there is nothing to show.
-    if (!value.isEmpty())
-        parseThen(value, version, false, [this, version](const Parsed& parsed) {
-            updateExceptions(parsed.exceptions, version, false);
-        });
-    // After the value has been read.
-    m_parser.start([this] {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (!isClearing())
-                    flushSettings();
-            },
-            Qt::QueuedConnection);
-    });
+    if (parsed) {
+        qint64 seen = m_parsedVersion;
+        while (version > seen && !m_parsedVersion.compare_exchange_weak(seen, version)) {
+        }
+        updateExceptions(parsed->exceptions, version, false);
+    }
+    flushSettings();
 }
 
 bool GroupMutedSettingModel::prepareToClearData(bool force)
@@ -641,13 +638,11 @@ bool GroupMutedSettingModel::clearData(bool force)
 {
     Q_UNUSED(force)
     beginResetModel();
-    QList<GroupMutedSetting*> old;
     {
         QMutexLocker lock(&m_lock);
-        old = m_settings;
-        m_settings.clear();
+        m_entries.clear();
+        m_index.clear();
         m_shown.clear();
-        m_byDialog.clear();
         m_pending.clear();
         m_exceptions.clear();
         m_searchText.clear();
@@ -657,8 +652,10 @@ bool GroupMutedSettingModel::clearData(bool force)
     m_parsedVersion = 0;
     m_generation.advance();
     endResetModel();
-    dropBuild();
-    dropLater(old, std::exchange(m_holder, nullptr));
+    // The interface may still hold the old rows until it has seen the reset.
+    for (GroupMutedSetting* made : std::as_const(m_objects))
+        made->deleteLater();
+    m_objects.clear();
     emit countChanged();
     return true;
 }

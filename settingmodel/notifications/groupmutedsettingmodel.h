@@ -10,12 +10,12 @@
 #include <QJsonObject>
 #include <QList>
 #include <QMutex>
+#include <QSharedPointer>
 #include <QThreadPool>
 #include <QVariantMap>
 
 #include <atomic>
 #include <functional>
-#include <memory>
 #include <optional>
 
 class AccountBase;
@@ -46,6 +46,7 @@ public:
                                                 const QString& dialogId) const;
     Q_INVOKABLE GroupMutedSetting* mutedSetting(const QString& dialogId) const;
 
+    // Every exception's object: makes those nobody asked for yet (on this model's thread).
     QList<GroupMutedSetting*> settings() const;
     int count() const;
     bool isLoaded() const;
@@ -54,8 +55,9 @@ public:
     // A notification map with its version; a newer one rebuilds the list when flush is set and
     // the list has loaded.
     void updateSettings(const QVariantMap& map, qint64 time, bool flush);
-    // Rebuilds the list from the last notification map and the older clients' maps; the list is
-    // made off this thread and shows (with loaded set) once complete.
+    // Rebuilds the list from the last notification map and the older clients' maps, and sets
+    // loaded. Objects still listed are kept (with the new flags); the others are deleted once the
+    // interface has seen the reset.
     void flushSettings();
     // An older client's exception, from a chat's ringtone map.
     void udpateFromOldVer(const QString& dialogId, const QVariantMap& map, qint64 time);
@@ -87,34 +89,44 @@ private:
         Exceptions exceptions;
         QVariantMap map;
     };
+    // One row: a plain record, with its GroupMutedSetting made only when someone asks for it
+    // (thousands of objects, each with a connection to its chat, cost several times the list).
+    struct Entry {
+        QString dialogId;
+        qint64 time = 0;
+        QWeakPointer<DialogBase> dialog;
+        bool reply = true;
+        bool at = true;
+        bool atAll = true;
+    };
     static Exceptions exceptionsOf(const QJsonObject& notification);
     // Nothing when the value is not a JSON object; an empty value is an empty setting.
     static std::optional<Parsed> parse(const QByteArray& value, bool withMap);
     void updateExceptions(const Exceptions& exceptions, qint64 time, bool flush);
-    // A list being rebuilt off this thread.
-    struct Build;
-    void finishBuild(const std::shared_ptr<Build>& build);
-    void dropBuild();
-    // Deletes a list of settings once the interface has let go, with their holder.
-    void dropLater(const QList<GroupMutedSetting*>& settings, QObject* holder);
-    void replayAfterBuild(qint64 time, std::function<void()> edit);
+    // Sets an entry's flags, and its object's when it has one.
+    void setEntry(const QString& dialogId, qint64 time, bool reply, bool at, bool atAll);
+    // The object of a listed chat, made on this thread when first asked for; null otherwise.
+    GroupMutedSetting* objectOf(const QString& dialogId) const;
     void setLocally(const QString& dialogId, bool reply, bool at, bool atAll, qint64 time);
     // Parses a notification value off this thread, then hands the map back here; values are
     // handed back in the order they came, and one no newer than the last read is not read again.
     void parseThen(const QByteArray& value, qint64 version, bool withMap,
                    std::function<void(const Parsed& parsed)> apply);
-    // The stored notification value, parsed off this thread, then the first list.
-    void showFirst(const QByteArray& value, qint64 version);
+    // The stored notification value (nothing when there is none that reads), then the first list.
+    void showFirst(const std::optional<Parsed>& parsed, qint64 version);
     void addNewSetting(const QString& dialogId, bool reply, bool at, bool atAll, qint64 time);
-    bool shows(const GroupMutedSetting* setting) const;
     // Under m_lock.
-    QList<GroupMutedSetting*> filteredLocked() const;
+    bool showsLocked(const Entry& entry) const;
+    void filterLocked();
+    int rowOfLocked(int index) const;
+    int indexOfRowLocked(int row) const;
 
     AccountBase* m_account;
-    mutable QMutex m_lock; // the lists and the pending maps
-    QList<GroupMutedSetting*> m_shown;
-    QList<GroupMutedSetting*> m_settings;
-    QHash<QString, GroupMutedSetting*> m_byDialog;
+    mutable QMutex m_lock; // the entries, the shown rows and the pending maps
+    QList<Entry> m_entries;
+    QHash<QString, int> m_index; // chat id -> its entry
+    QList<int> m_shown;          // the entries shown while searching
+    mutable QHash<QString, GroupMutedSetting*> m_objects;
     QHash<QString, QVariantMap> m_pending;
     qint64 m_updateTime = 0;
     QString m_searchText;
@@ -123,9 +135,4 @@ private:
     QThreadPool m_parser;                    // one thread: first in, first out
     std::atomic<qint64> m_parsedVersion = 0; // the newest value the parser read
     Generation m_generation;                 // a row read before a sign-out is dropped
-    std::shared_ptr<Build> m_build;
-    // The parent of the settings the last build made (a child of this model).
-    QObject* m_holder = nullptr;
-    // An edit made again after a build: it was written already.
-    bool m_replaying = false;
 };

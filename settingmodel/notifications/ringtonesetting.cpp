@@ -327,7 +327,11 @@ void GroupMutedSetting::merge(const GroupMutedSetting& other, bool keepFlags)
 
 bool GroupMutedSetting::isMatch(const QString& text) const
 {
-    const QSharedPointer<DialogBase> chat = dialogPtr();
+    return matches(dialogPtr(), text);
+}
+
+bool GroupMutedSetting::matches(const QSharedPointer<DialogBase>& chat, const QString& text)
+{
     return chat && chat->isGroup() && chat->group() && chat->group()->isMatch(text);
 }
 

@@ -161,6 +161,7 @@ public:
     void merge(const GroupMutedSetting& other, bool keepFlags);
     // Whether the chat is a group whose name or members match the text.
     bool isMatch(const QString& text) const;
+    static bool matches(const QSharedPointer<DialogBase>& chat, const QString& text);
 
 signals:
     void replyChanged();

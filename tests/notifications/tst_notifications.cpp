@@ -343,8 +343,9 @@ private slots:
         QCOMPARE(m_t->transport->requests(180).size(), before);
     }
 
-    // A list is rebuilt off the main thread; a newer map met on the way wins.
-    void aNewerMapMetDuringARebuildWins()
+    // A newer map rebuilds the list: objects of chats still listed are kept with the new flags,
+    // an old client's map waits for the first flush, and a destroyed chat leaves the list.
+    void aNewerMapRebuildsTheList()
     {
         QVERIFY(m_t->loadPreferences());
         QStringList many;
@@ -352,17 +353,23 @@ private slots:
             addGroup(QStringLiteral("g%1").arg(i), QStringLiteral("Group %1").arg(i));
             many.append(QStringLiteral("g%1").arg(i));
         }
-        m_model->flushSettings();
-        m_model->updateSettings(jsonToMap(notification(many)), 10, true);
-        QVERIFY(m_model->count() < many.size());
         m_model->addOldLocalSetting(QStringLiteral("g1"), oldClientMap(5, true), 5); // waits for the flush
+        m_model->updateSettings(jsonToMap(notification(many)), 10, false);
+        QCOMPARE(m_model->count(), 0);
+        m_model->flushSettings();
+        QCOMPARE(m_model->count(), many.size() + 1);
+        QCOMPARE(m_model->mutedSetting(QStringLiteral("g1"))->updateTime(), 5);
+        GroupMutedSetting* kept = m_model->mutedSetting(QStringLiteral("g15"));
+        QPointer<GroupMutedSetting> dropped = m_model->mutedSetting(QStringLiteral("g900"));
         m_model->updateSettings(jsonToMap(notification(many.mid(0, 700))), 20, true);
-        m_t->account->removeDialog(QStringLiteral("g20")); // gone while the list is made
-        QTRY_COMPARE(m_model->count(), 700);
+        QCOMPARE(m_model->count(), 700);
+        QCOMPARE(m_model->mutedSetting(QStringLiteral("g15")), kept);
+        QCOMPARE(kept->updateTime(), 20);
+        QVERIFY(!m_model->mutedSetting(QStringLiteral("g900")));
+        QTRY_VERIFY(!dropped);
+        m_t->account->removeDialog(QStringLiteral("g20"));
+        QCOMPARE(m_model->count(), 699);
         QVERIFY(!m_model->mutedSetting(QStringLiteral("g20")));
-        QCOMPARE(m_model->mutedSetting(QStringLiteral("g709"))->updateTime(), 20);
-        QVERIFY(m_model->mutedSetting(QStringLiteral("g1")));
-        QVERIFY(!m_model->mutedSetting(QStringLiteral("g710")));
     }
 
     // A long stored list is read whole before the first flush of the local load, however long

@@ -107,4 +107,7 @@ public:
 signals:
     // isOnline() changed.
     void onlineChanged();
+    // A chat of this account was destroyed (after its own startDestroy). One signal for the
+    // account, so that a list of thousands of chats need not connect to each.
+    void dialogDestroyed(const QString& dialogId);
 };
