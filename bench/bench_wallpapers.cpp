@@ -22,7 +22,7 @@ namespace {
 
 constexpr int kWallpapers = 1000;
 constexpr int kLargePage = 20000;
-constexpr double kBudgetMs = 8.0;
+constexpr double kBudgetMs = 4.0;
 
 im::WallPaper randomWallpaper(QRandomGenerator& random, int n, qint64 time)
 {
@@ -45,11 +45,30 @@ QByteArray pageOf(const QList<im::WallPaper>& wallpapers)
     return bytesOf(resp);
 }
 
-bool report(const char* what, double longestMs)
+bool report(const char* what, double longestMs, double longestCpuMs)
 {
     const bool ok = longestMs <= kBudgetMs;
-    std::printf("%-46s longest main-thread event %6.2f ms  %s\n", what, longestMs, ok ? "ok" : "OVER BUDGET");
+    std::printf("%-50s longest main-thread event %6.2f ms (cpu %5.2f)  %s\n", what, longestMs, longestCpuMs,
+                ok ? "ok" : "OVER BUDGET");
     return ok;
+}
+
+// Whether every listed wallpaper is of the newer versions. Read row by row: a copy of the list
+// would be shared with the model, whose next change would then copy the whole list.
+bool allNewer(const WallpaperModel* model)
+{
+    for (int row = 0; row < model->count(); ++row) {
+        if (model->itemByIndex(row)->lastUpdated() < 5000)
+            return false;
+    }
+    return true;
+}
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const qsizetype n = values.size();
+    return n == 0 ? 0 : n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
 }
 
 } // namespace
@@ -129,7 +148,7 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "%s did not finish\n", what);
                 return false;
             }
-            return report(what, app.longestMs());
+            return report(what, app.longestMs(), app.longestCpuMs());
         };
         ok &= measure(
             "a page of 1,000 into an empty list",
@@ -138,11 +157,7 @@ int main(int argc, char** argv)
         ok &= measure(
             "a page of 1,000 newer versions, placed one by one",
             [&] { handler->listResp(parsed<im::wallpaper::ListWallPapersResp>(pageOf(newer))); },
-            [&] {
-                const QList<WallpaperItemPtr> items = model->items();
-                return std::all_of(items.cbegin(), items.cend(),
-                                   [](const WallpaperItemPtr& item) { return item->lastUpdated() >= 5000; });
-            });
+            [&] { return allNewer(model); });
         bool sorted = false;
         QObject::connect(model, &QAbstractItemModel::modelReset, model, [&sorted] { sorted = true; });
         ok &= measure(
@@ -162,52 +177,66 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "the local load did not finish\n");
             return 1;
         }
-        ok &= report("a local load of 1,000", app.longestMs());
+        ok &= report("a local load of 1,000", app.longestMs(), app.longestCpuMs());
         std::printf("local load of %d: %.1f ms until listed\n", kWallpapers, timer.nsecsElapsed() / 1e6);
     }
     // A page far larger than any list a user keeps: applied in slices, never stalling a frame.
-    {
+    // Rounds on fresh devices; the median of the rounds' longest events is held to the budget,
+    // since one round's longest also holds what other processes took from the main thread.
+    const int rounds =
+        qEnvironmentVariableIsSet("BENCH_ROUNDS") ? qEnvironmentVariableIntValue("BENCH_ROUNDS") : 5;
+    QList<im::WallPaper> large;
+    QList<im::WallPaper> largeNewer;
+    for (int i = 0; i < kLargePage; ++i) {
+        large.append(randomWallpaper(random, i, 1000 + random.bounded(500)));
+        largeNewer.append(large.last());
+        largeNewer.last().set_update_time(5000 + random.bounded(500));
+    }
+    const QByteArray largePage = pageOf(large);
+    const QByteArray newerPage = pageOf(largeNewer);
+    struct Figures {
+        QList<double> longest, cpu, total;
+        void add(const TimedApp& app, const QElapsedTimer& timer)
+        {
+            longest.append(app.longestMs());
+            cpu.append(app.longestCpuMs());
+            total.append(timer.nsecsElapsed() / 1e6);
+        }
+    };
+    Figures intoEmpty;
+    Figures replaced;
+    for (int round = 0; round < rounds; ++round) {
         QTemporaryDir bigDir;
         TestAccount device(bigDir.path(), QStringLiteral("large"));
         if (!device.start())
             return 1;
         WallpaperHandler* handler = device.account->wallpaperHandler();
         WallpaperModel* model = handler->wallpaperModel();
-        QList<im::WallPaper> large;
-        QList<im::WallPaper> largeNewer;
-        for (int i = 0; i < kLargePage; ++i) {
-            large.append(randomWallpaper(random, i, 1000 + random.bounded(500)));
-            largeNewer.append(large.last());
-            largeNewer.last().set_update_time(5000 + random.bounded(500));
-        }
-        const QByteArray largePage = pageOf(large);
         app.resetLongest();
         QElapsedTimer timer;
         timer.start();
         QTimer::singleShot(0, model, [&] { device.transport->answerNext(241, 0, largePage); });
         if (!waitUntil([&] { return model->count() == kLargePage; }, 120000))
             return 1;
-        ok &= report("a page of 20,000 into an empty list", app.longestMs());
-        std::printf("  %.1f ms until listed (%s)\n", timer.nsecsElapsed() / 1e6,
-                    qPrintable(app.longestWhat()));
-        const QByteArray newerPage = pageOf(largeNewer);
+        intoEmpty.add(app, timer);
         handler->getNewData();
         app.resetLongest();
         timer.restart();
         QTimer::singleShot(0, model, [&] { device.transport->answerNext(241, 0, newerPage); });
-        if (!waitUntil(
-                [&] {
-                    const QList<WallpaperItemPtr> items = model->items();
-                    return std::all_of(items.cbegin(), items.cend(), [](const WallpaperItemPtr& item) {
-                        return item->lastUpdated() >= 5000;
-                    });
-                },
-                120000))
+        if (!waitUntil([&] { return allNewer(model); }, 120000))
             return 1;
-        ok &= report("a page of 20,000 newer versions", app.longestMs());
-        std::printf("  %.1f ms until placed (%s)\n", timer.nsecsElapsed() / 1e6,
-                    qPrintable(app.longestWhat()));
+        replaced.add(app, timer);
         ThreadManager::getInstance()->waitForIdle();
     }
+    std::printf("\npages of 20,000 wallpapers, medians of %d rounds on fresh devices:\n", rounds);
+    const auto summary = [&](const char* what, const Figures& figures, const char* until) {
+        const bool met = report(what, median(figures.longest), median(figures.cpu));
+        std::printf("  worst round %.2f ms; %.1f ms until %s\n",
+                    *std::max_element(figures.longest.cbegin(), figures.longest.cend()),
+                    median(figures.total), until);
+        return met;
+    };
+    ok &= summary("a page of 20,000 into an empty list", intoEmpty, "listed");
+    ok &= summary("a page of 20,000 newer versions", replaced, "placed");
     return ok ? 0 : 1;
 }

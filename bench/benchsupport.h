@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+#include <time.h>
+
 // Times every event the main thread handles; nested dispatches count in their outer one. Events
 // of other threads pass untimed (the depth is the main thread's own).
 class TimedApp : public QCoreApplication {
@@ -25,6 +27,7 @@ public:
         }
         QElapsedTimer timer;
         timer.start();
+        const qint64 cpuStart = threadCpuNs();
         const char* what = receiver->metaObject()->className(); // the receiver may be gone after
         const QEvent::Type type = event->type();
         const bool handled = QCoreApplication::notify(receiver, event);
@@ -32,17 +35,33 @@ public:
             m_longestNs = timer.nsecsElapsed();
             m_longestWhat = QStringLiteral("%1 (event %2)").arg(QLatin1String(what)).arg(int(type));
         }
+        m_longestCpuNs = std::max(m_longestCpuNs, threadCpuNs() - cpuStart);
         --m_depth;
         return handled;
     }
-    void resetLongest() { m_longestNs = 0; }
+    void resetLongest()
+    {
+        m_longestNs = 0;
+        m_longestCpuNs = 0;
+    }
     double longestMs() const { return m_longestNs / 1e6; }
+    // The main thread's own CPU in its longest event by that measure: the wall time also holds
+    // what other processes of the machine took from it.
+    double longestCpuMs() const { return m_longestCpuNs / 1e6; }
     // The receiver of the longest event and its type.
     QString longestWhat() const { return m_longestWhat; }
 
 private:
+    static qint64 threadCpuNs()
+    {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    }
+
     int m_depth = 0;
     qint64 m_longestNs = 0;
+    qint64 m_longestCpuNs = 0;
     QString m_longestWhat;
 };
 

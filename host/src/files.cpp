@@ -43,7 +43,12 @@ void BaseFile::setCacheFilePath(const QString& path)
 
 bool FileData::fileExist() const
 {
-    return readable(cacheFilePath()) || readable(filePath());
+    return existsAt(cacheFilePath(), filePath());
+}
+
+bool FileData::existsAt(const QString& cacheFilePath, const QString& filePath)
+{
+    return readable(cacheFilePath) || readable(filePath);
 }
 
 PhotoData::PhotoData(const QString& path, QObject* parent) : FileData(parent)

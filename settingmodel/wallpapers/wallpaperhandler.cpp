@@ -90,6 +90,7 @@ WallpaperHandler::WallpaperHandler(AccountBase* account)
     QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
     m_patternModel->setMode(0);
     m_patternModel->setSourceModel(m_model);
+    m_fileLooker.setMaxThreadCount(1);
     connect(AppSettingModel::instance(), &AppSettingModel::darkModeChanged, m_model,
             &WallpaperModel::onSortAll);
 }
@@ -101,6 +102,7 @@ WallpaperHandler::~WallpaperHandler()
     m_loadFuture.waitForFinished();
     m_addFuture.waitForFinished();
     m_listFuture.waitForFinished();
+    m_fileLooker.waitForDone();
 }
 
 void WallpaperHandler::setLoading(bool loading)
@@ -297,6 +299,7 @@ bool WallpaperHandler::prepareToClearData(bool force)
     m_localLoading = false;
     m_listFuture.cancel();
     m_listFuture.waitForFinished();
+    m_fileLooker.waitForDone();
     m_pageInProgress = false;
     m_listAgain = false;
     m_pushedWhilePaging.clear();
@@ -406,9 +409,13 @@ void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page
         // The page was made before what was pushed or deleted here while it was made: those win,
         // and the page's records of them are not written.
         QList<storage::WallpaperInfo> saves;
-        for (const storage::WallpaperInfo& record : std::as_const(records)) {
-            if (!newerThanPage(record.id))
-                saves.append(record);
+        if (m_pushedWhilePaging.isEmpty() && m_deleting.isEmpty()) {
+            saves = records;
+        } else {
+            for (const storage::WallpaperInfo& record : std::as_const(records)) {
+                if (!newerThanPage(record.id))
+                    saves.append(record);
+            }
         }
         deleted.erase(std::remove_if(deleted.begin(), deleted.end(),
                                      [this](const QString& id) { return m_pushedWhilePaging.contains(id); }),
@@ -417,6 +424,10 @@ void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page
         storeRecords(saves, deleted, nextOffset >= 0 ? std::optional<qint64>(nextOffset) : std::nullopt);
         if (intoEmpty && m_model->darkMode() != dark)
             sortFor(items, m_model->darkMode());
+        // Room for a page larger than the list at once: a table growing by doubling would copy
+        // itself in the middle of a slice. (A smaller one is mostly new versions of listed ones.)
+        if (items.size() > m_model->count())
+            m_model->reserve(m_model->count() + items.size());
         auto placing = std::make_shared<PagePlacing>();
         placing->items = std::move(items);
         placing->deleted = std::move(deleted);
@@ -452,7 +463,7 @@ void WallpaperHandler::placePage(const std::shared_ptr<PagePlacing>& placing, qu
     qint64 lastSlice = 0;
     while (placing->next < placing->items.size()) {
         // Another slice only when it fits, judged by the last one.
-        if (lastSlice > 0 && spent.nsecsElapsed() + lastSlice > kPageEventNs) {
+        if (lastSlice > 0 && spent.nsecsElapsed() + kPageSliceNs > kPageEventNs) {
             post(generation, [this, placing, generation] { placePage(placing, generation); });
             return;
         }
@@ -466,14 +477,16 @@ void WallpaperHandler::placePage(const std::shared_ptr<PagePlacing>& placing, qu
             if (!newerThanPage(item->wallpaperId()) && !reconcile(item->message()))
                 slice.append(item);
         }
+        const qsizetype placed = end - placing->next;
         placing->next = end;
         m_model->replaceItems(slice);
-        lastSlice = spent.nsecsElapsed() - sliceStart;
-        // Slices sized to take about kPageSliceNs on this machine, with this list.
-        if (lastSlice > kPageSliceNs && placing->sliceItems > kMinSliceItems)
-            placing->sliceItems /= 2;
-        else if (lastSlice < kPageSliceNs / 2 && placing->sliceItems < kMaxSliceItems)
-            placing->sliceItems *= 2;
+        lastSlice = std::max<qint64>(1, spent.nsecsElapsed() - sliceStart);
+        // The next slice sized to take about kPageSliceNs at the last one's cost per item, on this
+        // machine and with this list; it grows by half at most, since the cost grows with the list.
+        placing->sliceItems = std::clamp<qsizetype>(
+            std::min<qsizetype>(placed + placed / 2 + 1,
+                                qsizetype(double(placed) * kPageSliceNs / double(lastSlice))),
+            kMinSliceItems, kMaxSliceItems);
     }
     m_pageInProgress = false;
     m_pushedWhilePaging.clear();
@@ -1052,11 +1065,40 @@ void WallpaperHandler::download(QStringList fileIds) const
 
 void WallpaperHandler::autoDownload()
 {
-    QStringList missing;
-    const QList<WallpaperItemPtr> items = m_model->items();
-    for (const WallpaperItemPtr& item : items)
-        item->downloadFileIds(missing);
-    download(missing);
+    // The list's own copy (a shared one would make the model's next change copy the list), read
+    // in slices: each item is looked at where it lies in memory, and thousands would hold this
+    // thread for longer than a frame.
+    const QList<WallpaperItemPtr>& listed = m_model->itemsRef();
+    auto items = std::make_shared<QList<WallpaperItemPtr>>(listed.cbegin(), listed.cend());
+    lookForFiles(items, 0, {});
+}
+
+void WallpaperHandler::lookForFiles(const std::shared_ptr<QList<WallpaperItemPtr>>& items, qsizetype from,
+                                    QList<WallpaperItem::FilePlace> places)
+{
+    const qsizetype end = std::min(from + kFileLookItems, items->size());
+    for (qsizetype i = from; i < end; ++i)
+        items->at(i)->filePlaces(places);
+    if (end < items->size()) {
+        post([this, items, end, places = std::move(places)]() mutable {
+            lookForFiles(items, end, std::move(places));
+        });
+        return;
+    }
+    if (places.isEmpty())
+        return;
+    // Whether the files are there is asked of the disk on a worker.
+    m_fileLooker.start([this, places = std::move(places), generation = m_generation.current()] {
+        QStringList missing;
+        for (const WallpaperItem::FilePlace& place : places) {
+            if (isClearing())
+                return;
+            if (!FileData::existsAt(place.cacheFilePath, place.filePath))
+                missing.append(place.fileId);
+        }
+        if (!missing.isEmpty())
+            post(generation, [this, missing] { download(missing); });
+    });
 }
 
 void WallpaperHandler::loadWallpaper(ThemeComponentItem* themeComp, const QString& wallpaperId)

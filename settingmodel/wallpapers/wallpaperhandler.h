@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QSet>
 #include <QStringList>
+#include <QThreadPool>
 
 #include <atomic>
 #include <functional>
@@ -144,16 +145,21 @@ private:
         bool more = false;
         qint64 nextOffset = 0;
         qint64 askedOffset = 0;
-        qsizetype sliceItems = 256;
+        qsizetype sliceItems = 8;
     };
-    // A slice aims at 3.5 ms (a change of order costs every proxy one pass over the list, so
-    // slices are not made smaller than they need be); one event places slices while they fit in
-    // 6 ms of a frame's 8.
-    static constexpr qint64 kPageSliceNs = 3'500'000;
-    static constexpr qint64 kPageEventNs = 6'000'000;
-    static constexpr qsizetype kMinSliceItems = 16;
+    // A slice aims at 0.6 ms, starting small (a slice of changed versions costs far more per item
+    // than one of new wallpapers, and the cost per item varies several times over as memory is
+    // given back); one event places slices while they fit in 1.5 ms, so the interface keeps most
+    // of each frame even when a slice costs five times what the last one did.
+    static constexpr qint64 kPageSliceNs = 600'000;
+    static constexpr qint64 kPageEventNs = 1'500'000;
+    static constexpr qsizetype kMinSliceItems = 4;
     static constexpr qsizetype kMaxSliceItems = 4096;
     void placePage(const std::shared_ptr<PagePlacing>& placing, quint64 generation);
+    // autoDownload's walk: the places of the files of items from `from` on, a slice per event.
+    void lookForFiles(const std::shared_ptr<QList<WallpaperItemPtr>>& items, qsizetype from,
+                      QList<WallpaperItem::FilePlace> places);
+    static constexpr qsizetype kFileLookItems = 1000;
     // A wallpaper the server deleted leaves this device: its files, its failed upload, its row.
     void dropDeleted(const QString& id);
     // Pushed or deleted here while a list page was made or placed: newer than the page.
@@ -206,6 +212,7 @@ private:
     QFuture<void> m_loadFuture;
     QFuture<void> m_addFuture;
     QFuture<void> m_listFuture;
+    QThreadPool m_fileLooker; // one thread, for autoDownload's look at the disk
     bool m_loading = false;
     // The local load runs, until its list is in the model.
     bool m_localLoading = false;

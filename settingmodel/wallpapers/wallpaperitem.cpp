@@ -389,6 +389,16 @@ void WallpaperItem::downloadFileIds(QStringList& ids) const
     }
 }
 
+void WallpaperItem::filePlaces(QList<FilePlace>& places) const
+{
+    if (m_internalPattern)
+        return;
+    for (const FileDataPtr& file : {m_loPhoto, m_hiPhoto}) {
+        if (file && !file->fileId().isEmpty())
+            places.append({file->fileId(), file->cacheFilePath(), file->filePath()});
+    }
+}
+
 void WallpaperItem::downloadFile(AccountBase* account) const
 {
     QStringList ids;

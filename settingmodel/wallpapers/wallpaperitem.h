@@ -54,7 +54,7 @@ public:
     // Copies everything but unsynced and themePlace.
     WallpaperItem& operator=(const WallpaperItem& other);
 
-    QString wallpaperId() const { return m_wallpaperId; }
+    const QString& wallpaperId() const { return m_wallpaperId; }
     void setWallpaperId(const QString& id) { m_wallpaperId = id; }
     QByteArray thumbBytes() const { return m_thumbBytes; }
     void setThumbBytes(const QByteArray& bytes) { m_thumbBytes = bytes; }
@@ -123,6 +123,14 @@ public:
     // may repeat an id, and is made unique once (per item it would cost a scan of the list).
     void downloadFileIds(QStringList& ids) const;
     void downloadFile(AccountBase* account) const;
+    // Where one of the wallpaper's files is, or would be, as it stood when read.
+    struct FilePlace {
+        QString fileId;
+        QString cacheFilePath;
+        QString filePath;
+    };
+    // The places of the files downloadFileIds would look for, to be looked for off this thread.
+    void filePlaces(QList<FilePlace>& places) const;
     // Forgets the wallpaper's images (records and cached copies), but those at a path in keep.
     void deleteFile(const QSet<QString>& keep = {}) const;
     // The cached copies' paths of the wallpaper's own images.

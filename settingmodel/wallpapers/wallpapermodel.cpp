@@ -3,6 +3,7 @@
 #include "host/appsettingmodel.h"
 #include "host/constants.h"
 
+#include <QElapsedTimer>
 #include <QJSEngine>
 
 #include <algorithm>
@@ -285,11 +286,20 @@ void WallpaperModel::replaceItems(const QList<WallpaperItemPtr>& items)
 
 void WallpaperModel::insertNewItems(QList<WallpaperItemPtr> added)
 {
+    if (added.isEmpty())
+        return;
+    addOwners(insertBlocks(std::move(added)));
+    emit countChanged();
+}
+
+int WallpaperModel::insertBlocks(QList<WallpaperItemPtr> added)
+{
     std::sort(added.begin(), added.end(), [this](const WallpaperItemPtr& a, const WallpaperItemPtr& b) {
         ++m_comparisons;
         return WallpaperItem::greater(*a, *b, m_darkMode);
     });
     // Items that fall between the same two listed rows go in as one block of rows.
+    int owners = 0;
     qsizetype first = 0;
     while (first < added.size()) {
         bool exact = false;
@@ -299,92 +309,52 @@ void WallpaperModel::insertNewItems(QList<WallpaperItemPtr> added)
         while (last < added.size() && (!next || !WallpaperItem::greater(*next, *added.at(last), m_darkMode)))
             ++last;
         beginInsertRows(QModelIndex(), row, int(row + last - first - 1));
-        int owners = 0;
+        // The rows after move once for the whole block.
+        m_items.insert(row, last - first, WallpaperItemPtr());
         for (qsizetype i = first; i < last; ++i) {
             const WallpaperItemPtr& item = added.at(i);
-            m_items.insert(row + (i - first), item);
+            m_items[row + (i - first)] = item;
             m_byId.insert(item->wallpaperId(), item);
             owners += item->isOwner() ? 1 : 0;
         }
         endInsertRows();
         for (qsizetype i = first; i < last; ++i)
             watch(added.at(i));
-        emit countChanged();
-        addOwners(owners);
         first = last;
     }
+    return owners;
 }
 
-void WallpaperModel::placeChanged(QList<WallpaperItemPtr> changed)
+void WallpaperModel::placeChanged(const QList<WallpaperItemPtr>& changed)
 {
-    std::sort(changed.begin(), changed.end(), [this](const WallpaperItemPtr& a, const WallpaperItemPtr& b) {
-        ++m_comparisons;
-        return WallpaperItem::greater(*a, *b, m_darkMode);
-    });
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const QModelIndexList persistent = persistentIndexList();
-    QStringList persistentIds;
-    for (const QModelIndex& index : persistent)
-        persistentIds.append(m_items.at(index.row())->wallpaperId());
-    // The rows of the versions that leave, found by search, then taken out in one pass.
+    // The listed versions leave as runs of rows, from the last up, and the new ones come in as
+    // blocks: a proxy follows removed and inserted rows where it is, while a change of the
+    // layout (or a move) makes it read every row of the list again.
     QList<int> leaving;
     leaving.reserve(changed.size());
     int owners = 0;
-    for (const WallpaperItemPtr& item : std::as_const(changed)) {
+    for (const WallpaperItemPtr& item : changed) {
         const WallpaperItemPtr held = m_byId.value(item->wallpaperId());
+        // Not disconnected: a version no longer listed is ignored when it signals (a
+        // disconnection looks through all its connections).
         leaving.append(rowOf(held));
-        disconnect(held.data(), nullptr, this, nullptr);
-        owners += (item->isOwner() ? 1 : 0) - (held->isOwner() ? 1 : 0);
-        m_byId.insert(item->wallpaperId(), item);
-        watch(item);
+        owners -= held->isOwner() ? 1 : 0;
+        releaseLater(held);
     }
-    std::sort(leaving.begin(), leaving.end());
-    qsizetype write = 0;
-    qsizetype skip = 0;
-    for (qsizetype read = 0; read < m_items.size(); ++read) {
-        if (skip < leaving.size() && leaving.at(skip) == read) {
-            ++skip;
-            continue;
-        }
-        if (write != read)
-            m_items[write] = std::move(m_items[read]);
-        ++write;
+    std::sort(leaving.begin(), leaving.end(), std::greater<int>());
+    qsizetype i = 0;
+    while (i < leaving.size()) {
+        qsizetype j = i + 1;
+        while (j < leaving.size() && leaving.at(j) == leaving.at(j - 1) - 1)
+            ++j;
+        const int first = leaving.at(j - 1);
+        const int last = leaving.at(i);
+        beginRemoveRows(QModelIndex(), first, last);
+        m_items.remove(first, last - first + 1);
+        endRemoveRows();
+        i = j;
     }
-    m_items.resize(write);
-    // Where each changed item belongs among the rows that stay (searched, so a slice of a few
-    // compares a few times log n), then all of them moved in from the back in one pass.
-    QList<int> places;
-    places.reserve(changed.size());
-    for (const WallpaperItemPtr& item : std::as_const(changed)) {
-        bool exact = false;
-        places.append(search(item.data(), &exact));
-    }
-    const qsizetype kept = m_items.size();
-    m_items.resize(kept + changed.size());
-    qsizetype from = kept;
-    for (qsizetype j = changed.size() - 1; j >= 0; --j) {
-        const qsizetype place = places.at(j);
-        while (from > place) {
-            --from;
-            m_items[from + j + 1] = std::move(m_items[from]);
-        }
-        m_items[place + j] = changed.at(j);
-    }
-    if (!persistent.isEmpty()) {
-        QHash<QString, int> rowById;
-        rowById.reserve(m_items.size());
-        for (int row = 0; row < m_items.size(); ++row)
-            rowById.insert(m_items.at(row)->wallpaperId(), row);
-        QModelIndexList moved;
-        for (const QString& id : std::as_const(persistentIds))
-            moved.append(index(rowById.value(id)));
-        changePersistentIndexList(persistent, moved);
-    }
-    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
-    for (qsizetype j = 0; j < changed.size(); ++j) {
-        const QModelIndex row = index(int(places.at(j) + j));
-        emit dataChanged(row, row, {WALLPAPER_ROLE});
-    }
+    owners += insertBlocks(changed);
     addOwners(owners);
 }
 
@@ -429,6 +399,31 @@ void WallpaperModel::renameItem(const QString& oldId, const QString& newId)
     item->setWallpaperId(newId);
     m_byId.insert(newId, item);
     place(row, item);
+}
+
+void WallpaperModel::releaseLater(const WallpaperItemPtr& item)
+{
+    m_released.append(item);
+    if (m_released.size() == 1)
+        QMetaObject::invokeMethod(this, &WallpaperModel::releaseSome, Qt::QueuedConnection);
+}
+
+void WallpaperModel::releaseSome()
+{
+    QElapsedTimer spent;
+    spent.start();
+    qsizetype done = 0;
+    while (done < m_released.size() && spent.nsecsElapsed() < kReleaseNs)
+        m_released[done++].reset();
+    m_released.remove(0, done);
+    if (!m_released.isEmpty())
+        QMetaObject::invokeMethod(this, &WallpaperModel::releaseSome, Qt::QueuedConnection);
+}
+
+void WallpaperModel::reserve(qsizetype count)
+{
+    m_items.reserve(count);
+    m_byId.reserve(count);
 }
 
 bool WallpaperModel::removeById(const QString& id)
@@ -498,14 +493,24 @@ void WallpaperFilterModel::setMode(int mode)
     invalidateFilter();
 }
 
+void WallpaperFilterModel::setSourceModel(QAbstractItemModel* model)
+{
+    m_wallpapers = qobject_cast<const WallpaperModel*>(model);
+    QSortFilterProxyModel::setSourceModel(model);
+}
+
 bool WallpaperFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const
 {
-    const QVariant value =
-        sourceModel()->index(sourceRow, 0, sourceParent).data(WallpaperModel::WALLPAPER_ROLE);
-    // Read as stored: a conversion would look the type up by name for every row.
-    if (value.metaType() != QMetaType::fromType<WallpaperItem*>())
-        return false;
-    const auto* item = *static_cast<WallpaperItem* const*>(value.constData());
+    const WallpaperItem* item = nullptr;
+    if (m_wallpapers) {
+        item = m_wallpapers->itemByIndex(sourceRow);
+    } else {
+        const QVariant value =
+            sourceModel()->index(sourceRow, 0, sourceParent).data(WallpaperModel::WALLPAPER_ROLE);
+        // Read as stored: a conversion would look the type up by name for every row.
+        if (value.metaType() == QMetaType::fromType<WallpaperItem*>())
+            item = *static_cast<WallpaperItem* const*>(value.constData());
+    }
     if (!item)
         return false;
     switch (m_mode) {

@@ -45,15 +45,19 @@ public:
     WallpaperItemPtr itemPtr(const QString& id) const { return m_byId.value(id); }
     bool contains(const QString& id) const { return m_byId.contains(id); }
     QList<WallpaperItemPtr> items() const { return m_items; }
+    // The list itself, to read at once: a copy kept would make the next change copy the list.
+    const QList<WallpaperItemPtr>& itemsRef() const { return m_items; }
     // Takes the item's place for its id, moving the row when its place in the order changed.
     void replaceItem(const WallpaperItemPtr& item);
-    // Many items at once, as replaceItem does for each: new ones are inserted row by row; listed
-    // ones whose version changed take their places in one layout change (a move per row would
-    // make every proxy read the whole list again for each), then their rows report the change.
+    // Many items at once, as replaceItem does for each: new ones are inserted in blocks of rows;
+    // listed ones whose version changed leave their rows and come in again at their places (a
+    // move or a change of the layout would make every proxy read the whole list again).
     void replaceItems(const QList<WallpaperItemPtr>& items);
     // The item of oldId is now known as newId; its row moves to its place in the order.
     void renameItem(const QString& oldId, const QString& newId);
     bool removeById(const QString& id);
+    // Room for count wallpapers, so that a large page does not grow the tables as it goes.
+    void reserve(qsizetype count);
     // Removes every wallpaper of the user's own, handing each to callback first.
     void removeOwnerItems(const std::function<void(const WallpaperItemPtr&)>& callback);
     // Empties the model (sign-out).
@@ -79,17 +83,26 @@ private:
     void insertNew(const WallpaperItemPtr& item);
     // Inserts items not listed yet, those that fall together as one block of rows.
     void insertNewItems(QList<WallpaperItemPtr> added);
+    // The same without telling of the count or the owners; returns the owners' wallpapers added.
+    int insertBlocks(QList<WallpaperItemPtr> added);
     // Puts changed versions of listed items at their places instead of the listed ones.
-    void placeChanged(QList<WallpaperItemPtr> changed);
+    void placeChanged(const QList<WallpaperItemPtr>& changed);
     // Puts item at its place in the order instead of the listed item at row.
     void place(int row, const WallpaperItemPtr& item);
     void addOwners(int delta);
+    // Versions replaced in bulk are let go a few at a time, within kReleaseNs per event: deleting
+    // thousands of objects at once (their memory going back to the heap of the thread that made
+    // them) would hold this thread.
+    void releaseLater(const WallpaperItemPtr& item);
+    void releaseSome();
+    static constexpr qint64 kReleaseNs = 500'000;
     // A listed item whose sort keys the interface changed moves to its new place.
     void watch(const WallpaperItemPtr& item);
     void onSortKeyChanged();
 
     QList<WallpaperItemPtr> m_items;
     QHash<QString, WallpaperItemPtr> m_byId;
+    QList<WallpaperItemPtr> m_released;
     int m_ownerCount = 0;
     bool m_darkMode;
     bool m_upToLimite = false;
@@ -104,10 +117,14 @@ public:
     explicit WallpaperFilterModel(QObject* parent = nullptr);
     int mode() const { return m_mode; }
     void setMode(int mode);
+    void setSourceModel(QAbstractItemModel* model) override;
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
 
 private:
     int m_mode = 1;
+    // The source when it is a wallpaper list: its rows are read straight from it, since every
+    // change of the list's layout makes the proxy read each row again.
+    const WallpaperModel* m_wallpapers = nullptr;
 };

@@ -73,6 +73,8 @@ public:
     // Whether the content can be read here: the cached copy or the local file exists
     // ("qrc:" paths name the application's resources).
     Q_INVOKABLE bool fileExist() const;
+    // The same for paths read earlier, callable from any thread.
+    static bool existsAt(const QString& cacheFilePath, const QString& filePath);
 
 private:
     int m_fileType = 0;
