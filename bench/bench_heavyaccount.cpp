@@ -280,6 +280,7 @@ struct Result {
     long pageFaults = 0;
     long rssKib = 0;
     double longestMs = 0;
+    double longestCpuMs = 0; // the main thread's own CPU in its longest event
     bool done = false;
     QString longestWhat; // the receiver of the longest main-thread event and its type
 };
@@ -346,6 +347,7 @@ Result measure(const QString& mode, const QString& dataDir, TimedApp& app)
     result.pageFaults = used.pageFaults;
     result.rssKib = residentKib() - rssBefore;
     result.longestMs = app.longestMs();
+    result.longestCpuMs = app.longestCpuMs();
     return result;
 }
 
@@ -366,8 +368,8 @@ int main(int argc, char** argv)
     if (args.size() == 4 && args.at(1) == QLatin1String("--one")) {
         const Result r = measure(args.at(2), args.at(3), app);
         const QString what = QString(app.longestWhat()).remove(QLatin1Char(' '));
-        std::printf("RESULT %.3f %.3f %ld %ld %.3f %d %s\n", r.wallMs, r.cpuMs, r.pageFaults, r.rssKib,
-                    r.longestMs, r.done ? 1 : 0, what.isEmpty() ? "-" : qPrintable(what));
+        std::printf("RESULT %.3f %.3f %ld %ld %.3f %d %s %.3f\n", r.wallMs, r.cpuMs, r.pageFaults, r.rssKib,
+                    r.longestMs, r.done ? 1 : 0, what.isEmpty() ? "-" : qPrintable(what), r.longestCpuMs);
         return r.done ? 0 : 1;
     }
 
@@ -409,13 +411,13 @@ int main(int argc, char** argv)
             }
             const QList<QByteArray> line =
                 child.readAllStandardOutput().trimmed().split('\n').last().split(' ');
-            if (line.size() != 8 || line.first() != "RESULT" || line.at(6) != "1") {
+            if (line.size() != 9 || line.first() != "RESULT" || line.at(6) != "1") {
                 std::fprintf(stderr, "%s failed: %s\n", qPrintable(mode),
                              child.readAllStandardError().constData());
                 return 1;
             }
             results[mode].append({line.at(1).toDouble(), line.at(2).toDouble(), line.at(3).toLong(),
-                                  line.at(4).toLong(), line.at(5).toDouble(), true,
+                                  line.at(4).toLong(), line.at(5).toDouble(), line.at(8).toDouble(), true,
                                   QString::fromUtf8(line.at(7))});
         }
     }
@@ -468,18 +470,20 @@ int main(int argc, char** argv)
     ok &= ratio("preference store / its rows' read (wall)", QStringLiteral("prefs"),
                 QStringLiteral("prefread"), wall, 1.5);
     QList<double> longest;
+    QList<double> longestCpu;
     QString worstWhat;
     double worst = 0;
     for (const Result& one : results[QStringLiteral("load")]) {
         longest.append(one.longestMs);
+        longestCpu.append(one.longestCpuMs);
         if (one.longestMs >= worst) {
             worst = one.longestMs;
             worstWhat = one.longestWhat;
         }
     }
-    std::printf("%-44s %6.2f ms (median %.2f; %s)  target <= %.0f ms: %s\n",
-                "longest main-thread event in the load", worst, median(longest), qPrintable(worstWhat),
-                kLoadBudgetMs, worst <= kLoadBudgetMs ? "met" : "NOT MET");
+    std::printf("%-44s %6.2f ms (median %.2f, its cpu %.2f; %s)  target <= %.0f ms: %s\n",
+                "longest main-thread event in the load", worst, median(longest), median(longestCpu),
+                qPrintable(worstWhat), kLoadBudgetMs, worst <= kLoadBudgetMs ? "met" : "NOT MET");
     ok &= worst <= kLoadBudgetMs;
     return ok ? 0 : 2;
 }
