@@ -357,9 +357,12 @@ bool WallpaperHandler::startListPage(std::function<bool(im::wallpaper::ListWallP
     const bool intoEmpty = m_model->count() == 0;
     m_listFuture = QtConcurrent::run([this, read = std::move(read), intoEmpty, dark = m_model->darkMode(),
                                       generation = m_generation.current(), askedOffset] {
-        im::wallpaper::ListWallPapersResp page;
-        if (read(page)) {
-            runListPage(page, intoEmpty, dark, generation, askedOffset);
+        // Read into an arena: the page is let go on the main thread as a few blocks, not as the
+        // thousands of pieces of its wallpapers.
+        auto arena = std::make_shared<google::protobuf::Arena>();
+        auto* page = google::protobuf::Arena::CreateMessage<im::wallpaper::ListWallPapersResp>(arena.get());
+        if (read(*page)) {
+            runListPage(arena, *page, intoEmpty, dark, generation, askedOffset);
             return;
         }
         // Nothing to place: the next page may come.
@@ -372,18 +375,19 @@ bool WallpaperHandler::startListPage(std::function<bool(im::wallpaper::ListWallP
     return true;
 }
 
-void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty, bool dark,
+void WallpaperHandler::runListPage(const std::shared_ptr<google::protobuf::Arena>& arena,
+                                   const im::wallpaper::ListWallPapersResp& page, bool intoEmpty, bool dark,
                                    quint64 generation, qint64 askedOffset)
 {
     DroppedInput dropped("a page of the wallpaper list");
     QList<storage::WallpaperInfo> records;
     QStringList deleted;
-    QList<WallpaperItemPtr> items;
+    QList<PageWallpaper> wallpapers;
     QSet<QString> seen;
     for (const im::WallPaper& wallpaper : page.wallpapers()) {
         if (isClearing())
             return;
-        const QString id = QString::fromStdString(wallpaper.id());
+        const QString id = WallpaperItem::idOf(wallpaper);
         if (!id.isEmpty() && seen.contains(id)) {
             DroppedInput::note("a wallpaper listed twice", id);
             continue;
@@ -393,18 +397,21 @@ void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page
             deleted.append(id);
             continue;
         }
-        const WallpaperItemPtr item = adopt(new WallpaperItem(m_account, wallpaper));
-        if (item->wallpaperId().isEmpty()) {
+        if (id.isEmpty()) {
             DroppedInput::note("a wallpaper without an id", QString::fromStdString(wallpaper.local_id()));
             continue;
         }
-        records.append(recordOf(wallpaper, item->wallpaperId()));
-        items.append(item);
+        records.append(recordOf(wallpaper, id));
+        // Its items are made on the main thread as they are placed, so that the memory of the
+        // versions they replace later goes back where it came from; what is costly to work out
+        // (a preset's picture) is done here.
+        wallpapers.append(
+            {&wallpaper, WallpaperItem::presetDarkOf(wallpaper),
+             intoEmpty ? WallpaperItem::sortKeyOf(m_account, wallpaper) : WallpaperItem::SortKey()});
     }
     if (intoEmpty)
-        sortFor(items, dark);
-    moveToMain(items);
-    post(generation, [this, records, deleted, items, intoEmpty, dark, more = page.has_more(),
+        sortPage(wallpapers, dark);
+    post(generation, [this, arena, records, deleted, wallpapers, intoEmpty, dark, more = page.has_more(),
                       nextOffset = page.next_offset(), askedOffset, generation]() mutable {
         // The page was made before what was pushed or deleted here while it was made: those win,
         // and the page's records of them are not written.
@@ -423,19 +430,28 @@ void WallpaperHandler::runListPage(const im::wallpaper::ListWallPapersResp& page
         // An offset below zero is nothing to ask from again.
         storeRecords(saves, deleted, nextOffset >= 0 ? std::optional<qint64>(nextOffset) : std::nullopt);
         if (intoEmpty && m_model->darkMode() != dark)
-            sortFor(items, m_model->darkMode());
+            sortPage(wallpapers, m_model->darkMode());
         // Room for a page larger than the list at once: a table growing by doubling would copy
         // itself in the middle of a slice. (A smaller one is mostly new versions of listed ones.)
-        if (items.size() > m_model->count())
-            m_model->reserve(m_model->count() + items.size());
+        if (wallpapers.size() > m_model->count())
+            m_model->reserve(m_model->count() + wallpapers.size());
         auto placing = std::make_shared<PagePlacing>();
-        placing->items = std::move(items);
+        placing->arena = arena;
+        placing->wallpapers = std::move(wallpapers);
         placing->deleted = std::move(deleted);
         placing->more = more;
         placing->nextOffset = nextOffset;
         placing->askedOffset = askedOffset;
         post(generation, [this, placing, generation] { placePage(placing, generation); });
     });
+}
+
+void WallpaperHandler::sortPage(QList<PageWallpaper>& wallpapers, bool dark)
+{
+    std::stable_sort(wallpapers.begin(), wallpapers.end(),
+                     [dark](const PageWallpaper& a, const PageWallpaper& b) {
+                         return WallpaperItem::greater(a.key, b.key, dark);
+                     });
 }
 
 void WallpaperHandler::dropDeleted(const QString& id)
@@ -461,18 +477,20 @@ void WallpaperHandler::placePage(const std::shared_ptr<PagePlacing>& placing, qu
     QElapsedTimer spent;
     spent.start();
     qint64 lastSlice = 0;
-    while (placing->next < placing->items.size()) {
+    while (placing->next < placing->wallpapers.size()) {
         // Another slice only when it fits, judged by the last one.
         if (lastSlice > 0 && spent.nsecsElapsed() + kPageSliceNs > kPageEventNs) {
             post(generation, [this, placing, generation] { placePage(placing, generation); });
             return;
         }
         const qint64 sliceStart = spent.nsecsElapsed();
-        const qsizetype end = std::min(placing->next + placing->sliceItems, placing->items.size());
+        const qsizetype end = std::min(placing->next + placing->sliceItems, placing->wallpapers.size());
         QList<WallpaperItemPtr> slice;
         slice.reserve(end - placing->next);
         for (qsizetype i = placing->next; i < end; ++i) {
-            const WallpaperItemPtr& item = placing->items.at(i);
+            const PageWallpaper& wallpaper = placing->wallpapers.at(i);
+            const WallpaperItemPtr item =
+                adopt(new WallpaperItem(m_account, *wallpaper.message, nullptr, wallpaper.presetDark));
             // This device's own save, whose answer was lost, comes back under its local id.
             if (!newerThanPage(item->wallpaperId()) && !reconcile(item->message()))
                 slice.append(item);

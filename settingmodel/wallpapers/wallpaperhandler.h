@@ -6,6 +6,8 @@
 #include "wallpapers/wallpapermodel.h"
 #include "wallpapers/wallpaperservicecmd.h"
 
+#include <google/protobuf/arena.h>
+
 #include <QFuture>
 #include <QObject>
 #include <QSet>
@@ -133,13 +135,23 @@ private:
     // Reads the stored wallpapers and makes their items, off this thread; then shows them.
     // Both make their lists in the order of the model's dark mode when they started.
     void runLocalLoad(bool dark, quint64 generation);
-    void runListPage(const im::wallpaper::ListWallPapersResp& page, bool intoEmpty, bool dark,
+    void runListPage(const std::shared_ptr<google::protobuf::Arena>& arena,
+                     const im::wallpaper::ListWallPapersResp& page, bool intoEmpty, bool dark,
                      quint64 generation, qint64 askedOffset);
+    // A wallpaper of a page, in the page's arena, with what was worked out for it off this thread.
+    struct PageWallpaper {
+        const im::WallPaper* message = nullptr;
+        std::optional<bool> presetDark;
+        WallpaperItem::SortKey key; // only for a page into an empty list, which comes sorted
+    };
+    // One sort of a page; equals keep the order they came in.
+    static void sortPage(QList<PageWallpaper>& wallpapers, bool dark);
     // Starts making a page off this thread from what read() gives; false when it waits.
     bool startListPage(std::function<bool(im::wallpaper::ListWallPapersResp&)> read, qint64 askedOffset);
     // A list page made off this thread, placed into the model here slice by slice.
     struct PagePlacing {
-        QList<WallpaperItemPtr> items;
+        std::shared_ptr<google::protobuf::Arena> arena;
+        QList<PageWallpaper> wallpapers;
         qsizetype next = 0;
         QStringList deleted;
         bool more = false;

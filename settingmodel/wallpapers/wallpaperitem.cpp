@@ -84,13 +84,14 @@ WallpaperItem::WallpaperItem(const QVariantMap& map, QObject* parent) : QObject(
     }
 }
 
-WallpaperItem::WallpaperItem(AccountBase* account, const im::WallPaper& message, QObject* parent)
+WallpaperItem::WallpaperItem(AccountBase* account, const im::WallPaper& message, QObject* parent,
+                             std::optional<bool> presetDark)
     : QObject(parent),
       m_account(account),
       m_message(message)
 {
     QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
-    m_wallpaperId = QString::fromStdString(message.id());
+    m_wallpaperId = idOf(message);
     m_thumbBytes = QByteArray::fromStdString(message.thumbnail());
     m_lastUpdated = message.update_time();
     m_deleted = message.deleted();
@@ -102,8 +103,6 @@ WallpaperItem::WallpaperItem(AccountBase* account, const im::WallPaper& message,
     const QString patternId = QString::fromStdString(message.pattern_id());
     if (!patternId.isEmpty()) {
         setPatternFile(patternId, settingmodel::presetPatternPath(patternId));
-        if (m_wallpaperId.isEmpty())
-            m_wallpaperId = patternId;
     } else if (message.has_photo_set()) {
         if (message.photo_set().has_lo_res())
             m_loPhoto = fileOf(account, message.photo_set().lo_res());
@@ -111,8 +110,10 @@ WallpaperItem::WallpaperItem(AccountBase* account, const im::WallPaper& message,
             m_hiPhoto = fileOf(account, message.photo_set().hi_res());
     }
     // A preset shows as dark by its picture; the order keeps the server's flag.
-    if (m_isPreset && !m_thumbBytes.isEmpty())
-        m_isDark = Util::instance()->bright(m_thumbBytes) < 128;
+    if (!presetDark)
+        presetDark = presetDarkOf(message);
+    if (presetDark)
+        m_isDark = *presetDark;
 
     if (message.has_setting()) {
         const im::WallPaperSetting& setting = message.setting();
@@ -338,37 +339,97 @@ bool WallpaperItem::operator>(const WallpaperItem& other) const
     return greater(*this, other, AppSettingModel::instance()->darkMode());
 }
 
-bool WallpaperItem::greater(const WallpaperItem& a, const WallpaperItem& b, bool darkMode)
+QString WallpaperItem::idOf(const im::WallPaper& message)
+{
+    // A pattern listed without an id of its own is known by its pattern's.
+    const std::string& id = message.id().empty() ? message.pattern_id() : message.id();
+    return QString::fromStdString(id);
+}
+
+std::optional<bool> WallpaperItem::presetDarkOf(const im::WallPaper& message)
+{
+    if (!message.is_preset() || message.thumbnail().empty())
+        return std::nullopt;
+    return Util::instance()->bright(QByteArray::fromStdString(message.thumbnail())) < 128;
+}
+
+WallpaperItem::SortKey WallpaperItem::sortKeyOf(AccountBase* account, const im::WallPaper& message)
+{
+    // As the constructor reads the message: a preset pattern is its own hi-res file; a photo's
+    // is made when the account can make files and the photo names one.
+    const bool hiPhoto =
+        !message.pattern_id().empty() ||
+        (message.has_photo_set() && message.photo_set().has_hi_res() &&
+         !message.photo_set().hi_res().file_id().empty() && account && account->fileManager());
+    return {idOf(message), message.update_time(), message.has_pattern(),
+            hiPhoto,       message.is_dark(),     message.is_owner()};
+}
+
+namespace {
+
+// The wallpaper order over what an item or a key holds; each side reads through the same calls.
+template <class View> bool greaterOf(const View& a, const View& b, bool darkMode)
 {
     // Only one wallpaper is pinned at a time; two pinned ones fall back to the other rules, so
     // that the order stays an order.
-    if (a.m_themePlace != b.m_themePlace)
-        return a.m_themePlace;
-    if (a.m_hasPattern != b.m_hasPattern)
-        return a.m_hasPattern;
-    const auto newer = [&a, &b] {
-        return a.m_lastUpdated != b.m_lastUpdated ? a.m_lastUpdated > b.m_lastUpdated
-                                                  : a.m_wallpaperId > b.m_wallpaperId;
-    };
-    if (a.m_hasPattern) {
-        if (bool(a.m_hiPhoto) != bool(b.m_hiPhoto))
-            return bool(a.m_hiPhoto);
+    if (a.themePlace() != b.themePlace())
+        return a.themePlace();
+    if (a.hasPattern() != b.hasPattern())
+        return a.hasPattern();
+    const auto newer = [&a, &b] { return a.time() != b.time() ? a.time() > b.time() : a.id() > b.id(); };
+    if (a.hasPattern()) {
+        if (a.hiPhoto() != b.hiPhoto())
+            return a.hiPhoto();
         return newer();
     }
     if (darkMode) {
-        if (a.m_sortDark != b.m_sortDark)
-            return a.m_sortDark;
-        if (a.m_isOwner != b.m_isOwner)
-            return a.m_isOwner;
+        if (a.sortDark() != b.sortDark())
+            return a.sortDark();
+        if (a.isOwner() != b.isOwner())
+            return a.isOwner();
         return newer();
     }
-    if (a.m_isOwner != b.m_isOwner)
-        return a.m_isOwner;
-    if (a.m_isOwner)
-        return a.m_lastUpdated > b.m_lastUpdated;
-    if (a.m_sortDark != b.m_sortDark)
-        return !a.m_sortDark;
+    if (a.isOwner() != b.isOwner())
+        return a.isOwner();
+    if (a.isOwner())
+        return a.time() > b.time();
+    if (a.sortDark() != b.sortDark())
+        return !a.sortDark();
     return newer();
+}
+
+struct KeyView {
+    const WallpaperItem::SortKey& key;
+    bool themePlace() const { return false; }
+    bool hasPattern() const { return key.hasPattern; }
+    bool hiPhoto() const { return key.hiPhoto; }
+    qint64 time() const { return key.time; }
+    const QString& id() const { return key.id; }
+    bool sortDark() const { return key.sortDark; }
+    bool isOwner() const { return key.isOwner; }
+};
+
+} // namespace
+
+bool WallpaperItem::greater(const SortKey& a, const SortKey& b, bool darkMode)
+{
+    return greaterOf(KeyView{a}, KeyView{b}, darkMode);
+}
+
+struct WallpaperItem::ItemView {
+    const WallpaperItem& item;
+    bool themePlace() const { return item.m_themePlace; }
+    bool hasPattern() const { return item.m_hasPattern; }
+    bool hiPhoto() const { return bool(item.m_hiPhoto); }
+    qint64 time() const { return item.m_lastUpdated; }
+    const QString& id() const { return item.m_wallpaperId; }
+    bool sortDark() const { return item.m_sortDark; }
+    bool isOwner() const { return item.m_isOwner; }
+};
+
+bool WallpaperItem::greater(const WallpaperItem& a, const WallpaperItem& b, bool darkMode)
+{
+    return greaterOf(ItemView{a}, ItemView{b}, darkMode);
 }
 
 void WallpaperItem::getFileIds(QStringList& ids) const

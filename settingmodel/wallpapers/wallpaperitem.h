@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <optional>
+
 class AccountBase;
 
 // One chat wallpaper: an image the user uploaded, a pattern over colours (shipped with the
@@ -47,7 +49,9 @@ public:
 
     // A preset pattern of the application: "bg" (colour names), "fileId" and "pattern" (its path).
     explicit WallpaperItem(const QVariantMap& map, QObject* parent = nullptr);
-    WallpaperItem(AccountBase* account, const im::WallPaper& message, QObject* parent = nullptr);
+    // presetDark: a preset's darkness as presetDarkOf gave it, when it was worked out already.
+    WallpaperItem(AccountBase* account, const im::WallPaper& message, QObject* parent = nullptr,
+                  std::optional<bool> presetDark = std::nullopt);
     WallpaperItem(AccountBase* account, bool isOwner, QObject* parent = nullptr);
     explicit WallpaperItem(const WallpaperItem* other, QObject* parent = nullptr);
     ~WallpaperItem() override;
@@ -116,6 +120,26 @@ public:
     bool operator==(const WallpaperItem& other) const { return m_wallpaperId == other.m_wallpaperId; }
     // The same order under a given dark mode.
     static bool greater(const WallpaperItem& a, const WallpaperItem& b, bool darkMode);
+    // What the order reads of an item, for a message not made into an item yet.
+    struct SortKey {
+        QString id;
+        qint64 time = 0;
+        bool hasPattern = false;
+        bool hiPhoto = false;
+        bool sortDark = false;
+        bool isOwner = false;
+    };
+    static SortKey sortKeyOf(AccountBase* account, const im::WallPaper& message);
+    static bool greater(const SortKey& a, const SortKey& b, bool darkMode);
+
+private:
+    struct ItemView;
+
+public:
+    // The id an item made of the message has.
+    static QString idOf(const im::WallPaper& message);
+    // A preset's darkness by its picture (decoding it), nothing for other wallpapers.
+    static std::optional<bool> presetDarkOf(const im::WallPaper& message);
 
     // File operations; a pattern that ships with the application has nothing to fetch or delete.
     void getFileIds(QStringList& ids) const;
