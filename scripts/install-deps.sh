@@ -10,7 +10,7 @@ packages=(
   qml6-module-qtqml qml6-module-qtqml-models qml6-module-qtqml-workerscript
   qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-controls
   qml6-module-qtquick-templates qml6-module-qtquick-layouts qml6-module-qttest
-  qml6-module-qtquick-dialogs
+  qml6-module-qtquick-dialogs qml6-module-qt-labs-folderlistmodel
   libprotobuf-dev protobuf-compiler libssl-dev libtag1-dev libsqlite3-dev
   ffmpeg unicode-data fonts-noto-color-emoji
   xvfb xauth pulseaudio pulseaudio-utils qt6-base-private-dev

@@ -89,6 +89,7 @@ ColumnLayout {
     // Signing a device out takes the user's password, asked for here, never kept.
     ConfirmDialog {
         id: signOut
+        objectName: "signOutAsk"
         property int deviceId
         title: qsTr("Sign a device out")
         actionText: qsTr("Sign out")

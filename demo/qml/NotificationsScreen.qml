@@ -81,6 +81,7 @@ ColumnLayout {
     }
     FileDialog {
         id: picker
+        objectName: "ringtonePicker"
         title: qsTr("Choose a ringtone")
         nameFilters: [qsTr("Sounds (*.wav *.mp3 *.ogg *.opus *.flac *.m4a)")]
         onAccepted: screen.ringtones.addRingtoneByPath(decodeURIComponent(String(picker.selectedFile).replace(/^file:\/\//, "")))

@@ -55,6 +55,7 @@ ColumnLayout {
 
     ConfirmDialog {
         id: resetAsk
+        objectName: "verificationResetAsk"
         title: qsTr("Reset two-step verification")
         text: qsTr("Ask the server to turn two-step verification off after its waiting period?")
         actionText: qsTr("Reset")

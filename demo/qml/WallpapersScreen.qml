@@ -45,6 +45,7 @@ ColumnLayout {
     }
     FileDialog {
         id: picker
+        objectName: "wallpaperPicker"
         title: qsTr("Choose an image")
         nameFilters: [qsTr("Images (*.jpg *.jpeg *.png *.bmp *.webp)")]
         onAccepted: screen.wallpapers.add(decodeURIComponent(String(picker.selectedFile).replace(/^file:\/\//, "")))
@@ -118,6 +119,7 @@ ColumnLayout {
 
     ConfirmDialog {
         id: resetAsk
+        objectName: "wallpaperResetAsk"
         title: qsTr("Reset wallpapers")
         text: qsTr("Remove all your own wallpapers, on every device, and bring back the server's?")
         actionText: qsTr("Reset")

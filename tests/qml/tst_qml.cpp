@@ -66,6 +66,24 @@ private:
     int m_received = 0;
 };
 
+// Warnings of the QML (a missing module, a binding that fails, an unknown property) are kept, and
+// the run fails at its end when there were any: QtQuickTest alone only prints them.
+QtMessageHandler g_previousHandler = nullptr;
+QStringList g_qmlWarnings;
+
+void keepQmlWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    const QString file = QString::fromUtf8(context.file ? context.file : "");
+    const QString category = QString::fromUtf8(context.category ? context.category : "");
+    const bool fromQml = category == QLatin1String("qml") || category == QLatin1String("js") ||
+                         file.startsWith(QLatin1String("file:")) || file.startsWith(QLatin1String("qrc:")) ||
+                         message.contains(QLatin1String("is not installed"));
+    if ((type == QtWarningMsg || type == QtCriticalMsg) && fromQml)
+        g_qmlWarnings.append(message);
+    if (g_previousHandler)
+        g_previousHandler(type, context, message);
+}
+
 class Setup : public QObject {
     Q_OBJECT
 public slots:
@@ -77,6 +95,8 @@ public slots:
 
     void qmlEngineAvailable(QQmlEngine* engine)
     {
+        if (!g_previousHandler)
+            g_previousHandler = qInstallMessageHandler(keepQmlWarnings);
         SettingModel::registerMetaType(engine->rootContext(), "SettingModel");
         WallpaperHandler::registerMetaType("SettingModel");
         m_relay.connectByName();
@@ -95,6 +115,9 @@ public slots:
     {
         m_device.reset();
         m_server.reset();
+        if (!g_qmlWarnings.isEmpty())
+            qFatal("%lld QML warnings, the first: %s", qlonglong(g_qmlWarnings.size()),
+                   qPrintable(g_qmlWarnings.first()));
     }
 
 private:
