@@ -64,7 +64,7 @@ GroupMutedSettingModel::GroupMutedSettingModel(AccountBase* account)
       m_account(account)
 {
     QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
-    // Values are read in the order they came, and the flush after the local load comes last.
+    // Values are parsed in the order they came.
     m_parser.setMaxThreadCount(1);
     // A chat that is destroyed takes its exception with it, locally only. The account tells of
     // every chat once: a connection to each of thousands of chats would cost more than the list.

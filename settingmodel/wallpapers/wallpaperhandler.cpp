@@ -1086,7 +1086,7 @@ void WallpaperHandler::autoDownload()
     // The list's own copy (a shared one would make the model's next change copy the list), read
     // in slices: each item is looked at where it lies in memory, and thousands would hold this
     // thread for longer than a frame.
-    const QList<WallpaperItemPtr>& listed = m_model->itemsRef();
+    const QList<WallpaperItemPtr>& listed = m_model->items();
     auto items = std::make_shared<QList<WallpaperItemPtr>>(listed.cbegin(), listed.cend());
     lookForFiles(items, 0, {});
 }

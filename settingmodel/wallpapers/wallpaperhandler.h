@@ -159,10 +159,9 @@ private:
         qint64 askedOffset = 0;
         qsizetype sliceItems = 8;
     };
-    // A slice aims at 0.4 ms, starting small (a slice of changed versions costs far more per item
-    // than one of new wallpapers, and the cost per item varies several times over as memory is
-    // given back); one event places slices while they fit in 1 ms, so the interface keeps most
-    // of each frame even when a slice costs five times what the last one did.
+    // A slice aims at 0.4 ms, starting small (a slice of changed versions, each made into an item
+    // here and replacing one, costs far more per item than one of new wallpapers); one event
+    // places slices while they fit in 1 ms, so the interface keeps most of each frame.
     static constexpr qint64 kPageSliceNs = 400'000;
     static constexpr qint64 kPageEventNs = 1'000'000;
     static constexpr qsizetype kMinSliceItems = 4;

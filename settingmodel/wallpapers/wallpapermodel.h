@@ -44,9 +44,8 @@ public:
 
     WallpaperItemPtr itemPtr(const QString& id) const { return m_byId.value(id); }
     bool contains(const QString& id) const { return m_byId.contains(id); }
-    QList<WallpaperItemPtr> items() const { return m_items; }
-    // The list itself, to read at once: a copy kept would make the next change copy the list.
-    const QList<WallpaperItemPtr>& itemsRef() const { return m_items; }
+    // The list itself: a copy kept would make the model's next change copy the whole list.
+    const QList<WallpaperItemPtr>& items() const { return m_items; }
     // Takes the item's place for its id, moving the row when its place in the order changed.
     void replaceItem(const WallpaperItemPtr& item);
     // Many items at once, as replaceItem does for each: new ones are inserted in blocks of rows;

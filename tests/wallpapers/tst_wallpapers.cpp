@@ -260,6 +260,26 @@ private slots:
                 return Shape{QStringLiteral("w%1").arg(n), random.bounded(8),      random.bounded(2) == 1,
                              random.bounded(4) == 0,       random.bounded(2) == 1, random.bounded(2) == 1};
             };
+            // A page's messages are sorted by their keys before they are items: the same order.
+            for (int i = 0; i < 300; ++i) {
+                im::WallPaper a;
+                im::WallPaper b;
+                for (im::WallPaper* m : {&a, &b}) {
+                    const Shape shape = randomShape(int(random.bounded(1000)));
+                    m->set_id(shape.id.toStdString());
+                    m->set_update_time(shape.time);
+                    m->set_is_owner(shape.owner);
+                    m->set_has_pattern(shape.pattern);
+                    m->set_is_dark(shape.dark);
+                    if (random.bounded(3) == 0)
+                        m->set_pattern_id("pattern-1");
+                }
+                const WallpaperItem itemA(nullptr, a);
+                const WallpaperItem itemB(nullptr, b);
+                QCOMPARE(WallpaperItem::greater(WallpaperItem::sortKeyOf(nullptr, a),
+                                                WallpaperItem::sortKeyOf(nullptr, b), dark),
+                         WallpaperItem::greater(itemA, itemB, dark));
+            }
             const int n = 400;
             for (int i = 0; i < n; ++i)
                 model.insert(make(randomShape(i)));
