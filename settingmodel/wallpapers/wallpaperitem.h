@@ -58,7 +58,7 @@ public:
     // Copies everything but unsynced and themePlace.
     WallpaperItem& operator=(const WallpaperItem& other);
 
-    const QString& wallpaperId() const { return m_wallpaperId; }
+    QString wallpaperId() const { return m_wallpaperId; }
     void setWallpaperId(const QString& id) { m_wallpaperId = id; }
     QByteArray thumbBytes() const { return m_thumbBytes; }
     void setThumbBytes(const QByteArray& bytes) { m_thumbBytes = bytes; }
