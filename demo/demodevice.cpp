@@ -6,6 +6,7 @@
 #include "host/util.h"
 #include "media.h"
 #include "profilephotos/alternativeprofilephoto.h"
+#include "refcontacts.h"
 #include "themes/themehandler.h"
 #include "wallpapers/wallpaperhandler.h"
 
@@ -24,6 +25,39 @@
 #include "simserver.h"
 
 #include <QPointer>
+
+namespace {
+
+// The directory both devices know: people, groups (each a chat too, so that it can be muted with
+// exceptions), a chat with each person, and the tags chats can carry.
+struct Person {
+    qint64 id;
+    const char* name;
+};
+constexpr Person kPeople[] = {{101, "Alice Wong"},  {102, "Bruno Diaz"}, {103, "Chen Li"},
+                              {104, "Dana Okafor"}, {105, "Emil Novak"}, {106, "Fatima Haddad"}};
+struct Group {
+    qint64 id;
+    const char* dialogId;
+    const char* name;
+};
+constexpr Group kGroups[] = {{201, "family", "Family"},
+                             {202, "bookclub", "Book club"},
+                             {203, "climbing", "Climbing"},
+                             {204, "neighbours", "Neighbours"},
+                             {205, "workteam", "Work team"}};
+struct Tag {
+    const char* id;
+    const char* name;
+};
+constexpr Tag kTags[] = {{"work", "Work"}, {"friends", "Friends"}, {"unread", "Unread"}};
+
+QString personChat(qint64 userId)
+{
+    return QStringLiteral("user%1").arg(userId);
+}
+
+} // namespace
 
 int PreferenceTable::rowCount(const QModelIndex& parent) const
 {
@@ -83,11 +117,66 @@ DemoDevice::DemoDevice(const QString& name, int deviceId, const QString& dataDir
             });
 }
 
+QVariantList DemoDevice::people()
+{
+    QVariantList list;
+    for (const Person& person : kPeople)
+        list.append(QVariantMap{{QStringLiteral("id"), person.id},
+                                {QStringLiteral("name"), QString::fromUtf8(person.name)}});
+    return list;
+}
+
+QVariantList DemoDevice::groups()
+{
+    QVariantList list;
+    for (const Group& group : kGroups)
+        list.append(QVariantMap{{QStringLiteral("id"), group.id},
+                                {QStringLiteral("name"), QString::fromUtf8(group.name)},
+                                {QStringLiteral("dialogId"), QString::fromLatin1(group.dialogId)}});
+    return list;
+}
+
+QVariantList DemoDevice::chats()
+{
+    QVariantList list;
+    for (const Group& group : kGroups)
+        list.append(QVariantMap{{QStringLiteral("dialogId"), QString::fromLatin1(group.dialogId)},
+                                {QStringLiteral("name"), QString::fromUtf8(group.name)},
+                                {QStringLiteral("group"), true}});
+    for (const Person& person : kPeople)
+        list.append(QVariantMap{{QStringLiteral("dialogId"), personChat(person.id)},
+                                {QStringLiteral("name"), QString::fromUtf8(person.name)},
+                                {QStringLiteral("group"), false}});
+    return list;
+}
+
+QVariantList DemoDevice::dialogTags()
+{
+    QVariantList list;
+    for (const Tag& tag : kTags)
+        list.append(QVariantMap{{QStringLiteral("id"), QString::fromLatin1(tag.id)},
+                                {QStringLiteral("name"), QString::fromUtf8(tag.name)}});
+    return list;
+}
+
+void DemoDevice::seedDirectory()
+{
+    for (const Person& person : kPeople) {
+        m_account->refUserManager()->addUser(person.id, QString::fromUtf8(person.name));
+        m_account->addDialog(personChat(person.id), false);
+    }
+    for (const Group& group : kGroups)
+        m_account->addDialog(
+            QString::fromLatin1(group.dialogId), true,
+            m_account->refGroupModelMgr()->addGroup(group.id, QString::fromUtf8(group.name)));
+}
+
 void DemoDevice::makeSession()
 {
     m_account = new RefAccount(QStringLiteral("device-%1").arg(m_name), m_dataDir,
                                m_server->connectDevice(m_deviceId, QStringLiteral("Desktop %1").arg(m_name),
                                                        QStringLiteral("desktop")));
+    seedDirectory();
     m_composition = new AccountComposition(m_account, this);
     m_account->setClock([this] { return m_worldClock() + m_clockSkew; });
     connect(m_account, &RefAccount::onlineChanged, this, &DemoDevice::onlineChanged);
@@ -326,6 +415,10 @@ QString DemoDevice::chatName(const QString& dialogId) const
     const QSharedPointer<DialogBase> chat = m_account->dialogById(dialogId, false);
     if (chat && chat->group())
         return chat->group()->name();
+    for (const Person& person : kPeople) {
+        if (personChat(person.id) == dialogId)
+            return QString::fromUtf8(person.name);
+    }
     return dialogId;
 }
 

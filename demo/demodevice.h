@@ -63,6 +63,13 @@ class DemoDevice : public QObject {
     Q_PROPERTY(bool ready READ ready NOTIFY readyChanged)
     // Another device signed this one out: its data is gone from here until signIn.
     Q_PROPERTY(bool signedOut READ signedOut NOTIFY sessionChanged)
+    // The people, groups, chats and chat tags this device knows, each a list of maps: people
+    // {"id", "name"}, groups {"id", "name", "dialogId"}, chats {"dialogId", "name", "group"},
+    // tags {"id", "name"}. The same for every session.
+    Q_PROPERTY(QVariantList people READ people CONSTANT)
+    Q_PROPERTY(QVariantList groups READ groups CONSTANT)
+    Q_PROPERTY(QVariantList chats READ chats CONSTANT)
+    Q_PROPERTY(QVariantList dialogTags READ dialogTags CONSTANT)
 public:
     DemoDevice(const QString& name, int deviceId, const QString& dataDir, SimServer* server,
                std::function<qint64()> worldClock, QObject* parent = nullptr);
@@ -124,6 +131,10 @@ public:
     Q_INVOKABLE bool chatSilent(const QString& dialogId) const;
     // A chat's name as the chat list shows it.
     Q_INVOKABLE QString chatName(const QString& dialogId) const;
+    static QVariantList people();
+    static QVariantList groups();
+    static QVariantList chats();
+    static QVariantList dialogTags();
     // The wallpapers' ids in list order, all of them or the user's own.
     Q_INVOKABLE QStringList wallpaperIds(bool ownOnly) const;
     // Whether a wallpaper's full image is on this device.
@@ -150,6 +161,8 @@ signals:
 private:
     // The account of one session with its models, wired to this device.
     void makeSession();
+    // Gives the session's account the people, groups and chats of the directory.
+    void seedDirectory();
     // A new account and models in place of the present ones, which go once the screens moved.
     void renewSession();
 

@@ -5,7 +5,6 @@
 #include "host/appsettingmodel.h"
 #include "host/contacts.h"
 #include "host/threadmanager.h"
-#include "refcontacts.h"
 #include "scenariorunner.h"
 #include "settingmodel.h"
 #include "simserver.h"
@@ -34,25 +33,6 @@ bool hasDisplay()
         return false;
     return !platform.isEmpty() || !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
-// The people and groups both devices know, for the exception lists.
-void seedDirectory(RefAccount* account)
-{
-    const std::pair<qint64, const char*> people[] = {{101, "Alice Wong"},
-                                                     {102, "Bruno Diaz"},
-                                                     {103, "Chen Li"},
-                                                     {104, "Dana Okafor"},
-                                                     {105, "Emil Novak"}};
-    for (const auto& [id, name] : people)
-        account->refUserManager()->addUser(id, QString::fromUtf8(name));
-    // The groups are chats too, so that they can be muted with exceptions.
-    account->addDialog(QStringLiteral("family"), true,
-                       account->refGroupModelMgr()->addGroup(201, QStringLiteral("Family")));
-    account->addDialog(QStringLiteral("bookclub"), true,
-                       account->refGroupModelMgr()->addGroup(202, QStringLiteral("Book club")));
-    account->addDialog(QStringLiteral("climbing"), true,
-                       account->refGroupModelMgr()->addGroup(203, QStringLiteral("Climbing")));
 }
 
 } // namespace
@@ -121,8 +101,6 @@ int main(int argc, char** argv)
             return 4;
         }
     }
-    for (DemoDevice* device : {&a, &b})
-        seedDirectory(device->account());
 
     // A scripted run starts in light mode whatever the last interactive run chose.
     if (headless)

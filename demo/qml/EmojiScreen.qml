@@ -6,7 +6,7 @@ import "files.js" as Files
 
 // Recent emoji and reactions, status shortcuts and the alternative profile photos with their
 // audiences.
-ColumnLayout {
+ScreenPage {
     id: screen
     property var device
     property color accent
@@ -100,6 +100,7 @@ ColumnLayout {
     ListView {
         Layout.fillWidth: true
         Layout.fillHeight: true
+        Layout.minimumHeight: 200
         orientation: ListView.Horizontal
         spacing: 8
         clip: true

@@ -4,10 +4,12 @@ import QtQuick.Layouts
 
 Window {
     id: window
-    width: 1440
-    height: 900
+    width: 1280
+    height: 720
+    minimumWidth: 1280
+    minimumHeight: 720
     visible: true
-    title: qsTr("Settings — two devices of one user")
+    title: qsTr("Settings — two devices of one user, one simulated server")
     color: "#E9EDF2"
     // One accent for every control: switches on, tabs, selection.
     palette.dark: "#3A66C4"
@@ -38,48 +40,40 @@ Window {
 
         ColumnLayout {
             anchors.fill: parent
-            anchors.margins: 16
+            anchors.margins: 12
             spacing: 12
 
+            // The title, the screens and the application's dark mode on one row, so that the
+            // devices keep the height of a small window.
             RowLayout {
                 Layout.fillWidth: true
+                spacing: 12
                 Label {
                     text: qsTr("Settings")
-                    font.pixelSize: 24
+                    font.pixelSize: 22
                     font.bold: true
                     color: "#1F2A37"
                 }
-                Label {
-                    text: qsTr("two devices of one user, one simulated server")
-                    color: "#5B6675"
-                    Layout.leftMargin: 12
-                    Layout.alignment: Qt.AlignBottom
-                }
-                Item { Layout.fillWidth: true }
-                Label { text: qsTr("Dark mode"); color: "#5B6675"; visible: root.screen === "wallpapers" }
-                Switch {
-                    visible: root.screen === "wallpapers"
-                    checked: window.appSettings.darkMode
-                    onToggled: window.appSettings.darkMode = checked
-                }
-            }
-            // The screens, on a row of their own: there are more of them than fit beside the title.
-            RowLayout {
-                Layout.fillWidth: true
-                Item { Layout.fillWidth: true }
                 TabBar {
                     id: tabs
                     currentIndex: window.screens.indexOf(root.screen)
                     onCurrentIndexChanged: root.screen = window.screens[currentIndex]
-                    TabButton { text: qsTr("Privacy"); width: implicitWidth + 24 }
-                    TabButton { text: qsTr("Devices"); width: implicitWidth + 24 }
-                    TabButton { text: qsTr("Two-step verification"); width: implicitWidth + 24 }
-                    TabButton { text: qsTr("Synced preferences"); width: implicitWidth + 24 }
-                    TabButton { text: qsTr("Notifications"); width: implicitWidth + 24 }
-                    TabButton { text: qsTr("Wallpapers"); width: implicitWidth + 24 }
-                    TabButton { text: qsTr("Themes"); width: implicitWidth + 24 }
-                    TabButton { text: qsTr("Emoji and photos"); width: implicitWidth + 24 }
-                    TabButton { text: qsTr("Sound and screens"); width: implicitWidth + 24 }
+                    Repeater {
+                        model: [qsTr("Privacy"), qsTr("Devices"), qsTr("Verification"), qsTr("Preferences"), qsTr("Notifications"),
+                                qsTr("Wallpapers"), qsTr("Themes"), qsTr("Emoji & photos"), qsTr("Sound & screens")]
+                        TabButton {
+                            required property string modelData
+                            text: modelData.replace("&", "&&")
+                            width: implicitWidth + 14
+                        }
+                    }
+                }
+                Item { Layout.fillWidth: true }
+                Label { text: qsTr("Dark"); color: "#5B6675" }
+                Switch {
+                    objectName: "darkMode"
+                    checked: window.appSettings.darkMode
+                    onToggled: window.appSettings.darkMode = checked
                 }
             }
 

@@ -6,7 +6,7 @@ import QtQuick.Layouts
 
 // Notification sounds (global tones, custom ringtones, one chat's tone) and the muted groups
 // that still notify.
-ColumnLayout {
+ScreenPage {
     id: screen
     property var device
     property color accent
@@ -147,6 +147,7 @@ ColumnLayout {
     ListView {
         Layout.fillWidth: true
         Layout.fillHeight: true
+        Layout.minimumHeight: 200
         clip: true
         model: screen.muted
         delegate: Rectangle {

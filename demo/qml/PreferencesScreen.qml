@@ -3,7 +3,7 @@ import QtQuick.Controls
 import QtQuick.Layouts
 
 // The preferences this device's database holds, as the server synchronised them.
-ColumnLayout {
+ScreenPage {
     id: screen
     property var device
     spacing: 8
@@ -31,6 +31,7 @@ ColumnLayout {
     ListView {
         Layout.fillWidth: true
         Layout.fillHeight: true
+        Layout.minimumHeight: 200
         clip: true
         model: screen.device.preferences
         delegate: Rectangle {

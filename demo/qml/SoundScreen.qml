@@ -5,7 +5,7 @@ import QtQuick.Layouts
 
 // This computer's sound output for notification sounds, with a test, and its screens. Both are
 // the machine's, not the account's: both devices' windows show the same choice.
-ColumnLayout {
+ScreenPage {
     id: screen
     property var device
     property color accent
@@ -73,6 +73,7 @@ ColumnLayout {
     ListView {
         Layout.fillWidth: true
         Layout.fillHeight: true
+        Layout.minimumHeight: 200
         clip: true
         spacing: 6
         model: screen.screenCount

@@ -6,7 +6,7 @@ import "files.js" as Files
 
 // Themes: the current one, the built-in and the user's own (each drawn from its colours and its
 // wallpaper), the colour circles that recolour the current theme, and one chat's theme.
-ColumnLayout {
+ScreenPage {
     id: screen
     property var device
     property color accent

@@ -7,7 +7,7 @@ import "files.js" as Files
 
 // The chat wallpapers in list order: the user's own images, the server's presets and patterns.
 // New ones come from an image file; unsynced ones are marked until the server has them.
-ColumnLayout {
+ScreenPage {
     id: screen
     property var device
     property color accent
@@ -55,6 +55,7 @@ ColumnLayout {
         id: grid
         Layout.fillWidth: true
         Layout.fillHeight: true
+        Layout.minimumHeight: 200
         clip: true
         cellWidth: 118
         cellHeight: 186

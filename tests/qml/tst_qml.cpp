@@ -101,19 +101,25 @@ public slots:
         WallpaperHandler::registerMetaType("SettingModel");
         m_relay.connectByName();
         engine->rootContext()->setContextProperty(QStringLiteral("relay"), &m_relay);
+        m_device.reset();
+        m_other.reset();
         m_server = std::make_unique<SimServer>();
-        m_device = std::make_unique<DemoDevice>(QStringLiteral("A"), 1, m_dir.path(), m_server.get(),
-                                                [] { return QDateTime::currentMSecsSinceEpoch(); });
-        for (auto [id, name] : {std::pair{101, "Alice Wong"}, {102, "Bruno Diaz"}, {103, "Chen Li"}})
-            m_device->account()->refUserManager()->addUser(id, QString::fromLatin1(name));
+        // The screens under test run on device A; device B is the user's other device, where a
+        // change made on A must arrive through the server.
+        auto clock = [] { return QDateTime::currentMSecsSinceEpoch(); };
+        m_device = std::make_unique<DemoDevice>(QStringLiteral("A"), 1, m_dir.path(), m_server.get(), clock);
+        m_other = std::make_unique<DemoDevice>(QStringLiteral("B"), 2, m_dir.path(), m_server.get(), clock);
         m_device->start();
+        m_other->start();
         engine->rootContext()->setContextProperty(QStringLiteral("testDevice"), m_device.get());
+        engine->rootContext()->setContextProperty(QStringLiteral("otherDevice"), m_other.get());
         engine->rootContext()->setContextProperty(QStringLiteral("server"), m_server.get());
     }
 
     void cleanupTestCase()
     {
         m_device.reset();
+        m_other.reset();
         m_server.reset();
         if (!g_qmlWarnings.isEmpty())
             qFatal("%lld QML warnings, the first: %s", qlonglong(g_qmlWarnings.size()),
@@ -125,6 +131,7 @@ private:
     QueuedRelay m_relay;
     std::unique_ptr<SimServer> m_server;
     std::unique_ptr<DemoDevice> m_device;
+    std::unique_ptr<DemoDevice> m_other;
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(settingmodel_qml, Setup)
