@@ -14,6 +14,7 @@ packages=(
   libprotobuf-dev protobuf-compiler libssl-dev libtag1-dev libsqlite3-dev
   ffmpeg unicode-data fonts-noto-color-emoji
   xvfb xauth pulseaudio pulseaudio-utils qt6-base-private-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-pulseaudio
 )
 
 missing=()

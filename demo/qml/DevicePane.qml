@@ -97,50 +97,52 @@ Rectangle {
             DevicesScreen { device: pane.device; accent: pane.accent }
             VerificationScreen { device: pane.device; accent: pane.accent }
             PreferencesScreen { device: pane.device }
-            NotificationsScreen { device: pane.device; accent: pane.accent }
+            NotificationsScreen { device: pane.device; accent: pane.accent; audio: pane.audio }
             WallpapersScreen { device: pane.device; accent: pane.accent }
             ThemesScreen { device: pane.device; accent: pane.accent }
             EmojiScreen { device: pane.device; accent: pane.accent }
             SoundScreen { device: pane.device; accent: pane.accent; audio: pane.audio; screens: pane.screenInfo }
         }
 
-        // The account's messages, newest first, in a space of their own at the foot of the pane,
-        // so that nothing on the screen moves or hides when one comes or goes. Failures stand out
-        // from tips; each can be dismissed.
-        Column {
-            Layout.fillWidth: true
-            Layout.preferredHeight: 2 * 52 + spacing
-            spacing: 6
-            clip: true
-            Repeater {
-                model: pane.device.messages.slice(0, 2)
-                Rectangle {
-                    id: message
-                    required property var modelData
-                    width: parent.width
-                    height: 52
-                    radius: 6
-                    color: modelData.failure ? "#FDECEC" : "#EAF6EE"
-                    border.color: modelData.failure ? "#E3A3A3" : "#9FD3B0"
-                    Label {
-                        anchors.left: parent.left
-                        anchors.right: dismiss.left
-                        anchors.verticalCenter: parent.verticalCenter
-                        anchors.leftMargin: 10
-                        text: (message.modelData.failure ? "⚠ " : "✓ ") + message.modelData.text
-                        color: message.modelData.failure ? "#8A1C1C" : "#1E5631"
-                        wrapMode: Text.Wrap
-                        maximumLineCount: 2
-                        elide: Text.ElideRight
-                    }
-                    ToolButton {
-                        id: dismiss
-                        anchors.right: parent.right
-                        anchors.verticalCenter: parent.verticalCenter
-                        text: "×"
-                        Accessible.name: qsTr("Dismiss")
-                        onClicked: pane.device.dismissMessage(message.modelData.id)
-                    }
+    }
+
+    // The account's messages, newest first, float over the foot of the pane: nothing on the screen
+    // moves or hides when one comes or goes, and each can be dismissed. Failures stand out from
+    // tips.
+    Column {
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        anchors.margins: 14
+        spacing: 6
+        Repeater {
+            model: pane.device.messages.slice(0, 2)
+            Rectangle {
+                id: message
+                required property var modelData
+                width: parent.width
+                height: 52
+                radius: 6
+                color: modelData.failure ? "#FDECEC" : "#EAF6EE"
+                border.color: modelData.failure ? "#E3A3A3" : "#9FD3B0"
+                Label {
+                    anchors.left: parent.left
+                    anchors.right: dismiss.left
+                    anchors.verticalCenter: parent.verticalCenter
+                    anchors.leftMargin: 10
+                    text: (message.modelData.failure ? "⚠ " : "✓ ") + message.modelData.text
+                    color: message.modelData.failure ? "#8A1C1C" : "#1E5631"
+                    wrapMode: Text.Wrap
+                    maximumLineCount: 2
+                    elide: Text.ElideRight
+                }
+                ToolButton {
+                    id: dismiss
+                    anchors.right: parent.right
+                    anchors.verticalCenter: parent.verticalCenter
+                    text: "×"
+                    Accessible.name: qsTr("Dismiss")
+                    onClicked: pane.device.dismissMessage(message.modelData.id)
                 }
             }
         }

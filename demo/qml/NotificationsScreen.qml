@@ -3,81 +3,149 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Dialogs
 import QtQuick.Layouts
+import "directory.js" as Directory
 
-// Notification sounds (global tones, custom ringtones, one chat's tone) and the muted groups
-// that still notify.
+// Notification sounds: the tones for messages and mentions, the custom ringtones, any chat's
+// own tone, silence and previews, and the muted groups whose replies or mentions still notify.
+// Every tone can be heard on the chosen audio output.
 ScreenPage {
     id: screen
     property var device
     property color accent
+    property var audio
     readonly property var ringtones: screen.device.ringtoneManager
+    readonly property var global: screen.ringtones.globalRingtoneSetting
     readonly property var muted: screen.device.groupMutedSettingModel
-    readonly property var presets: ["system_ringtone", "chime", "bell"]
-    // Re-read what has no change signal of its own (a chat's playable tone) now and then.
+    readonly property int maxRingtones: 20
+    // Every tone a choice can name: the presets, then the custom ringtones in list order.
+    readonly property var tones: {
+        const list = screen.ringtones.presetRingtones().map(tone => ({ id: tone.id, name: tone.name, custom: false }));
+        if (screen.ringtones.customRingtoneModel.count >= 0)
+            screen.device.customRingtoneIds().forEach(id => list.push({ id: id, name: screen.ringtones.ringtoneDisplayName(id, true), custom: true }));
+        return list;
+    }
+    // The chat whose own choices are shown. A chat that never had a choice has no setting until
+    // one is made (here or on another device), so it is asked for again on every tick.
+    property string chatId: "family"
+    readonly property var chatSetting: (screen.tick, screen.ringtones.ringtoneSetting(screen.chatId))
+    // Re-read what has no change signal of its own (whether a file is here) now and then.
     property int tick: 0
     spacing: 8
 
     onVisibleChanged: if (visible) screen.tick++
     Timer {
-        interval: 500
+        interval: 1000
         repeat: true
         running: screen.visible
         onTriggered: screen.tick++
     }
 
-    function toneName(custom, customId, preset) {
-        if (custom) {
-            const name = screen.ringtones.ringtoneNameById(customId);
-            return name.length > 0 ? name : qsTr("custom ringtone");
-        }
-        return preset.length > 0 ? preset : qsTr("system_ringtone (default)");
+    function toneIndex(id, custom) {
+        const tone = id.length > 0 ? id : "system_ringtone";
+        return screen.tones.findIndex(t => t.id === tone && t.custom === custom);
     }
-    function chatTone(dialogId) {
+    // The chat's tone as it plays: its own, the global one it follows, or none when silenced.
+    function chatTone() {
         screen.tick;
-        const valid = screen.ringtones.getValidRingtone(dialogId).normal;
+        const setting = screen.chatSetting;
+        // Read here so that a change of the chat's choice, or of the default it follows, shows at once.
+        if (setting) {
+            setting.customId; setting.presetName; setting.silence; setting.customPriority;
+        }
+        screen.global.customId; screen.global.presetName; screen.global.customPriority;
+        const valid = screen.ringtones.getValidRingtone(screen.chatId).normal;
         if (!valid || valid.ringtone === undefined)
-            return qsTr("waiting for its ringtone");
+            return { text: qsTr("its custom ringtone is not in the list any more"), id: "", custom: false };
         if (valid.ringtone === "")
-            return screen.device.chatSilent(dialogId) ? qsTr("silent") : qsTr("system_ringtone (default)");
-        return valid.iscustom ? qsTr("%1 (custom)").arg(screen.device.chatRingtoneName(dialogId)) : valid.ringtone;
+            return setting && setting.silence ? { text: qsTr("nothing: the chat is silenced"), id: "", custom: false }
+                                              : { text: screen.ringtones.ringtoneDisplayName("", false), id: "", custom: false };
+        // A custom tone is given as its file to play; its name is the chat's choice.
+        const id = valid.iscustom ? (setting && setting.customPriority ? setting.customId : screen.global.customId) : valid.ringtone;
+        return { text: screen.ringtones.ringtoneDisplayName(id, valid.iscustom), id: id, custom: valid.iscustom };
     }
 
-    SectionTitle { text: qsTr("Tones") }
-    GridLayout {
-        columns: 3
-        columnSpacing: 12
-        Label { text: qsTr("Messages"); color: "#5B6675" }
-        Label {
-            text: screen.toneName(screen.ringtones.globalRingtoneSetting.customPriority,
-                                  screen.ringtones.globalRingtoneSetting.customId,
-                                  screen.ringtones.globalRingtoneSetting.presetName)
-            color: "#1F2A37"
-            Layout.fillWidth: true
-        }
+    // A tone choice: the tones by name, bound to what the account holds, with a button to hear it.
+    component ToneChoice: RowLayout {
+        id: choice
+        property string label
+        property string toneId
+        property bool custom
+        // No choice of its own: it plays what the default plays.
+        property bool followsDefault: false
+        signal chosen(string id, bool custom)
+        Layout.fillWidth: true
+        Label { text: choice.label; color: "#5B6675"; Layout.preferredWidth: 90 }
         ComboBox {
-            Layout.preferredWidth: 180
-            model: screen.presets
-            onActivated: index => screen.ringtones.setGlobalRingtone(screen.presets[index], false, false)
-        }
-        Label { text: qsTr("Mentions"); color: "#5B6675" }
-        Label {
-            text: screen.toneName(screen.ringtones.globalRingtoneSetting.customAitePriority,
-                                  screen.ringtones.globalRingtoneSetting.aiteCustomId,
-                                  screen.ringtones.globalRingtoneSetting.aitePresetName)
-            color: "#1F2A37"
+            objectName: "tone_" + choice.label
             Layout.fillWidth: true
+            model: screen.tones
+            textRole: "name"
+            currentIndex: screen.toneIndex(choice.toneId, choice.custom)
+            displayText: choice.followsDefault ? qsTr("as the default")
+                                               : currentIndex < 0 ? qsTr("a ringtone not in the list") : currentText
+            onActivated: index => choice.chosen(screen.tones[index].id, screen.tones[index].custom)
         }
-        ComboBox {
-            Layout.preferredWidth: 180
-            model: screen.presets
-            onActivated: index => screen.ringtones.setGlobalRingtone(screen.presets[index], false, true)
-        }
+        PlayButton { toneId: choice.toneId; custom: choice.custom }
+    }
+    component PlayButton: ToolButton {
+        id: play
+        property string toneId
+        property bool custom
+        text: "▶"
+        Accessible.name: qsTr("Play")
+        ToolTip.visible: hovered
+        ToolTip.text: qsTr("Play on the chosen output")
+        onClicked: screen.ringtones.playRingtone(play.toneId, play.custom)
     }
 
     RowLayout {
-        SectionTitle { text: qsTr("Custom ringtones (%1 of 20)").arg(screen.ringtones.customRingtoneModel.count) }
+        SectionTitle { text: qsTr("Tones") }
         Item { Layout.fillWidth: true }
-        Button { text: qsTr("Add a ringtone…"); onClicked: picker.open() }
+        Button {
+            objectName: "resetTones"
+            text: qsTr("Reset to default")
+            onClicked: screen.ringtones.resetNotification()
+        }
+    }
+    ToneChoice {
+        label: qsTr("Messages")
+        toneId: screen.global.customPriority ? screen.global.customId : screen.global.presetName
+        custom: screen.global.customPriority
+        onChosen: (id, custom) => screen.ringtones.setGlobalRingtone(id, custom, false)
+    }
+    ToneChoice {
+        label: qsTr("Mentions")
+        toneId: screen.global.customAitePriority ? screen.global.aiteCustomId : screen.global.aitePresetName
+        custom: screen.global.customAitePriority
+        onChosen: (id, custom) => screen.ringtones.setGlobalRingtone(id, custom, true)
+    }
+    Label {
+        objectName: "playbackError"
+        visible: screen.audio && screen.audio.playbackError.length > 0
+        text: "⚠ " + (screen.audio ? screen.audio.playbackError : "")
+        color: "#8A1C1C"
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
+    }
+
+    RowLayout {
+        SectionTitle { text: qsTr("Custom ringtones (%1 of %2)").arg(screen.ringtones.customRingtoneModel.count).arg(screen.maxRingtones) }
+        Item { Layout.fillWidth: true }
+        Button {
+            objectName: "addRingtone"
+            text: qsTr("Add a ringtone…")
+            enabled: screen.ringtones.customRingtoneModel.count < screen.maxRingtones
+            onClicked: picker.open()
+        }
+    }
+    // The module does nothing at the limit, so the screen says why the button does nothing.
+    Label {
+        objectName: "ringtoneLimit"
+        visible: screen.ringtones.customRingtoneModel.count >= screen.maxRingtones
+        text: qsTr("You have %1 custom ringtones, the most there can be. Remove one to add another.").arg(screen.maxRingtones)
+        color: "#9B5C00"
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
     }
     FileDialog {
         id: picker
@@ -86,82 +154,159 @@ ScreenPage {
         nameFilters: [qsTr("Sounds (*.wav *.mp3 *.ogg *.opus *.flac *.m4a)")]
         onAccepted: screen.ringtones.addRingtoneByPath(decodeURIComponent(String(picker.selectedFile).replace(/^file:\/\//, "")))
     }
-    ListView {
+    Label {
+        visible: screen.ringtones.customRingtoneModel.count === 0
+        text: qsTr("No custom ringtones yet: add a sound file, and every device of yours can use it.")
+        color: "#7A8594"
+        wrapMode: Text.Wrap
         Layout.fillWidth: true
-        Layout.preferredHeight: Math.max(34, contentHeight)
-        interactive: false
+    }
+    Repeater {
         model: screen.ringtones.customRingtoneModel
         delegate: Rectangle {
             id: tone
             required property int index
             required property var itemModel
-            width: ListView.view.width
-            height: 34
+            Layout.fillWidth: true
+            implicitHeight: 36
             color: tone.index % 2 ? "#F6F8FA" : "white"
             RowLayout {
                 anchors.fill: parent
                 anchors.leftMargin: 6
+                PlayButton { toneId: tone.itemModel.fileId; custom: true }
                 Label { text: tone.itemModel.fileName; color: "#1F2A37"; Layout.fillWidth: true; elide: Text.ElideRight }
                 Label {
                     text: (screen.tick, tone.itemModel.fileExist()) ? qsTr("on this device") : qsTr("on the server")
-                    color: "#5B6675"
+                    color: "#7A8594"
+                    font.pixelSize: 11
                 }
                 Button {
-                    text: qsTr("Use for messages")
-                    onClicked: screen.ringtones.setGlobalRingtone(tone.itemModel.fileId, true, false)
+                    objectName: "removeRingtone_" + tone.index
+                    text: qsTr("Remove")
+                    onClicked: screen.ringtones.deleteRingtone(tone.itemModel.fileId)
                 }
-                Button { text: qsTr("Remove"); onClicked: screen.ringtones.deleteRingtone(tone.itemModel.fileId) }
             }
         }
     }
 
-    SectionTitle { text: qsTr("Family chat") }
     RowLayout {
-        Label {
-            text: qsTr("Plays: %1").arg(screen.chatTone("family"))
-            color: "#1F2A37"
-            elide: Text.ElideRight
-            Layout.fillWidth: true
+        SectionTitle { text: qsTr("A chat's own sound") }
+        Item { Layout.fillWidth: true }
+        ComboBox {
+            id: chatChoice
+            objectName: "chatChoice"
+            Layout.preferredWidth: 200
+            model: Directory.chats(screen.device)
+            textRole: "name"
+            currentIndex: model.findIndex(chat => chat.dialogId === screen.chatId)
+            onActivated: index => screen.chatId = model[index].dialogId
         }
+    }
+    Label {
+        objectName: "chatPlays"
+        readonly property var playing: screen.chatTone()
+        text: qsTr("%1 plays %2").arg(chatChoice.currentText).arg(playing.text)
+        color: "#1F2A37"
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
+    }
+    ToneChoice {
+        label: qsTr("Chat tone")
+        toneId: screen.chatSetting ? (screen.chatSetting.customPriority ? screen.chatSetting.customId : screen.chatSetting.presetName) : ""
+        custom: screen.chatSetting ? screen.chatSetting.customPriority : false
+        followsDefault: !screen.chatSetting || (screen.chatSetting.customId === "" && screen.chatSetting.presetName === "")
+        onChosen: (id, custom) => {
+            screen.ringtones.setChatRingtone(screen.chatId, id, screen.chatSetting ? screen.chatSetting.preview : true, custom);
+            screen.tick++;
+        }
+    }
+    RowLayout {
+        Layout.fillWidth: true
+        CheckBox {
+            objectName: "chatSilent"
+            text: qsTr("Silent")
+            checked: screen.chatSetting ? screen.chatSetting.silence : false
+            onToggled: {
+                screen.ringtones.setChatSilence(screen.chatId, checked);
+                screen.tick++;
+                checked = Qt.binding(() => screen.chatSetting ? screen.chatSetting.silence : false);
+            }
+        }
+        CheckBox {
+            objectName: "chatPreview"
+            text: qsTr("Show message text")
+            checked: screen.chatSetting ? screen.chatSetting.preview : true
+            onToggled: {
+                const tone = screen.chatSetting;
+                screen.ringtones.setChatRingtone(screen.chatId, tone ? (tone.customPriority ? tone.customId : tone.presetName) : "",
+                                                 checked, tone ? tone.customPriority : false);
+                screen.tick++;
+                checked = Qt.binding(() => screen.chatSetting ? screen.chatSetting.preview : true);
+            }
+        }
+        Item { Layout.fillWidth: true }
         Button {
-            text: qsTr("Use the first custom ringtone")
-            enabled: screen.ringtones.customRingtoneModel.count > 0
-            onClicked: screen.ringtones.setChatRingtone("family", screen.device.customRingtoneIds()[0], true)
+            objectName: "chatFollowDefault"
+            text: qsTr("Use the default tone")
+            onClicked: {
+                screen.ringtones.setChatRingtone(screen.chatId,
+                                                 screen.global.customPriority ? screen.global.customId : screen.global.presetName,
+                                                 screen.chatSetting ? screen.chatSetting.preview : true,
+                                                 screen.global.customPriority);
+                screen.tick++;
+            }
         }
-        Button { text: qsTr("Silence"); onClicked: screen.ringtones.setChatSilence("family", true) }
-        Button { text: qsTr("Sound"); onClicked: screen.ringtones.setChatSilence("family", false) }
     }
 
     RowLayout {
         SectionTitle { text: qsTr("Muted groups that still notify (%1)").arg(screen.muted.count) }
         Item { Layout.fillWidth: true }
         TextField {
-            placeholderText: qsTr("Search groups")
+            Layout.preferredWidth: 150
+            placeholderText: qsTr("Search")
             onTextChanged: text.length > 0 ? screen.muted.search(text) : screen.muted.searchFinish()
         }
         Button {
-            text: qsTr("Add Climbing")
-            onClicked: screen.muted.updateGroupNotification("climbing", true, true, false)
+            id: addMuted
+            objectName: "addMutedGroup"
+            text: qsTr("Add a group…")
+            onClicked: groupPicker.open()
+            DirectoryPicker {
+                id: groupPicker
+                objectName: "mutedGroupPicker"
+                x: addMuted.width - width
+                y: addMuted.height
+                emptyText: qsTr("Every group is already here.")
+                entries: Directory.groups(screen.device)
+                excluded: {
+                    screen.muted.count;
+                    return Directory.groups(screen.device).filter(group => screen.muted.mutedSetting(group.dialogId) !== null)
+                                                          .map(group => group.key);
+                }
+                // A group added here notifies for replies and mentions until changed below.
+                onPicked: entry => screen.muted.updateGroupNotification(entry.dialogId, true, true, false)
+            }
         }
     }
-    ListView {
-        Layout.fillWidth: true
-        Layout.fillHeight: true
-        Layout.minimumHeight: 200
-        clip: true
+    Label {
+        visible: screen.muted.count === 0
+        text: qsTr("No exceptions: muted groups stay silent.")
+        color: "#7A8594"
+    }
+    Repeater {
         model: screen.muted
         delegate: Rectangle {
             id: exception
             required property int index
             required property var itemModel
             readonly property string dialogId: exception.itemModel.dialog ? exception.itemModel.dialog.dialogId : ""
-            width: ListView.view.width
-            height: 34
+            Layout.fillWidth: true
+            implicitHeight: 34
             color: exception.index % 2 ? "#F6F8FA" : "white"
             RowLayout {
                 anchors.fill: parent
                 anchors.leftMargin: 6
-                Label { text: screen.device.chatName(exception.dialogId); color: "#1F2A37"; Layout.fillWidth: true }
+                Label { text: screen.device.chatName(exception.dialogId); color: "#1F2A37"; Layout.fillWidth: true; elide: Text.ElideRight }
                 CheckBox {
                     text: qsTr("Replies")
                     checked: exception.itemModel.reply
@@ -177,8 +322,13 @@ ScreenPage {
                     checked: exception.itemModel.atAll
                     onToggled: screen.muted.updateGroupNotification(exception.dialogId, exception.itemModel.reply, exception.itemModel.at, checked)
                 }
-                Button { text: qsTr("Remove"); onClicked: screen.muted.deleteGroupNotification(exception.dialogId, true) }
+                ToolButton {
+                    text: "×"
+                    Accessible.name: qsTr("Remove %1").arg(screen.device.chatName(exception.dialogId))
+                    onClicked: screen.muted.deleteGroupNotification(exception.dialogId, true)
+                }
             }
         }
     }
+    Item { Layout.fillHeight: true }
 }

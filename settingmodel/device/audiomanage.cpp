@@ -3,9 +3,12 @@
 #include "logging.h"
 
 #include <QAudioDevice>
+#include <QAudioOutput>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QJSEngine>
 #include <QMediaDevices>
+#include <QMediaPlayer>
 #include <QPointer>
 #include <QSoundEffect>
 #include <QUrl>
@@ -16,13 +19,27 @@ class AudioManagePrivate {
 public:
     QString defaultOutputDeviceName;
     QPointer<QSoundEffect> testSound;
+    // The sound of playSound, with the output it plays on; both replaced by each playSound.
+    QPointer<QMediaPlayer> player;
+    bool playing = false;
+    QString playbackError;
 
     void releaseTestSound()
     {
-        if (!testSound)
+        if (testSound) {
+            testSound->stop();
+            delete testSound.data();
+        }
+        releasePlayer();
+    }
+
+    void releasePlayer()
+    {
+        if (!player)
             return;
-        testSound->stop();
-        delete testSound.data();
+        player->disconnect();
+        player->stop();
+        delete player.data();
     }
 };
 
@@ -76,6 +93,12 @@ QString AudioManage::testSoundPath()
            QStringLiteral("/../Resources/sounds/system_ringtone.wav");
 }
 
+QString AudioManage::presetSoundPath(const QString& toneName)
+{
+    return QCoreApplication::applicationDirPath() +
+           QStringLiteral("/../Resources/sounds/%1.wav").arg(toneName);
+}
+
 QString AudioManage::defaultOutputDeviceName() const
 {
     return d->defaultOutputDeviceName;
@@ -124,4 +147,72 @@ void AudioManage::test(const QString& outputDeviceName)
     d->testSound = new QSoundEffect(device, this);
     d->testSound->setSource(QUrl::fromLocalFile(testSoundPath()));
     d->testSound->play();
+}
+
+QString AudioManage::outputDescription(const QString& outputDeviceName) const
+{
+    const QAudioDevice device = findOutput(outputDeviceName);
+    return device.isNull() || device.description().isEmpty() ? outputDeviceName : device.description();
+}
+
+bool AudioManage::playing() const
+{
+    return d->playing;
+}
+
+QString AudioManage::playbackError() const
+{
+    return d->playbackError;
+}
+
+void AudioManage::setPlaying(bool playing)
+{
+    if (d->playing == playing)
+        return;
+    d->playing = playing;
+    emit playingChanged();
+}
+
+void AudioManage::setPlaybackError(const QString& error)
+{
+    if (d->playbackError == error)
+        return;
+    d->playbackError = error;
+    emit playbackErrorChanged();
+}
+
+void AudioManage::stopSound()
+{
+    d->releasePlayer();
+    setPlaying(false);
+}
+
+void AudioManage::playSound(const QString& filePath)
+{
+    stopSound();
+    if (filePath.isEmpty() || !QFileInfo(filePath).isFile()) {
+        setPlaybackError(qtTrId("sound_file_missing"));
+        return;
+    }
+    QAudioDevice device = findOutput(d->defaultOutputDeviceName);
+    if (device.isNull())
+        device = QMediaDevices::defaultAudioOutput();
+    if (device.isNull()) {
+        setPlaybackError(qtTrId("sound_no_output"));
+        return;
+    }
+    setPlaybackError(QString());
+    auto* player = new QMediaPlayer(this);
+    auto* output = new QAudioOutput(device, player);
+    player->setAudioOutput(output);
+    d->player = player;
+    connect(player, &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error, const QString& reason) {
+        qCDebug(lcSettingModel) << "Cannot play the sound:" << reason;
+        setPlaybackError(qtTrId("sound_cannot_play"));
+        setPlaying(false);
+    });
+    connect(player, &QMediaPlayer::playbackStateChanged, this,
+            [this](QMediaPlayer::PlaybackState state) { setPlaying(state == QMediaPlayer::PlayingState); });
+    player->setSource(QUrl::fromLocalFile(filePath));
+    player->play();
 }

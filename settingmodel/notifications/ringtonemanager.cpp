@@ -1,4 +1,5 @@
 #include "notifications/ringtonemanager.h"
+#include "device/audiomanage.h"
 #include "notifications/groupmutedsettingmodel.h"
 
 #include "host/accountbase.h"
@@ -562,6 +563,49 @@ QString RingtoneManager::ringtoneNameById(const QString& customId) const
 {
     const CustomRingtoneItem* item = m_model->findItem(customId);
     return item && item->file ? item->file->fileName() : QString();
+}
+
+namespace {
+// The preset tones the application ships, the default first; each has a sound file of its name
+// and the translation id "ringtone_" followed by its name.
+constexpr const char* kPresetTones[] = {"system_ringtone", "chime", "bell", "pulse"};
+} // namespace
+
+QVariantList RingtoneManager::presetRingtones() const
+{
+    QVariantList tones;
+    for (const char* tone : kPresetTones) {
+        const QString id = QString::fromLatin1(tone);
+        tones.append(QVariantMap{{QStringLiteral("id"), id},
+                                 {QStringLiteral("name"), ringtoneDisplayName(id, false)}});
+    }
+    return tones;
+}
+
+QString RingtoneManager::ringtoneDisplayName(const QString& ringtone, bool custom) const
+{
+    if (custom) {
+        const QString name = ringtoneNameById(ringtone);
+        return name.isEmpty() ? qtTrId("ringtone_custom_unnamed") : name;
+    }
+    const QString tone = ringtone.isEmpty() ? QString::fromLatin1(kPresetTones[0]) : ringtone;
+    const QByteArray id = "ringtone_" + tone.toUtf8();
+    const QString name = qtTrId(id.constData());
+    // A preset this version does not know (newer, from another device) keeps its own name.
+    return name == QString::fromUtf8(id) ? tone : name;
+}
+
+void RingtoneManager::playRingtone(const QString& ringtone, bool custom)
+{
+    QString path;
+    if (!custom) {
+        path = AudioManage::presetSoundPath(ringtone.isEmpty() ? QString::fromLatin1(kPresetTones[0])
+                                                               : ringtone);
+    } else if (const CustomRingtoneItem* item = m_model->findItem(ringtone);
+               item && item->file && item->file->fileExist()) {
+        path = item->file->localPath();
+    }
+    AudioManage::instance()->playSound(path);
 }
 
 // ---- global and per-chat choices ----

@@ -58,6 +58,14 @@ public:
     Q_INVOKABLE QVariantMap getValidRingtone(RingtoneSetting* setting);
     Q_INVOKABLE RingtoneSetting* ringtoneSetting(const QString& dialogId);
     Q_INVOKABLE QString ringtoneNameById(const QString& customId) const;
+    // The preset tones, the default first, each {"id", "name"} with the name in the user's language.
+    Q_INVOKABLE QVariantList presetRingtones() const;
+    // What a person calls a tone: a preset's name, a custom ringtone's file name ("Custom
+    // ringtone" while the list does not know it); an empty preset is the default tone.
+    Q_INVOKABLE QString ringtoneDisplayName(const QString& ringtone, bool custom) const;
+    // Plays a preset or custom tone on the chosen audio output; AudioManage's playbackError says
+    // when it cannot (a custom tone not downloaded yet, no output).
+    Q_INVOKABLE void playRingtone(const QString& ringtone, bool custom);
 
     // From the preference store.
     void updateDesktopNotifyConfig(const QByteArray& json);

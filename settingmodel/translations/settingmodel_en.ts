@@ -170,5 +170,37 @@
         <source>ringtone_save_tip</source>
         <translation>Ringtone saved.</translation>
     </message>
+    <message id="sound_file_missing">
+        <source>sound_file_missing</source>
+        <translation>This sound is not on this computer yet.</translation>
+    </message>
+    <message id="sound_no_output">
+        <source>sound_no_output</source>
+        <translation>This computer has no audio output to play the sound on.</translation>
+    </message>
+    <message id="sound_cannot_play">
+        <source>sound_cannot_play</source>
+        <translation>The sound could not be played.</translation>
+    </message>
+    <message id="ringtone_system_ringtone">
+        <source>ringtone_system_ringtone</source>
+        <translation>Default</translation>
+    </message>
+    <message id="ringtone_chime">
+        <source>ringtone_chime</source>
+        <translation>Chime</translation>
+    </message>
+    <message id="ringtone_bell">
+        <source>ringtone_bell</source>
+        <translation>Bell</translation>
+    </message>
+    <message id="ringtone_pulse">
+        <source>ringtone_pulse</source>
+        <translation>Pulse</translation>
+    </message>
+    <message id="ringtone_custom_unnamed">
+        <source>ringtone_custom_unnamed</source>
+        <translation>Custom ringtone</translation>
+    </message>
 </context>
 </TS>

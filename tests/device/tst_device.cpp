@@ -8,6 +8,7 @@
 #include "soundserver.h"
 #include "wallpapers/wallpaperhandler.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QJsonArray>
@@ -17,6 +18,7 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSoundEffect>
+#include <QTemporaryDir>
 #include <QTest>
 #include <qpa/qplatformnativeinterface.h>
 
@@ -76,6 +78,7 @@ private slots:
     void outputsAndTheDefault();
     void choosingAnOutput();
     void testSoundPlaysOnTheChosenOutput();
+    void soundsPlayOrSayWhyNot();
 
     void screensInFirstSeenOrder();
     void screensComeAndGo();
@@ -228,6 +231,44 @@ void TestDevice::testSoundPlaysOnTheChosenOutput()
     QVERIFY(QTest::qWaitFor(
         [&] { return audio.findChildren<QSoundEffect*>().constFirst()->isPlaying() == false; }));
     QVERIFY(QTest::qWaitFor([&] { return m_sound.playingSinks().isEmpty(); }));
+}
+
+// Any sound file plays on the chosen output, else on the default one; what cannot play says why
+// and keeps nothing playing.
+void TestDevice::soundsPlayOrSayWhyNot()
+{
+    AudioManage audio;
+    QSignalSpy errors(&audio, &AudioManage::playbackErrorChanged);
+    audio.playSound(QStringLiteral("/no/such/tone.wav"));
+    QCOMPARE(audio.playbackError(), QStringLiteral("sound_file_missing"));
+    QVERIFY(!audio.playing());
+    if (!m_noSound.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("no sound server: ") + m_noSound));
+
+    audio.setDefaultOutputDeviceName(QStringLiteral("null_b"));
+    audio.playSound(AudioManage::presetSoundPath(QStringLiteral("chime")));
+    QVERIFY(audio.playbackError().isEmpty());
+    QVERIFY(QTest::qWaitFor([&] { return m_sound.playingSinks() == QStringList{QStringLiteral("null_b")}; }));
+    QVERIFY(audio.playing());
+    QVERIFY(QTest::qWaitFor([&] { return !audio.playing(); }));
+
+    // An output that is not connected: the platform's default plays it.
+    audio.setDefaultOutputDeviceName(QStringLiteral("headset"));
+    audio.playSound(AudioManage::presetSoundPath(QStringLiteral("bell")));
+    QVERIFY(QTest::qWaitFor([&] { return m_sound.playingSinks() == QStringList{QStringLiteral("null_a")}; }));
+    audio.stopSound();
+    QVERIFY(!audio.playing());
+
+    QTemporaryDir dir;
+    const QString broken = dir.filePath(QStringLiteral("broken.wav"));
+    QFile file(broken);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("not a sound at all");
+    file.close();
+    errors.clear();
+    audio.playSound(broken);
+    QVERIFY(QTest::qWaitFor([&] { return audio.playbackError() == QStringLiteral("sound_cannot_play"); }));
+    QVERIFY(!audio.playing());
 }
 
 void TestDevice::screensInFirstSeenOrder()

@@ -1,4 +1,5 @@
 // Notification records and the muted-group exceptions.
+#include "device/audiomanage.h"
 #include "host/accountmanager.h"
 #include "host/accountsettingmodel.h"
 #include "host/constants.h"
@@ -428,6 +429,21 @@ private slots:
         QCOMPARE(idsOf(model).mid(0, 3),
                  (QStringList{QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("c")}));
         QCOMPARE(model->findItem(QStringLiteral("a"))->file->fileName(), QStringLiteral("Cloud Tone"));
+
+        // What a person reads: the file's name, a placeholder for an unknown custom tone, a
+        // preset's own name when it has no translation (here none is loaded: ids stand).
+        RingtoneManager* ringtones = m_t->account->ringtoneManager();
+        QCOMPARE(ringtones->ringtoneDisplayName(QStringLiteral("a"), true), QStringLiteral("Cloud Tone"));
+        QCOMPARE(ringtones->ringtoneDisplayName(QStringLiteral("gone"), true),
+                 QStringLiteral("ringtone_custom_unnamed"));
+        QCOMPARE(ringtones->ringtoneDisplayName(QString(), false), QStringLiteral("system_ringtone"));
+        QCOMPARE(ringtones->ringtoneDisplayName(QStringLiteral("from_a_newer_client"), false),
+                 QStringLiteral("from_a_newer_client"));
+        QCOMPARE(ringtones->presetRingtones().constFirst().toMap().value(QStringLiteral("id")).toString(),
+                 QStringLiteral("system_ringtone"));
+        // A custom tone whose file is not here yet cannot play, and says so.
+        ringtones->playRingtone(QStringLiteral("a"), true);
+        QCOMPARE(AudioManage::instance()->playbackError(), QStringLiteral("sound_file_missing"));
 
         // Later rows go to their place by time, then id; a known id changes nothing.
         model->replaceItems(RingtoneModel::parse(

@@ -18,7 +18,7 @@ Item {
         DevicesScreen { device: testDevice; accent: "#3A66C4"; Layout.fillWidth: true; Layout.fillHeight: true }
         VerificationScreen { device: testDevice; accent: "#3A66C4"; Layout.fillWidth: true; Layout.fillHeight: true }
         PreferencesScreen { device: testDevice; Layout.fillWidth: true; Layout.fillHeight: true }
-        NotificationsScreen { device: testDevice; accent: "#3A66C4"; Layout.fillWidth: true; Layout.fillHeight: true }
+        NotificationsScreen { device: testDevice; accent: "#3A66C4"; audio: AudioManage; Layout.fillWidth: true; Layout.fillHeight: true }
         WallpapersScreen { device: testDevice; accent: "#3A66C4"; Layout.fillWidth: true; Layout.fillHeight: true }
         ThemesScreen { device: testDevice; accent: "#3A66C4"; Layout.fillWidth: true; Layout.fillHeight: true }
         EmojiScreen { device: testDevice; accent: "#3A66C4"; Layout.fillWidth: true; Layout.fillHeight: true }

@@ -35,25 +35,25 @@ QString writeHugeJpeg(const QString& path)
 }
 
 namespace {
-QString writeSamples(const QString& path, int samples, int sampleRate);
+QString writeSamples(const QString& path, int samples, int sampleRate, double pitch);
 }
 
-QString writeWav(const QString& path, int durationMs, int sampleRate)
+QString writeWav(const QString& path, int durationMs, int sampleRate, double pitch)
 {
-    return writeSamples(path, int(qint64(sampleRate) * durationMs / 1000), sampleRate);
+    return writeSamples(path, int(qint64(sampleRate) * durationMs / 1000), sampleRate, pitch);
 }
 
 QString writeWavOfSize(const QString& path, qint64 bytes, int sampleRate)
 {
-    return writeSamples(path, int((bytes - 44) / 2), sampleRate);
+    return writeSamples(path, int((bytes - 44) / 2), sampleRate, 440.0);
 }
 
 namespace {
-QString writeSamples(const QString& path, int samples, int sampleRate)
+QString writeSamples(const QString& path, int samples, int sampleRate, double pitch)
 {
     QByteArray data(samples * 2, Qt::Uninitialized);
     for (int i = 0; i < samples; ++i) {
-        const auto value = qint16(8000 * std::sin(2 * M_PI * 440.0 * i / sampleRate));
+        const auto value = qint16(8000 * std::sin(2 * M_PI * pitch * i / sampleRate));
         qToLittleEndian(value, data.data() + 2 * i);
     }
     QByteArray header;

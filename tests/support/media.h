@@ -14,7 +14,7 @@ QString writeImage(const QString& path, QSize size, QColor color = QColor(0x33, 
 // A 20000 x 20000 JPEG.
 QString writeHugeJpeg(const QString& path);
 // A mono 16-bit sine tone.
-QString writeWav(const QString& path, int durationMs, int sampleRate = 8000);
+QString writeWav(const QString& path, int durationMs, int sampleRate = 8000, double pitch = 440.0);
 // A mono 16-bit tone of exactly this many bytes (even, at least 44).
 QString writeWavOfSize(const QString& path, qint64 bytes, int sampleRate);
 // The tone of a WAV file re-encoded by ffmpeg into the format the suffix names; empty when
