@@ -42,19 +42,21 @@ ScreenPage {
     RowLayout {
         Layout.fillWidth: true
         visible: screen.outputs.length > 0
+        // Outputs by what a person calls them; the choice stays the output's id.
         ComboBox {
             id: outputChoice
             objectName: "outputChoice"
             Layout.fillWidth: true
-            model: screen.outputs
+            model: screen.outputs.map(id => ({ id: id, name: screen.audio.outputDescription(id) }))
+            textRole: "name"
             currentIndex: screen.outputs.indexOf(screen.audio.defaultOutputDeviceName)
             displayText: currentIndex < 0 ? qsTr("Choose an output") : currentText
-            onActivated: screen.audio.defaultOutputDeviceName = currentText
+            onActivated: index => screen.audio.defaultOutputDeviceName = screen.outputs[index]
         }
         Button {
             text: qsTr("Play a test sound")
             enabled: outputChoice.currentIndex >= 0
-            onClicked: screen.audio.test(outputChoice.currentText)
+            onClicked: screen.audio.test(screen.outputs[outputChoice.currentIndex])
         }
     }
     Label {
@@ -64,37 +66,59 @@ ScreenPage {
         text: screen.outputs.length === 0
               ? qsTr("This computer has no audio outputs (no sound server answers).")
               : screen.outputs.indexOf(screen.audio.defaultOutputDeviceName) < 0
-                ? qsTr("The chosen output “%1” is not connected.").arg(screen.audio.defaultOutputDeviceName)
+                ? qsTr("The chosen output is not connected; sounds play on the computer's default output.")
                 : (screen.outputs.length === 1 ? qsTr("One output.") : qsTr("%1 outputs.").arg(screen.outputs.length))
                   + " " + qsTr("The choice is this computer's, shared by every account.")
     }
 
     SectionTitle { text: qsTr("Screens (%1)").arg(screen.screenCount) }
-    ListView {
-        Layout.fillWidth: true
-        Layout.fillHeight: true
-        Layout.minimumHeight: 200
-        clip: true
-        spacing: 6
+    Repeater {
         model: screen.screenCount
         delegate: Rectangle {
             id: row
             required property int index
-            readonly property var info: screen.screens.screenInfoAt(index)
-            width: ListView.view.width
+            readonly property var display: screen.screens.screenAt(index)
+            // The diagonal a person knows a screen by, from its physical size in millimetres.
+            readonly property real inches: row.display ? Math.sqrt(Math.pow(row.display.physicalSize.width, 2)
+                                                                   + Math.pow(row.display.physicalSize.height, 2)) / 25.4 : 0
+            readonly property string maker: row.display ? [row.display.manufacturer, row.display.model].filter(part => part.length > 0).join(" ") : ""
+            Layout.fillWidth: true
             implicitHeight: rowText.implicitHeight + 16
             radius: 6
             color: "#F1F4F8"
-            Label {
+            Column {
                 id: rowText
-                anchors.fill: parent
+                anchors.left: parent.left
+                anchors.right: parent.right
+                anchors.top: parent.top
                 anchors.margins: 8
-                wrapMode: Text.Wrap
-                text: qsTr("Screen %1: %2 × %3 at (%4, %5), pixel ratio %6 — id %7")
-                      .arg(row.index + 1).arg(row.info.geometry.width).arg(row.info.geometry.height)
-                      .arg(row.info.geometry.x).arg(row.info.geometry.y).arg(row.info.dpr)
-                      .arg(row.info.serialNumber)
+                spacing: 2
+                Label {
+                    width: parent.width
+                    elide: Text.ElideRight
+                    font.bold: true
+                    color: "#1F2A37"
+                    // The platform's connector name ("HDMI-1") beside the maker's model; a
+                    // platform that names neither gets the screen's place in the list.
+                    readonly property string connector: row.display && row.display.name.length > 0 ? row.display.name
+                                                                                                   : qsTr("Screen %1").arg(row.index + 1)
+                    text: row.maker.length > 0 ? qsTr("%1 (%2)").arg(row.maker).arg(connector) : connector
+                }
+                Label {
+                    width: parent.width
+                    wrapMode: Text.Wrap
+                    color: "#5B6675"
+                    text: row.display ? qsTr("%1 × %2 pixels at %3, %4%5%6")
+                                        .arg(row.display.size.width).arg(row.display.size.height)
+                                        .arg(row.display.geometry.x === 0 && row.display.geometry.y === 0 ? qsTr("the top left")
+                                             : qsTr("(%1, %2)").arg(row.display.geometry.x).arg(row.display.geometry.y))
+                                        .arg(row.inches >= 1 ? qsTr("%1″, ").arg(row.inches.toFixed(1)) : "")
+                                        .arg(qsTr("%1 Hz").arg(Math.round(row.display.refreshRate)))
+                                        .arg(row.display.devicePixelRatio !== 1 ? qsTr(", scaled %1×").arg(row.display.devicePixelRatio) : "")
+                                      : ""
+                }
             }
         }
     }
+    Item { Layout.fillHeight: true }
 }

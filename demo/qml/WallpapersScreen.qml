@@ -3,10 +3,12 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Dialogs
 import QtQuick.Layouts
-import "files.js" as Files
+import "looks.js" as Looks
 
-// The chat wallpapers in list order: the user's own images, the server's presets and patterns.
-// New ones come from an image file; unsynced ones are marked until the server has them.
+// The chat wallpapers in list order: the user's own pictures, the server's presets and patterns,
+// each by a name a person recognises. A click opens it full size with its settings, to use in
+// the app or in a chat. New ones come from an image file; unsynced ones are marked until the
+// server has them.
 ScreenPage {
     id: screen
     property var device
@@ -14,18 +16,13 @@ ScreenPage {
     readonly property var wallpapers: screen.device.wallpaperHandler
     readonly property var list: screen.wallpapers.wallpaperModel
     property bool patternsOnly: false
+    property string lastApplied
     spacing: 8
 
-    // The copy on this device: the account's cached one, else where it was picked from.
     RowLayout {
         Layout.fillWidth: true
         SectionTitle {
             text: qsTr("Wallpapers (%1)").arg(screen.list.count)
-        }
-        Label {
-            visible: screen.list.upToLimite
-            text: qsTr("— the limit of your own is reached")
-            color: "#9B1C1C"
         }
         Item { Layout.fillWidth: true }
         CheckBox {
@@ -34,7 +31,8 @@ ScreenPage {
             onToggled: screen.patternsOnly = checked
         }
         Button {
-            text: screen.wallpapers.loading ? qsTr("Preparing…") : qsTr("Add an image…")
+            objectName: "addWallpaper"
+            text: screen.wallpapers.loading ? qsTr("Preparing…") : qsTr("Add a picture…")
             enabled: !screen.wallpapers.loading && !screen.list.upToLimite
             onClicked: picker.open()
         }
@@ -43,11 +41,30 @@ ScreenPage {
             onClicked: resetAsk.open()
         }
     }
+    Label {
+        visible: screen.list.upToLimite
+        text: qsTr("You have as many pictures of your own as there can be: remove one to add another.")
+        color: "#9B5C00"
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
+    }
+    Label {
+        visible: screen.lastApplied.length > 0
+        text: "✓ " + screen.lastApplied
+        color: "#1E5631"
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
+    }
+    Label {
+        visible: screen.list.count === 0
+        text: qsTr("No wallpapers yet: the server's arrive once this device is connected.")
+        color: "#7A8594"
+    }
     FileDialog {
         id: picker
         objectName: "wallpaperPicker"
-        title: qsTr("Choose an image")
-        nameFilters: [qsTr("Images (*.jpg *.jpeg *.png *.bmp *.webp)")]
+        title: qsTr("Choose a picture")
+        nameFilters: [qsTr("Pictures (*.jpg *.jpeg *.png *.bmp *.webp)")]
         onAccepted: screen.wallpapers.add(decodeURIComponent(String(picker.selectedFile).replace(/^file:\/\//, "")))
     }
 
@@ -57,67 +74,75 @@ ScreenPage {
         Layout.fillHeight: true
         Layout.minimumHeight: 200
         clip: true
-        cellWidth: 118
-        cellHeight: 186
+        cellWidth: 112
+        cellHeight: 178
+        ScrollBar.vertical: ScrollBar {}
         model: screen.patternsOnly ? screen.wallpapers.patternModel : screen.list
         delegate: Item {
             id: cell
             required property var itemModel
-            readonly property var colors: cell.itemModel.bgColors.length > 0 ? cell.itemModel.bgColors : ["#DDE3EA"]
+            required property int index
             width: grid.cellWidth
             height: grid.cellHeight
 
             Rectangle {
-                id: frame
                 anchors.fill: parent
-                anchors.margins: 5
+                anchors.margins: 4
                 radius: 8
                 clip: true
                 border.color: cell.itemModel.uploadFailed ? "#C0392B" : cell.itemModel.unsynced ? "#E08A1E" : "#D5DCE4"
                 border.width: cell.itemModel.unsynced ? 2 : 1
-                gradient: Gradient {
-                    GradientStop { position: 0; color: cell.colors[0] }
-                    GradientStop { position: 1; color: cell.colors[cell.colors.length - 1] }
-                }
-                // A pattern is drawn over the colours; any other wallpaper is its picture.
-                Image {
+                WallpaperView {
                     anchors.fill: parent
                     anchors.margins: 1
-                    fillMode: Image.PreserveAspectCrop
-                    asynchronous: true
-                    sourceSize.width: 220
-                    opacity: cell.itemModel.hasPattern ? 0.9 : 1
-                    source: cell.itemModel.hasPattern ? Files.fileUrl(cell.itemModel.hiPhoto)
-                                                      : (Files.fileUrl(cell.itemModel.loPhoto) || Files.fileUrl(cell.itemModel.hiPhoto))
+                    anchors.bottomMargin: 36
+                    wallpaper: cell.itemModel
                 }
-                Rectangle {
+                Column {
                     anchors.left: parent.left
                     anchors.right: parent.right
                     anchors.bottom: parent.bottom
-                    height: 26
-                    color: "#B3FFFFFF"
+                    anchors.margins: 5
                     Label {
-                        anchors.centerIn: parent
+                        width: parent.width
+                        elide: Text.ElideRight
                         font.pixelSize: 11
-                        color: cell.itemModel.uploadFailed ? "#8A1C1C" : cell.itemModel.unsynced ? "#B45309" : "#1F2A37"
+                        color: "#1F2A37"
+                        text: Looks.wallpaperName(cell.itemModel)
+                    }
+                    Label {
+                        width: parent.width
+                        elide: Text.ElideRight
+                        font.pixelSize: 10
+                        color: cell.itemModel.uploadFailed ? "#8A1C1C" : cell.itemModel.unsynced ? "#B45309" : "#7A8594"
                         text: cell.itemModel.uploadFailed ? qsTr("upload failed")
                                                           : cell.itemModel.unsynced ? qsTr("uploading…")
-                                                          : cell.itemModel.isOwner ? qsTr("yours")
-                                                          : cell.itemModel.hasPattern ? qsTr("pattern")
-                                                          : cell.itemModel.isDark ? qsTr("preset, dark") : qsTr("preset")
+                                                          : cell.itemModel.isDark ? qsTr("for dark mode") : " "
                     }
+                }
+                MouseArea {
+                    objectName: "wallpaperCell_" + cell.index
+                    anchors.fill: parent
+                    onClicked: editor.edit(cell.itemModel)
                 }
                 ToolButton {
                     anchors.top: parent.top
                     anchors.right: parent.right
                     visible: cell.itemModel.isOwner
                     text: "×"
+                    Accessible.name: qsTr("Remove")
                     onClicked: screen.wallpapers.deleteWallpaper(cell.itemModel.wallpaperId)
                 }
             }
         }
     }
 
+    WallpaperEditor {
+        id: editor
+        objectName: "wallpaperEditor"
+        device: screen.device
+        onApplied: text => screen.lastApplied = text
+    }
     ConfirmDialog {
         id: resetAsk
         objectName: "wallpaperResetAsk"

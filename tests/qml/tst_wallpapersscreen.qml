@@ -1,0 +1,58 @@
+import QtQuick
+import QtTest
+import "../../demo/qml"
+
+// A wallpaper opened from the gallery is edited on a working copy and used in the app's look,
+// which reaches the other device.
+Item {
+    width: 640
+    height: 720
+
+    WallpapersScreen {
+        id: screen
+        anchors.fill: parent
+        device: testDevice
+        accent: "#3A66C4"
+    }
+
+    TestCase {
+        name: "WallpapersScreen"
+        when: windowShown
+
+        function initTestCase() {
+            tryVerify(function() { return testDevice.ready && otherDevice.ready }, 5000)
+            tryVerify(function() { return testDevice.wallpaperHandler.wallpaperModel.count > 0 }, 5000)
+        }
+
+        function test_editedAndUsedInTheApp() {
+            var editor = findChild(screen, "wallpaperEditor")
+            var cell = null
+            tryVerify(function() { cell = findChild(screen, "wallpaperCell_0"); return cell !== null })
+            cell.clicked(null)
+            tryVerify(function() { return editor.opened })
+            var original = testDevice.wallpaperHandler.wallpaperModel.itemByIndex(0)
+            // The preview shows the working copy; the gallery's item stays as it was.
+            var blur = findChild(editor.contentItem, "blurSlider")
+            blur.value = 12
+            blur.moved()
+            compare(editor.wallpaper.blur, 12)
+            compare(findChild(editor.contentItem, "wallpaperPreview").blur, 12)
+            verify(original.blur !== 12)
+
+            var themeId = testDevice.themeHandler.currentTheme.themeId
+            findChild(editor.contentItem, "useLight").clicked()
+            tryVerify(function() { return !editor.visible })
+            tryCompare(testDevice.themeHandler.currentTheme.light.wallpaperItem, "blur", 12)
+            verify(screen.lastApplied.length > 0)
+            tryVerify(function() {
+                var model = otherDevice.themeHandler.themeModel
+                for (var i = 0; i < model.count; ++i) {
+                    var theme = model.itemByIndex(i)
+                    if (theme.themeId === themeId)
+                        return theme.light.wallpaperItem && theme.light.wallpaperItem.blur === 12
+                }
+                return false
+            }, 5000)
+        }
+    }
+}
