@@ -9,6 +9,7 @@
 #include "refcontacts.h"
 #include "themes/themehandler.h"
 #include "wallpapers/wallpaperhandler.h"
+#include "wallpapers/wallpaperitem.h"
 
 #include "host/contacts.h"
 #include "host/dialogbase.h"
@@ -117,6 +118,28 @@ DemoDevice::DemoDevice(const QString& name, int deviceId, const QString& dataDir
             });
 }
 
+QObject* DemoDevice::chat(const QString& dialogId) const
+{
+    return m_account->dialogById(dialogId, false).data();
+}
+
+QObject* DemoDevice::chatWallpaper(const QString& dialogId)
+{
+    const QSharedPointer<DialogBase> dialog = m_account->dialogById(dialogId, false);
+    const QByteArray bytes = dialog ? dialog->wallpaper() : QByteArray();
+    auto& [madeFrom, item] = m_chatWallpapers[dialogId];
+    if (item && madeFrom == bytes)
+        return item;
+    if (item)
+        item->deleteLater();
+    item = nullptr;
+    madeFrom = bytes;
+    im::WallPaper message;
+    if (!bytes.isEmpty() && message.ParseFromArray(bytes.constData(), int(bytes.size())))
+        item = new WallpaperItem(m_account, message, this);
+    return item;
+}
+
 QVariantList DemoDevice::people()
 {
     QVariantList list;
@@ -173,6 +196,12 @@ void DemoDevice::seedDirectory()
 
 void DemoDevice::makeSession()
 {
+    // Chats' wallpapers were the last account's.
+    for (auto& entry : m_chatWallpapers) {
+        if (entry.second)
+            entry.second->deleteLater();
+    }
+    m_chatWallpapers.clear();
     m_account = new RefAccount(QStringLiteral("device-%1").arg(m_name), m_dataDir,
                                m_server->connectDevice(m_deviceId, QStringLiteral("Desktop %1").arg(m_name),
                                                        QStringLiteral("desktop")));
@@ -222,6 +251,7 @@ void DemoDevice::makeSession()
         cmd->listDevices();
         cmd->getVerificationSetting();
         cmd->listFeatures();
+        m_account->fetchChatLooks();
     });
 }
 
@@ -481,6 +511,7 @@ void DemoDevice::refreshPreferences()
 
 void DemoDevice::sync()
 {
+    m_account->fetchChatLooks();
     sharedPreference()->getNewData();
     settingServiceCmd()->listPrivacySettings();
     if (WallpaperHandler* wallpapers = m_account->wallpaperHandler())

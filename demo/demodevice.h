@@ -6,6 +6,7 @@
 
 #include <QAbstractListModel>
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 
 class SimServer;
@@ -13,6 +14,7 @@ class SettingServiceCmd;
 class PrivacyModel;
 class SharedPreferenceModel;
 class AccountDeviceModel;
+class WallpaperItem;
 
 // The rows of a device's preference table, as its database holds them.
 class PreferenceTable : public QAbstractListModel {
@@ -131,6 +133,10 @@ public:
     Q_INVOKABLE bool chatSilent(const QString& dialogId) const;
     // A chat's name as the chat list shows it.
     Q_INVOKABLE QString chatName(const QString& dialogId) const;
+    // A chat as the account knows it, with its look as the server holds it (themeId, wallpaper).
+    Q_INVOKABLE QObject* chat(const QString& dialogId) const;
+    // A chat's own wallpaper as an item QML can draw, or null when it has none.
+    Q_INVOKABLE QObject* chatWallpaper(const QString& dialogId);
     static QVariantList people();
     static QVariantList groups();
     static QVariantList chats();
@@ -177,6 +183,8 @@ private:
     qint64 m_clockSkew = 0;
     void addMessage(const QString& text, bool failure);
 
+    // The items drawn for chats' wallpapers, by chat, with the bytes each was made from.
+    QHash<QString, std::pair<QByteArray, QPointer<WallpaperItem>>> m_chatWallpapers;
     QStringList m_errors;
     QVariantList m_messages;
     int m_nextMessageId = 1;

@@ -334,6 +334,7 @@ std::optional<SimServer::Reply> SimServer::dispatch(int deviceId, int command, c
     case 244: return wallpaperReply(deviceId, m_wallpapers.get(body));
     case 245: return wallpaperReply(deviceId, m_wallpapers.reset());
     case 373: return updateChatTheme(body);
+    case ChatLooksGet: return listChatLooks();
     case AccountInfoUpdate: return updateAccountInfo(deviceId, body);
     case AccountInfoGet: return getAccountInfo(body);
     case FileUploadChunk: return uploadChunk(body);
@@ -736,6 +737,28 @@ SimServer::Reply SimServer::updatePreferences(int deviceId, const QByteArray& bo
 
 // ---- a chat's look ----
 
+namespace {
+im::chat::ChatLook lookMessage(const QString& dialogId, const QString& themeId,
+                               const std::optional<im::WallPaper>& wallpaper, bool bothSides)
+{
+    im::chat::ChatLook message;
+    message.set_dialog_id(dialogId.toStdString());
+    message.set_theme_id(themeId.toStdString());
+    if (wallpaper)
+        *message.mutable_wallpaper() = *wallpaper;
+    message.set_both_sides(bothSides);
+    return message;
+}
+} // namespace
+
+SimServer::Reply SimServer::listChatLooks() const
+{
+    im::chat::ListChatLooksResp resp;
+    for (auto it = m_chatLooks.cbegin(); it != m_chatLooks.cend(); ++it)
+        *resp.add_looks() = lookMessage(it.key(), it->themeId, it->wallpaper, it->bothSides);
+    return {0, bytesOf(resp)};
+}
+
 SimServer::Reply SimServer::updateChatTheme(const QByteArray& body)
 {
     im::chat::UpdateThemeReq req;
@@ -758,6 +781,9 @@ SimServer::Reply SimServer::updateChatTheme(const QByteArray& body)
         look.wallpaper = empty ? std::nullopt : std::optional<im::WallPaper>(req.wallpaper());
         look.bothSides = req.both_sides();
     }
+    const QString dialogId = QString::fromStdString(req.dialog_id());
+    pushToAll(PushChatLookUpdated,
+              bytesOf(lookMessage(dialogId, look.themeId, look.wallpaper, look.bothSides)));
     return {0, {}};
 }
 
@@ -1005,6 +1031,19 @@ void SimServer::pushToOthers(int fromDevice, int type, const QByteArray& body)
         QPointer<SimTransport> transport = device.transport;
         // The echo of a sender's own change comes at once, ahead of its answer.
         sendTo(device.id, echo ? 0 : m_latencyMs, [transport, type, body] {
+            if (transport)
+                transport->deliverPush(type, body);
+        });
+    }
+}
+
+void SimServer::pushToAll(int type, const QByteArray& body)
+{
+    for (const Device& device : std::as_const(m_devices)) {
+        if (!device.online || !device.transport || m_unlinked.contains(device.id))
+            continue;
+        QPointer<SimTransport> transport = device.transport;
+        sendTo(device.id, m_latencyMs, [transport, type, body] {
             if (transport)
                 transport->deliverPush(type, body);
         });

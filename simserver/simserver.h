@@ -186,6 +186,7 @@ private:
     Reply duplicateFiles(const QByteArray& body);
     Reply deleteFiles(const QByteArray& body);
     Reply updateChatTheme(const QByteArray& body);
+    Reply listChatLooks() const;
     Reply updateAccountInfo(int deviceId, const QByteArray& body);
     Reply getAccountInfo(const QByteArray& body);
 
@@ -195,6 +196,8 @@ private:
     void pushToOthers(int fromDevice, const QList<im::SharedPreference>& changed);
     void pushToOthers(int fromDevice, const QList<im::WallPaper>& changed);
     void pushToOthers(int fromDevice, int type, const QByteArray& body);
+    // To every connected device of the user, the sender too (a change every device shows alike).
+    void pushToAll(int type, const QByteArray& body);
     Reply wallpaperReply(int fromDevice, const SimWallpapers::Result& result);
     // Runs step after latency ms, never ahead of what was sent to the device before: answers and
     // pushes reach a device in the order the server sent them, as over one connection.

@@ -3,6 +3,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Dialogs
 import QtQuick.Layouts
+import "directory.js" as Directory
 import "looks.js" as Looks
 
 // The chat wallpapers in list order: the user's own pictures, the server's presets and patterns,
@@ -66,6 +67,61 @@ ScreenPage {
         title: qsTr("Choose a picture")
         nameFilters: [qsTr("Pictures (*.jpg *.jpeg *.png *.bmp *.webp)")]
         onAccepted: screen.wallpapers.add(decodeURIComponent(String(picker.selectedFile).replace(/^file:\/\//, "")))
+    }
+
+    // The chats' own wallpapers, as the server holds them: a change on any device shows here.
+    readonly property var chatsWithWallpaper: Directory.chats(screen.device).filter(chat => {
+        const dialog = screen.device.chat(chat.dialogId);
+        // Read the chat's wallpaper so that its change re-evaluates this; the item says if it has one.
+        return dialog !== null && (dialog.wallpaper, screen.device.chatWallpaper(chat.dialogId) !== null);
+    })
+    SectionTitle {
+        visible: screen.chatsWithWallpaper.length > 0
+        text: qsTr("Chats with a wallpaper of their own (%1)").arg(screen.chatsWithWallpaper.length)
+    }
+    Flow {
+        visible: screen.chatsWithWallpaper.length > 0
+        Layout.fillWidth: true
+        spacing: 6
+        Repeater {
+            model: screen.chatsWithWallpaper
+            delegate: Rectangle {
+                id: chatLook
+                required property var modelData
+                readonly property var dialog: screen.device.chat(chatLook.modelData.dialogId)
+                objectName: "chatWallpaper_" + chatLook.modelData.dialogId
+                width: 170
+                height: 52
+                radius: 8
+                border.color: "#D5DCE4"
+                clip: true
+                WallpaperView {
+                    id: lookView
+                    x: 1; y: 1
+                    width: 50
+                    height: 50
+                    wallpaper: (chatLook.dialog.wallpaper, screen.device.chatWallpaper(chatLook.modelData.dialogId))
+                }
+                Label {
+                    anchors.left: lookView.right
+                    anchors.right: removeLook.left
+                    anchors.verticalCenter: parent.verticalCenter
+                    anchors.leftMargin: 6
+                    elide: Text.ElideRight
+                    text: chatLook.modelData.name
+                    color: "#1F2A37"
+                }
+                ToolButton {
+                    id: removeLook
+                    anchors.right: parent.right
+                    anchors.verticalCenter: parent.verticalCenter
+                    text: "×"
+                    enabled: screen.device.online
+                    Accessible.name: qsTr("Take %1's wallpaper away").arg(chatLook.modelData.name)
+                    onClicked: screen.device.themeHandler.removeDialogWallPaper(chatLook.modelData.dialogId)
+                }
+            }
+        }
     }
 
     GridView {

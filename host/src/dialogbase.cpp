@@ -18,3 +18,19 @@ DialogBase::~DialogBase()
 {
     emit startDestroy();
 }
+
+void DialogBase::setThemeId(const QString& themeId)
+{
+    if (m_themeId == themeId)
+        return;
+    m_themeId = themeId;
+    emit themeIdChanged();
+}
+
+void DialogBase::setWallpaper(const QByteArray& wallpaper)
+{
+    if (m_wallpaper == wallpaper)
+        return;
+    m_wallpaper = wallpaper;
+    emit wallpaperChanged();
+}

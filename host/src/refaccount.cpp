@@ -5,6 +5,7 @@
 #include "host/cryptoaes.h"
 #include "host/sharedpreferencebase.h"
 #include "host/threadmanager.h"
+#include "im/chat.pb.h"
 #include "im/session.pb.h"
 #include "refcontacts.h"
 #include "reffilemanager.h"
@@ -17,6 +18,7 @@
 #include <QDir>
 #include <QLoggingCategory>
 #include <QPointer>
+#include <QSet>
 #include <QTemporaryFile>
 #include <QTimer>
 
@@ -73,6 +75,14 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
           new RefFileManager(this, m_db, cacheLocation(accountId, dataDir, m_storageState == StorageOk)))
 {
     m_lock->setStaleLockTime(0);
+    // A chat's look is the host's to keep: the server tells every device when it changes.
+    setPushRoute(PushChatLookUpdated, [this](const QByteArray& body) {
+        im::chat::ChatLook look;
+        if (!look.ParseFromArray(body.constData(), int(body.size())))
+            return false;
+        applyChatLook(look);
+        return true;
+    });
     if (m_storageState == StorageUnwritable) {
         qCWarning(lcHostAccount) << "the data folder" << dataDir << "of" << accountId
                                  << "cannot be written; nothing of this account is kept";
@@ -448,6 +458,44 @@ void RefAccount::updateSyncState()
     m_syncState = state;
     m_unsentChanges = unsent;
     emit syncStateChanged();
+}
+
+void RefAccount::fetchChatLooks()
+{
+    QPointer<RefAccount> self(this);
+    sendRequest(ChatLooksGet, {},
+                [self](int code, const QByteArray& body) {
+                    im::chat::ListChatLooksResp resp;
+                    if (!self || code != 0 || !resp.ParseFromArray(body.constData(), int(body.size()))) {
+                        if (self)
+                            qCWarning(lcHostAccount) << "the chats' looks were not fetched, code" << code;
+                        return;
+                    }
+                    // A chat the server no longer lists has no look of its own any more.
+                    QSet<QString> listed;
+                    for (const im::chat::ChatLook& look : resp.looks()) {
+                        listed.insert(QString::fromStdString(look.dialog_id()));
+                        self->applyChatLook(look);
+                    }
+                    for (const QSharedPointer<DialogBase>& dialog : std::as_const(self->m_dialogs)) {
+                        if (!listed.contains(dialog->dialogId())) {
+                            dialog->setThemeId(QString());
+                            dialog->setWallpaper(QByteArray());
+                        }
+                    }
+                },
+                false, {});
+}
+
+void RefAccount::applyChatLook(const im::chat::ChatLook& look)
+{
+    const QSharedPointer<DialogBase> dialog = m_dialogs.value(QString::fromStdString(look.dialog_id()));
+    if (!dialog)
+        return;
+    dialog->setThemeId(QString::fromStdString(look.theme_id()));
+    dialog->setWallpaper(look.has_wallpaper()
+                             ? QByteArray::fromStdString(look.wallpaper().SerializeAsString())
+                             : QByteArray());
 }
 
 QSharedPointer<DialogBase> RefAccount::dialogById(const QString& dialogId, bool fetch)

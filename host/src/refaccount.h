@@ -16,6 +16,9 @@
 
 class SqliteDatabase;
 class RefDataInfoModel;
+namespace im::chat {
+class ChatLook;
+}
 class RefAccountSettingModel;
 class RefAccountDeviceModel;
 class RefReminderHandler;
@@ -165,6 +168,9 @@ public:
     QSharedPointer<DialogBase> addDialog(const QString& dialogId, bool isGroup,
                                          QSharedPointer<GroupModel> group = {});
     void removeDialog(const QString& dialogId);
+    // Asks the server for every chat's look (theme and wallpaper) and gives each known chat its
+    // own; later changes come as pushes.
+    void fetchChatLooks();
 
     UserManager* userManager() const override;
     GroupModelMgr* groupModelMgr() const override;
@@ -250,6 +256,7 @@ signals:
     void sessionEnded(const QString& byDevice, int discarded);
 
 private:
+    void applyChatLook(const im::chat::ChatLook& look);
     struct RegisteredModel {
         QPointer<QObject> object;
         void* typed = nullptr;

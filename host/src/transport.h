@@ -45,6 +45,8 @@ enum PushType {
     PushAccountInfoUpdated = 3,
     // The session of this device ended (im/session.proto); also the body of a 401 answer.
     PushSessionEnded = 4,
+    // A chat's theme or wallpaper changed (im::chat::ChatLook), sent to every device of the user.
+    PushChatLookUpdated = 5,
 };
 
 // The answer to every request of a device whose session ended.
@@ -62,3 +64,6 @@ enum FileCommand {
 
 // The host's account-information commands (im/user.proto).
 enum AccountInfoCommand { AccountInfoUpdate = 1010, AccountInfoGet = 1011 };
+
+// The host's chat commands: every chat's look (im::chat::ListChatLooksResp, empty request).
+enum ChatCommand { ChatLooksGet = 1020 };

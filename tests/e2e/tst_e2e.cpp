@@ -6,6 +6,7 @@
 #include "host/contacts.h"
 #include "host/cryptoaes.h"
 #include "host/datainfomodel.h"
+#include "host/dialogbase.h"
 #include "host/jsonutil.h"
 #include "host/stickers.h"
 #include "host/threadmanager.h"
@@ -651,11 +652,19 @@ private slots:
         onA->removeTheme(id);
         QVERIFY(QTest::qWaitFor([onB, id] { return !onB->customThemeModel()->contains(id); }));
 
-        // A chat's theme is the server's to keep.
+        // A chat's theme is the server's to keep: every device's chat shows it from the push, and
+        // a device that missed the push reads it with the chats' looks.
+        const QString family = QStringLiteral("family");
+        const QSharedPointer<DialogBase> onAChat = m_a->account->addDialog(family, true);
+        const QSharedPointer<DialogBase> onBChat = m_b->account->addDialog(family, true);
         const ThemeItem* home = onA->themeModel()->itemByIndex(0);
-        onA->syncDialogTheme(QStringLiteral("family"), const_cast<ThemeItem*>(home));
-        QVERIFY(QTest::qWaitFor(
-            [&] { return m_server->chatThemeId(QStringLiteral("family")) == home->themeId(); }));
+        onA->syncDialogTheme(family, const_cast<ThemeItem*>(home));
+        QVERIFY(QTest::qWaitFor([&] { return m_server->chatThemeId(family) == home->themeId(); }));
+        QVERIFY(QTest::qWaitFor([&] { return onBChat->themeId() == home->themeId(); }));
+        QVERIFY(QTest::qWaitFor([&] { return onAChat->themeId() == home->themeId(); }));
+        onBChat->setThemeId(QString());
+        m_b->account->fetchChatLooks();
+        QVERIFY(QTest::qWaitFor([&] { return onBChat->themeId() == home->themeId(); }));
     }
 
     void aBurstOfColourChangesGoesOutOnce()

@@ -54,5 +54,24 @@ Item {
                 return false
             }, 5000)
         }
+
+        // A chat's wallpaper is the server's: both devices show it, and lose it, from the push.
+        function test_aChatsOwnWallpaper() {
+            var editor = findChild(screen, "wallpaperEditor")
+            findChild(screen, "wallpaperCell_1").clicked(null)
+            tryVerify(function() { return editor.opened })
+            var chats = findChild(editor.contentItem, "wallpaperChat")
+            var index = chats.model.findIndex(function(chat) { return chat.dialogId === "climbing" })
+            chats.currentIndex = index
+            chats.activated(index)
+            findChild(editor.contentItem, "useForChat").clicked()
+            tryVerify(function() { return otherDevice.chatWallpaper("climbing") !== null }, 3000)
+            tryVerify(function() { return findChild(screen, "chatWallpaper_climbing") !== null }, 3000)
+            verify(otherDevice.chatWallpaper("climbing").bgColors.length > 0)
+
+            testDevice.themeHandler.removeDialogWallPaper("climbing")
+            tryVerify(function() { return otherDevice.chatWallpaper("climbing") === null }, 3000)
+            tryVerify(function() { return findChild(screen, "chatWallpaper_climbing") === null }, 3000)
+        }
     }
 }
