@@ -13,6 +13,7 @@
 
 #include "host/contacts.h"
 #include "host/dialogbase.h"
+#include "host/emojiparser.h"
 #include "notifications/groupmutedsettingmodel.h"
 #include "notifications/ringtonemanager.h"
 
@@ -138,6 +139,16 @@ QObject* DemoDevice::chatWallpaper(const QString& dialogId)
     if (!bytes.isEmpty() && message.ParseFromArray(bytes.constData(), int(bytes.size())))
         item = new WallpaperItem(m_account, message, this);
     return item;
+}
+
+QStringList DemoDevice::emojiTable()
+{
+    QStringList table;
+    const int count = EmojiParser::emojiCount();
+    table.reserve(count);
+    for (int i = 0; i < count; ++i)
+        table.append(EmojiParser::emojiByIndex(i));
+    return table;
 }
 
 QVariantList DemoDevice::people()

@@ -137,6 +137,8 @@ public:
     Q_INVOKABLE QObject* chat(const QString& dialogId) const;
     // A chat's own wallpaper as an item QML can draw, or null when it has none.
     Q_INVOKABLE QObject* chatWallpaper(const QString& dialogId);
+    // Every emoji of the host's emoji table, in its order: the names themes may take.
+    Q_INVOKABLE static QStringList emojiTable();
     static QVariantList people();
     static QVariantList groups();
     static QVariantList chats();

@@ -10,6 +10,8 @@ Rectangle {
     property var device
     property string screen
     property color accent
+    // The app's mode, for the screens that show a theme's half.
+    property bool dark
     // The machine's device objects, the same for both devices.
     property var audio
     property var screenInfo
@@ -99,7 +101,7 @@ Rectangle {
             PreferencesScreen { device: pane.device }
             NotificationsScreen { device: pane.device; accent: pane.accent; audio: pane.audio }
             WallpapersScreen { device: pane.device; accent: pane.accent }
-            ThemesScreen { device: pane.device; accent: pane.accent }
+            ThemesScreen { device: pane.device; accent: pane.accent; dark: pane.dark }
             EmojiScreen { device: pane.device; accent: pane.accent }
             SoundScreen { device: pane.device; accent: pane.accent; audio: pane.audio; screens: pane.screenInfo }
         }

@@ -81,8 +81,8 @@ Window {
                 Layout.fillWidth: true
                 Layout.fillHeight: true
                 spacing: 16
-                DevicePane { device: window.deviceA; audio: window.audio; screenInfo: window.screenInfo; screen: root.screen; accent: "#2F6FEB"; Layout.fillWidth: true; Layout.fillHeight: true }
-                DevicePane { device: window.deviceB; audio: window.audio; screenInfo: window.screenInfo; screen: root.screen; accent: "#1E9E6A"; Layout.fillWidth: true; Layout.fillHeight: true }
+                DevicePane { device: window.deviceA; dark: window.appSettings.darkMode; audio: window.audio; screenInfo: window.screenInfo; screen: root.screen; accent: "#2F6FEB"; Layout.fillWidth: true; Layout.fillHeight: true }
+                DevicePane { device: window.deviceB; dark: window.appSettings.darkMode; audio: window.audio; screenInfo: window.screenInfo; screen: root.screen; accent: "#1E9E6A"; Layout.fillWidth: true; Layout.fillHeight: true }
             }
         }
     }

@@ -2,17 +2,27 @@ pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
-import "files.js" as Files
+import "directory.js" as Directory
 
-// Themes: the current one, the built-in and the user's own (each drawn from its colours and its
-// wallpaper), the colour circles that recolour the current theme, and one chat's theme.
+// Themes: the current one as a chat looks with it (its half for the app's mode), the built-in
+// and the user's own themes, each editable; colour circles that recolour either half of the
+// current theme; and any chat's theme as the server holds it.
 ScreenPage {
     id: screen
     property var device
     property color accent
+    // The app's mode: the half of each theme that shows.
     property bool dark: false
     readonly property var themes: screen.device.themeHandler
+    property string chatId: "family"
+    readonly property var chat: screen.device.chat(screen.chatId)
+    // The half the colour circles recolour.
+    property bool circlesDark: screen.dark
     spacing: 8
+
+    function themeById(id) {
+        return id.length === 0 ? null : (screen.themes.themeModel.itemById(id) || screen.themes.customThemeModel.itemById(id));
+    }
 
     // A theme's half as a small chat: its wallpaper, two bubbles in its message colours, its accent.
     component ThemeCard: Rectangle {
@@ -20,35 +30,24 @@ ScreenPage {
         required property var theme
         property bool current: false
         readonly property var half: card.theme ? (screen.dark && card.theme.dark ? card.theme.dark : card.theme.light) : null
-        readonly property var wallpaper: card.half ? card.half.wallpaperItem : null
-        readonly property var colors: card.wallpaper && card.wallpaper.bgColors.length > 0 ? card.wallpaper.bgColors : ["#E9EDF2"]
-        readonly property var bubbles: card.half && card.half.messageColors.length > 0 ? card.half.messageColors : ["#FFFFFF"]
         implicitWidth: 108
         implicitHeight: 132
         radius: 8
         clip: true
         border.width: card.current ? 3 : 1
         border.color: card.current ? screen.accent : "#D5DCE4"
-        gradient: Gradient {
-            GradientStop { position: 0; color: card.colors[0] }
-            GradientStop { position: 1; color: card.colors[card.colors.length - 1] }
-        }
-        Image {
+        WallpaperView {
             anchors.fill: parent
             anchors.margins: 1
-            fillMode: card.wallpaper && card.wallpaper.hasPattern ? Image.Tile : Image.PreserveAspectCrop
-            asynchronous: true
-            sourceSize.width: 220
-            opacity: card.wallpaper && card.wallpaper.hasPattern ? card.wallpaper.intensity / 100 + 0.3 : 1
-            source: card.wallpaper ? Files.fileUrl(card.wallpaper.hiPhoto) : ""
+            wallpaper: card.half ? card.half.wallpaperItem : null
         }
         Rectangle {
             x: 8; y: 12; width: 60; height: 16; radius: 8
-            color: card.bubbles[0]
+            color: "white"
         }
         Rectangle {
             x: 40; y: 34; width: 60; height: 16; radius: 8
-            color: card.bubbles[card.bubbles.length - 1]
+            color: card.half && card.half.messageColors.length > 0 ? card.half.messageColors[0] : "#DCF1FF"
         }
         Rectangle {
             anchors.left: parent.left
@@ -78,50 +77,75 @@ ScreenPage {
         Layout.fillWidth: true
         SectionTitle { text: qsTr("Current theme") }
         Item { Layout.fillWidth: true }
-        CheckBox {
-            text: qsTr("Show dark halves")
-            checked: screen.dark
-            onToggled: screen.dark = checked
+        Button {
+            objectName: "editCurrentTheme"
+            text: qsTr("Edit…")
+            enabled: screen.themes.currentTheme !== null
+            onClicked: editor.edit(screen.themes.currentTheme, false)
         }
         Button {
-            text: qsTr("Save as my theme")
-            enabled: screen.themes.customThemeModel.count < 10
-            onClicked: {
-                const made = screen.themes.createTheme(screen.themes.currentTheme);
-                made.name = screen.themes.generateThemeName();
-                screen.themes.syncCustomTheme();
-            }
+            objectName: "newTheme"
+            text: qsTr("New from this…")
+            enabled: screen.themes.currentTheme !== null && screen.themes.customThemeModel.count < 10
+            onClicked: editor.edit(screen.themes.currentTheme, true)
         }
     }
     RowLayout {
         spacing: 12
-        ThemeCard { theme: screen.themes.currentTheme; current: true }
+        Layout.fillWidth: true
+        // The chat as it looks with the current theme in the app's mode.
+        WallpaperView {
+            readonly property var half: screen.themes.currentTheme ? (screen.dark && screen.themes.currentTheme.dark ? screen.themes.currentTheme.dark
+                                                                                                                  : screen.themes.currentTheme.light) : null
+            Layout.preferredWidth: 220
+            Layout.preferredHeight: 130
+            wallpaper: half ? half.wallpaperItem : null
+            bubbles: true
+            bubbleColors: half && half.messageColors.length > 0 ? ["#FFFFFF", half.messageColors[0]] : ["#FFFFFF", "#DCF1FF"]
+        }
         ColumnLayout {
+            Layout.fillWidth: true
             Label {
                 text: screen.themes.currentTheme ? screen.themes.currentTheme.name : ""
                 font.pixelSize: 28
             }
             Label {
-                text: screen.themes.currentTheme && screen.themes.currentTheme.modified ? qsTr("changed by you") : qsTr("as it ships")
+                text: (screen.themes.currentTheme && screen.themes.currentTheme.modified ? qsTr("changed by you") : qsTr("as it ships"))
+                      + " · " + (screen.dark ? qsTr("dark mode") : qsTr("light mode"))
                 color: "#5B6675"
             }
-            Flow {
-                Layout.preferredWidth: 380
-                spacing: 6
-                Repeater {
-                    model: screen.themes.colorCircleModel
-                    delegate: Rectangle {
-                        id: swatch
-                        required property var colorCircle
-                        width: 26; height: 26; radius: 13
-                        color: swatch.colorCircle.light.themeColors.length > 0 ? swatch.colorCircle.light.themeColors[0] : "#999999"
-                        border.width: screen.themes.colorCircleModel.currentColorId === swatch.colorCircle.colorId ? 3 : 0
-                        border.color: "#1F2A37"
-                        MouseArea {
-                            anchors.fill: parent
-                            onClicked: screen.themes.updateThemeWithColorCircle(swatch.colorCircle.colorId)
-                        }
-                    }
+            Button {
+                objectName: "resetTheme"
+                visible: screen.themes.currentTheme !== null && screen.themes.currentTheme.preset && screen.themes.currentTheme.modified
+                text: qsTr("Reset to how it ships")
+                onClicked: screen.themes.resetPresetTheme(screen.themes.currentTheme)
+            }
+        }
+    }
+    RowLayout {
+        Layout.fillWidth: true
+        Label { text: qsTr("Colour circles for"); color: "#5B6675" }
+        RadioButton { text: qsTr("light mode"); checked: !screen.circlesDark; onClicked: screen.circlesDark = false }
+        RadioButton { objectName: "circlesDark"; text: qsTr("dark mode"); checked: screen.circlesDark; onClicked: screen.circlesDark = true }
+    }
+    Flow {
+        Layout.fillWidth: true
+        spacing: 6
+        Repeater {
+            model: screen.themes.colorCircleModel
+            delegate: Rectangle {
+                id: swatch
+                required property var colorCircle
+                required property int index
+                readonly property var side: screen.circlesDark ? swatch.colorCircle.dark : swatch.colorCircle.light
+                objectName: "circle_" + swatch.index
+                width: 26; height: 26; radius: 13
+                color: swatch.side && swatch.side.themeColors.length > 0 ? swatch.side.themeColors[0] : "#999999"
+                border.width: screen.themes.colorCircleModel.currentColorId === swatch.colorCircle.colorId ? 3 : 0
+                border.color: "#1F2A37"
+                MouseArea {
+                    anchors.fill: parent
+                    onClicked: screen.themes.updateThemeWithColorCircle(screen.circlesDark, swatch.colorCircle.colorId)
                 }
             }
         }
@@ -137,6 +161,7 @@ ScreenPage {
         model: screen.themes.themeModel
         delegate: ThemeCard {
             id: builtIn
+            objectName: "builtInTheme_" + builtIn.theme.themeId
             current: screen.themes.currentTheme !== null && screen.themes.currentTheme.themeId === builtIn.theme.themeId
             MouseArea {
                 anchors.fill: parent
@@ -146,7 +171,13 @@ ScreenPage {
     }
 
     SectionTitle { text: qsTr("My themes (%1 of 10)").arg(screen.themes.customThemeModel.count) }
+    Label {
+        visible: screen.themes.customThemeModel.count === 0
+        text: qsTr("None yet: “New from this…” makes one from the current theme.")
+        color: "#7A8594"
+    }
     ListView {
+        visible: screen.themes.customThemeModel.count > 0
         Layout.fillWidth: true
         Layout.preferredHeight: 136
         orientation: ListView.Horizontal
@@ -164,43 +195,56 @@ ScreenPage {
                 anchors.top: parent.top
                 anchors.right: parent.right
                 text: "×"
+                Accessible.name: qsTr("Remove %1").arg(mine.theme.name)
                 onClicked: screen.themes.removeTheme(mine.theme.themeId)
             }
         }
     }
 
+    SectionTitle { text: qsTr("A chat's theme") }
     RowLayout {
-        Label {
-            text: qsTr("Family chat theme")
-            color: "#5B6675"
+        Layout.fillWidth: true
+        ComboBox {
+            id: chatChoice
+            objectName: "themeChat"
+            Layout.preferredWidth: 160
+            model: Directory.chats(screen.device)
+            textRole: "name"
+            currentIndex: model.findIndex(entry => entry.dialogId === screen.chatId)
+            onActivated: index => screen.chatId = model[index].dialogId
         }
+        // What the server holds for the chat, on every device alike.
         ComboBox {
             id: chatTheme
-            Layout.preferredWidth: 160
-            currentIndex: 0
+            objectName: "chatTheme"
+            Layout.fillWidth: true
+            readonly property var held: screen.chat ? screen.themeById(screen.chat.themeId) : null
             model: screen.themes.themeModel
             textRole: "display"
-            displayText: {
-                const model = screen.themes.themeModel;
-                const theme = model.count > 0 ? model.itemByIndex(chatTheme.currentIndex) : null;
-                return theme ? theme.name : "";
-            }
+            currentIndex: chatTheme.held ? screen.themes.themeModel.count >= 0 && Array.from({ length: screen.themes.themeModel.count },
+                                                                                                (_, i) => screen.themes.themeModel.itemByIndex(i).themeId)
+                                                                                       .indexOf(chatTheme.held.themeId) : -1
+            displayText: chatTheme.held ? chatTheme.held.name : qsTr("the app's theme")
             delegate: ItemDelegate {
                 id: choice
                 required property var theme
-                required property int index
                 width: chatTheme.width
                 text: choice.theme.name
             }
+            onActivated: index => screen.themes.syncDialogTheme(screen.chatId, screen.themes.themeModel.itemByIndex(index))
         }
         Button {
-            text: qsTr("Use for the chat")
-            onClicked: screen.themes.syncDialogTheme("family", screen.themes.themeModel.itemByIndex(chatTheme.currentIndex))
-        }
-        Button {
+            objectName: "clearChatTheme"
             text: qsTr("Clear")
-            onClicked: screen.themes.removeDialogTheme("family")
+            enabled: chatTheme.held !== null
+            onClicked: screen.themes.removeDialogTheme(screen.chatId)
         }
     }
     Item { Layout.fillHeight: true }
+
+    ThemeEditor {
+        id: editor
+        objectName: "themeEditor"
+        device: screen.device
+    }
 }
