@@ -26,7 +26,9 @@
 #include "privacy/privacymodel.h"
 #include "simserver.h"
 
+#include <QImage>
 #include <QPointer>
+#include <QThreadPool>
 
 namespace {
 
@@ -400,7 +402,48 @@ void DemoDevice::writeStatusShortcuts(const QStringList& descriptions, const QSt
         entries.append(QVariantMap{{QStringLiteral("desc"), descriptions.at(i)},
                                    {QStringLiteral("emoji"), emoji.value(i)},
                                    {QStringLiteral("time"), 3600}});
+    writeStatusShortcutEntries(entries);
+}
+
+void DemoDevice::writeStatusShortcutEntries(const QVariantList& entries)
+{
     sharedPreference()->updateUserStatusSettingReq(entries);
+}
+
+void DemoDevice::addAlternativePhotoFromFile(const QString& path)
+{
+    const QString base = AppDirManager::tempDir() + Util::instance()->uuid();
+    QPointer<DemoDevice> self(this);
+    // A pool thread, not the storage thread: decoding a large picture must not hold up the database.
+    QThreadPool::globalInstance()->start([self, path, base] {
+        QImage image(path);
+        QString lo;
+        QString hi;
+        if (!image.isNull()) {
+            // The middle square of the picture, as a profile photo shows it.
+            const int side = qMin(image.width(), image.height());
+            const QImage square =
+                image.copy((image.width() - side) / 2, (image.height() - side) / 2, side, side);
+            lo = base + QStringLiteral("-lo.jpg");
+            hi = base + QStringLiteral("-hi.jpg");
+            if (!square.scaled(96, 96, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).save(lo) ||
+                !square.scaled(480, 480, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).save(hi))
+                lo.clear();
+        }
+        QMetaObject::invokeMethod(
+            self,
+            [self, lo, hi] {
+                if (!self)
+                    return;
+                if (lo.isEmpty()) {
+                    self->addMessage(tr("This file is not a picture that can be read."), true);
+                    return;
+                }
+                self->m_composition->alternativeProfilePhoto()->addPrfilePhoto(
+                    {{QStringLiteral("loImagePath"), lo}, {QStringLiteral("hiImagePath"), hi}});
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 QStringList DemoDevice::customThemeNames() const

@@ -157,6 +157,11 @@ public:
     Q_INVOKABLE void addAlternativePhoto(const QString& color);
     // Writes the status shortcuts: one per description, with the emoji of the same place.
     Q_INVOKABLE void writeStatusShortcuts(const QStringList& descriptions, const QStringList& emoji);
+    // Writes the status shortcuts as given, in order: maps with "desc", "emoji" and "time".
+    Q_INVOKABLE void writeStatusShortcutEntries(const QVariantList& entries);
+    // Adds an alternative profile photo from an image file: a worker crops it square and writes
+    // the two sizes the list takes; a file that is not a picture is said, and nothing is added.
+    Q_INVOKABLE void addAlternativePhotoFromFile(const QString& path);
 
 signals:
     void onlineChanged();

@@ -16,7 +16,7 @@ Rectangle {
         anchors.verticalCenter: parent.verticalCenter
         x: 10
         text: chip.label
-        color: "#1F2A37"
+        color: Style.text
     }
     ToolButton {
         anchors.right: parent.right

@@ -16,9 +16,18 @@ Rectangle {
     property var audio
     property var screenInfo
     readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications", "wallpapers", "themes", "emoji", "sound"]
+    // The device's current theme in the app's mode: its accent colours the controls, and a strip
+    // shows a chat as it looks with it.
+    readonly property var themeHalf: {
+        const theme = pane.device.themeHandler ? pane.device.themeHandler.currentTheme : null;
+        return theme ? (pane.dark && theme.dark ? theme.dark : theme.light) : null;
+    }
+    readonly property color themeAccent: pane.themeHalf && pane.themeHalf.themeColors.length > 0 ? pane.themeHalf.themeColors[0] : pane.accent
     radius: 10
-    color: "white"
-    border.color: "#D5DCE4"
+    color: Style.base
+    border.color: Style.border
+    palette.highlight: pane.themeAccent
+    palette.dark: pane.themeAccent
 
     ColumnLayout {
         anchors.fill: parent
@@ -32,7 +41,7 @@ Rectangle {
                 text: qsTr("Device %1").arg(pane.device.name)
                 font.pixelSize: 18
                 font.bold: true
-                color: "#1F2A37"
+                color: Style.text
             }
             // What the account says of itself: synchronised only when nothing waits for the server.
             Label {
@@ -49,15 +58,27 @@ Rectangle {
                     default: return qsTr("connecting…");
                     }
                 }
-                color: account.syncState >= 4 ? "#8A1C1C" : "#5B6675"
+                color: account.syncState >= 4 ? Style.failure : Style.secondary
             }
             Item { Layout.fillWidth: true }
-            Label { text: qsTr("Online"); color: "#5B6675" }
+            Label { text: qsTr("Online"); color: Style.secondary }
             Switch {
                 enabled: !pane.device.signedOut
                 checked: pane.device.online
                 onToggled: pane.device.online = checked
             }
+        }
+
+        // A chat as it looks with the current theme: its wallpaper and bubbles in its colours.
+        WallpaperView {
+            objectName: "themePreview"
+            visible: !pane.device.signedOut
+            Layout.fillWidth: true
+            Layout.preferredHeight: 40
+            wallpaper: pane.themeHalf ? pane.themeHalf.wallpaperItem : null
+            bubbles: true
+            bubbleColors: pane.themeHalf && pane.themeHalf.messageColors.length > 0 ? ["#FFFFFF", pane.themeHalf.messageColors[0]] : ["#FFFFFF", "#DCF1FF"]
+            compact: true
         }
 
         // Signed out from another device: nothing of the account is left here to show.
@@ -71,7 +92,7 @@ Rectangle {
                 Layout.alignment: Qt.AlignHCenter
                 text: qsTr("This device is signed out.")
                 font.pixelSize: 18
-                color: "#1F2A37"
+                color: Style.text
             }
             Label {
                 Layout.alignment: Qt.AlignHCenter
@@ -79,7 +100,7 @@ Rectangle {
                 wrapMode: Text.Wrap
                 horizontalAlignment: Text.AlignHCenter
                 text: qsTr("Its settings were removed from this computer. Signing in again reads them from the server.")
-                color: "#5B6675"
+                color: Style.secondary
             }
             Button {
                 Layout.alignment: Qt.AlignHCenter
@@ -94,16 +115,19 @@ Rectangle {
             visible: !pane.device.signedOut
             Layout.fillWidth: true
             Layout.fillHeight: true
+            // The page ends above the messages while there are any: nothing hides under them, and
+            // nothing on the page moves.
+            Layout.bottomMargin: toasts.height > 0 ? toasts.height + 6 : 0
             currentIndex: pane.screens.indexOf(pane.screen)
-            PrivacyScreen { device: pane.device; accent: pane.accent }
-            DevicesScreen { device: pane.device; accent: pane.accent }
-            VerificationScreen { device: pane.device; accent: pane.accent }
+            PrivacyScreen { device: pane.device; accent: pane.themeAccent }
+            DevicesScreen { device: pane.device; accent: pane.themeAccent }
+            VerificationScreen { device: pane.device; accent: pane.themeAccent }
             PreferencesScreen { device: pane.device }
-            NotificationsScreen { device: pane.device; accent: pane.accent; audio: pane.audio }
-            WallpapersScreen { device: pane.device; accent: pane.accent }
-            ThemesScreen { device: pane.device; accent: pane.accent; dark: pane.dark }
-            EmojiScreen { device: pane.device; accent: pane.accent }
-            SoundScreen { device: pane.device; accent: pane.accent; audio: pane.audio; screens: pane.screenInfo }
+            NotificationsScreen { device: pane.device; accent: pane.themeAccent; audio: pane.audio }
+            WallpapersScreen { device: pane.device; accent: pane.themeAccent }
+            ThemesScreen { device: pane.device; accent: pane.themeAccent; dark: pane.dark }
+            EmojiScreen { device: pane.device; accent: pane.themeAccent }
+            SoundScreen { device: pane.device; accent: pane.themeAccent; audio: pane.audio; screens: pane.screenInfo }
         }
 
     }
@@ -112,6 +136,7 @@ Rectangle {
     // moves or hides when one comes or goes, and each can be dismissed. Failures stand out from
     // tips.
     Column {
+        id: toasts
         anchors.left: parent.left
         anchors.right: parent.right
         anchors.bottom: parent.bottom

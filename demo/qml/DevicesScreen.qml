@@ -35,16 +35,16 @@ ScreenPage {
             width: ListView.view.width
             height: 56
             radius: 8
-            color: row.current ? "#EEF4FF" : "#F6F8FA"
+            color: row.current ? "#EEF4FF" : Style.alternate
             RowLayout {
                 anchors.fill: parent
                 anchors.margins: 10
                 ColumnLayout {
                     spacing: 0
-                    Label { text: row.name + (row.current ? qsTr("  · this device") : ""); font.bold: row.current; color: "#1F2A37" }
+                    Label { text: row.name + (row.current ? qsTr("  · this device") : ""); font.bold: row.current; color: Style.text }
                     Label {
                         text: row.platform + " · " + qsTr("active %1").arg(new Date(row.lastActive).toLocaleString(Qt.locale(), Locale.ShortFormat))
-                        color: "#7A8594"
+                        color: Style.faint
                         font.pixelSize: 11
                     }
                 }
@@ -81,7 +81,7 @@ ScreenPage {
         visible: screen.unlinkResult.length > 0
         text: screen.unlinkResult
         wrapMode: Text.Wrap
-        color: "#5B6675"
+        color: Style.secondary
         Layout.fillWidth: true
     }
     Item { Layout.fillHeight: true }

@@ -55,8 +55,8 @@ Popup {
                 objectName: "pick_" + row.modelData.key
                 width: ListView.view.width
                 contentItem: RowLayout {
-                    Label { text: row.modelData.name; color: "#1F2A37"; elide: Text.ElideRight; Layout.fillWidth: true }
-                    Label { text: row.modelData.kind; color: "#7A8594"; font.pixelSize: 11 }
+                    Label { text: row.modelData.name; color: Style.text; elide: Text.ElideRight; Layout.fillWidth: true }
+                    Label { text: row.modelData.kind; color: Style.faint; font.pixelSize: 11 }
                 }
                 onClicked: picker.choose(row.modelData)
             }
@@ -65,7 +65,7 @@ Popup {
             visible: picker.shown.length === 0
             Layout.fillWidth: true
             wrapMode: Text.Wrap
-            color: "#7A8594"
+            color: Style.faint
             text: search.text.length > 0 ? qsTr("Nothing is called “%1”.").arg(search.text) : picker.emptyText
         }
     }

@@ -9,6 +9,8 @@ Popup {
     property var table: []
     property var themes
     property string ownName
+    // Every emoji may be picked (not a theme's name).
+    property bool anyEmoji: false
     signal picked(string emoji)
     width: 330
     height: 300
@@ -34,7 +36,7 @@ Popup {
             height: 38
             text: cell.modelData
             font.pixelSize: 22
-            enabled: cell.modelData === picker.ownName || !picker.themes.inValidThemeName(cell.modelData)
+            enabled: picker.anyEmoji || cell.modelData === picker.ownName || !picker.themes.inValidThemeName(cell.modelData)
             onClicked: {
                 picker.picked(cell.modelData);
                 picker.close();

@@ -1,7 +1,9 @@
 pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Dialogs
 import QtQuick.Layouts
+import "directory.js" as Directory
 import "files.js" as Files
 
 // Recent emoji and reactions, status shortcuts and the alternative profile photos with their
@@ -44,7 +46,7 @@ ScreenPage {
                 required property int packId
                 required property int emojiId
                 width: 34; height: 34; radius: 6
-                color: "#F1F4F8"
+                color: Style.alternate
                 Label { anchors.centerIn: parent; text: used.emoji; font.pixelSize: 18 }
                 MouseArea {
                     anchors.fill: parent
@@ -57,50 +59,133 @@ ScreenPage {
     RecentRow { model: screen.device.recentEmoji; title: qsTr("Recent emoji"); Layout.fillWidth: true }
     RecentRow { model: screen.device.recentReactions; title: qsTr("Recent reactions"); Layout.fillWidth: true }
 
-    RowLayout {
-        SectionTitle { text: qsTr("Status shortcuts") }
-        Item { Layout.fillWidth: true }
-        Button {
-            text: qsTr("Set two shortcuts")
-            onClicked: screen.device.writeStatusShortcuts([qsTr("In a meeting"), qsTr("Lunch")], ["📅", "🍜"])
-        }
+    // Status shortcuts: each an emoji and a short text, edited here as a list and written whole.
+    readonly property var shortcuts: screen.device.statusShortCut.shortCutSetting
+    function writeShortcuts(list) {
+        screen.device.writeStatusShortcutEntries(list.map(entry => ({ desc: entry.desc, emoji: entry.emoji, time: entry.time || 3600 })));
     }
-    Flow {
+    function moved(list, from, to) {
+        const copy = list.slice();
+        const entry = copy.splice(from, 1)[0];
+        copy.splice(to, 0, entry);
+        return copy;
+    }
+    RowLayout {
+        SectionTitle { text: qsTr("Status shortcuts (%1)").arg(screen.shortcuts.length) }
+        Item { Layout.fillWidth: true }
+    }
+    Label {
+        visible: screen.shortcuts.length === 0
+        text: qsTr("No shortcuts: add one below to set your status in one click.")
+        color: Style.faint
+    }
+    // A plain column, not the page's layout: a layout that holds a repeater's rows can
+    // crash as the rows go (Qt 6.4).
+    Column {
         Layout.fillWidth: true
-        spacing: 6
         Repeater {
-            model: screen.device.statusShortCut.shortCutSetting
-            delegate: Rectangle {
+            model: screen.shortcuts
+            delegate: RowLayout {
                 id: shortcut
                 required property var modelData
-                width: label.implicitWidth + 20
-                height: 30
-                radius: 15
-                color: "#EEF1F5"
-                Label {
-                    id: label
-                    anchors.centerIn: parent
-                    text: shortcut.modelData.emoji + " " + shortcut.modelData.desc
+                required property int index
+                width: parent.width
+                Label { text: shortcut.modelData.emoji; font.pixelSize: 18 }
+                Label { text: shortcut.modelData.desc; color: Style.text; Layout.fillWidth: true; elide: Text.ElideRight }
+                ToolButton {
+                    text: "↑"
+                    enabled: shortcut.index > 0
+                    Accessible.name: qsTr("Move up")
+                    onClicked: screen.writeShortcuts(screen.moved(screen.shortcuts, shortcut.index, shortcut.index - 1))
                 }
+                ToolButton {
+                    text: "↓"
+                    enabled: shortcut.index < screen.shortcuts.length - 1
+                    Accessible.name: qsTr("Move down")
+                    onClicked: screen.writeShortcuts(screen.moved(screen.shortcuts, shortcut.index, shortcut.index + 1))
+                }
+                ToolButton {
+                    objectName: "removeShortcut_" + shortcut.index
+                    text: "×"
+                    Accessible.name: qsTr("Remove %1").arg(shortcut.modelData.desc)
+                    onClicked: screen.writeShortcuts(screen.shortcuts.filter((_, i) => i !== shortcut.index))
+                }
+            }
+        }
+    }
+    RowLayout {
+        Layout.fillWidth: true
+        Button {
+            id: shortcutEmoji
+            objectName: "shortcutEmoji"
+            property string chosen: "📅"
+            text: chosen
+            font.pixelSize: 18
+            onClicked: shortcutPicker.open()
+            EmojiPicker {
+                id: shortcutPicker
+                y: shortcutEmoji.height
+                table: screen.device.emojiTable()
+                themes: screen.device.themeHandler
+                ownName: ""
+                // Any emoji will do for a status; the theme names' check does not apply here.
+                anyEmoji: true
+                onPicked: emoji => shortcutEmoji.chosen = emoji
+            }
+        }
+        TextField {
+            id: shortcutText
+            objectName: "shortcutText"
+            Layout.fillWidth: true
+            placeholderText: qsTr("In a meeting, At lunch…")
+            maximumLength: 40
+            onAccepted: addShortcut.clicked()
+        }
+        Button {
+            id: addShortcut
+            objectName: "addShortcut"
+            text: qsTr("Add")
+            enabled: shortcutText.text.trim().length > 0
+            onClicked: {
+                screen.writeShortcuts(screen.shortcuts.concat([{ desc: shortcutText.text.trim(), emoji: shortcutEmoji.chosen, time: 3600 }]));
+                shortcutText.text = "";
             }
         }
     }
 
     RowLayout {
-        SectionTitle { text: qsTr("Alternative profile photos") }
+        SectionTitle { text: qsTr("Alternative profile photos (%1)").arg(photoList.count) }
         BusyIndicator { running: screen.photos.modifying; visible: running; implicitWidth: 24; implicitHeight: 24 }
         Item { Layout.fillWidth: true }
         CheckBox {
+            objectName: "nonContactsSeeOne"
             text: qsTr("Non-contacts see one")
             checked: screen.photos.showToNonContact
-            onToggled: screen.photos.changeShowToNonContact(checked)
+            onToggled: {
+                screen.photos.changeShowToNonContact(checked);
+                checked = Qt.binding(() => screen.photos.showToNonContact);
+            }
         }
-        Button { text: qsTr("Add a photo"); onClicked: screen.device.addAlternativePhoto(screen.accent) }
+        Button { objectName: "addPhoto"; text: qsTr("Add a photo…"); onClicked: photoFile.open() }
+    }
+    Label {
+        text: qsTr("People who may not see your real photo (see Privacy) see one of these instead; each photo shows to the people and groups you pick.")
+        color: Style.faint
+        font.pixelSize: 11
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
+    }
+    FileDialog {
+        id: photoFile
+        objectName: "photoPicker"
+        title: qsTr("Choose a photo")
+        nameFilters: [qsTr("Pictures (*.jpg *.jpeg *.png *.bmp *.webp)")]
+        onAccepted: screen.device.addAlternativePhotoFromFile(decodeURIComponent(String(photoFile.selectedFile).replace(/^file:\/\//, "")))
     }
     ListView {
+        id: photoList
         Layout.fillWidth: true
-        Layout.fillHeight: true
-        Layout.minimumHeight: 200
+        Layout.preferredHeight: 196
         orientation: ListView.Horizontal
         spacing: 8
         clip: true
@@ -108,35 +193,79 @@ ScreenPage {
         delegate: Rectangle {
             id: card
             required property var profilePhoto
-            width: 120
-            height: 170
+            required property int index
+            // The audience by name: the people and groups the photo shows to.
+            readonly property var audience: Directory.people(screen.device).filter(p => card.profilePhoto.userList.indexOf(p.id) >= 0)
+                                             .concat(Directory.groups(screen.device).filter(g => card.profilePhoto.groupList.indexOf(g.id) >= 0))
+            objectName: "photo_" + card.index
+            width: 150
+            height: 194
             radius: 8
-            border.color: "#D5DCE4"
+            color: Style.base
+            border.color: Style.border
             ColumnLayout {
                 anchors.fill: parent
                 anchors.margins: 6
+                spacing: 3
                 Image {
-                    Layout.preferredWidth: 108
-                    Layout.preferredHeight: 90
+                    Layout.preferredWidth: 138
+                    Layout.preferredHeight: 80
                     fillMode: Image.PreserveAspectCrop
                     source: Files.fileUrl(card.profilePhoto.srcPhotoInfo)
                     opacity: card.profilePhoto.uploading ? 0.5 : 1
                 }
                 Label {
+                    Layout.fillWidth: true
                     text: card.profilePhoto.uploading ? qsTr("uploading…")
-                                                      : qsTr("audience: %1").arg(card.profilePhoto.userList.length)
+                                                      : card.audience.length === 0 ? qsTr("shown to no one yet")
+                                                      : qsTr("shown to %1").arg(card.audience.map(entry => entry.name).join(", "))
                     font.pixelSize: 11
-                    color: "#5B6675"
+                    color: Style.secondary
+                    wrapMode: Text.Wrap
+                    maximumLineCount: 3
+                    elide: Text.ElideRight
                 }
+                Item { Layout.fillHeight: true }
                 RowLayout {
                     Button {
-                        text: qsTr("Alice only")
+                        id: audienceButton
+                        objectName: "audience_" + card.index
+                        text: qsTr("Audience…")
                         font.pixelSize: 11
-                        onClicked: card.profilePhoto.setIds([101], [])
+                        onClicked: audiencePicker.open()
+                        DirectoryPicker {
+                            id: audiencePicker
+                            objectName: "audiencePicker_" + card.index
+                            y: audienceButton.height
+                            entries: Directory.people(screen.device).concat(Directory.groups(screen.device))
+                            excluded: card.audience.map(entry => entry.key)
+                            emptyText: qsTr("Everyone already sees it.")
+                            onPicked: entry => card.profilePhoto.setIds(
+                                          card.profilePhoto.userList.concat(entry.type === "person" ? [entry.id] : []),
+                                          card.profilePhoto.groupList.concat(entry.type === "group" ? [entry.id] : []))
+                        }
                     }
-                    ToolButton { text: "×"; onClicked: card.profilePhoto.deletePhoto() }
+                    ToolButton {
+                        text: "×"
+                        Accessible.name: qsTr("Delete the photo")
+                        onClicked: {
+                            deleteAsk.photo = card.profilePhoto;
+                            deleteAsk.open();
+                        }
+                    }
                 }
             }
         }
+    }
+    Item { Layout.fillHeight: true }
+
+    ConfirmDialog {
+        id: deleteAsk
+        objectName: "photoDeleteAsk"
+        property var photo: null
+        title: qsTr("Delete the photo")
+        text: qsTr("Delete this photo on all your devices? The people it was shown to see another one, or your real photo.")
+        actionText: qsTr("Delete")
+        onConfirmed: if (deleteAsk.photo) deleteAsk.photo.deletePhoto()
     }
 }

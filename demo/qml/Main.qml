@@ -10,22 +10,30 @@ Window {
     minimumHeight: 720
     visible: true
     title: qsTr("Settings — two devices of one user, one simulated server")
-    color: "#E9EDF2"
-    // One accent for every control: switches on, tabs, selection.
+    color: Style.window
+    // One accent for every control: switches on, tabs, selection; the rest follows the app's mode.
     palette.dark: "#3A66C4"
-    palette.mid: "#C9D3DF"
-    palette.button: "#EEF1F5"
-    palette.buttonText: "#1F2A37"
+    palette.mid: Style.dark ? "#3A4656" : "#C9D3DF"
+    palette.button: Style.button
+    palette.buttonText: Style.text
     palette.brightText: "white"
-    palette.window: "white"
-    palette.windowText: "#1F2A37"
-    palette.base: "white"
-    palette.text: "#1F2A37"
+    palette.window: Style.base
+    palette.windowText: Style.text
+    palette.base: Style.base
+    palette.text: Style.text
     palette.highlight: "#3A66C4"
+    palette.light: Style.dark ? "#2A3441" : "white"
+    palette.midlight: Style.dark ? "#2F3A48" : "#E4E9EF"
+    palette.placeholderText: Style.faint
     required property var deviceA
     required property var deviceB
     // The application's settings: dark mode is one for both devices.
     required property var appSettings
+    Binding {
+        target: Style
+        property: "dark"
+        value: window.appSettings.darkMode
+    }
     readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications", "wallpapers", "themes", "emoji", "sound"]
     // The module publishes the machine's audio and screen objects to the context by name.
     // qmllint disable unqualified
@@ -52,7 +60,7 @@ Window {
                     text: qsTr("Settings")
                     font.pixelSize: 22
                     font.bold: true
-                    color: "#1F2A37"
+                    color: Style.text
                 }
                 TabBar {
                     id: tabs
@@ -69,7 +77,7 @@ Window {
                     }
                 }
                 Item { Layout.fillWidth: true }
-                Label { text: qsTr("Dark"); color: "#5B6675" }
+                Label { text: qsTr("Dark"); color: Style.secondary }
                 Switch {
                     objectName: "darkMode"
                     checked: window.appSettings.darkMode

@@ -74,7 +74,7 @@ ScreenPage {
         property bool followsDefault: false
         signal chosen(string id, bool custom)
         Layout.fillWidth: true
-        Label { text: choice.label; color: "#5B6675"; Layout.preferredWidth: 90 }
+        Label { text: choice.label; color: Style.secondary; Layout.preferredWidth: 90 }
         ComboBox {
             objectName: "tone_" + choice.label
             Layout.fillWidth: true
@@ -123,7 +123,7 @@ ScreenPage {
         objectName: "playbackError"
         visible: screen.audio && screen.audio.playbackError.length > 0
         text: "⚠ " + (screen.audio ? screen.audio.playbackError : "")
-        color: "#8A1C1C"
+        color: Style.failure
         wrapMode: Text.Wrap
         Layout.fillWidth: true
     }
@@ -143,7 +143,7 @@ ScreenPage {
         objectName: "ringtoneLimit"
         visible: screen.ringtones.customRingtoneModel.count >= screen.maxRingtones
         text: qsTr("You have %1 custom ringtones, the most there can be. Remove one to add another.").arg(screen.maxRingtones)
-        color: "#9B5C00"
+        color: Style.warning
         wrapMode: Text.Wrap
         Layout.fillWidth: true
     }
@@ -157,33 +157,38 @@ ScreenPage {
     Label {
         visible: screen.ringtones.customRingtoneModel.count === 0
         text: qsTr("No custom ringtones yet: add a sound file, and every device of yours can use it.")
-        color: "#7A8594"
+        color: Style.faint
         wrapMode: Text.Wrap
         Layout.fillWidth: true
     }
-    Repeater {
-        model: screen.ringtones.customRingtoneModel
-        delegate: Rectangle {
-            id: tone
-            required property int index
-            required property var itemModel
-            Layout.fillWidth: true
-            implicitHeight: 36
-            color: tone.index % 2 ? "#F6F8FA" : "white"
-            RowLayout {
-                anchors.fill: parent
-                anchors.leftMargin: 6
-                PlayButton { toneId: tone.itemModel.fileId; custom: true }
-                Label { text: tone.itemModel.fileName; color: "#1F2A37"; Layout.fillWidth: true; elide: Text.ElideRight }
-                Label {
-                    text: (screen.tick, tone.itemModel.fileExist()) ? qsTr("on this device") : qsTr("on the server")
-                    color: "#7A8594"
-                    font.pixelSize: 11
-                }
-                Button {
-                    objectName: "removeRingtone_" + tone.index
-                    text: qsTr("Remove")
-                    onClicked: screen.ringtones.deleteRingtone(tone.itemModel.fileId)
+    // A plain column, not the page's layout: a layout that holds a repeater's rows can
+    // crash as the rows go (Qt 6.4).
+    Column {
+        Layout.fillWidth: true
+        Repeater {
+            model: screen.ringtones.customRingtoneModel
+            delegate: Rectangle {
+                id: tone
+                required property int index
+                required property var itemModel
+                width: parent.width
+                implicitHeight: 36
+                color: tone.index % 2 ? Style.alternate : Style.base
+                RowLayout {
+                    anchors.fill: parent
+                    anchors.leftMargin: 6
+                    PlayButton { toneId: tone.itemModel.fileId; custom: true }
+                    Label { text: tone.itemModel.fileName; color: Style.text; Layout.fillWidth: true; elide: Text.ElideRight }
+                    Label {
+                        text: (screen.tick, tone.itemModel.fileExist()) ? qsTr("on this device") : qsTr("on the server")
+                        color: Style.faint
+                        font.pixelSize: 11
+                    }
+                    Button {
+                        objectName: "removeRingtone_" + tone.index
+                        text: qsTr("Remove")
+                        onClicked: screen.ringtones.deleteRingtone(tone.itemModel.fileId)
+                    }
                 }
             }
         }
@@ -206,7 +211,7 @@ ScreenPage {
         objectName: "chatPlays"
         readonly property var playing: screen.chatTone()
         text: qsTr("%1 plays %2").arg(chatChoice.currentText).arg(playing.text)
-        color: "#1F2A37"
+        color: Style.text
         wrapMode: Text.Wrap
         Layout.fillWidth: true
     }
@@ -291,41 +296,46 @@ ScreenPage {
     Label {
         visible: screen.muted.count === 0
         text: qsTr("No exceptions: muted groups stay silent.")
-        color: "#7A8594"
+        color: Style.faint
     }
-    Repeater {
-        model: screen.muted
-        delegate: Rectangle {
-            id: exception
-            required property int index
-            required property var itemModel
-            readonly property string dialogId: exception.itemModel.dialog ? exception.itemModel.dialog.dialogId : ""
-            Layout.fillWidth: true
-            implicitHeight: 34
-            color: exception.index % 2 ? "#F6F8FA" : "white"
-            RowLayout {
-                anchors.fill: parent
-                anchors.leftMargin: 6
-                Label { text: screen.device.chatName(exception.dialogId); color: "#1F2A37"; Layout.fillWidth: true; elide: Text.ElideRight }
-                CheckBox {
-                    text: qsTr("Replies")
-                    checked: exception.itemModel.reply
-                    onToggled: screen.muted.updateGroupNotification(exception.dialogId, checked, exception.itemModel.at, exception.itemModel.atAll)
-                }
-                CheckBox {
-                    text: qsTr("Mentions")
-                    checked: exception.itemModel.at
-                    onToggled: screen.muted.updateGroupNotification(exception.dialogId, exception.itemModel.reply, checked, exception.itemModel.atAll)
-                }
-                CheckBox {
-                    text: qsTr("@all")
-                    checked: exception.itemModel.atAll
-                    onToggled: screen.muted.updateGroupNotification(exception.dialogId, exception.itemModel.reply, exception.itemModel.at, checked)
-                }
-                ToolButton {
-                    text: "×"
-                    Accessible.name: qsTr("Remove %1").arg(screen.device.chatName(exception.dialogId))
-                    onClicked: screen.muted.deleteGroupNotification(exception.dialogId, true)
+    // A plain column, not the page's layout: a layout that holds a repeater's rows can
+    // crash as the rows go (Qt 6.4).
+    Column {
+        Layout.fillWidth: true
+        Repeater {
+            model: screen.muted
+            delegate: Rectangle {
+                id: exception
+                required property int index
+                required property var itemModel
+                readonly property string dialogId: exception.itemModel.dialog ? exception.itemModel.dialog.dialogId : ""
+                width: parent.width
+                implicitHeight: 34
+                color: exception.index % 2 ? Style.alternate : Style.base
+                RowLayout {
+                    anchors.fill: parent
+                    anchors.leftMargin: 6
+                    Label { text: screen.device.chatName(exception.dialogId); color: Style.text; Layout.fillWidth: true; elide: Text.ElideRight }
+                    CheckBox {
+                        text: qsTr("Replies")
+                        checked: exception.itemModel.reply
+                        onToggled: screen.muted.updateGroupNotification(exception.dialogId, checked, exception.itemModel.at, exception.itemModel.atAll)
+                    }
+                    CheckBox {
+                        text: qsTr("Mentions")
+                        checked: exception.itemModel.at
+                        onToggled: screen.muted.updateGroupNotification(exception.dialogId, exception.itemModel.reply, checked, exception.itemModel.atAll)
+                    }
+                    CheckBox {
+                        text: qsTr("@all")
+                        checked: exception.itemModel.atAll
+                        onToggled: screen.muted.updateGroupNotification(exception.dialogId, exception.itemModel.reply, exception.itemModel.at, checked)
+                    }
+                    ToolButton {
+                        text: "×"
+                        Accessible.name: qsTr("Remove %1").arg(screen.device.chatName(exception.dialogId))
+                        onClicked: screen.muted.deleteGroupNotification(exception.dialogId, true)
+                    }
                 }
             }
         }

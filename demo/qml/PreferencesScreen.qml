@@ -24,9 +24,9 @@ ScreenPage {
     RowLayout {
         Layout.fillWidth: true
         Layout.leftMargin: 6
-        Label { text: qsTr("Key"); color: "#7A8594"; Layout.preferredWidth: 200 }
-        Label { text: qsTr("Type"); color: "#7A8594"; Layout.preferredWidth: 50 }
-        Label { text: qsTr("Value"); color: "#7A8594"; Layout.fillWidth: true }
+        Label { text: qsTr("Key"); color: Style.faint; Layout.preferredWidth: 200 }
+        Label { text: qsTr("Type"); color: Style.faint; Layout.preferredWidth: 50 }
+        Label { text: qsTr("Value"); color: Style.faint; Layout.fillWidth: true }
     }
     ListView {
         Layout.fillWidth: true
@@ -43,13 +43,13 @@ ScreenPage {
             required property bool unapplied
             width: ListView.view.width
             height: 34
-            color: row.index % 2 ? "#F6F8FA" : "white"
+            color: row.index % 2 ? Style.alternate : Style.base
             RowLayout {
                 anchors.fill: parent
                 anchors.leftMargin: 6
-                Label { text: row.key; elide: Text.ElideRight; Layout.preferredWidth: 200; color: "#1F2A37" }
-                Label { text: row.type; Layout.preferredWidth: 50; color: "#5B6675" }
-                Label { text: row.value; elide: Text.ElideRight; Layout.fillWidth: true; color: row.unapplied ? "#9B5C00" : "#1F2A37" }
+                Label { text: row.key; elide: Text.ElideRight; Layout.preferredWidth: 200; color: Style.text }
+                Label { text: row.type; Layout.preferredWidth: 50; color: Style.secondary }
+                Label { text: row.value; elide: Text.ElideRight; Layout.fillWidth: true; color: row.unapplied ? Style.warning : Style.text }
             }
         }
     }

@@ -25,7 +25,7 @@ ScreenPage {
         property int value
         signal requested(int value)
         Layout.fillWidth: true
-        Label { text: choice.text; color: "#1F2A37"; font.pixelSize: 14; Layout.fillWidth: true; wrapMode: Text.Wrap }
+        Label { text: choice.text; color: Style.text; font.pixelSize: 14; Layout.fillWidth: true; wrapMode: Text.Wrap }
         ComboBox {
             objectName: "choice_" + choice.text
             Layout.preferredWidth: 170
@@ -88,7 +88,7 @@ ScreenPage {
               ? qsTr("Strangers may send %1 messages in %2 days before I answer")
                 .arg(screen.privacy.messageCountLimit).arg(screen.privacy.messageDaysLimit)
               : qsTr("Strangers may send any number of messages before I answer")
-        color: "#1F2A37"
+        color: Style.text
         font.pixelSize: 14
         wrapMode: Text.Wrap
         Layout.fillWidth: true
@@ -104,7 +104,7 @@ ScreenPage {
             value: screen.privacy.messageCountLimit
             Accessible.name: qsTr("Messages")
         }
-        Label { text: qsTr("in"); color: "#5B6675" }
+        Label { text: qsTr("in"); color: Style.secondary }
         SpinBox {
             id: limitDays
             objectName: "limitDays"
@@ -114,7 +114,7 @@ ScreenPage {
             value: screen.privacy.messageDaysLimit
             Accessible.name: qsTr("Days")
         }
-        Label { text: qsTr("days"); color: "#5B6675" }
+        Label { text: qsTr("days"); color: Style.secondary }
         Button {
             objectName: "limitApply"
             text: qsTr("Apply")

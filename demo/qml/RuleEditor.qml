@@ -28,7 +28,7 @@ ColumnLayout {
     Label {
         visible: editor.hint.length > 0
         text: editor.hint
-        color: "#7A8594"
+        color: Style.faint
         font.pixelSize: 11
         wrapMode: Text.Wrap
         Layout.fillWidth: true
@@ -75,7 +75,7 @@ ColumnLayout {
         spacing: 4
         RowLayout {
             Layout.fillWidth: true
-            Label { text: list.title + " (" + list.chosen.length + ")"; color: "#1F2A37" }
+            Label { text: list.title + " (" + list.chosen.length + ")"; color: Style.text }
             Item { Layout.fillWidth: true }
             Button {
                 id: addButton
@@ -96,7 +96,7 @@ ColumnLayout {
         Flow {
             Layout.fillWidth: true
             spacing: 6
-            Label { visible: list.chosen.length === 0; text: qsTr("no one"); color: "#7A8594" }
+            Label { visible: list.chosen.length === 0; text: qsTr("no one"); color: Style.faint }
             Repeater {
                 model: list.users
                 Chip {

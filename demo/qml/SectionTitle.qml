@@ -5,6 +5,6 @@ Label {
     font.pixelSize: 13
     font.bold: true
     font.capitalization: Font.AllUppercase
-    color: "#5B6675"
+    color: Style.secondary
     topPadding: 8
 }

@@ -16,8 +16,8 @@ RowLayout {
     ColumnLayout {
         spacing: 0
         Layout.fillWidth: true
-        Label { text: row.text; color: "#1F2A37"; font.pixelSize: 14 }
-        Label { text: row.hint; color: "#7A8594"; font.pixelSize: 11; visible: row.hint.length > 0 }
+        Label { text: row.text; color: Style.text; font.pixelSize: 14 }
+        Label { text: row.hint; color: Style.faint; font.pixelSize: 11; visible: row.hint.length > 0 }
     }
     Item { Layout.fillWidth: true }
     Switch {

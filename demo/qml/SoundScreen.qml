@@ -62,7 +62,7 @@ ScreenPage {
     Label {
         Layout.fillWidth: true
         wrapMode: Text.Wrap
-        color: "#5B6675"
+        color: Style.secondary
         text: screen.outputs.length === 0
               ? qsTr("This computer has no audio outputs (no sound server answers).")
               : screen.outputs.indexOf(screen.audio.defaultOutputDeviceName) < 0
@@ -72,50 +72,55 @@ ScreenPage {
     }
 
     SectionTitle { text: qsTr("Screens (%1)").arg(screen.screenCount) }
-    Repeater {
-        model: screen.screenCount
-        delegate: Rectangle {
-            id: row
-            required property int index
-            readonly property var display: screen.screens.screenAt(index)
-            // The diagonal a person knows a screen by, from its physical size in millimetres.
-            readonly property real inches: row.display ? Math.sqrt(Math.pow(row.display.physicalSize.width, 2)
-                                                                   + Math.pow(row.display.physicalSize.height, 2)) / 25.4 : 0
-            readonly property string maker: row.display ? [row.display.manufacturer, row.display.model].filter(part => part.length > 0).join(" ") : ""
-            Layout.fillWidth: true
-            implicitHeight: rowText.implicitHeight + 16
-            radius: 6
-            color: "#F1F4F8"
-            Column {
-                id: rowText
-                anchors.left: parent.left
-                anchors.right: parent.right
-                anchors.top: parent.top
-                anchors.margins: 8
-                spacing: 2
-                Label {
-                    width: parent.width
-                    elide: Text.ElideRight
-                    font.bold: true
-                    color: "#1F2A37"
-                    // The platform's connector name ("HDMI-1") beside the maker's model; a
-                    // platform that names neither gets the screen's place in the list.
-                    readonly property string connector: row.display && row.display.name.length > 0 ? row.display.name
-                                                                                                   : qsTr("Screen %1").arg(row.index + 1)
-                    text: row.maker.length > 0 ? qsTr("%1 (%2)").arg(row.maker).arg(connector) : connector
-                }
-                Label {
-                    width: parent.width
-                    wrapMode: Text.Wrap
-                    color: "#5B6675"
-                    text: row.display ? qsTr("%1 × %2 pixels at %3, %4%5%6")
-                                        .arg(row.display.size.width).arg(row.display.size.height)
-                                        .arg(row.display.geometry.x === 0 && row.display.geometry.y === 0 ? qsTr("the top left")
-                                             : qsTr("(%1, %2)").arg(row.display.geometry.x).arg(row.display.geometry.y))
-                                        .arg(row.inches >= 1 ? qsTr("%1″, ").arg(row.inches.toFixed(1)) : "")
-                                        .arg(qsTr("%1 Hz").arg(Math.round(row.display.refreshRate)))
-                                        .arg(row.display.devicePixelRatio !== 1 ? qsTr(", scaled %1×").arg(row.display.devicePixelRatio) : "")
-                                      : ""
+    // A plain column, not the page's layout: a layout that holds a repeater's rows can
+    // crash as the rows go (Qt 6.4).
+    Column {
+        Layout.fillWidth: true
+        Repeater {
+            model: screen.screenCount
+            delegate: Rectangle {
+                id: row
+                required property int index
+                readonly property var display: screen.screens.screenAt(index)
+                // The diagonal a person knows a screen by, from its physical size in millimetres.
+                readonly property real inches: row.display ? Math.sqrt(Math.pow(row.display.physicalSize.width, 2)
+                                                                       + Math.pow(row.display.physicalSize.height, 2)) / 25.4 : 0
+                readonly property string maker: row.display ? [row.display.manufacturer, row.display.model].filter(part => part.length > 0).join(" ") : ""
+                width: parent.width
+                implicitHeight: rowText.implicitHeight + 16
+                radius: 6
+                color: Style.alternate
+                Column {
+                    id: rowText
+                    anchors.left: parent.left
+                    anchors.right: parent.right
+                    anchors.top: parent.top
+                    anchors.margins: 8
+                    spacing: 2
+                    Label {
+                        width: parent.width
+                        elide: Text.ElideRight
+                        font.bold: true
+                        color: Style.text
+                        // The platform's connector name ("HDMI-1") beside the maker's model; a
+                        // platform that names neither gets the screen's place in the list.
+                        readonly property string connector: row.display && row.display.name.length > 0 ? row.display.name
+                                                                                                       : qsTr("Screen %1").arg(row.index + 1)
+                        text: row.maker.length > 0 ? qsTr("%1 (%2)").arg(row.maker).arg(connector) : connector
+                    }
+                    Label {
+                        width: parent.width
+                        wrapMode: Text.Wrap
+                        color: Style.secondary
+                        text: row.display ? qsTr("%1 × %2 pixels at %3, %4%5%6")
+                                            .arg(row.display.size.width).arg(row.display.size.height)
+                                            .arg(row.display.geometry.x === 0 && row.display.geometry.y === 0 ? qsTr("the top left")
+                                                 : qsTr("(%1, %2)").arg(row.display.geometry.x).arg(row.display.geometry.y))
+                                            .arg(row.inches >= 1 ? qsTr("%1″, ").arg(row.inches.toFixed(1)) : "")
+                                            .arg(qsTr("%1 Hz").arg(Math.round(row.display.refreshRate)))
+                                            .arg(row.display.devicePixelRatio !== 1 ? qsTr(", scaled %1×").arg(row.display.devicePixelRatio) : "")
+                                          : ""
+                    }
                 }
             }
         }

@@ -68,7 +68,7 @@ Dialog {
             width: parent.width - 12
             spacing: 6
             RowLayout {
-                Label { text: qsTr("Name"); color: "#5B6675" }
+                Label { text: qsTr("Name"); color: Style.secondary }
                 Button {
                     id: nameButton
                     objectName: "themeName"
@@ -88,7 +88,7 @@ Dialog {
                 Label {
                     visible: editor.nameTaken
                     text: qsTr("Another theme has this name.")
-                    color: "#8A1C1C"
+                    color: Style.failure
                 }
                 Item { Layout.fillWidth: true }
             }
@@ -120,7 +120,7 @@ Dialog {
                 property var colors
                 property var current: []
                 signal chosen(string color)
-                Label { text: row.title; color: "#5B6675"; Layout.preferredWidth: 110 }
+                Label { text: row.title; color: Style.secondary; Layout.preferredWidth: 110 }
                 Repeater {
                     model: row.colors
                     Rectangle {
@@ -148,7 +148,7 @@ Dialog {
                 current: editor.half ? editor.half.messageColors : []
                 onChosen: color => editor.half.messageColors = [color]
             }
-            Label { text: qsTr("Wallpaper"); color: "#5B6675" }
+            Label { text: qsTr("Wallpaper"); color: Style.secondary }
             ListView {
                 Layout.fillWidth: true
                 Layout.preferredHeight: 92

@@ -43,7 +43,7 @@ ScreenPage {
         }
         Rectangle {
             x: 8; y: 12; width: 60; height: 16; radius: 8
-            color: "white"
+            color: Style.base
         }
         Rectangle {
             x: 40; y: 34; width: 60; height: 16; radius: 8
@@ -54,7 +54,7 @@ ScreenPage {
             anchors.right: parent.right
             anchors.bottom: parent.bottom
             height: 34
-            color: "#D9FFFFFF"
+            color: Qt.rgba(Style.base.r, Style.base.g, Style.base.b, 0.88)
             RowLayout {
                 anchors.fill: parent
                 anchors.margins: 5
@@ -67,7 +67,7 @@ ScreenPage {
                     font.pixelSize: 13
                     elide: Text.ElideRight
                     Layout.fillWidth: true
-                    color: "#1F2A37"
+                    color: Style.text
                 }
             }
         }
@@ -112,7 +112,7 @@ ScreenPage {
             Label {
                 text: (screen.themes.currentTheme && screen.themes.currentTheme.modified ? qsTr("changed by you") : qsTr("as it ships"))
                       + " · " + (screen.dark ? qsTr("dark mode") : qsTr("light mode"))
-                color: "#5B6675"
+                color: Style.secondary
             }
             Button {
                 objectName: "resetTheme"
@@ -124,7 +124,7 @@ ScreenPage {
     }
     RowLayout {
         Layout.fillWidth: true
-        Label { text: qsTr("Colour circles for"); color: "#5B6675" }
+        Label { text: qsTr("Colour circles for"); color: Style.secondary }
         RadioButton { text: qsTr("light mode"); checked: !screen.circlesDark; onClicked: screen.circlesDark = false }
         RadioButton { objectName: "circlesDark"; text: qsTr("dark mode"); checked: screen.circlesDark; onClicked: screen.circlesDark = true }
     }
@@ -142,7 +142,7 @@ ScreenPage {
                 width: 26; height: 26; radius: 13
                 color: swatch.side && swatch.side.themeColors.length > 0 ? swatch.side.themeColors[0] : "#999999"
                 border.width: screen.themes.colorCircleModel.currentColorId === swatch.colorCircle.colorId ? 3 : 0
-                border.color: "#1F2A37"
+                border.color: Style.text
                 MouseArea {
                     anchors.fill: parent
                     onClicked: screen.themes.updateThemeWithColorCircle(screen.circlesDark, swatch.colorCircle.colorId)
@@ -174,7 +174,7 @@ ScreenPage {
     Label {
         visible: screen.themes.customThemeModel.count === 0
         text: qsTr("None yet: “New from this…” makes one from the current theme.")
-        color: "#7A8594"
+        color: Style.faint
     }
     ListView {
         visible: screen.themes.customThemeModel.count > 0

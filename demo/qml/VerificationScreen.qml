@@ -24,13 +24,13 @@ ScreenPage {
     Label {
         text: screen.device.account.verificationEnabled ? qsTr("On — recovery e-mail %1").arg(screen.device.account.verificationEmail)
                                                  : qsTr("Off")
-        color: "#1F2A37"
+        color: Style.text
         font.pixelSize: 15
     }
     Label {
         visible: screen.device.account.verificationResetAt > 0
         text: qsTr("Reset scheduled for %1").arg(new Date(screen.device.account.verificationResetAt).toLocaleString(Qt.locale(), Locale.ShortFormat))
-        color: "#9B5C00"
+        color: Style.warning
     }
 
     SectionTitle { text: qsTr("Confirm your password") }
@@ -45,7 +45,7 @@ ScreenPage {
         TextField { id: email; placeholderText: qsTr("name@example.org"); Layout.fillWidth: true }
         Button { text: qsTr("Send code"); onClicked: screen.cmd.verifyEmail(email.text) }
     }
-    Label { text: screen.emailResult; color: "#5B6675"; wrapMode: Text.Wrap; Layout.fillWidth: true }
+    Label { text: screen.emailResult; color: Style.secondary; wrapMode: Text.Wrap; Layout.fillWidth: true }
 
     RowLayout {
         Button { text: qsTr("Refresh"); onClicked: screen.cmd.getVerificationSetting() }

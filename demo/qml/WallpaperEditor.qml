@@ -62,7 +62,7 @@ Dialog {
             GridLayout {
                 columns: 2
                 Layout.fillWidth: true
-                Label { text: qsTr("Blur"); color: "#5B6675" }
+                Label { text: qsTr("Blur"); color: Style.secondary }
                 Slider {
                     objectName: "blurSlider"
                     Layout.fillWidth: true
@@ -70,7 +70,7 @@ Dialog {
                     value: editor.wallpaper ? editor.wallpaper.blur : 0
                     onMoved: editor.wallpaper.blur = value
                 }
-                Label { text: editor.wallpaper && editor.wallpaper.hasPattern ? qsTr("Pattern strength") : qsTr("Dim"); color: "#5B6675" }
+                Label { text: editor.wallpaper && editor.wallpaper.hasPattern ? qsTr("Pattern strength") : qsTr("Dim"); color: Style.secondary }
                 Slider {
                     objectName: "intensitySlider"
                     Layout.fillWidth: true
@@ -78,7 +78,7 @@ Dialog {
                     value: editor.wallpaper ? Math.abs(editor.wallpaper.intensity) : 0
                     onMoved: editor.wallpaper.intensity = value
                 }
-                Label { text: qsTr("Colour angle"); color: "#5B6675"; visible: editor.wallpaper && editor.wallpaper.bgColors.length > 1 }
+                Label { text: qsTr("Colour angle"); color: Style.secondary; visible: editor.wallpaper && editor.wallpaper.bgColors.length > 1 }
                 Slider {
                     visible: editor.wallpaper && editor.wallpaper.bgColors.length > 1
                     Layout.fillWidth: true
@@ -86,7 +86,7 @@ Dialog {
                     value: editor.wallpaper ? editor.wallpaper.rotation : 0
                     onMoved: editor.wallpaper.rotation = value
                 }
-                Label { text: qsTr("Fill"); color: "#5B6675"; visible: editor.wallpaper && !editor.wallpaper.hasPattern }
+                Label { text: qsTr("Fill"); color: Style.secondary; visible: editor.wallpaper && !editor.wallpaper.hasPattern }
                 ComboBox {
                     objectName: "fillChoice"
                     visible: editor.wallpaper && !editor.wallpaper.hasPattern
@@ -95,7 +95,7 @@ Dialog {
                     currentIndex: editor.wallpaper ? Math.max(0, Math.min(2, editor.wallpaper.fillType)) : 1
                     onActivated: index => editor.wallpaper.fillType = index
                 }
-                Label { text: qsTr("Motion"); color: "#5B6675" }
+                Label { text: qsTr("Motion"); color: Style.secondary }
                 Switch {
                     objectName: "motionSwitch"
                     checked: editor.wallpaper ? editor.wallpaper.isMotion : false
@@ -145,7 +145,7 @@ Dialog {
             Label {
                 visible: !editor.device.online
                 text: qsTr("A chat's wallpaper is set on the server: connect first.")
-                color: "#9B5C00"
+                color: Style.warning
                 wrapMode: Text.Wrap
                 Layout.fillWidth: true
             }

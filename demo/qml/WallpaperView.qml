@@ -9,12 +9,19 @@ Item {
     property var wallpaper
     property bool bubbles: false
     property var bubbleColors: ["#FFFFFF", "#DCF1FF"]
+    // Bubbles side by side, for a strip only one bubble high.
+    property bool compact: false
     readonly property var colors: view.wallpaper && view.wallpaper.bgColors.length > 0 ? view.wallpaper.bgColors : ["#DDE3EA"]
     readonly property bool pattern: view.wallpaper ? view.wallpaper.hasPattern : false
     readonly property int blur: view.wallpaper ? view.wallpaper.blur : 0
     readonly property int intensity: view.wallpaper ? view.wallpaper.intensity : 0
     readonly property bool motion: view.wallpaper ? view.wallpaper.isMotion : false
     clip: true
+
+    // Text that reads on a bubble of that colour.
+    function inkOn(bubble) {
+        return Qt.color(bubble).hslLightness > 0.55 ? "#1F2A37" : "#FFFFFF";
+    }
 
     Rectangle {
         anchors.centerIn: parent
@@ -56,16 +63,16 @@ Item {
     }
     Rectangle {
         visible: view.bubbles
-        x: 12; y: 14
-        width: Math.min(view.width * 0.6, 180); height: 30; radius: 12
+        x: 12; y: view.compact ? (view.height - height) / 2 : 14
+        width: Math.min(view.width * 0.6, 180); height: view.compact ? 26 : 30; radius: 12
         color: view.bubbleColors[0]
-        Text { anchors.centerIn: parent; text: qsTr("Are we still on for Sunday?"); font.pixelSize: 11; color: "#1F2A37"; elide: Text.ElideRight; width: parent.width - 12 }
+        Text { anchors.centerIn: parent; text: qsTr("Are we still on for Sunday?"); font.pixelSize: 11; color: view.inkOn(view.bubbleColors[0]); elide: Text.ElideRight; width: parent.width - 12 }
     }
     Rectangle {
         visible: view.bubbles
-        x: view.width - width - 12; y: 52
-        width: Math.min(view.width * 0.5, 150); height: 30; radius: 12
+        x: view.width - width - 12; y: view.compact ? (view.height - height) / 2 : 52
+        width: Math.min(view.width * 0.5, 150); height: view.compact ? 26 : 30; radius: 12
         color: view.bubbleColors[view.bubbleColors.length - 1]
-        Text { anchors.centerIn: parent; text: qsTr("Yes, 10 at the harbour"); font.pixelSize: 11; color: "#1F2A37"; elide: Text.ElideRight; width: parent.width - 12 }
+        Text { anchors.centerIn: parent; text: qsTr("Yes, 10 at the harbour"); font.pixelSize: 11; color: view.inkOn(view.bubbleColors[view.bubbleColors.length - 1]); elide: Text.ElideRight; width: parent.width - 12 }
     }
 }

@@ -45,7 +45,7 @@ ScreenPage {
     Label {
         visible: screen.list.upToLimite
         text: qsTr("You have as many pictures of your own as there can be: remove one to add another.")
-        color: "#9B5C00"
+        color: Style.warning
         wrapMode: Text.Wrap
         Layout.fillWidth: true
     }
@@ -59,7 +59,7 @@ ScreenPage {
     Label {
         visible: screen.list.count === 0
         text: qsTr("No wallpapers yet: the server's arrive once this device is connected.")
-        color: "#7A8594"
+        color: Style.faint
     }
     FileDialog {
         id: picker
@@ -93,7 +93,7 @@ ScreenPage {
                 width: 170
                 height: 52
                 radius: 8
-                border.color: "#D5DCE4"
+                border.color: Style.border
                 clip: true
                 WallpaperView {
                     id: lookView
@@ -109,7 +109,7 @@ ScreenPage {
                     anchors.leftMargin: 6
                     elide: Text.ElideRight
                     text: chatLook.modelData.name
-                    color: "#1F2A37"
+                    color: Style.text
                 }
                 ToolButton {
                     id: removeLook
@@ -146,6 +146,7 @@ ScreenPage {
                 anchors.margins: 4
                 radius: 8
                 clip: true
+                color: Style.base
                 border.color: cell.itemModel.uploadFailed ? "#C0392B" : cell.itemModel.unsynced ? "#E08A1E" : "#D5DCE4"
                 border.width: cell.itemModel.unsynced ? 2 : 1
                 WallpaperView {
@@ -163,14 +164,14 @@ ScreenPage {
                         width: parent.width
                         elide: Text.ElideRight
                         font.pixelSize: 11
-                        color: "#1F2A37"
+                        color: Style.text
                         text: Looks.wallpaperName(cell.itemModel)
                     }
                     Label {
                         width: parent.width
                         elide: Text.ElideRight
                         font.pixelSize: 10
-                        color: cell.itemModel.uploadFailed ? "#8A1C1C" : cell.itemModel.unsynced ? "#B45309" : "#7A8594"
+                        color: cell.itemModel.uploadFailed ? Style.failure : cell.itemModel.unsynced ? Style.warning : Style.faint
                         text: cell.itemModel.uploadFailed ? qsTr("upload failed")
                                                           : cell.itemModel.unsynced ? qsTr("uploading…")
                                                           : cell.itemModel.isDark ? qsTr("for dark mode") : " "

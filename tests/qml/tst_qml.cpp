@@ -6,6 +6,7 @@
 #include "wallpapers/wallpaperhandler.h"
 #include "wallpapers/wallpaperitem.h"
 
+#include <QImage>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickStyle>
@@ -30,6 +31,17 @@ public:
     }
 
     int received() const { return m_received; }
+
+    // A picture file for the pickers' paths: a gradient of the given size, in the test's folder.
+    Q_INVOKABLE QString pictureFile(int width, int height) const
+    {
+        QImage image(width, height, QImage::Format_RGB32);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                image.setPixel(x, y, qRgb(x * 255 / width, y * 255 / height, 128));
+        const QString path = m_dir.filePath(QStringLiteral("picture%1x%2.png").arg(width).arg(height));
+        return image.save(path) ? path : QString();
+    }
 
     Q_INVOKABLE bool knowsType(const QString& name) const
     {
@@ -64,6 +76,7 @@ private slots:
 
 private:
     int m_received = 0;
+    QTemporaryDir m_dir;
 };
 
 // Warnings of the QML (a missing module, a binding that fails, an unknown property) are kept, and

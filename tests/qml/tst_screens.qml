@@ -47,7 +47,11 @@ Item {
                     {tag: "wallpaper picker", name: "wallpaperPicker", file: true},
                     {tag: "sign a device out", name: "signOutAsk", file: false},
                     {tag: "reset two-step verification", name: "verificationResetAsk", file: false},
-                    {tag: "reset the wallpapers", name: "wallpaperResetAsk", file: false}]
+                    {tag: "reset the wallpapers", name: "wallpaperResetAsk", file: false},
+                    {tag: "photo picker", name: "photoPicker", file: true},
+                    {tag: "delete a photo", name: "photoDeleteAsk", file: false},
+                    {tag: "wallpaper editor", name: "wallpaperEditor", file: false},
+                    {tag: "theme editor", name: "themeEditor", file: false}]
         }
 
         function test_everyDialogOpens(data) {
