@@ -59,9 +59,10 @@ bench: build
 	$(BUILD_DIR)/bench/bench_heavyaccount
 
 # Opens the window with a display; without one it runs the scenario and writes screenshots.
-DEMO_ARGS ?= --screenshots $(CURDIR)/$(BUILD_DIR)/demo-screenshots
+# Screenshots go to the build folder whatever DEMO_ARGS says, unless it names another folder.
+DEMO_ARGS ?=
 demo: build
-	$(BUILD_DIR)/demo/settingmodel-demo $(DEMO_ARGS)
+	$(BUILD_DIR)/demo/settingmodel-demo --screenshots $(CURDIR)/$(BUILD_DIR)/demo-screenshots $(DEMO_ARGS)
 
 format: deps
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

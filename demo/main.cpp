@@ -67,7 +67,10 @@ int main(int argc, char** argv)
         QStringLiteral("dir"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
                                            QStringLiteral("Show the module's debug lines."));
-    parser.addOptions({headlessOption, scenarioOption, shotsOption, dataOption, verboseOption});
+    const QCommandLineOption sizeOption(
+        QStringLiteral("size"), QStringLiteral("The window's size, e.g. 1920x1080 (default 1280x720)."),
+        QStringLiteral("WxH"));
+    parser.addOptions({headlessOption, scenarioOption, shotsOption, dataOption, verboseOption, sizeOption});
     parser.process(app);
     if (!parser.isSet(verboseOption))
         QLoggingCategory::setFilterRules(QStringLiteral("im.*.debug=false"));
@@ -117,6 +120,17 @@ int main(int argc, char** argv)
     if (engine.rootObjects().isEmpty())
         return 3;
     auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
+    if (parser.isSet(sizeOption)) {
+        const QStringList size = parser.value(sizeOption).split(QLatin1Char('x'));
+        const int width = size.value(0).toInt();
+        const int height = size.value(1).toInt();
+        if (size.size() != 2 || width < window->minimumWidth() || height < window->minimumHeight()) {
+            std::fprintf(stderr, "--size takes WxH, at least %dx%d\n", window->minimumWidth(),
+                         window->minimumHeight());
+            return 2;
+        }
+        window->resize(width, height);
+    }
 
     a.start();
     b.start();
