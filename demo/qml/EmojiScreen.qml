@@ -214,6 +214,10 @@ ScreenPage {
                     source: Files.fileUrl(card.profilePhoto.srcPhotoInfo)
                     opacity: card.profilePhoto.uploading ? 0.5 : 1
                 }
+                TransferBar {
+                    Layout.fillWidth: true
+                    file: card.profilePhoto.srcPhotoInfo
+                }
                 Label {
                     Layout.fillWidth: true
                     text: card.profilePhoto.uploading ? qsTr("uploading…")

@@ -179,7 +179,12 @@ ScreenPage {
                     anchors.leftMargin: 6
                     PlayButton { toneId: tone.itemModel.fileId; custom: true }
                     Label { text: tone.itemModel.fileName; color: Style.text; Layout.fillWidth: true; elide: Text.ElideRight }
+                    TransferBar {
+                        Layout.preferredWidth: 90
+                        file: tone.itemModel
+                    }
                     Label {
+                        visible: tone.itemModel.transferState === 0
                         text: (screen.tick, tone.itemModel.fileExist()) ? qsTr("on this device") : qsTr("on the server")
                         color: Style.faint
                         font.pixelSize: 11

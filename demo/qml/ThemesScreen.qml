@@ -41,6 +41,13 @@ ScreenPage {
             anchors.margins: 1
             wallpaper: card.half ? card.half.wallpaperItem : null
         }
+        TransferBar {
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.top: parent.top
+            anchors.margins: 4
+            file: card.half && card.half.wallpaperItem ? card.half.wallpaperItem.hiPhoto : null
+        }
         Rectangle {
             x: 8; y: 12; width: 60; height: 16; radius: 8
             color: Style.base

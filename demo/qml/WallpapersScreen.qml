@@ -155,6 +155,36 @@ ScreenPage {
                     anchors.bottomMargin: 36
                     wallpaper: cell.itemModel
                 }
+                // The picture's upload or download, with retry and cancel where the module offers them.
+                Column {
+                    anchors.left: parent.left
+                    anchors.right: parent.right
+                    anchors.bottom: parent.bottom
+                    anchors.bottomMargin: 40
+                    anchors.margins: 5
+                    spacing: 2
+                    TransferBar {
+                        width: parent.width
+                        file: cell.itemModel.hiPhoto
+                    }
+                    Row {
+                        spacing: 4
+                        Button {
+                            objectName: "retryWallpaper_" + cell.index
+                            visible: cell.itemModel.uploadFailed
+                            text: qsTr("Retry")
+                            font.pixelSize: 10
+                            onClicked: screen.wallpapers.reupload(cell.itemModel.wallpaperId)
+                        }
+                        Button {
+                            objectName: "cancelWallpaper_" + cell.index
+                            visible: cell.itemModel.unsynced
+                            text: qsTr("Cancel")
+                            font.pixelSize: 10
+                            onClicked: screen.wallpapers.cancelUpload(cell.itemModel.wallpaperId)
+                        }
+                    }
+                }
                 Column {
                     anchors.left: parent.left
                     anchors.right: parent.right

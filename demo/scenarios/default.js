@@ -254,6 +254,37 @@ var steps = [
         timeout: 15000
     },
     {
+        name: "On a slow connection a picture's upload shows how far it is",
+        run: function (demo) {
+            demo.server.setLatency(600);
+            demo.A.wallpaperHandler.add(demo.image("dunes", 2400, 1600, "#C05621"));
+        },
+        until: function (demo) {
+            var model = demo.A.wallpaperHandler.wallpaperModel;
+            for (var i = 0; i < model.count; ++i) {
+                var item = model.itemByIndex(i);
+                if (item.unsynced && item.hiPhoto && item.hiPhoto.transferState === 2)
+                    return true;
+            }
+            return false;
+        },
+        timeout: 15000,
+        screenshot: "wallpapers-uploading"
+    },
+    {
+        name: "The slow upload finishes and reaches B; the bar goes",
+        run: function (demo) { demo.server.setLatency(40); },
+        until: function (demo) {
+            return demo.A.failedWallpaperUploads() === 0 && demo.B.wallpaperIds(true).length === 3 &&
+                   demo.A.account.syncState === 3;
+        },
+        timeout: 15000,
+        check: function (demo) {
+            var item = demo.A.wallpaperHandler.wallpaperModel.getItemById(demo.A.wallpaperIds(true)[0]);
+            demo.check(item.hiPhoto.transferState === 0 && item.hiPhoto.progress === 1, "the upload is done");
+        }
+    },
+    {
         name: "Dark mode sorts the dark wallpapers first",
         run: function (demo) { demo.setDarkMode(true); },
         until: function (demo) {
@@ -275,11 +306,11 @@ var steps = [
             demo.B.wallpaperHandler.deleteWallpaper(demo.B.wallpaperIds(true)[0]);
         },
         until: function (demo) {
-            return demo.B.wallpaperIds(true).length === 2 &&
+            return demo.B.wallpaperIds(true).length === 3 &&
                    demo.B.errors[demo.B.errors.length - 1] === demo.tr("wallpaper_delete_refused");
         },
         check: function (demo) {
-            demo.check(demo.A.wallpaperIds(true).length === 2, "A still lists both");
+            demo.check(demo.A.wallpaperIds(true).length === 3, "A still lists all three");
             demo.log("B shows: " + demo.B.errors[demo.B.errors.length - 1]);
         },
         screenshot: "wallpapers-refused"
@@ -291,7 +322,7 @@ var steps = [
             demo.B.wallpaperHandler.deleteWallpaper(demo.B.wallpaperIds(true)[0]);
         },
         until: function (demo) {
-            return demo.A.wallpaperIds(true).length === 1 && demo.B.wallpaperIds(true).length === 1;
+            return demo.A.wallpaperIds(true).length === 2 && demo.B.wallpaperIds(true).length === 2;
         }
     },
     {

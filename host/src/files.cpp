@@ -41,6 +41,19 @@ void BaseFile::setCacheFilePath(const QString& path)
     emit cacheFilePathChanged();
 }
 
+void BaseFile::setTransfer(int state, qreal progress)
+{
+    progress = qBound<qreal>(0, progress, 1);
+    if (m_transferState != state) {
+        m_transferState = state;
+        emit transferStateChanged();
+    }
+    if (!qFuzzyCompare(m_progress + 1, progress + 1)) {
+        m_progress = progress;
+        emit progressChanged();
+    }
+}
+
 bool FileData::fileExist() const
 {
     return existsAt(cacheFilePath(), filePath());

@@ -734,6 +734,8 @@ void RefFileManager::uploadMultiFile(const UploadMultiFileFilterPtr& filter, int
                          [&file](const UploadJob::Item& item) { return item.file == file; }))
             job->items.append({file, {}, {}, 0});
     }
+    for (const UploadJob::Item& item : std::as_const(job->items))
+        item.file->setTransfer(FileData::TransferWaiting, 0);
     if (filter->first)
         m_waitingUploads.prepend(job);
     else
@@ -766,6 +768,7 @@ void RefFileManager::startUpload(const std::shared_ptr<UploadJob>& job)
     QList<PrepareInput> inputs;
     for (const UploadJob::Item& item : std::as_const(job->items)) {
         FileData& file = *item.file;
+        file.setTransfer(FileData::TransferRunning, 0);
         if (file.fileId().isEmpty())
             file.setFileId(Util::instance()->uuid());
         // A file keeps its key across retries: its holders may already have stored it.
@@ -848,6 +851,8 @@ void RefFileManager::sendUploadPiece(const std::shared_ptr<UploadJob>& job)
                     return;
                 }
                 sent.offset += length;
+                sent.file->setTransfer(FileData::TransferRunning,
+                                       double(sent.offset) / double(sent.cipher.size()));
                 if (job->mode == upload::ReportProgress)
                     job->report(upload::Progress, upload::Ok);
                 if (!job->cancelled)
@@ -881,6 +886,7 @@ void RefFileManager::uploaded(const std::shared_ptr<UploadJob>& job, int status)
 {
     UploadJob::Item& item = job->items[job->index];
     item.cipher.clear();
+    item.file->setTransfer(FileData::TransferIdle, 1);
     FileRecord r = recordOf(*item.file);
     r.uploaded = true;
     m_maybeStored.remove(r.id);
@@ -899,6 +905,13 @@ void RefFileManager::finishUpload(const std::shared_ptr<UploadJob>& job, int sta
 {
     m_activeUploads.removeOne(job);
     m_waitingUploads.removeOne(job);
+    // The files not stored yet: a failure starts them again from nothing.
+    const int state = status == upload::Ok          ? FileData::TransferIdle
+                      : status == upload::Failed    ? FileData::TransferFailedWillRetry
+                      : status == upload::Cancelled ? FileData::TransferIdle
+                                                    : FileData::TransferFailed;
+    for (int i = job->index; i < job->items.size(); ++i)
+        job->items[i].file->setTransfer(state, status == upload::Ok ? 1 : 0);
     for (UploadJob::Item& item : job->items) {
         item.cipher.clear();
         item.offset = 0;
@@ -942,6 +955,7 @@ void RefFileManager::cancelUpload(const QString& ownerId, const FileDataPtr& fil
         QStringList ids;
         for (UploadJob::Item& item : job->items) {
             item.cipher.clear();
+            item.file->setTransfer(FileData::TransferIdle, 0);
             ids.append(item.file->fileId());
         }
         {
@@ -1073,6 +1087,7 @@ void RefFileManager::queueDownload(const QString& id, const QString& name, int f
         return;
     }
     m_downloads.insert(id, job);
+    showDownload(id, FileData::TransferWaiting, 0);
     if (highPriority) {
         m_waitingDownloads.prepend(job);
     } else if (background) {
@@ -1084,6 +1099,17 @@ void RefFileManager::queueDownload(const QString& id, const QString& name, int f
     }
     emit pendingTransfersChanged();
     QMetaObject::invokeMethod(this, &RefFileManager::pumpDownloads, Qt::QueuedConnection);
+}
+
+void RefFileManager::showDownload(const QString& id, int state, qreal progress)
+{
+    FileDataPtr live;
+    {
+        QMutexLocker lock(&m_mutex);
+        live = liveLocked(id);
+    }
+    if (live)
+        live->setTransfer(state, progress);
 }
 
 void RefFileManager::pumpDownloads()
@@ -1147,6 +1173,7 @@ void RefFileManager::pieceArrived(const std::shared_ptr<DownloadJob>& job, int c
         return;
     }
     job->cipher.append(resp.data().data(), length);
+    showDownload(job->id, FileData::TransferRunning, double(job->cipher.size()) / double(job->total));
     if (job->cipher.size() < job->total) {
         requestPiece(job);
         return;
@@ -1205,6 +1232,11 @@ void RefFileManager::finishDownload(const std::shared_ptr<DownloadJob>& job, con
                 ThreadManager::onMainThread());
         }
     }
+    showDownload(job->id,
+                 ok || job->cancelled ? FileData::TransferIdle
+                 : forGood            ? FileData::TransferFailed
+                                      : FileData::TransferFailedWillRetry,
+                 ok ? 1 : 0);
     emit fileDownloaded(job->id, ok);
     settleBatches(job->id, ok);
     emit pendingTransfersChanged();

@@ -142,6 +142,8 @@ private:
     void queueDownload(const QString& id, const QString& name, int fileType, bool highPriority,
                        bool background);
     void pumpDownloads();
+    // Tells the live record of the file how its download goes.
+    void showDownload(const QString& id, int state, qreal progress);
     void requestPiece(const std::shared_ptr<DownloadJob>& job);
     void pieceArrived(const std::shared_ptr<DownloadJob>& job, int code, const QByteArray& body);
     void finishDownload(const std::shared_ptr<DownloadJob>& job, const QString& path);

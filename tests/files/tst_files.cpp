@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtConcurrent>
+#include <algorithm>
 
 namespace {
 
@@ -219,8 +220,18 @@ private slots:
         const QByteArray plain = media::noise(700 * 1024 + 5);
         const QString picked = writeFile(QStringLiteral("tone.wav"), plain);
         const FileDataPtr file = localFile(*a, picked);
+        // The file shows its transfer from the byte counts: waiting, then a share per piece.
+        QList<qreal> shares;
+        connect(file.data(), &FileData::progressChanged, this,
+                [&shares, &file] { shares.append(file->progress()); });
         const auto log = startUpload(*a, file, {}, upload::ReportProgress);
+        QCOMPARE(file->transferState(), int(FileData::TransferWaiting));
         QVERIFY(QTest::qWaitFor([&log] { return log->finished(); }, kWait));
+        QVERIFY2(shares.size() >= 3 && shares.at(0) > 0 && shares.at(0) < 0.5,
+                 qPrintable(QString::number(shares.size())));
+        QVERIFY(std::is_sorted(shares.cbegin(), shares.cend()));
+        QCOMPARE(file->progress(), 1.0);
+        QCOMPARE(file->transferState(), int(FileData::TransferIdle));
         const QList<Stage> expected{{upload::Prepared, 0},
                                     {upload::Progress, 0},
                                     {upload::Progress, 0},
@@ -242,7 +253,13 @@ private slots:
 
         const FileDataPtr onB = b->fileManager()->createFileData(infoOf(*file), 9, 32);
         QVERIFY(!onB->fileExist());
+        QList<qreal> received;
+        connect(onB.data(), &FileData::progressChanged, this,
+                [&received, &onB] { received.append(onB->progress()); });
         QVERIFY(downloadAndWait(*b, onB));
+        QVERIFY(received.size() >= 3 && received.at(0) > 0 && received.at(0) < 0.5);
+        QCOMPARE(received.last(), 1.0);
+        QCOMPARE(onB->transferState(), int(FileData::TransferIdle));
         QVERIFY(onB->fileExist());
         QCOMPARE(contentOf(onB->cacheFilePath()), plain);
 
@@ -354,6 +371,10 @@ private slots:
         }
         const FileDataPtr file = localFile(*a, path);
         QCOMPARE(uploadAndWait(*a, file), status);
+        // What may go through later says so; what never will says that.
+        QCOMPARE(file->transferState(), int(status == upload::Failed ? FileData::TransferFailedWillRetry
+                                                                     : FileData::TransferFailed));
+        QCOMPARE(file->progress(), 0.0);
         QVERIFY(!m_store->contains(file->fileId()));
         QVERIFY(!a->refFileManager()->record(file->fileId()).value_or(FileRecord()).uploaded);
         if (status == upload::Failed) {
@@ -390,6 +411,7 @@ private slots:
         QCOMPARE(uploadAndWait(*a, file), int(upload::Ok));
         im::content::FileInfo info = infoOf(*file);
         QSignalSpy done(b->refFileManager(), &RefFileManager::fileDownloaded);
+        FileDataPtr asked;
         if (fault == QLatin1String("unknown")) {
             b->fileManager()->downloadFileMgr()->downloads({QStringLiteral("never-seen")}, false, false,
                                                            true);
@@ -407,11 +429,16 @@ private slots:
                            [this] { m_server->failCommand(FileDownloadChunk, 500, 1); });
             else if (fault == QLatin1String("drop"))
                 faultAfter(FileDownloadChunk, 1, [this] { m_server->dropCommand(FileDownloadChunk, 1); });
-            const FileDataPtr onB = b->fileManager()->createFileData(info, 9, 32);
-            b->fileManager()->downloadFileMgr()->download(onB, false, 9);
+            asked = b->fileManager()->createFileData(info, 9, 32);
+            b->fileManager()->downloadFileMgr()->download(asked, false, 9);
         }
         QVERIFY(QTest::qWaitFor([&done] { return !done.isEmpty(); }, kWait));
         QCOMPARE(done.first().at(1).toBool(), false);
+        if (asked) {
+            const bool later = fault == QLatin1String("error") || fault == QLatin1String("drop");
+            QCOMPARE(asked->transferState(),
+                     int(later ? FileData::TransferFailedWillRetry : FileData::TransferFailed));
+        }
         // Nothing, not even a part, is left in B's cache.
         QVERIFY(QTest::qWaitFor([&b] { return b->refFileManager()->pendingTransfers() == 0; }, kWait));
         QCOMPARE(QDir(b->refFileManager()->cacheDir()).entryList(QDir::Files), QStringList());

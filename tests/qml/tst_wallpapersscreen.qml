@@ -73,5 +73,24 @@ Item {
             tryVerify(function() { return otherDevice.chatWallpaper("climbing") === null }, 3000)
             tryVerify(function() { return findChild(screen, "chatWallpaper_climbing") === null }, 3000)
         }
+
+        // A picture added shows its upload under way (with a slow server) and done once saved; the
+        // shares per piece are checked where the file services are tested.
+        function test_anUploadShowsItsProgress() {
+            server.setLatency(40)
+            var own = testDevice.wallpaperIds(true).length
+            testDevice.wallpaperHandler.add(relay.pictureFile(1800, 1200))
+            tryVerify(function() { return testDevice.wallpaperIds(true).length === own + 1 }, 5000)
+            var item = testDevice.wallpaperHandler.wallpaperModel.getItemById(testDevice.wallpaperIds(true)[0])
+            var states = [item.hiPhoto.transferState]
+            var watch = function() { states.push(item.hiPhoto.transferState) }
+            item.hiPhoto.transferStateChanged.connect(watch)
+            tryVerify(function() { return !item.unsynced }, 10000)
+            server.setLatency(0)
+            verify(states.indexOf(1) >= 0 || states.indexOf(2) >= 0, "under way when shown: " + states)
+            compare(item.hiPhoto.progress, 1)
+            compare(item.hiPhoto.transferState, 0)
+            tryVerify(function() { return otherDevice.wallpaperIds(true).indexOf(item.wallpaperId) >= 0 }, 5000)
+        }
     }
 }

@@ -21,8 +21,21 @@ class HOST_EXPORT BaseFile : public QObject {
     Q_PROPERTY(QString fileId READ fileId NOTIFY fileIdChanged)
     Q_PROPERTY(QString filePath READ filePath NOTIFY filePathChanged)
     Q_PROPERTY(QString cacheFilePath READ cacheFilePath NOTIFY cacheFilePathChanged)
+    // The transfer of the content the file services run for this file, if any: its state and
+    // how much of it is done (0 to 1, from the bytes the server stored or sent).
+    Q_PROPERTY(int transferState READ transferState NOTIFY transferStateChanged)
+    Q_PROPERTY(qreal progress READ progress NOTIFY progressChanged)
 public:
     using QObject::QObject;
+
+    enum TransferState {
+        TransferIdle = 0,            // nothing under way (done, cancelled, or never started)
+        TransferWaiting = 1,         // queued behind other transfers
+        TransferRunning = 2,         // bytes are moving
+        TransferFailedWillRetry = 3, // the network or the server failed: it may go through later
+        TransferFailed = 4,          // it never will (a file missing, refused, or gone from the server)
+    };
+    Q_ENUM(TransferState)
 
     QString fileId() const { return m_fileId; }
     void setFileId(const QString& id);
@@ -44,11 +57,17 @@ public:
     QString localPath() const { return m_cacheFilePath.isEmpty() ? m_filePath : m_cacheFilePath; }
     int modelSourceType() const { return m_modelSourceType; }
     void setModelSourceType(int type) { m_modelSourceType = type; }
+    int transferState() const { return m_transferState; }
+    qreal progress() const { return m_progress; }
+    // Set by the file services as the transfer moves; progress is clamped to 0..1.
+    void setTransfer(int state, qreal progress);
 
 signals:
     void fileIdChanged();
     void filePathChanged();
     void cacheFilePathChanged();
+    void transferStateChanged();
+    void progressChanged();
 
 private:
     QString m_fileId;
@@ -58,6 +77,8 @@ private:
     QString m_filePath;
     QString m_cacheFilePath;
     int m_modelSourceType = 0;
+    int m_transferState = TransferIdle;
+    qreal m_progress = 0;
 };
 
 class HOST_EXPORT FileData : public BaseFile {
