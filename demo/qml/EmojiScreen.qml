@@ -34,7 +34,13 @@ ScreenPage {
             }
             Button { text: qsTr("Clear"); onClicked: recent.model.clearRecent() }
         }
+        Label {
+            visible: recent.model.count === 0
+            text: qsTr("Nothing used yet on this device.")
+            color: Style.faint
+        }
         ListView {
+            visible: recent.model.count > 0
             Layout.fillWidth: true
             Layout.preferredHeight: 36
             orientation: ListView.Horizontal
@@ -175,6 +181,11 @@ ScreenPage {
         wrapMode: Text.Wrap
         Layout.fillWidth: true
     }
+    Label {
+        visible: photoList.count === 0
+        text: qsTr("No alternative photos: add one from a picture.")
+        color: Style.faint
+    }
     FileDialog {
         id: photoFile
         objectName: "photoPicker"
@@ -184,6 +195,7 @@ ScreenPage {
     }
     ListView {
         id: photoList
+        visible: count > 0
         Layout.fillWidth: true
         Layout.preferredHeight: 196
         orientation: ListView.Horizontal

@@ -95,7 +95,29 @@ ScreenPage {
         Accessible.name: qsTr("Play")
         ToolTip.visible: hovered
         ToolTip.text: qsTr("Play on the chosen output")
-        onClicked: screen.ringtones.playRingtone(play.toneId, play.custom)
+        onClicked: {
+            screen.awaitingPlay = true;
+            screen.playError = "";
+            screen.ringtones.playRingtone(play.toneId, play.custom);
+        }
+    }
+    // The sound object is the computer's, shared by both devices: this screen says only what
+    // became of the sound it asked for.
+    property bool awaitingPlay: false
+    property string playError
+    Connections {
+        target: screen.audio
+        enabled: screen.awaitingPlay
+        function onPlaybackErrorChanged() {
+            if (screen.audio.playbackError.length > 0) {
+                screen.playError = screen.audio.playbackError;
+                screen.awaitingPlay = false;
+            }
+        }
+        function onPlayingChanged() {
+            if (screen.audio.playing)
+                screen.awaitingPlay = false;
+        }
     }
 
     RowLayout {
@@ -121,8 +143,8 @@ ScreenPage {
     }
     Label {
         objectName: "playbackError"
-        visible: screen.audio && screen.audio.playbackError.length > 0
-        text: "⚠ " + (screen.audio ? screen.audio.playbackError : "")
+        visible: screen.playError.length > 0
+        text: "⚠ " + screen.playError
         color: Style.failure
         wrapMode: Text.Wrap
         Layout.fillWidth: true

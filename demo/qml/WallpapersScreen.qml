@@ -155,15 +155,25 @@ ScreenPage {
                     anchors.bottomMargin: 36
                     wallpaper: cell.itemModel
                 }
-                // The picture's upload or download, with retry and cancel where the module offers them.
+                // The picture's upload or download, with retry and cancel where the module offers them,
+                // on a backing of their own so that they read over any picture.
+                Rectangle {
+                    anchors.fill: transfer
+                    anchors.margins: -3
+                    radius: 4
+                    visible: transfer.height > 0 && (bar.visible || cell.itemModel.unsynced || cell.itemModel.uploadFailed)
+                    color: Qt.rgba(Style.base.r, Style.base.g, Style.base.b, 0.9)
+                }
                 Column {
+                    id: transfer
                     anchors.left: parent.left
                     anchors.right: parent.right
                     anchors.bottom: parent.bottom
-                    anchors.bottomMargin: 40
-                    anchors.margins: 5
+                    anchors.bottomMargin: 44
+                    anchors.margins: 8
                     spacing: 2
                     TransferBar {
+                        id: bar
                         width: parent.width
                         file: cell.itemModel.hiPhoto
                     }

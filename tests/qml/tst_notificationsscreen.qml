@@ -73,7 +73,7 @@ Item {
             var play = findChild(screen, "tone_Messages").parent.children[2]
             play.clicked()
             tryVerify(function() { return AudioManage.playing || AudioManage.playbackError.length > 0 }, 3000)
-            compare(findChild(screen, "playbackError").visible, AudioManage.playbackError.length > 0)
+            tryCompare(findChild(screen, "playbackError"), "visible", AudioManage.playbackError.length > 0)
             AudioManage.stopSound()
         }
     }
