@@ -370,6 +370,7 @@ QByteArray SimServer::sessionEnded(int deviceId) const
 {
     im::session::SessionEnded ended;
     ended.set_by_device(m_unlinked.value(deviceId).toStdString());
+    ended.set_ended_at(now());
     return bytesOf(ended);
 }
 

@@ -99,7 +99,7 @@ public:
 
     // Account state, for setting up and checking.
     Q_INVOKABLE void setPassword(const QString& password);
-    void setVerification(const QString& email, bool enabled);
+    Q_INVOKABLE void setVerification(const QString& email, bool enabled);
     QString verificationEmail() const { return m_email; }
     bool verificationEnabled() const { return m_verificationEnabled; }
     Q_INVOKABLE qint64 lockedUntil() const { return m_lockedUntil; }

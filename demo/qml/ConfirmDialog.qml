@@ -36,6 +36,7 @@ Dialog {
         }
         TextField {
             id: password
+            objectName: "confirmPassword"
             visible: dialog.askPassword
             placeholderText: qsTr("Your password")
             echoMode: TextInput.Password

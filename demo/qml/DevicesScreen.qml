@@ -50,6 +50,7 @@ ScreenPage {
                 }
                 Item { Layout.fillWidth: true }
                 Button {
+                    objectName: "signOut_" + row.deviceId
                     visible: !row.current
                     text: qsTr("Sign out")
                     onClicked: {

@@ -49,7 +49,7 @@ ScreenPage {
 
     RowLayout {
         Button { text: qsTr("Refresh"); onClicked: screen.cmd.getVerificationSetting() }
-        Button { text: qsTr("Reset verification"); onClicked: resetAsk.open() }
+        Button { objectName: "resetVerification"; text: qsTr("Reset verification"); onClicked: resetAsk.open() }
     }
     Item { Layout.fillHeight: true }
 

@@ -243,6 +243,13 @@ void RefAccount::setWritesHeld(bool held)
     updateSyncState();
 }
 
+// The same code answers a password the server did not accept, with no body: that ends nothing.
+bool RefAccount::sessionEndedIn(const QByteArray& body)
+{
+    im::session::SessionEnded ended;
+    return ended.ParseFromArray(body.constData(), int(body.size())) && ended.ended_at() > 0;
+}
+
 void RefAccount::endSession(const QByteArray& body)
 {
     if (m_signedOut)
@@ -584,7 +591,7 @@ qint64 RefAccount::sendRequest(int command, const QByteArray& body, ResponseCall
                     --self->m_changesInFlight;
                 if (command == kListSharedPreferences)
                     self->m_newsAnswered = code == 0;
-                if (code == kSessionEnded)
+                if (code == kSessionEnded && sessionEndedIn(reply))
                     self->endSession(reply);
                 if (!self)
                     return;

@@ -257,6 +257,8 @@ signals:
 
 private:
     void applyChatLook(const im::chat::ChatLook& look);
+    // Whether an answer's body says the session ended (code 401 also means a refused password).
+    static bool sessionEndedIn(const QByteArray& body);
     struct RegisteredModel {
         QPointer<QObject> object;
         void* typed = nullptr;

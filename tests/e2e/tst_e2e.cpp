@@ -500,6 +500,17 @@ private slots:
         QVERIFY(QDir().mkpath(bCache));
         QSignalSpy ended(m_b->account, &RefAccount::sessionEnded);
         QSignalSpy unlinked(m_a->cmd, &SettingServiceCmd::unlinkDeviceFinished);
+        // A password the server does not take refuses the sign-out and ends no session, though
+        // its code is the one of an ended session.
+        QSignalSpy endedOnA(m_a->account, &RefAccount::sessionEnded);
+        m_server->setPassword(QStringLiteral("secret"));
+        m_server->setVerification(QStringLiteral("me@example.org"), true);
+        m_a->cmd->unlinkDevices({2}, QStringLiteral("wrong"));
+        QVERIFY(QTest::qWaitFor([&] { return unlinked.count() == 1; }));
+        QCOMPARE(unlinked.takeFirst().at(0).toInt(), int(SimServer::kUnauthorized));
+        QVERIFY(endedOnA.isEmpty() && ended.isEmpty());
+        QVERIFY(!m_a->account->isSignedOut());
+        m_server->setVerification(QString(), false);
         m_a->cmd->unlinkDevices({2, 9});
         QVERIFY(QTest::qWaitFor([&] { return unlinked.count() == 1 && ended.count() == 1; }));
         QCOMPARE(unlinked.at(0).at(0).toInt(), 0);
