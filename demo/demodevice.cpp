@@ -13,6 +13,9 @@
 
 #include "host/contacts.h"
 #include "host/dialogbase.h"
+#include "host/files.h"
+#include "host/cryptoaes.h"
+#include "host/stickers.h"
 #include "host/emojiparser.h"
 #include "notifications/groupmutedsettingmodel.h"
 #include "notifications/ringtonemanager.h"
@@ -24,9 +27,12 @@
 #include "im/misc.pb.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "privacy/privacymodel.h"
+#include "simfilestore.h"
 #include "simserver.h"
 
 #include <QImage>
+#include <QBuffer>
+#include <QPainter>
 #include <QPointer>
 #include <QThreadPool>
 
@@ -55,6 +61,27 @@ struct Tag {
     const char* name;
 };
 constexpr Tag kTags[] = {{"work", "Work"}, {"friends", "Friends"}, {"unread", "Unread"}};
+
+// The sticker pack: drawn at start, its keys known to every device (as a pack's are).
+struct Sticker {
+    qint64 pid;
+    const char* name;
+    const char* colour;
+    const char* glyph;
+};
+constexpr Sticker kStickers[] = {{9001, "Thumbs up", "#2F855A", "+1"},
+                                 {9002, "Coffee", "#8B5A2B", "C"},
+                                 {9003, "Party", "#B83280", "!"},
+                                 {9004, "Sleepy", "#3A66C4", "z"}};
+QHash<qint64, QByteArray>& stickerKeys()
+{
+    static QHash<qint64, QByteArray> keys;
+    return keys;
+}
+QString stickerFileId(qint64 pid)
+{
+    return QStringLiteral("sticker-%1").arg(pid);
+}
 
 QString personChat(qint64 userId)
 {
@@ -119,6 +146,49 @@ DemoDevice::DemoDevice(const QString& name, int deviceId, const QString& dataDir
                 if (source == accountId)
                     addMessage(text, severity == AccountManager::Failure);
             });
+}
+
+void DemoDevice::publishStickers(SimServer* server)
+{
+    for (const Sticker& sticker : kStickers) {
+        QImage image(160, 160, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setBrush(QColor::fromString(QLatin1String(sticker.colour)));
+        painter.setPen(Qt::NoPen);
+        painter.drawEllipse(image.rect().adjusted(8, 8, -8, -8));
+        painter.setPen(Qt::white);
+        QFont font = painter.font();
+        font.setPixelSize(64);
+        font.setBold(true);
+        painter.setFont(font);
+        painter.drawText(image.rect(), Qt::AlignCenter, QLatin1String(sticker.glyph));
+        painter.end();
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        QByteArray& key = stickerKeys()[sticker.pid];
+        if (key.isEmpty())
+            key = CryptoAES::createKey(32);
+        server->fileStore()->publish(stickerFileId(sticker.pid), CryptoAES::encrypt(png, key));
+    }
+}
+
+QVariantList DemoDevice::stickers()
+{
+    QVariantList list;
+    for (const Sticker& sticker : kStickers)
+        list.append(QVariantMap{{QStringLiteral("pid"), sticker.pid}, {QStringLiteral("name"), QString::fromUtf8(sticker.name)}});
+    return list;
+}
+
+QString DemoDevice::stickerImage(QObject* sticker) const
+{
+    const auto* item = qobject_cast<StickerItem*>(sticker);
+    const StickerDataPtr file = item ? item->sourceFile() : StickerDataPtr();
+    return file && file->fileExist() ? file->localPath() : QString();
 }
 
 QObject* DemoDevice::chat(const QString& dialogId) const
@@ -407,7 +477,25 @@ void DemoDevice::writeStatusShortcuts(const QStringList& descriptions, const QSt
 
 void DemoDevice::writeStatusShortcutEntries(const QVariantList& entries)
 {
-    sharedPreference()->updateUserStatusSettingReq(entries);
+    QVariantList written;
+    QList<QSharedPointer<StickerItem>> made;
+    for (const QVariant& entry : entries) {
+        QVariantMap map = entry.toMap();
+        const qint64 pid = map.take(QStringLiteral("stickerPid")).toLongLong();
+        if (pid > 0 && stickerKeys().contains(pid)) {
+            // A sticker of the pack, as a client's sticker panel hands it over.
+            auto sticker = QSharedPointer<StickerItem>::create(pid, StatusShortCut::kSourceType);
+            sticker->setSourceFile(m_account->fileManager()->createStickerData(
+                {{QStringLiteral("fileId"), stickerFileId(pid)},
+                 {QStringLiteral("aesKey"), QString::fromLatin1(stickerKeys().value(pid).toBase64())},
+                 {QStringLiteral("fileType"), 1}},
+                StatusShortCut::kSourceType));
+            map.insert(QStringLiteral("sticker"), QVariant::fromValue<QObject*>(sticker.data()));
+            made.append(sticker);
+        }
+        written.append(map);
+    }
+    sharedPreference()->updateUserStatusSettingReq(written);
 }
 
 void DemoDevice::addAlternativePhotoFromFile(const QString& path)

@@ -72,6 +72,8 @@ class DemoDevice : public QObject {
     Q_PROPERTY(QVariantList groups READ groups CONSTANT)
     Q_PROPERTY(QVariantList chats READ chats CONSTANT)
     Q_PROPERTY(QVariantList dialogTags READ dialogTags CONSTANT)
+    // The stickers of the pack the server serves to everyone: {"pid", "name"}.
+    Q_PROPERTY(QVariantList stickers READ stickers CONSTANT)
 public:
     DemoDevice(const QString& name, int deviceId, const QString& dataDir, SimServer* server,
                std::function<qint64()> worldClock, QObject* parent = nullptr);
@@ -139,6 +141,12 @@ public:
     Q_INVOKABLE QObject* chatWallpaper(const QString& dialogId);
     // Every emoji of the host's emoji table, in its order: the names themes may take.
     Q_INVOKABLE static QStringList emojiTable();
+    // Puts the sticker pack on the server (its images, encrypted, readable by everyone); once,
+    // before devices ask for stickers.
+    static void publishStickers(SimServer* server);
+    static QVariantList stickers();
+    // Where a status shortcut's sticker (a StickerItem) can be read, empty until it is here.
+    Q_INVOKABLE QString stickerImage(QObject* sticker) const;
     static QVariantList people();
     static QVariantList groups();
     static QVariantList chats();
@@ -157,7 +165,8 @@ public:
     Q_INVOKABLE void addAlternativePhoto(const QString& color);
     // Writes the status shortcuts: one per description, with the emoji of the same place.
     Q_INVOKABLE void writeStatusShortcuts(const QStringList& descriptions, const QStringList& emoji);
-    // Writes the status shortcuts as given, in order: maps with "desc", "emoji" and "time".
+    // Writes the status shortcuts as given, in order: maps with "desc", "emoji", "time" and
+    // either "sticker" (a shortcut's StickerItem, kept) or "stickerPid" (one of `stickers`).
     Q_INVOKABLE void writeStatusShortcutEntries(const QVariantList& entries);
     // Adds an alternative profile photo from an image file: a worker crops it square and writes
     // the two sizes the list takes; a file that is not a picture is said, and nothing is added.

@@ -91,6 +91,7 @@ int main(int argc, char** argv)
     server.setVerification(QStringLiteral("me@example.org"), true);
     server.seedDevice(3, QStringLiteral("Phone"), QStringLiteral("android"), world() - 3 * 3600 * 1000);
 
+    DemoDevice::publishStickers(&server);
     DemoDevice a(QStringLiteral("A"), 1, dataDir, &server, world);
     DemoDevice b(QStringLiteral("B"), 2, dataDir, &server, world);
     // Two demos on one data folder would write over each other's changes.

@@ -68,7 +68,22 @@ ScreenPage {
     // Status shortcuts: each an emoji and a short text, edited here as a list and written whole.
     readonly property var shortcuts: screen.device.statusShortCut.shortCutSetting
     function writeShortcuts(list) {
-        screen.device.writeStatusShortcutEntries(list.map(entry => ({ desc: entry.desc, emoji: entry.emoji, time: entry.time || 3600 })));
+        screen.device.writeStatusShortcutEntries(list.map(entry => {
+            const written = { desc: entry.desc, emoji: entry.emoji, time: entry.time || 3600 };
+            if (entry.sticker)
+                written.sticker = entry.sticker;
+            if (entry.stickerPid)
+                written.stickerPid = entry.stickerPid;
+            return written;
+        }));
+    }
+    // A sticker's image arrives after its shortcut: looked for again now and then.
+    property int tick: 0
+    Timer {
+        interval: 1000
+        repeat: true
+        running: screen.visible
+        onTriggered: screen.tick++
     }
     function moved(list, from, to) {
         const copy = list.slice();
@@ -96,7 +111,15 @@ ScreenPage {
                 required property var modelData
                 required property int index
                 width: parent.width
-                Label { text: shortcut.modelData.emoji; font.pixelSize: 18 }
+                Label { visible: !shortcut.modelData.sticker; text: shortcut.modelData.emoji; font.pixelSize: 18 }
+            Image {
+                visible: shortcut.modelData.sticker !== undefined
+                Layout.preferredWidth: 28
+                Layout.preferredHeight: 28
+                fillMode: Image.PreserveAspectFit
+                readonly property string path: shortcut.modelData.sticker ? (screen.tick, screen.device.stickerImage(shortcut.modelData.sticker)) : ""
+                source: path.length > 0 ? "file://" + path : ""
+            }
                 Label { text: shortcut.modelData.desc; color: Style.text; Layout.fillWidth: true; elide: Text.ElideRight }
                 ToolButton {
                     text: "↑"
@@ -139,6 +162,13 @@ ScreenPage {
                 onPicked: emoji => shortcutEmoji.chosen = emoji
             }
         }
+        ComboBox {
+            id: shortcutSticker
+            objectName: "shortcutSticker"
+            Layout.preferredWidth: 130
+            model: [{ pid: 0, name: qsTr("no sticker") }].concat(screen.device.stickers)
+            textRole: "name"
+        }
         TextField {
             id: shortcutText
             objectName: "shortcutText"
@@ -153,7 +183,9 @@ ScreenPage {
             text: qsTr("Add")
             enabled: shortcutText.text.trim().length > 0
             onClicked: {
-                screen.writeShortcuts(screen.shortcuts.concat([{ desc: shortcutText.text.trim(), emoji: shortcutEmoji.chosen, time: 3600 }]));
+                const sticker = shortcutSticker.model[shortcutSticker.currentIndex].pid;
+                screen.writeShortcuts(screen.shortcuts.concat([{ desc: shortcutText.text.trim(), emoji: shortcutEmoji.chosen, time: 3600,
+                                                                 stickerPid: sticker }]));
                 shortcutText.text = "";
             }
         }
@@ -249,16 +281,41 @@ ScreenPage {
                         text: qsTr("Audience…")
                         font.pixelSize: 11
                         onClicked: audiencePicker.open()
-                        DirectoryPicker {
+                        // Everyone the photo may show to, ticked when it does: a tick adds, an
+                        // untick takes away; each change goes to the server at once.
+                        Popup {
                             id: audiencePicker
                             objectName: "audiencePicker_" + card.index
                             y: audienceButton.height
-                            entries: Directory.people(screen.device).concat(Directory.groups(screen.device))
-                            excluded: card.audience.map(entry => entry.key)
-                            emptyText: qsTr("Everyone already sees it.")
-                            onPicked: entry => card.profilePhoto.setIds(
-                                          card.profilePhoto.userList.concat(entry.type === "person" ? [entry.id] : []),
-                                          card.profilePhoto.groupList.concat(entry.type === "group" ? [entry.id] : []))
+                            width: 240
+                            height: 300
+                            modal: true
+                            margins: 8
+                            readonly property var everyone: Directory.people(screen.device).concat(Directory.groups(screen.device))
+                            ListView {
+                                anchors.fill: parent
+                                clip: true
+                                model: audiencePicker.everyone
+                                ScrollBar.vertical: ScrollBar {}
+                                delegate: CheckBox {
+                                    id: member
+                                    required property var modelData
+                                    objectName: "member_" + member.modelData.key
+                                    width: ListView.view.width
+                                    text: member.modelData.name + (member.modelData.type === "group" ? qsTr(" (group)") : "")
+                                    enabled: !screen.photos.modifying
+                                    checked: (member.modelData.type === "group" ? card.profilePhoto.groupList : card.profilePhoto.userList)
+                                             .indexOf(member.modelData.id) >= 0
+                                    onToggled: {
+                                        const group = member.modelData.type === "group";
+                                        const ids = group ? card.profilePhoto.groupList : card.profilePhoto.userList;
+                                        const changed = member.checked ? ids.concat([member.modelData.id])
+                                                                       : ids.filter(id => id !== member.modelData.id);
+                                        card.profilePhoto.setIds(group ? card.profilePhoto.userList : changed,
+                                                                 group ? changed : card.profilePhoto.groupList);
+                                    }
+                                }
+                            }
                         }
                     }
                     ToolButton {

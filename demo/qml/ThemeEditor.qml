@@ -16,6 +16,8 @@ Dialog {
     property string originalName
     property bool lightHalf: true
     readonly property var half: editor.theme ? (editor.lightHalf ? editor.theme.light : editor.theme.dark) : null
+    // The half's wallpaper as it will be saved: the working copy while its pattern is changed.
+    readonly property var shownWallpaper: editor.half ? (editor.half.editWallpaper ? editor.half.editWallpaper : editor.half.wallpaperItem) : null
     readonly property var swatches: ["#3A66C4", "#2F855A", "#C05621", "#B83280", "#6B46C1", "#0987A0", "#C53030", "#4A5568"]
     readonly property var bubbleSwatches: ["#FFFFFF", "#DCF1FF", "#E6F4EA", "#FFF4D6", "#F3E8FF", "#2D3748", "#1A365D", "#22543D"]
     // The module's check; the theme may keep the name it had.
@@ -102,7 +104,7 @@ Dialog {
             WallpaperView {
                 Layout.fillWidth: true
                 Layout.preferredHeight: 150
-                wallpaper: editor.half ? editor.half.wallpaperItem : null
+                wallpaper: editor.shownWallpaper
                 bubbles: true
                 bubbleColors: editor.half && editor.half.messageColors.length > 0 ? editor.half.messageColors : ["#FFFFFF"]
                 Rectangle {
@@ -176,6 +178,34 @@ Dialog {
                     MouseArea {
                         anchors.fill: parent
                         onClicked: editor.themes.setWallpaper(editor.lightHalf, choice.itemModel)
+                    }
+                }
+            }
+            // A pattern wallpaper takes any pattern of the list over its own colours.
+            Label {
+                visible: editor.shownWallpaper !== null && editor.shownWallpaper.hasPattern
+                text: qsTr("Pattern")
+                color: Style.secondary
+            }
+            ListView {
+                visible: editor.shownWallpaper !== null && editor.shownWallpaper.hasPattern
+                Layout.fillWidth: true
+                Layout.preferredHeight: 56
+                orientation: ListView.Horizontal
+                spacing: 6
+                clip: true
+                model: editor.device.wallpaperHandler.patternModel
+                delegate: WallpaperView {
+                    id: pattern
+                    required property var itemModel
+                    required property int index
+                    objectName: "pattern_" + pattern.index
+                    width: 44
+                    height: 52
+                    wallpaper: pattern.itemModel
+                    MouseArea {
+                        anchors.fill: parent
+                        onClicked: editor.half.updatePattern(pattern.itemModel)
                     }
                 }
             }

@@ -19,12 +19,14 @@
 #include "reports.h"
 
 #include <QFileInfo>
+
 #include <QJSEngine>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
 #include <QtConcurrent>
+#include <utility>
 
 #include <algorithm>
 #include <atomic>
@@ -201,8 +203,9 @@ bool RingtoneManager::clearData(bool force)
     m_mergedFailed = false;
     m_listFromServer = false;
     m_currentSetting = nullptr;
-    qDeleteAll(m_settings);
-    m_settings.clear();
+    // Out of the table before they go: what the interface asks as each is destroyed (a binding
+    // that held it) finds none of them.
+    qDeleteAll(std::exchange(m_settings, {}));
     m_model->clear();
     return true;
 }

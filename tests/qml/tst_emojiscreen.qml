@@ -52,6 +52,20 @@ Item {
             tryVerify(function() { return descriptions(otherDevice) === "Walking the dog,Lunch" }, 3000)
             findChild(screen, "removeShortcut_1").clicked()
             tryVerify(function() { return descriptions(otherDevice) === "Walking the dog" }, 3000)
+            // A sticker instead of the emoji: the other device shows its image once it came, and
+            // keeps it when the list is rewritten.
+            var stickers = findChild(screen, "shortcutSticker")
+            stickers.currentIndex = 2
+            text.text = "Coffee break"
+            add.clicked()
+            var withSticker = function(device) {
+                var list = device.statusShortCut.shortCutSetting
+                return list.length === 2 && list[1].sticker !== undefined && device.stickerImage(list[1].sticker).length > 0
+            }
+            tryVerify(function() { return withSticker(otherDevice) }, 5000)
+            screen.writeShortcuts(screen.moved(screen.shortcuts, 1, 0))
+            tryVerify(function() { return descriptions(otherDevice) === "Coffee break,Walking the dog" }, 3000)
+            verify(otherDevice.statusShortCut.shortCutSetting[0].sticker !== undefined)
         }
 
         function test_aPhotoFromAFileWithItsAudience() {
@@ -63,12 +77,28 @@ Item {
             var picker = findChild(audience, "audiencePicker_0")
             audience.clicked()
             tryVerify(function() { return picker.opened })
-            var search = findChild(picker.contentItem, "pickerSearch")
-            search.text = "Fatima"
-            search.accepted()
+            // Ticked in, then ticked out again.
+            var fatima = null
+            tryVerify(function() { fatima = findChild(picker.contentItem, "member_u106"); return fatima !== null })
+            fatima.toggle()
+            fatima.toggled()
             tryVerify(function() {
                 var photo = otherPhotos.objectAt(0)
                 return photo !== null && photo.profilePhoto.userList.indexOf(106) >= 0
+            }, 5000)
+            // The photo is replaced by the one the server holds: its card, and picker, are new.
+            tryVerify(function() { return !testDevice.alternativeProfilePhoto.modifying }, 5000)
+            audience = findChild(screen, "audience_0")
+            picker = findChild(audience, "audiencePicker_0")
+            audience.clicked()
+            tryVerify(function() { return picker.opened })
+            tryVerify(function() { fatima = findChild(picker.contentItem, "member_u106"); return fatima !== null })
+            verify(fatima.checked)
+            fatima.toggle()
+            fatima.toggled()
+            tryVerify(function() {
+                var photo = otherPhotos.objectAt(0)
+                return photo !== null && photo.profilePhoto.userList.indexOf(106) < 0
             }, 5000)
 
             // A file that is not a picture adds nothing and says so.

@@ -117,6 +117,7 @@ public slots:
         m_device.reset();
         m_other.reset();
         m_server = std::make_unique<SimServer>();
+        DemoDevice::publishStickers(m_server.get());
         // The screens under test run on device A; device B is the user's other device, where a
         // change made on A must arrive through the server.
         auto clock = [] { return QDateTime::currentMSecsSinceEpoch(); };
