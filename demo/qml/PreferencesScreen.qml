@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
@@ -49,7 +50,36 @@ ScreenPage {
                 anchors.leftMargin: 6
                 Label { text: row.key; elide: Text.ElideRight; Layout.preferredWidth: 200; color: Style.text }
                 Label { text: row.type; Layout.preferredWidth: 50; color: Style.secondary }
-                Label { text: row.value; elide: Text.ElideRight; Layout.fillWidth: true; color: row.unapplied ? Style.warning : Style.text }
+                Label {
+                    visible: !editor.visible
+                    text: row.value
+                    elide: Text.ElideRight
+                    Layout.fillWidth: true
+                    color: row.unapplied ? Style.warning : Style.text
+                }
+                // A value is edited in place: Enter writes it through the store (here first, then
+                // the server, then the other devices); Escape leaves it.
+                TextField {
+                    id: editor
+                    objectName: "edit_" + row.key
+                    visible: false
+                    Layout.fillWidth: true
+                    onAccepted: {
+                        screen.device.writePreference(row.type, row.key, editor.text);
+                        editor.visible = false;
+                    }
+                    Keys.onEscapePressed: editor.visible = false
+                }
+                ToolButton {
+                    objectName: "editButton_" + row.key
+                    text: "✎"
+                    Accessible.name: qsTr("Edit %1").arg(row.key)
+                    onClicked: {
+                        editor.text = row.value;
+                        editor.visible = true;
+                        editor.forceActiveFocus();
+                    }
+                }
             }
         }
     }
