@@ -12,11 +12,20 @@ ColumnLayout {
     visible: bar.state !== 0
     spacing: 1
 
-    ProgressBar {
+    // Drawn here rather than the style's ProgressBar, whose scene-graph nodes Qt 6.4 leaves
+    // behind at exit.
+    Rectangle {
         Layout.fillWidth: true
+        implicitHeight: 5
+        radius: 2
         visible: bar.state === 1 || bar.state === 2
-        indeterminate: bar.state === 1
-        value: bar.file ? bar.file.progress : 0
+        color: Style.border
+        Rectangle {
+            width: parent.width * (bar.file ? bar.file.progress : 0)
+            height: parent.height
+            radius: 2
+            color: bar.palette.highlight
+        }
     }
     Label {
         Layout.fillWidth: true
