@@ -12,11 +12,11 @@
 #include "wallpapers/wallpaperitem.h"
 
 #include "host/contacts.h"
-#include "host/dialogbase.h"
-#include "host/files.h"
 #include "host/cryptoaes.h"
-#include "host/stickers.h"
+#include "host/dialogbase.h"
 #include "host/emojiparser.h"
+#include "host/files.h"
+#include "host/stickers.h"
 #include "notifications/groupmutedsettingmodel.h"
 #include "notifications/ringtonemanager.h"
 
@@ -30,8 +30,8 @@
 #include "simfilestore.h"
 #include "simserver.h"
 
-#include <QImage>
 #include <QBuffer>
+#include <QImage>
 #include <QPainter>
 #include <QPointer>
 #include <QThreadPool>
@@ -180,7 +180,8 @@ QVariantList DemoDevice::stickers()
 {
     QVariantList list;
     for (const Sticker& sticker : kStickers)
-        list.append(QVariantMap{{QStringLiteral("pid"), sticker.pid}, {QStringLiteral("name"), QString::fromUtf8(sticker.name)}});
+        list.append(QVariantMap{{QStringLiteral("pid"), sticker.pid},
+                                {QStringLiteral("name"), QString::fromUtf8(sticker.name)}});
     return list;
 }
 
