@@ -20,7 +20,6 @@
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QTemporaryDir>
-#include <QTranslator>
 
 #include <cstdio>
 
@@ -75,9 +74,8 @@ int main(int argc, char** argv)
     if (!parser.isSet(verboseOption))
         QLoggingCategory::setFilterRules(QStringLiteral("im.*.debug=false"));
 
-    QTranslator translator;
-    if (translator.load(QStringLiteral(":/i18n/settingmodel_en.qm")))
-        QCoreApplication::installTranslator(&translator);
+    // The module's sentences, in the system's language where there is a translation.
+    SettingModel::installTranslator();
 
     QTemporaryDir scratch;
     const QString dataDir = parser.isSet(dataOption) ? parser.value(dataOption) : scratch.path();

@@ -13,8 +13,12 @@
 #include "privacy/privacymodel.h"
 #include "profilephotos/alternativeprofilephoto.h"
 
+#include <QCoreApplication>
 #include <QQmlContext>
 #include <QQmlEngine>
+#include <QTranslator>
+
+#include <memory>
 
 void SettingModel::registerMetaType(QQmlContext* context, const char* uri)
 {
@@ -36,4 +40,24 @@ void SettingModel::registerMetaType(QQmlContext* context, const char* uri)
     qRegisterMetaType<GroupMutedSettingModel*>("GroupMutedSettingModel *");
     qmlRegisterUncreatableType<PrivacyItem>(uri, 1, 0, "PrivacyItem",
                                             QStringLiteral("PrivacyItemis uncreatable"));
+}
+
+QString SettingModel::installTranslator(const QLocale& locale, const QString& directory)
+{
+    // Built into the library, so that any shell, not only the demo, shows sentences.
+    static const QString builtIn = QStringLiteral(":/settingmodel/i18n");
+    static std::unique_ptr<QTranslator> installed;
+    auto translator = std::make_unique<QTranslator>();
+    const QString prefix = QStringLiteral("settingmodel");
+    const QString separator = QStringLiteral("_");
+    const bool loaded = (!directory.isEmpty() && translator->load(locale, prefix, separator, directory)) ||
+                        translator->load(locale, prefix, separator, builtIn) ||
+                        translator->load(QLocale(QLocale::English), prefix, separator, builtIn);
+    if (!loaded)
+        return QString();
+    if (installed)
+        QCoreApplication::removeTranslator(installed.get());
+    installed = std::move(translator);
+    QCoreApplication::installTranslator(installed.get());
+    return installed->filePath();
 }

@@ -27,6 +27,9 @@ int main(int argc, char** argv)
     parser.addOption(checkOption);
     parser.process(app);
 
+    // The module's sentences: the shell reports them as they come, in the user's language.
+    const QString translations = SettingModel::installTranslator();
+
     QQmlApplicationEngine engine;
     // Once, before any QML that uses the module.
     SettingModel::registerMetaType(engine.rootContext(), "SettingModel");
@@ -44,6 +47,8 @@ int main(int argc, char** argv)
     std::printf("chosen output: %s\n", qPrintable(AudioManage::instance()->defaultOutputDeviceName()));
     std::printf("screens: %d\n", ScreenManage::instance()->screenCount());
     std::printf("screens listed: %d\n", page->property("screensListed").toInt());
+    std::printf("translations: %s\n", qPrintable(translations));
+    std::printf("general_fail: %s\n", qPrintable(qtTrId("general_fail")));
     QTimer::singleShot(0, &app, &QCoreApplication::quit);
     return app.exec();
 }

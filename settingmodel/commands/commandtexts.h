@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settingmodel_global.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -18,7 +20,7 @@ inline constexpr int kFeatureDisabled = 2;
 // "pwd_error_tip" with the lock-until time of an im::PasswordLockedErrorData body, in the
 // system language's short format. A body that does not parse gives "general_fail": a date
 // we do not know is better left out than shown as the epoch.
-QString lockedMessage(const QByteArray& body);
+SETTINGMODEL_EXPORT QString lockedMessage(const QByteArray& body);
 
 // "setting_password_reset_failed_content" with the pending reset's time as dd/MM/yyyy hh:mm.
-QString resetPendingMessage(qint64 resetAtMs);
+SETTINGMODEL_EXPORT QString resetPendingMessage(qint64 resetAtMs);

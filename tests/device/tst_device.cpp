@@ -83,6 +83,9 @@ private slots:
     void screensInFirstSeenOrder();
     void screensComeAndGo();
 
+    // Last: the translator it installs stays for the rest of the run.
+    void translationsForALocale();
+
 private:
     QSoundEffect* playingSound(AudioManage* audio) const;
 
@@ -269,6 +272,23 @@ void TestDevice::soundsPlayOrSayWhyNot()
     audio.playSound(broken);
     QVERIFY(QTest::qWaitFor([&] { return audio.playbackError() == QStringLiteral("sound_cannot_play"); }));
     QVERIFY(!audio.playing());
+}
+
+// The module's English is built in; a shell's own translation in its folder comes first; a
+// language nobody translated, or a folder without one, gets English.
+void TestDevice::translationsForALocale()
+{
+    const QString english = QStringLiteral("Something went wrong. Please try again.");
+    QVERIFY(SettingModel::installTranslator(QLocale(QLocale::German))
+                .endsWith(QLatin1String("settingmodel_en.qm")));
+    QCOMPARE(qtTrId("general_fail"), english);
+    QVERIFY(SettingModel::installTranslator(QLocale(QLocale::French, QLocale::France),
+                                            QStringLiteral(SHELL_TRANSLATIONS))
+                .endsWith(QLatin1String("settingmodel_fr.qm")));
+    QCOMPARE(qtTrId("general_fail"), QStringLiteral("Une erreur est survenue. Veuillez réessayer."));
+    // One translator at a time: the next call replaces it.
+    SettingModel::installTranslator(QLocale(QLocale::French), QStringLiteral("/no/such/folder"));
+    QCOMPARE(qtTrId("general_fail"), english);
 }
 
 void TestDevice::screensInFirstSeenOrder()
