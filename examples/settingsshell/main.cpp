@@ -1,15 +1,23 @@
 // A client shell: loads the settings module, registers it, and opens its sound and screens
-// page. With --check it prints what the page found and exits, for scripts and headless runs.
+// page. With --check it prints what the page found and exits, for scripts and headless runs; with
+// --account-check it also composes an account against the simulated server, changes a privacy
+// setting and prints what the server then holds.
+#include "accountcomposition.h"
 #include "device/audiomanage.h"
 #include "device/screenmanage.h"
+#include "privacy/privacymodel.h"
+#include "refaccount.h"
 #include "settingmodel.h"
+#include "simserver.h"
 #include "wallpapers/wallpaperhandler.h"
 
 #include <QCommandLineParser>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickStyle>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -24,7 +32,12 @@ int main(int argc, char** argv)
     parser.addHelpOption();
     const QCommandLineOption checkOption(QStringLiteral("check"),
                                          QStringLiteral("Open the page, print what it shows and quit."));
+    const QCommandLineOption accountOption(
+        QStringLiteral("account-check"),
+        QStringLiteral(
+            "Compose an account against the simulated server, change a setting, print the server's."));
     parser.addOption(checkOption);
+    parser.addOption(accountOption);
     parser.process(app);
 
     // The module's sentences: the shell reports them as they come, in the user's language.
@@ -49,6 +62,40 @@ int main(int argc, char** argv)
     std::printf("screens listed: %d\n", page->property("screensListed").toInt());
     std::printf("translations: %s\n", qPrintable(translations));
     std::printf("general_fail: %s\n", qPrintable(qtTrId("general_fail")));
-    QTimer::singleShot(0, &app, &QCoreApplication::quit);
-    return app.exec();
+    if (!parser.isSet(accountOption)) {
+        QTimer::singleShot(0, &app, &QCoreApplication::quit);
+        return app.exec();
+    }
+
+    // One account of the reference host with the module's models, against the simulated server:
+    // what a shell without a server of its own runs.
+    QTemporaryDir data;
+    SimServer server;
+    auto* account =
+        new RefAccount(QStringLiteral("shell"), data.path(),
+                       server.connectDevice(1, QStringLiteral("Shell"), QStringLiteral("desktop")));
+    auto* composition = new AccountComposition(account, &app);
+    composition->start();
+    const auto waitFor = [&app](const std::function<bool()>& done) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < 10000)
+            app.processEvents(QEventLoop::AllEvents, 50);
+        return done();
+    };
+    if (!waitFor([composition] { return composition->stage() == AccountComposition::Running; }))
+        return 2;
+    composition->privacyModel()->setFindMeByPhone(true, true);
+    // The model shows the change once the server acknowledged it.
+    PrivacyModel* privacy = composition->privacyModel();
+    const bool reached = waitFor([&server, privacy] {
+        return privacy->findMeByPhone() &&
+               server.privacySummary().value(QStringLiteral("findMeByPhone")).toBool();
+    });
+    std::printf("account: %s\n", qPrintable(account->accountId()));
+    std::printf("server findMeByPhone: %s\n", reached ? "true" : "false");
+    std::printf("model findMeByPhone: %s\n", privacy->findMeByPhone() ? "true" : "false");
+    // The composition signs the account out and deletes it.
+    delete composition;
+    return reached ? 0 : 1;
 }
