@@ -9,7 +9,7 @@ JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
 
 
-.PHONY: all deps configure build test asan-build test-asan fuzz bench demo format clean
+.PHONY: all deps configure build test asan-build test-asan fuzz bench demo package format clean
 
 all: build
 
@@ -63,6 +63,10 @@ bench: build
 DEMO_ARGS ?=
 demo: build
 	$(BUILD_DIR)/demo/settingmodel-demo --screenshots $(CURDIR)/$(BUILD_DIR)/demo-screenshots $(DEMO_ARGS)
+
+# Debian packages of the module (runtime and development) in $(BUILD_DIR)/packages.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB -B $(CURDIR)/$(BUILD_DIR)/packages
 
 format: deps
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -1,6 +1,7 @@
-# Installs the module to a fresh prefix, builds the example shell against that prefix only
-# (find_package(settingmodel)), installs it beside the module and runs it headless.
-# Inputs: BUILD_DIR, SOURCE_DIR, WORK_DIR, BUILD_TYPE, SANITIZE.
+# Installs the module to a fresh prefix (or, with DEB, builds its Debian packages and unpacks them
+# into a scratch root), builds the example shell against that prefix only (find_package), installs
+# it beside the module and runs it headless.
+# Inputs: BUILD_DIR, SOURCE_DIR, WORK_DIR, BUILD_TYPE, SANITIZE, DEB.
 function(run what)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
   if(NOT result EQUAL 0)
@@ -9,9 +10,22 @@ function(run what)
   set(last_output "${output}" PARENT_SCOPE)
 endfunction()
 
-set(prefix ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
-run("Installing the module" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+if(DEB)
+  run("Packaging the module" cpack --config ${BUILD_DIR}/CPackConfig.cmake -G DEB -B ${WORK_DIR}/packages)
+  file(GLOB debs ${WORK_DIR}/packages/*.deb)
+  list(LENGTH debs count)
+  if(NOT count EQUAL 2)
+    message(FATAL_ERROR "Expected the runtime and the development package, got: ${debs}")
+  endif()
+  foreach(deb IN LISTS debs)
+    run("Unpacking ${deb}" dpkg-deb -x ${deb} ${WORK_DIR}/root)
+  endforeach()
+  set(prefix ${WORK_DIR}/root/usr)
+else()
+  set(prefix ${WORK_DIR}/prefix)
+  run("Installing the module" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+endif()
 
 set(flags "")
 if(SANITIZE)
