@@ -1,10 +1,12 @@
-// A client shell: loads the settings module, registers it, and opens its sound and screens
-// page. With --check it prints what the page found and exits, for scripts and headless runs; with
-// --account-check it also composes an account against the simulated server, changes a privacy
-// setting and prints what the server then holds.
+// A small settings client built only against the installed package: it composes one account of
+// the reference host against the simulated server, installs the module's translations and shows
+// privacy, notifications and the machine's sound and screens in QML of its own. With --check it
+// prints what it found, turns a privacy switch on through its own page, prints what the model and
+// the server then hold, and quits: for scripts and headless runs.
 #include "accountcomposition.h"
 #include "device/audiomanage.h"
 #include "device/screenmanage.h"
+#include "notifications/ringtonemanager.h"
 #include "privacy/privacymodel.h"
 #include "refaccount.h"
 #include "settingmodel.h"
@@ -18,9 +20,22 @@
 #include <QQmlContext>
 #include <QQuickStyle>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <cstdio>
+#include <functional>
+
+namespace {
+
+bool waitFor(const std::function<bool()>& done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return done();
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -30,72 +45,72 @@ int main(int argc, char** argv)
 
     QCommandLineParser parser;
     parser.addHelpOption();
-    const QCommandLineOption checkOption(QStringLiteral("check"),
-                                         QStringLiteral("Open the page, print what it shows and quit."));
-    const QCommandLineOption accountOption(
-        QStringLiteral("account-check"),
-        QStringLiteral(
-            "Compose an account against the simulated server, change a setting, print the server's."));
+    const QCommandLineOption checkOption(
+        QStringLiteral("check"),
+        QStringLiteral("Change a setting through the page, print what it shows and quit."));
     parser.addOption(checkOption);
-    parser.addOption(accountOption);
     parser.process(app);
 
-    // The module's sentences: the shell reports them as they come, in the user's language.
+    // The module's sentences, in the user's language (English built in).
     const QString translations = SettingModel::installTranslator();
 
-    QQmlApplicationEngine engine;
-    // Once, before any QML that uses the module.
-    SettingModel::registerMetaType(engine.rootContext(), "SettingModel");
-    WallpaperHandler::registerMetaType("SettingModel");
-    engine.load(QUrl(QStringLiteral("qrc:/shell/SoundAndScreens.qml")));
-    if (engine.rootObjects().isEmpty())
-        return 1;
-    if (!parser.isSet(checkOption))
-        return app.exec();
-
-    QObject* page = engine.rootObjects().constFirst();
-    std::printf("page: %s\n", qPrintable(page->property("title").toString()));
-    std::printf("outputs: %s\n",
-                qPrintable(AudioManage::instance()->availableOutputDevices().join(QLatin1Char(' '))));
-    std::printf("chosen output: %s\n", qPrintable(AudioManage::instance()->defaultOutputDeviceName()));
-    std::printf("screens: %d\n", ScreenManage::instance()->screenCount());
-    std::printf("screens listed: %d\n", page->property("screensListed").toInt());
-    std::printf("translations: %s\n", qPrintable(translations));
-    std::printf("general_fail: %s\n", qPrintable(qtTrId("general_fail")));
-    if (!parser.isSet(accountOption)) {
-        QTimer::singleShot(0, &app, &QCoreApplication::quit);
-        return app.exec();
-    }
-
-    // One account of the reference host with the module's models, against the simulated server:
-    // what a shell without a server of its own runs.
+    // One account of the reference host with the module's models, against the simulated server.
     QTemporaryDir data;
     SimServer server;
     auto* account =
         new RefAccount(QStringLiteral("shell"), data.path(),
                        server.connectDevice(1, QStringLiteral("Shell"), QStringLiteral("desktop")));
+    // The composition owns the account from here: it signs it out and deletes it.
     auto* composition = new AccountComposition(account, &app);
     composition->start();
-    const auto waitFor = [&app](const std::function<bool()>& done) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done() && clock.elapsed() < 10000)
-            app.processEvents(QEventLoop::AllEvents, 50);
-        return done();
-    };
+
+    QQmlApplicationEngine engine;
+    // Once, before any QML that uses the module.
+    SettingModel::registerMetaType(engine.rootContext(), "SettingModel");
+    WallpaperHandler::registerMetaType("SettingModel");
+    engine.setInitialProperties(
+        {{QStringLiteral("privacy"), QVariant::fromValue<QObject*>(composition->privacyModel())},
+         {QStringLiteral("ringtones"), QVariant::fromValue<QObject*>(account->ringtoneManager())}});
+    engine.load(QUrl(QStringLiteral("qrc:/shell/Shell.qml")));
+    if (engine.rootObjects().isEmpty())
+        return 1;
+    if (!parser.isSet(checkOption)) {
+        const int status = app.exec();
+        delete composition;
+        return status;
+    }
+
+    QObject* window = engine.rootObjects().constFirst();
+    std::printf("page: %s\n", qPrintable(window->property("title").toString()));
+    std::printf("outputs: %s\n",
+                qPrintable(AudioManage::instance()->availableOutputDevices().join(QLatin1Char(' '))));
+    std::printf("screens: %d\n", ScreenManage::instance()->screenCount());
+    std::printf("screens listed: %d\n", window->property("screensListed").toInt());
+    std::printf("translations: %s\n", qPrintable(translations));
+    std::printf("general_fail: %s\n", qPrintable(qtTrId("general_fail")));
+    std::printf("first tone: %s\n", qPrintable(account->ringtoneManager()
+                                                   ->presetRingtones()
+                                                   .value(0)
+                                                   .toMap()
+                                                   .value(QStringLiteral("name"))
+                                                   .toString()));
+
+    // A person's click on the page's switch: it goes to the server, and the page shows it once
+    // the server took it.
     if (!waitFor([composition] { return composition->stage() == AccountComposition::Running; }))
         return 2;
-    composition->privacyModel()->setFindMeByPhone(true, true);
-    // The model shows the change once the server acknowledged it.
+    QObject* toggle = window->findChild<QObject*>(QStringLiteral("findMeByPhone"));
+    if (!toggle)
+        return 3;
+    QMetaObject::invokeMethod(toggle, "toggle");
+    QMetaObject::invokeMethod(toggle, "toggled");
     PrivacyModel* privacy = composition->privacyModel();
-    const bool reached = waitFor([&server, privacy] {
-        return privacy->findMeByPhone() &&
+    const bool reached = waitFor([&server, privacy, toggle] {
+        return privacy->findMeByPhone() && toggle->property("checked").toBool() &&
                server.privacySummary().value(QStringLiteral("findMeByPhone")).toBool();
     });
-    std::printf("account: %s\n", qPrintable(account->accountId()));
     std::printf("server findMeByPhone: %s\n", reached ? "true" : "false");
-    std::printf("model findMeByPhone: %s\n", privacy->findMeByPhone() ? "true" : "false");
-    // The composition signs the account out and deletes it.
+    std::printf("page findMeByPhone: %s\n", toggle->property("checked").toBool() ? "true" : "false");
     delete composition;
     return reached ? 0 : 1;
 }

@@ -5,7 +5,8 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import QtQuick.Window
 
-ApplicationWindow {
+// The machine's audio output for notification sounds, with a test, and its screens.
+Item {
     id: window
 
     readonly property int screensListed: screenList.count
@@ -20,11 +21,6 @@ ApplicationWindow {
         screenList.model = 0
         screenList.model = screens.screenCount()
     }
-
-    width: 480
-    height: 420
-    visible: true
-    title: qsTr("Sound and screens")
 
     Component.onCompleted: {
         screens.init()

@@ -1,0 +1,36 @@
+pragma ComponentBehavior: Bound
+
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+
+// A small settings client of its own: privacy, notifications, sound and screens of one account.
+ApplicationWindow {
+    id: window
+
+    required property var privacy
+    required property var ringtones
+    readonly property int screensListed: soundPage.screensListed
+
+    width: 520
+    height: 480
+    visible: true
+    title: qsTr("Settings")
+
+    header: TabBar {
+        id: tabs
+
+        TabButton { text: qsTr("Privacy") }
+        TabButton { text: qsTr("Notifications") }
+        TabButton { text: qsTr("Sound and screens") }
+    }
+
+    StackLayout {
+        anchors.fill: parent
+        currentIndex: tabs.currentIndex
+
+        PrivacyPage { privacy: window.privacy }
+        NotificationsPage { ringtones: window.ringtones }
+        SoundAndScreensPage { id: soundPage }
+    }
+}
