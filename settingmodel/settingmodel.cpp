@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QQmlContext>
 #include <QQmlEngine>
+#include <QScreen>
 #include <QTranslator>
 
 #include <memory>
@@ -26,6 +27,8 @@ void SettingModel::registerMetaType(QQmlContext* context, const char* uri)
         context->setContextProperty(QStringLiteral("ScreenManage"), ScreenManage::instance());
         context->setContextProperty(QStringLiteral("AudioManage"), AudioManage::instance());
     }
+    // ScreenManage::screenAt hands QML a screen: QML must know the type to read it.
+    qRegisterMetaType<QScreen*>("QScreen*");
     qRegisterMetaType<AlternativeProfilePhoto*>("AlternativeProfilePhoto *");
     qRegisterMetaType<SharedPreferenceBase*>("SharedPreferenceBase *");
     qRegisterMetaType<SharedPreferenceModel*>("SharedPreferenceModel *");

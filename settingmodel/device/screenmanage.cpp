@@ -90,16 +90,27 @@ void ScreenManage::uninit()
     disconnect(QCoreApplication::instance(), nullptr, d.get(), nullptr);
 }
 
+namespace {
+// A screen handed to QML stays the application's: without a parent, the engine would take it and
+// delete it when its JavaScript value is collected, and the application would lose the screen.
+QScreen* keptByApplication(QScreen* screen)
+{
+    if (screen)
+        QJSEngine::setObjectOwnership(screen, QJSEngine::CppOwnership);
+    return screen;
+}
+} // namespace
+
 QScreen* ScreenManage::screenAt(int index) const
 {
-    return d->at(index);
+    return keptByApplication(d->at(index));
 }
 
 QScreen* ScreenManage::screenByPoint(const QPoint& point) const
 {
     for (const QPointer<QScreen>& screen : d->live()) {
         if (screen->geometry().contains(point))
-            return screen;
+            return keptByApplication(screen);
     }
     return nullptr;
 }

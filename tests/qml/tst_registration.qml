@@ -30,6 +30,14 @@ Item {
             compare(typeof AudioManage.availableOutputDevices().length, "number")
             AudioManage.defaultOutputDeviceName = "registration test"
             compare(AudioManage.defaultOutputDeviceName, "registration test")
+            // A screen read in QML is the application's still once its value is collected.
+            var count = ScreenManage.screenCount()
+            for (var i = 0; i < 3; ++i)
+                verify(ScreenManage.screenAt(0).geometry.width > 0)
+            gc()
+            wait(0)
+            compare(ScreenManage.screenCount(), count)
+            verify(ScreenManage.screenAt(0) !== null)
         }
 
         function test_typesCrossThreads() {

@@ -58,7 +58,9 @@ Item {
         // A chat's wallpaper is the server's: both devices show it, and lose it, from the push.
         function test_aChatsOwnWallpaper() {
             var editor = findChild(screen, "wallpaperEditor")
-            findChild(screen, "wallpaperCell_1").clicked(null)
+            var cell = null
+            tryVerify(function() { cell = findChild(screen, "wallpaperCell_1"); return cell !== null })
+            cell.clicked(null)
             tryVerify(function() { return editor.opened })
             var chats = findChild(editor.contentItem, "wallpaperChat")
             var index = chats.model.findIndex(function(chat) { return chat.dialogId === "climbing" })
