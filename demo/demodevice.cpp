@@ -569,13 +569,6 @@ QStringList DemoDevice::customRingtoneIds() const
     return ids;
 }
 
-QString DemoDevice::chatRingtoneName(const QString& dialogId) const
-{
-    RingtoneManager* ringtones = m_account->ringtoneManager();
-    const RingtoneSetting* setting = ringtones ? ringtones->getRingtoneSetting(dialogId) : nullptr;
-    return setting ? ringtones->ringtoneNameById(setting->customId()) : QString();
-}
-
 bool DemoDevice::chatSilent(const QString& dialogId) const
 {
     RingtoneManager* ringtones = m_account->ringtoneManager();

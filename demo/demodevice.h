@@ -129,8 +129,6 @@ public:
     Q_INVOKABLE void clearErrors();
     // The file ids of the custom ringtones, in list order.
     Q_INVOKABLE QStringList customRingtoneIds() const;
-    // The name of the custom ringtone a chat chose, empty when none.
-    Q_INVOKABLE QString chatRingtoneName(const QString& dialogId) const;
     // Whether a chat's notifications are silenced.
     Q_INVOKABLE bool chatSilent(const QString& dialogId) const;
     // A chat's name as the chat list shows it.
