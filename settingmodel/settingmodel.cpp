@@ -41,8 +41,11 @@ void SettingModel::registerMetaType(QQmlContext* context, const char* uri)
     qRegisterMetaType<RingtoneModel*>("RingtoneModel *");
     qRegisterMetaType<RingtoneManager*>("RingtoneManager *");
     qRegisterMetaType<GroupMutedSettingModel*>("GroupMutedSettingModel *");
-    qmlRegisterUncreatableType<PrivacyItem>(uri, 1, 0, "PrivacyItem",
-                                            QStringLiteral("PrivacyItemis uncreatable"));
+    // Under its own name the QML module registers every type when QML imports it; a shell that
+    // chose another name gets the privacy rule's type there.
+    if (uri && qstrcmp(uri, "SettingModel") != 0)
+        qmlRegisterUncreatableType<PrivacyItem>(uri, 1, 0, "PrivacyItem",
+                                                QStringLiteral("PrivacyItemis uncreatable"));
 }
 
 QString SettingModel::installTranslator(const QLocale& locale, const QString& directory)

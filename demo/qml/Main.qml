@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import SettingModel
 
 Window {
     id: window
@@ -35,11 +36,9 @@ Window {
         value: window.appSettings.darkMode
     }
     readonly property var screens: ["privacy", "devices", "verification", "preferences", "notifications", "wallpapers", "themes", "emoji", "sound"]
-    // The module publishes the machine's audio and screen objects to the context by name.
-    // qmllint disable unqualified
-    readonly property var audio: AudioManage
-    readonly property var screenInfo: ScreenManage
-    // qmllint enable unqualified
+    // The machine's audio and screen objects, the module's singletons.
+    readonly property AudioManage audio: AudioManage
+    readonly property ScreenManage screenInfo: ScreenManage
 
     Item {
         id: root

@@ -3,13 +3,14 @@ pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import SettingModel
 
 // The tone for new messages, chosen by the name the module gives it, and heard on the chosen
 // output.
 Item {
     id: page
 
-    required property var ringtones
+    required property RingtoneManager ringtones
     readonly property var presets: page.ringtones.presetRingtones()
     readonly property string current: page.ringtones.globalRingtoneSetting.presetName
 

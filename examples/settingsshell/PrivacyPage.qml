@@ -3,13 +3,14 @@ pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import SettingModel
 
 // Who can find the user, and who sees when he was last online: each change goes to the server
 // and shows once the server took it.
 Item {
     id: page
 
-    required property var privacy
+    required property PrivacyModel privacy
 
     ColumnLayout {
         anchors.fill: parent

@@ -3,13 +3,14 @@ pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import SettingModel
 
 // A small settings client of its own: privacy, notifications, sound and screens of one account.
 ApplicationWindow {
     id: window
 
-    required property var privacy
-    required property var ringtones
+    required property PrivacyModel privacy
+    required property RingtoneManager ringtones
     readonly property int screensListed: soundPage.screensListed
 
     width: 520

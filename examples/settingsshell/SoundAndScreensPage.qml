@@ -4,17 +4,16 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import QtQuick.Window
+import SettingModel
 
 // The machine's audio output for notification sounds, with a test, and its screens.
 Item {
     id: window
 
     readonly property int screensListed: screenList.count
-    // The module publishes its two device objects to the context by name.
-    // qmllint disable unqualified
-    readonly property var audio: AudioManage
-    readonly property var screens: ScreenManage
-    // qmllint enable unqualified
+    // The module's two process-wide objects, as the QML module's singletons.
+    readonly property AudioManage audio: AudioManage
+    readonly property ScreenManage screens: ScreenManage
 
     // Rows are read again whenever a screen comes or goes: indices move.
     function refreshScreens() {

@@ -23,6 +23,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -64,23 +65,28 @@ int main(int argc, char** argv)
     auto* composition = new AccountComposition(account, &app);
     composition->start();
 
-    QQmlApplicationEngine engine;
+    // The pages go before the account's models: a page outliving them would read them as they go.
+    auto engine = std::make_unique<QQmlApplicationEngine>();
+    const auto shutDown = [&engine, composition] {
+        engine.reset();
+        delete composition;
+    };
     // Once, before any QML that uses the module.
-    SettingModel::registerMetaType(engine.rootContext(), "SettingModel");
+    SettingModel::registerMetaType(engine->rootContext(), "SettingModel");
     WallpaperHandler::registerMetaType("SettingModel");
-    engine.setInitialProperties(
+    engine->setInitialProperties(
         {{QStringLiteral("privacy"), QVariant::fromValue<QObject*>(composition->privacyModel())},
          {QStringLiteral("ringtones"), QVariant::fromValue<QObject*>(account->ringtoneManager())}});
-    engine.load(QUrl(QStringLiteral("qrc:/shell/Shell.qml")));
-    if (engine.rootObjects().isEmpty())
+    engine->load(QUrl(QStringLiteral("qrc:/shell/Shell.qml")));
+    if (engine->rootObjects().isEmpty())
         return 1;
     if (!parser.isSet(checkOption)) {
         const int status = app.exec();
-        delete composition;
+        shutDown();
         return status;
     }
 
-    QObject* window = engine.rootObjects().constFirst();
+    QObject* window = engine->rootObjects().constFirst();
     std::printf("page: %s\n", qPrintable(window->property("title").toString()));
     std::printf("outputs: %s\n",
                 qPrintable(AudioManage::instance()->availableOutputDevices().join(QLatin1Char(' '))));
@@ -111,6 +117,6 @@ int main(int argc, char** argv)
     });
     std::printf("server findMeByPhone: %s\n", reached ? "true" : "false");
     std::printf("page findMeByPhone: %s\n", toggle->property("checked").toBool() ? "true" : "false");
-    delete composition;
+    shutDown();
     return reached ? 0 : 1;
 }

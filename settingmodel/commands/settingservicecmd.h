@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSet>
 #include <QVariant>
+#include <QtQml/qqmlregistration.h>
 
 #include <functional>
 
@@ -27,6 +28,8 @@ class UpdateThemeReq;
 // while one of them is still unanswered.
 class SETTINGMODEL_EXPORT SettingServiceCmd : public QObject {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("SettingServiceCmd is made by the module")
 public:
     enum Command : quint16 {
         ListDevices = 46,

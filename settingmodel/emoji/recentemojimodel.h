@@ -6,6 +6,7 @@
 #include <QAbstractListModel>
 #include <QList>
 #include <QVariantList>
+#include <QtQml/qqmlregistration.h>
 
 class AccountBase;
 
@@ -14,6 +15,8 @@ class AccountBase;
 // emoji, or a custom emoji or sticker of a pack (pack id and emoji id).
 class SETTINGMODEL_EXPORT RecentEmojiModel : public QAbstractListModel, public ModelBase {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("RecentEmojiModel is made by the module")
     Q_PROPERTY(QString name READ name NOTIFY nameChanged)
     Q_PROPERTY(int maxCount READ maxCount NOTIFY maxCountChanged)
     Q_PROPERTY(int viewLoadCount READ viewLoadCount WRITE setViewLoadCount NOTIFY viewLoadCountChanged)

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QSharedPointer>
 #include <QVariantList>
+#include <QtQml/qqmlregistration.h>
 
 class AccountBase;
 class CustomEmojiItem;
@@ -17,6 +18,8 @@ class StickerItem;
 // preference; written through the preference store.
 class SETTINGMODEL_EXPORT StatusShortCut : public QObject, public ModelBase {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("StatusShortCut is made by the module")
     Q_PROPERTY(bool hasShortCut READ hasShortCut NOTIFY hasShortCutChanged)
     Q_PROPERTY(bool isEdited READ isEdited CONSTANT)
     Q_PROPERTY(QVariantList shortCutSetting READ shortCutSetting NOTIFY shortCutSettingChanged)

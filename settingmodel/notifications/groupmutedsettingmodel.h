@@ -13,6 +13,7 @@
 #include <QSharedPointer>
 #include <QThreadPool>
 #include <QVariantMap>
+#include <QtQml/qqmlregistration.h>
 
 #include <atomic>
 #include <functional>
@@ -26,6 +27,8 @@ class AccountBase;
 // kept inside per-chat ringtone maps are migrated in.
 class SETTINGMODEL_EXPORT GroupMutedSettingModel : public QAbstractListModel, public ModelBase {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("GroupMutedSettingModel is made by the module")
     Q_PROPERTY(int count READ count NOTIFY countChanged)
 public:
     enum Role { ItemRole = Qt::UserRole + 1 };

@@ -16,6 +16,7 @@
 #include <QSet>
 #include <QThreadPool>
 #include <QVariantMap>
+#include <QtQml/qqmlregistration.h>
 
 #include <atomic>
 #include <functional>
@@ -32,6 +33,8 @@ class SharedPreferenceModel;
 // ringtone list and "ringtone_<chat>"), written here and merged when another device wrote first.
 class SETTINGMODEL_EXPORT RingtoneManager : public QObject, public ModelBase {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("RingtoneManager is made by the module")
     Q_PROPERTY(RingtoneModel* customRingtoneModel READ customRingtoneModel CONSTANT)
     Q_PROPERTY(GlobalRingtoneSetting* globalRingtoneSetting READ globalRingtoneSetting NOTIFY
                    globalRingtoneSettingChanged)

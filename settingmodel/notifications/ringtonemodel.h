@@ -8,6 +8,7 @@
 #include <QList>
 #include <QSet>
 #include <QVariantMap>
+#include <QtQml/qqmlregistration.h>
 
 class AccountBase;
 
@@ -33,6 +34,8 @@ struct SETTINGMODEL_EXPORT CustomRingtoneItem {
 // Only the ringtone manager changes it.
 class SETTINGMODEL_EXPORT RingtoneModel : public QAbstractListModel {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("RingtoneModel is made by the module")
     Q_PROPERTY(int count READ count NOTIFY countChanged)
 public:
     enum Role { ItemRole = Qt::UserRole + 1 };

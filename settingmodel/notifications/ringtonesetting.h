@@ -7,6 +7,7 @@
 #include <QSharedPointer>
 #include <QVariantMap>
 #include <QWeakPointer>
+#include <QtQml/qqmlregistration.h>
 
 class AccountBase;
 
@@ -14,6 +15,8 @@ class AccountBase;
 // each with its own update time, the newer one in effect; message preview and silence.
 class SETTINGMODEL_EXPORT RingtoneSetting : public QObject {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("RingtoneSetting is made by the module")
     Q_PROPERTY(QString customId READ customId NOTIFY customIdChanged)
     Q_PROPERTY(QString presetName READ presetName NOTIFY presetNameChanged)
     Q_PROPERTY(bool preview READ preview NOTIFY previewChanged)
@@ -72,6 +75,8 @@ private:
 // ringtone or a preset with its update time.
 class SETTINGMODEL_EXPORT GlobalRingtoneSetting : public QObject {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("GlobalRingtoneSetting is made by the module")
     Q_PROPERTY(QString customId READ customId NOTIFY customIdChanged)
     Q_PROPERTY(QString presetName READ presetName NOTIFY presetNameChanged)
     Q_PROPERTY(QString aiteCustomId READ aiteCustomId NOTIFY aiteCustomIdChanged)
@@ -131,6 +136,8 @@ private:
 // chat is destroyed, the exception removes itself from the account's list.
 class SETTINGMODEL_EXPORT GroupMutedSetting : public QObject {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("GroupMutedSetting is made by the module")
     Q_PROPERTY(bool reply READ reply NOTIFY replyChanged)
     Q_PROPERTY(bool at READ at NOTIFY atChanged)
     Q_PROPERTY(bool atAll READ atAll NOTIFY atAllChanged)

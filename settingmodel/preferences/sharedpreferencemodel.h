@@ -11,6 +11,7 @@
 #include <QMutex>
 #include <QPointer>
 #include <QTimer>
+#include <QtQml/qqmlregistration.h>
 
 #include <functional>
 
@@ -29,6 +30,8 @@ template <typename T> class RepeatedPtrField;
 // decided it, so the database never holds an older value than memory does.
 class SETTINGMODEL_EXPORT SharedPreferenceModel : public SharedPreferenceBase {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("SharedPreferenceModel is made by the module")
     Q_PROPERTY(bool localDataLoaded READ localDataLoaded NOTIFY localDataLoadedChanged)
 public:
     // Preference types.

@@ -5,10 +5,13 @@
 #include <QAbstractListModel>
 #include <QList>
 #include <QSharedPointer>
+#include <QtQml/qqmlregistration.h>
 
 // One user or group list of a privacy rule. Each row is a host contact or group object.
 class SETTINGMODEL_EXPORT ItemModel : public QAbstractListModel {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("ItemModel is made by the module")
     Q_PROPERTY(int count READ count NOTIFY countChanged)
 public:
     enum Role { ItemRole = Qt::UserRole + 1 };

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QVariantList>
+#include <QtQml/qqmlregistration.h>
 
 #include <memory>
 
@@ -18,6 +19,8 @@ class UserRange;
 // through setUserRange.
 class SETTINGMODEL_EXPORT PrivacyItem : public QObject {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("PrivacyItemis uncreatable")
     Q_PROPERTY(int rule READ rule NOTIFY ruleChanged)
     Q_PROPERTY(ItemModel* blacklist READ blacklist NOTIFY blacklistChanged)
     Q_PROPERTY(ItemModel* whitelist READ whitelist NOTIFY whitelistChanged)

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QtQml/qqmlregistration.h>
 
 #include <memory>
 
@@ -19,6 +20,8 @@ class UpdatePrivacySettingReq;
 // server acknowledges it; while one update is in flight, further changes are dropped.
 class SETTINGMODEL_EXPORT PrivacyModel : public QObject, public ModelBase {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("PrivacyModel is made by the module")
     Q_PROPERTY(bool findMeByPhone READ findMeByPhone WRITE setFindMeByPhone NOTIFY findMeByPhoneChanged)
     Q_PROPERTY(bool findMeById READ findMeById WRITE setFindMeById NOTIFY findMeByIdChanged)
     Q_PROPERTY(bool enableStrangerChat READ enableStrangerChat WRITE setEnableStrangerChat NOTIFY

@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QSharedPointer>
 #include <QVariantList>
+#include <QtQml/qqmlregistration.h>
 
 class AccountBase;
 class AlternativeProfilePhoto;
@@ -18,6 +19,8 @@ class AlternativeProfilePhoto;
 // it is shown to.
 class SETTINGMODEL_EXPORT ProfilePhotoItem : public QObject {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("ProfilePhotoItem is made by the module")
     Q_PROPERTY(QVariantList userList READ userList NOTIFY userListChanged)
     Q_PROPERTY(QVariantList groupList READ groupList NOTIFY groupListChanged)
     Q_PROPERTY(PhotoData* photoInfo READ photoInfo NOTIFY photoInfoChanged)
@@ -75,6 +78,8 @@ private:
 // listed while its images upload.
 class SETTINGMODEL_EXPORT AlternativeProfilePhoto : public QAbstractListModel {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("AlternativeProfilePhoto is made by the module")
     Q_PROPERTY(
         bool showToNonContact READ showToNonContact WRITE setShowToNonContact NOTIFY showToNonContactChanged)
     Q_PROPERTY(bool modifying READ modifying WRITE setModifying NOTIFY modifyingChanged)

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QStringList>
 #include <QVariantMap>
+#include <QtQml/qqmlregistration.h>
 
 class AccountBase;
 class ThemeComponentItem;
@@ -15,6 +16,9 @@ class ThemeItem;
 // One half of a colour circle: accent and message colours, without a wallpaper.
 class SETTINGMODEL_EXPORT ColorCircleComponentItem : public QObject {
     Q_OBJECT
+    QML_ELEMENT
+    Q_MOC_INCLUDE("themes/themeitem.h")
+    QML_UNCREATABLE("ColorCircleComponentItem is made by the module")
     Q_PROPERTY(QStringList themeColors READ themeColors WRITE setThemeColors NOTIFY themeColorsChanged)
     Q_PROPERTY(
         QStringList messageColors READ messageColors WRITE setMessageColors NOTIFY messageColorsChanged)
@@ -41,6 +45,8 @@ private:
 // A swatch that recolours the current theme, for light and dark mode.
 class SETTINGMODEL_EXPORT ColorCircleItem : public QObject {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("ColorCircleItem is made by the module")
     Q_PROPERTY(int colorId READ colorId CONSTANT)
     Q_PROPERTY(bool preset READ preset CONSTANT)
     Q_PROPERTY(ColorCircleComponentItem* light READ light CONSTANT)
@@ -71,6 +77,8 @@ private:
 // id), stored in the account's settings with the chosen one.
 class SETTINGMODEL_EXPORT ColorCircleModel : public QAbstractListModel {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("ColorCircleModel is made by the module")
     Q_PROPERTY(int count READ count NOTIFY countChanged)
     Q_PROPERTY(int currentColorId READ currentColorId NOTIFY currentColorIdChanged)
 public:

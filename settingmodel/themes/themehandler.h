@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSet>
+#include <QtQml/qqmlregistration.h>
 
 #include <atomic>
 #include <functional>
@@ -28,6 +29,8 @@ struct WallpaperInfo;
 // or wallpaper is sent on its own command.
 class SETTINGMODEL_EXPORT ThemeHandler : public QObject, public ModelBase {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("ThemeHandler is made by the module")
     Q_PROPERTY(ThemeModel* presetThemeModel READ presetThemeModel CONSTANT)
     Q_PROPERTY(ThemeModel* themeModel READ themeModel CONSTANT)
     Q_PROPERTY(ThemeModel* customThemeModel READ customThemeModel CONSTANT)

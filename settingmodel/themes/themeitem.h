@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QVariantMap>
+#include <QtQml/qqmlregistration.h>
 
 class AccountBase;
 class ColorCircleComponentItem;
@@ -18,6 +19,8 @@ class QThread;
 // change until it is committed or cancelled.
 class SETTINGMODEL_EXPORT ThemeComponentItem : public QObject {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("ThemeComponentItem is made by the module")
     Q_PROPERTY(QStringList themeColors READ themeColors WRITE setThemeColors NOTIFY themeColorsChanged)
     Q_PROPERTY(
         QStringList messageColors READ messageColors WRITE setMessageColors NOTIFY messageColorsChanged)
@@ -89,6 +92,8 @@ private:
 // newest first: by create time, then by id.
 class SETTINGMODEL_EXPORT ThemeItem : public QObject {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("ThemeItem is made by the module")
     Q_PROPERTY(QString themeId READ themeId CONSTANT)
     Q_PROPERTY(QString name READ name WRITE setName NOTIFY nameChanged)
     Q_PROPERTY(ThemeComponentItem* light READ light WRITE setLight NOTIFY lightChanged)

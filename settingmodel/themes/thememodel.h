@@ -6,6 +6,7 @@
 #include <QAbstractListModel>
 #include <QHash>
 #include <QList>
+#include <QtQml/qqmlregistration.h>
 
 class AccountBase;
 
@@ -13,6 +14,8 @@ class AccountBase;
 // themes and finds rows by a binary search in that order.
 class SETTINGMODEL_EXPORT ThemeModel : public QAbstractListModel {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("ThemeModel is made by the module")
     Q_PROPERTY(int count READ count NOTIFY countChanged)
 public:
     enum DataRole { THEME_ROLE = Qt::UserRole + 1 };

@@ -13,6 +13,7 @@
 #include <QSet>
 #include <QStringList>
 #include <QThreadPool>
+#include <QtQml/qqmlregistration.h>
 
 #include <atomic>
 #include <functional>
@@ -40,6 +41,8 @@ class WallpaperUpdatedNotif;
 // list changes only on it.
 class SETTINGMODEL_EXPORT WallpaperHandler : public QObject, public ModelBase {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("WallpaperHandler is made by the module")
     Q_PROPERTY(WallpaperModel* wallpaperModel READ wallpaperModel CONSTANT)
     Q_PROPERTY(WallpaperFilterModel* patternModel READ patternModel CONSTANT)
     Q_PROPERTY(bool loading READ loading NOTIFY loadingChanged)

@@ -11,6 +11,7 @@
 #include <QSharedPointer>
 #include <QStringList>
 #include <QVariantMap>
+#include <QtQml/qqmlregistration.h>
 
 #include <optional>
 
@@ -21,6 +22,8 @@ class AccountBase;
 // back to the protocol message, whose fields the item does not manage pass through unchanged.
 class SETTINGMODEL_EXPORT WallpaperItem : public QObject {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("WallpaperItem is made by the module")
     Q_PROPERTY(QString wallpaperId READ wallpaperId CONSTANT)
     Q_PROPERTY(QByteArray thumbBytes READ thumbBytes CONSTANT)
     Q_PROPERTY(FileData* loPhoto READ loPhoto NOTIFY loPhotoChanged)

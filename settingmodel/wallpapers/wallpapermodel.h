@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QSortFilterProxyModel>
+#include <QtQml/qqmlregistration.h>
 
 #include <functional>
 
@@ -14,6 +15,8 @@
 // Rows are found by a binary search in that order, so every change costs log n comparisons.
 class SETTINGMODEL_EXPORT WallpaperModel : public QAbstractListModel {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("WallpaperModel is made by the module")
     Q_PROPERTY(int count READ count NOTIFY countChanged)
     Q_PROPERTY(bool upToLimite READ upToLimite NOTIFY upToLimiteChanged)
 public:
@@ -112,6 +115,8 @@ private:
 // server. Mode 1 passes everything; any other mode nothing.
 class SETTINGMODEL_EXPORT WallpaperFilterModel : public QSortFilterProxyModel {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("WallpaperFilterModel is made by the module")
 public:
     explicit WallpaperFilterModel(QObject* parent = nullptr);
     int mode() const { return m_mode; }

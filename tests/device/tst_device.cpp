@@ -13,6 +13,7 @@
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QScreen>
@@ -128,6 +129,21 @@ void TestDevice::registrationPublishesTheDeviceObjects()
     QCOMPARE(audio, AudioManage::instance());
     QCOMPARE(QJSEngine::objectOwnership(screens), QJSEngine::CppOwnership);
     QCOMPARE(QJSEngine::objectOwnership(audio), QJSEngine::CppOwnership);
+
+    // The QML module's singletons are the same objects in every engine, and an engine that goes
+    // leaves them.
+    for (int round = 0; round < 2; ++round) {
+        QQmlEngine moduleEngine;
+        QQmlComponent component(&moduleEngine);
+        component.setData(
+            "import QtQml\nimport SettingModel\n"
+            "QtObject { property QtObject audio: AudioManage; property ScreenManage screens: ScreenManage }",
+            QUrl());
+        std::unique_ptr<QObject> object(component.create());
+        QVERIFY2(object, qPrintable(component.errorString()));
+        QCOMPARE(object->property("audio").value<QObject*>(), AudioManage::instance());
+        QCOMPARE(object->property("screens").value<QObject*>(), ScreenManage::instance());
+    }
 
     // Once per process, whichever thread asks first, and living on the application's thread.
     AudioManage* fromThread = nullptr;

@@ -1,7 +1,7 @@
 # Installs the module to a fresh prefix (or, with DEB, builds its Debian packages and unpacks them
 # into a scratch root), builds the example shell against that prefix only (find_package), installs
 # it beside the module and runs it headless.
-# Inputs: BUILD_DIR, SOURCE_DIR, WORK_DIR, BUILD_TYPE, SANITIZE, DEB.
+# Inputs: BUILD_DIR, SOURCE_DIR, WORK_DIR, BUILD_TYPE, SANITIZE, DEB, QMLLINT.
 function(run what)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
   if(NOT result EQUAL 0)
@@ -27,6 +27,21 @@ else()
   run("Installing the module" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 endif()
 
+# The shell's QML names the module's types; qmllint resolves them from the installed type
+# description alone and finds nothing to say.
+file(GLOB_RECURSE qmldir ${prefix}/qmldir)
+list(FILTER qmldir INCLUDE REGEX "/SettingModel/qmldir$")
+if(NOT qmldir)
+  message(FATAL_ERROR "The module's qmldir is not installed")
+endif()
+get_filename_component(qml_dir "${qmldir}" DIRECTORY)
+get_filename_component(qml_dir "${qml_dir}" DIRECTORY)
+file(GLOB shell_qml ${SOURCE_DIR}/examples/settingsshell/*.qml)
+run("Linting the shell's QML" ${QMLLINT} -I ${qml_dir} ${shell_qml})
+if(NOT last_output STREQUAL "")
+  message(FATAL_ERROR "qmllint had something to say about the shell's QML:\n${last_output}")
+endif()
+
 set(flags "")
 if(SANITIZE)
   set(flags -DCMAKE_CXX_FLAGS=-fsanitize=address,undefined -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined)
@@ -38,6 +53,10 @@ run("Installing the shell" ${CMAKE_COMMAND} --install ${WORK_DIR}/build)
 
 run("Running the shell" ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ${prefix}/bin/settingsshell --check)
 message("${last_output}")
+string(REGEX MATCH "qrc:/shell/[^\n]*" qml_warning "${last_output}")
+if(qml_warning)
+  message(FATAL_ERROR "The shell's QML warned: ${qml_warning}")
+endif()
 foreach(expected "page: Settings" "screens: 1" "screens listed: 1"
         "general_fail: Something went wrong. Please try again." "first tone: Default"
         "server findMeByPhone: true" "page findMeByPhone: true")
