@@ -5,6 +5,7 @@
 #include <QLoggingCategory>
 #include <QStringList>
 #include <QVariantList>
+#include <QVariantMap>
 
 #include <map>
 
@@ -13,6 +14,10 @@ SETTINGMODEL_EXPORT Q_DECLARE_LOGGING_CATEGORY(lcSettingModel)
 // A JSON list the device stored itself. Damaged text (not JSON, or not a list) reads as an empty
 // list and is named in a warning, so a lost list leaves a trace.
 QVariantList readStoredList(const QByteArray& json, const char* what);
+
+// A preference value that holds a JSON object; an empty value is an empty object. False when
+// the value is something else.
+bool readJsonObject(const QByteArray& value, QVariantMap& out);
 
 // What one server answer carried that was dropped, told in one warning once the answer is
 // applied: each reason with how often it came and the first few items it named. While a

@@ -16,9 +16,6 @@ public:
     {
     }
     KeyValueTable& table() { return m_table; }
-    // The notification preference, read once from the table on the storage thread at open.
-    static QVariantMap readNotifyConfig(const QHash<QString, QByteArray>& rows);
-    void primeNotifyConfig(const QVariantMap& config);
 
     qint64 sharedReferenceOffset() const override;
     void saveSharedReferenceOffset(qint64 offset) override;

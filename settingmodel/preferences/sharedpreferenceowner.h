@@ -29,6 +29,3 @@ struct SharedPreferenceOwner {
     std::function<void(const QString& key, const QByteArray& value, qint64 version)> rolledBack;
 };
 
-// A preference value that holds a JSON object; an empty value is an empty object. False when
-// the value is something else.
-bool readJsonObject(const QByteArray& value, QVariantMap& out);

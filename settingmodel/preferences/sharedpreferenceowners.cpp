@@ -8,6 +8,7 @@
 #include "host/services.h"
 #include "host/stickers.h"
 #include "im/content.pb.h"
+#include "logging.h"
 #include "preferences/sharedpreferencemodel.h"
 #include "protobufutil.h"
 

@@ -1,7 +1,7 @@
 # Installs the module to a fresh prefix (or, with DEB, builds its Debian packages and unpacks them
 # into a scratch root), builds the example shell against that prefix only (find_package), installs
 # it beside the module and runs it headless.
-# Inputs: BUILD_DIR, SOURCE_DIR, WORK_DIR, BUILD_TYPE, SANITIZE, DEB, QMLLINT.
+# Inputs: BUILD_DIR, SOURCE_DIR, WORK_DIR, BUILD_TYPE, SANITIZE, DEB, QMLLINT, PYTHON (with clang).
 function(run what)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
   if(NOT result EQUAL 0)
@@ -25,6 +25,28 @@ if(DEB)
 else()
   set(prefix ${WORK_DIR}/prefix)
   run("Installing the module" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+endif()
+
+# Every installed header compiles, and every function or variable one declares links from a
+# program built against the prefix alone: nothing a shell may call is hidden or missing.
+if(NOT DEB)
+  set(exports ${WORK_DIR}/exports)
+  file(GLOB_RECURSE headers ${prefix}/include/settingmodel/*.h)
+  set(includes "")
+  foreach(header IN LISTS headers)
+    string(APPEND includes "#include \"${header}\"\n")
+  endforeach()
+  file(WRITE ${exports}/headers.cpp "${includes}")
+  file(WRITE ${exports}/references.cpp "int main() { return 0; }\n")
+  run("Configuring the export check" ${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/example/exports -B ${exports}/build
+      -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE} -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+      -DHEADERS_CPP=${exports}/headers.cpp -DREFERENCES_CPP=${exports}/references.cpp)
+  run("Listing what the headers declare" ${PYTHON} ${SOURCE_DIR}/tests/example/exports.py
+      ${exports}/build/compile_commands.json ${prefix}/include ${exports}/headers.cpp ${exports}/references.cpp)
+  message("${last_output}")
+  run("Linking every declaration" ${CMAKE_COMMAND} --build ${exports}/build)
+  run("Running the export check" ${exports}/build/exportcheck)
+  message("${last_output}")
 endif()
 
 # The shell's QML names the module's types; qmllint resolves them from the installed type
