@@ -28,4 +28,3 @@ struct SharedPreferenceOwner {
     // it holds none), whatever its version. Unset: apply takes a value that exists.
     std::function<void(const QString& key, const QByteArray& value, qint64 version)> rolledBack;
 };
-
