@@ -43,7 +43,8 @@ DroppedInput::~DroppedInput()
                            .arg(dropped.count > dropped.items.size() ? QStringLiteral(", ...") : QString());
         parts.append(part);
     }
-    qCWarning(lcSettingModel).noquote() << "dropped from" << m_answer << ":" << parts.join(QLatin1String("; "));
+    qCWarning(lcSettingModel).noquote()
+        << "dropped from" << m_answer << ":" << parts.join(QLatin1String("; "));
 }
 
 void DroppedInput::note(const char* reason, const QString& item)

@@ -25,8 +25,8 @@ bool parseMessage(google::protobuf::MessageLite& message, const QByteArray& body
 {
     if (message.ParseFromArray(body.constData(), int(body.size())))
         return true;
-    qCWarning(lcSettingModel).nospace() << "a " << message.GetTypeName().c_str() << " of " << body.size()
-                                        << " bytes does not parse; dropped";
+    qCWarning(lcSettingModel).nospace()
+        << "a " << message.GetTypeName().c_str() << " of " << body.size() << " bytes does not parse; dropped";
     return false;
 }
 

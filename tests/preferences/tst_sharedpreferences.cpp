@@ -275,11 +275,12 @@ private slots:
         good.set_value_key(key.toStdString());
         good.set_encrypted(true);
         const qint64 farAhead = account()->currentTime() + 400LL * 24 * 60 * 60 * 1000;
-        QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression(QStringLiteral(
-                                 "^dropped from a preference push : a record without a key x1 \\(type 11\\); a value "
-                                 "that cannot be decrypted x2 \\(dialog_folder_config/11, x/11\\); an impossible "
-                                 "version x2 \\(past/11 at -5, ahead/11 at \\d+\\)$")));
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            QRegularExpression(QStringLiteral(
+                "^dropped from a preference push : a record without a key x1 \\(type 11\\); a value "
+                "that cannot be decrypted x2 \\(dialog_folder_config/11, x/11\\); an impossible "
+                "version x2 \\(past/11 at -5, ahead/11 at \\d+\\)$")));
         QTest::failOnWarning(QRegularExpression(QStringLiteral("^dropped")));
         push({bad, wrongKey, record(QStringLiteral("past"), "v", 11, -5), record({}, "v", 11, 8),
               record(QStringLiteral("ahead"), "v", 11, farAhead), good});
