@@ -27,6 +27,11 @@ else()
   run("Installing the module" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 endif()
 
+set(flags "")
+if(SANITIZE)
+  set(flags -DCMAKE_CXX_FLAGS=-fsanitize=address,undefined -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined)
+endif()
+
 # Every installed header compiles, and every function or variable one declares links from a
 # program built against the prefix alone: nothing a shell may call is hidden or missing.
 if(NOT DEB)
@@ -40,7 +45,7 @@ if(NOT DEB)
   file(WRITE ${exports}/references.cpp "int main() { return 0; }\n")
   run("Configuring the export check" ${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/example/exports -B ${exports}/build
       -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE} -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
-      -DHEADERS_CPP=${exports}/headers.cpp -DREFERENCES_CPP=${exports}/references.cpp)
+      -DHEADERS_CPP=${exports}/headers.cpp -DREFERENCES_CPP=${exports}/references.cpp ${flags})
   run("Listing what the headers declare" ${PYTHON} ${SOURCE_DIR}/tests/example/exports.py
       ${exports}/build/compile_commands.json ${prefix}/include ${exports}/headers.cpp ${exports}/references.cpp)
   message("${last_output}")
@@ -64,10 +69,6 @@ if(NOT last_output STREQUAL "")
   message(FATAL_ERROR "qmllint had something to say about the shell's QML:\n${last_output}")
 endif()
 
-set(flags "")
-if(SANITIZE)
-  set(flags -DCMAKE_CXX_FLAGS=-fsanitize=address,undefined -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined)
-endif()
 run("Configuring the shell" ${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples/settingsshell -B ${WORK_DIR}/build -G Ninja
     -DCMAKE_BUILD_TYPE=${BUILD_TYPE} -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_INSTALL_PREFIX=${prefix} ${flags})
 run("Building the shell" ${CMAKE_COMMAND} --build ${WORK_DIR}/build)
