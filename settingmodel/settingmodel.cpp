@@ -21,6 +21,9 @@
 
 #include <memory>
 
+// Generated with the QML module's type description (qmltyperegistrar).
+void qml_register_types_SettingModel();
+
 void SettingModel::registerMetaType(QQmlContext* context, const char* uri)
 {
     if (context) {
@@ -41,11 +44,11 @@ void SettingModel::registerMetaType(QQmlContext* context, const char* uri)
     qRegisterMetaType<RingtoneModel*>("RingtoneModel *");
     qRegisterMetaType<RingtoneManager*>("RingtoneManager *");
     qRegisterMetaType<GroupMutedSettingModel*>("GroupMutedSettingModel *");
-    // Under its own name the QML module registers every type when QML imports it; a shell that
-    // chose another name gets the privacy rule's type there.
-    if (uri && qstrcmp(uri, "SettingModel") != 0)
-        qmlRegisterUncreatableType<PrivacyItem>(uri, 1, 0, "PrivacyItem",
-                                                QStringLiteral("PrivacyItemis uncreatable"));
+    // The QML module's types now: a module QML already knows by name is not registered again on
+    // import, and the next line makes SettingModel known when it is the uri.
+    qml_register_types_SettingModel();
+    qmlRegisterUncreatableType<PrivacyItem>(uri, 1, 0, "PrivacyItem",
+                                            QStringLiteral("PrivacyItemis uncreatable"));
 }
 
 QString SettingModel::installTranslator(const QLocale& locale, const QString& directory)

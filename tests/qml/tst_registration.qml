@@ -7,6 +7,9 @@ Item {
     id: root
 
     property PrivacyItem rule: testDevice.privacyModel.lastseen
+    // Every model is a type of the module once registered, whatever registered the name first.
+    property PrivacyModel privacy: testDevice.privacyModel
+    property RingtoneManager ringtones: testDevice.ringtoneManager
 
     TestCase {
         name: "Registration"
@@ -14,6 +17,8 @@ Item {
         function test_privacyItemIsATypeButNotCreatable() {
             verify(root.rule !== null)
             compare(root.rule, testDevice.privacyModel.lastseen)
+            compare(root.privacy.lastseen, root.rule)
+            verify(root.ringtones !== null)
             var reason = ""
             try {
                 Qt.createQmlObject("import SettingModel 1.0; PrivacyItem {}", root)
