@@ -43,6 +43,10 @@ AccountComposition::AccountComposition(RefAccount* account, QObject* parent)
         stop();
         m_account->removeLocalData();
     });
+    connect(m_account, &RefAccount::onlineChanged, this, [this] {
+        if (m_stage == Running && m_account->isOnline())
+            askForNews();
+    });
     // A wallpaper whose upload failed waits for a retry: a change not on the server yet.
     QPointer<WallpaperHandler> wallpapers = m_wallpapers;
     m_account->setUnsentSource(
@@ -211,11 +215,25 @@ void AccountComposition::loadOthers()
     setStage(LocalDataLoaded);
     if (!m_fetch)
         return;
+    // Offline, the news are asked for once the account is online.
+    if (m_account->isOnline())
+        askForNews();
+    setStage(Running);
+}
+
+void AccountComposition::askForNews()
+{
     for (ModelBase* model : models())
         model->getNewData();
     m_account->refUserManager()->refUserServiceCmd()->fetchAccountInfo(
         AlternativeProfilePhoto::kAccountInfoType);
-    setStage(Running);
+    m_account->fetchChatLooks();
+    if (m_cmd) {
+        m_cmd->listPrivacySettings();
+        m_cmd->listDevices();
+        m_cmd->getVerificationSetting();
+        m_cmd->listFeatures();
+    }
 }
 
 void AccountComposition::stop()

@@ -54,6 +54,11 @@ public:
     }
     // Every account model, in lifecycle order.
     QList<ModelBase*> models() const;
+    // Asks the server for what changed: every model's news, the account information the photos
+    // live in, the chats' looks, privacy, devices, verification and features. Runs once the local
+    // copies are in, and again whenever the account comes back online (pushes sent while it was
+    // away never reached it).
+    void askForNews();
 
 signals:
     void stageChanged();

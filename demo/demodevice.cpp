@@ -327,16 +327,6 @@ void DemoDevice::makeSession()
     });
     // Once the models have their local copies and asked the server, the host asks for the
     // account's own state.
-    connect(m_composition, &AccountComposition::stageChanged, this, [this] {
-        if (m_composition->stage() != AccountComposition::Running)
-            return;
-        SettingServiceCmd* cmd = settingServiceCmd();
-        cmd->listPrivacySettings();
-        cmd->listDevices();
-        cmd->getVerificationSetting();
-        cmd->listFeatures();
-        m_account->fetchChatLooks();
-    });
 }
 
 void DemoDevice::signIn(const QString& dataDir)
@@ -606,10 +596,8 @@ bool DemoDevice::online() const
 void DemoDevice::setOnline(bool online)
 {
     m_server->setDeviceOnline(m_deviceId, online);
+    // Back online, the composition asks for what the device missed.
     m_account->setOnline(online);
-    // What a client does when it is connected again: ask what it missed.
-    if (online)
-        sync();
 }
 
 void DemoDevice::setClockSkew(qint64 skew)
@@ -647,11 +635,7 @@ void DemoDevice::refreshPreferences()
 
 void DemoDevice::sync()
 {
-    m_account->fetchChatLooks();
-    sharedPreference()->getNewData();
-    settingServiceCmd()->listPrivacySettings();
-    if (WallpaperHandler* wallpapers = m_account->wallpaperHandler())
-        wallpapers->getNewData();
+    m_composition->askForNews();
 }
 
 void DemoDevice::clearErrors()

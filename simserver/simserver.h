@@ -83,6 +83,8 @@ public:
     Q_INVOKABLE void setDeviceOnline(int deviceId, bool online);
     bool isDeviceOnline(int deviceId) const;
     bool isUnlinked(int deviceId) const { return m_unlinked.contains(deviceId); }
+    // The session-ended answer's body for a signed-out device.
+    QByteArray sessionEnded(int deviceId) const;
     void setMaxDeviceCount(int count) { m_maxDevices = count; }
     int deleteTimer() const { return m_deleteTimer; }
 
@@ -164,8 +166,6 @@ private:
 
     Reply listDevices(int deviceId);
     Reply unlinkDevices(int deviceId, const QByteArray& body);
-    // The session-ended answer's body for a signed-out device.
-    QByteArray sessionEnded(int deviceId) const;
     Reply updateDeviceDeleteTimer(const QByteArray& body);
     Reply updatePrivacySetting(const QByteArray& body);
     Reply evalPrivacySetting(const QByteArray& body);

@@ -148,6 +148,13 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
                 self, [self, serverTime] { self->m_clockOffset.store(serverTime - self->localTime()); },
                 Qt::QueuedConnection);
         });
+        m_online = m_transport->isConnected();
+        m_transport->setConnectionHandler([self](bool connected) {
+            if (!self)
+                return;
+            QMetaObject::invokeMethod(
+                self, [self, connected] { self->setOnline(connected); }, Qt::QueuedConnection);
+        });
     }
 }
 
@@ -177,6 +184,7 @@ RefAccount::~RefAccount()
     if (m_transport) {
         m_transport->setPushHandler({});
         m_transport->setServerTimeHandler({});
+        m_transport->setConnectionHandler({});
     }
     // Let storage work posted by the models finish before the database closes.
     ThreadManager::getInstance()->waitForIdle();

@@ -13,12 +13,19 @@ public:
     virtual ~Transport();
     virtual qint64 send(int command, const QByteArray& body, AccountBase::ResponseCallback callback,
                         bool flag, const QVariantMap& context) = 0;
+    // Whether requests can reach the server now; a transport that can lose its connection says
+    // when that changes through the connection handler.
+    virtual bool isConnected() const { return true; }
 
     // The account installs this to receive the server's push notifications.
     void setPushHandler(PushHandler handler) { m_pushHandler = std::move(handler); }
     // And this to learn the server's clock from the time stamp on each answer.
     using ServerTimeHandler = std::function<void(qint64 serverTimeMs)>;
     void setServerTimeHandler(ServerTimeHandler handler) { m_serverTimeHandler = std::move(handler); }
+    // And this to follow the connection, for a transport that can lose it: false while the
+    // server cannot be reached, true once it can again (the account then asks for news).
+    using ConnectionHandler = std::function<void(bool connected)>;
+    void setConnectionHandler(ConnectionHandler handler) { m_connectionHandler = std::move(handler); }
 
 protected:
     void deliverPush(int type, const QByteArray& body) const
@@ -33,9 +40,16 @@ protected:
             m_serverTimeHandler(serverTimeMs);
     }
 
+    void deliverConnection(bool connected) const
+    {
+        if (m_connectionHandler)
+            m_connectionHandler(connected);
+    }
+
 private:
     PushHandler m_pushHandler;
     ServerTimeHandler m_serverTimeHandler;
+    ConnectionHandler m_connectionHandler;
 };
 
 // Push notification types.

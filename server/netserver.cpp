@@ -1,0 +1,238 @@
+#include "netserver.h"
+
+#include "im/wire.pb.h"
+
+#include <QLoggingCategory>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QWebSocket>
+#include <QWebSocketServer>
+
+Q_LOGGING_CATEGORY(lcNetServer, "im.server")
+
+namespace {
+
+QByteArray frameBytes(const im::wire::Frame& frame)
+{
+    QByteArray bytes(int(frame.ByteSizeLong()), Qt::Uninitialized);
+    frame.SerializeToArray(bytes.data(), int(bytes.size()));
+    return bytes;
+}
+
+QByteArray bytesOf(const std::string& text)
+{
+    return QByteArray(text.data(), qsizetype(text.size()));
+}
+
+QString newToken()
+{
+    quint32 words[8];
+    QRandomGenerator::system()->fillRange(words);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(words), sizeof words).toHex());
+}
+
+void sendSignInResult(QWebSocket* socket, int code, const QString& token = QString(), qint64 userId = 0,
+                      const QByteArray& body = QByteArray())
+{
+    im::wire::Frame frame;
+    im::wire::SignInResult* result = frame.mutable_sign_in_result();
+    result->set_code(code);
+    result->set_token(token.toStdString());
+    result->set_user_id(userId);
+    result->set_body(body.constData(), size_t(body.size()));
+    socket->sendBinaryMessage(frameBytes(frame));
+}
+
+} // namespace
+
+NetServer::NetServer(QObject* parent) : QObject(parent) {}
+
+NetServer::~NetServer()
+{
+    // The connections' transports go before the users' servers they are connected to.
+    m_connections.clear();
+}
+
+bool NetServer::addUser(const QString& name, const QString& password)
+{
+    if (m_userIds.contains(name))
+        return false;
+    const qint64 id = qint64(m_users.size()) + 1;
+    User& user = m_users[id];
+    user.password = password;
+    user.server = std::make_unique<SimServer>();
+    user.server->setUser(id, m_files);
+    // The same password confirms the user's own risky commands (signing a device out...).
+    user.server->setPassword(password);
+    m_userIds.insert(name, id);
+    return true;
+}
+
+SimServer* NetServer::user(qint64 userId) const
+{
+    const auto it = m_users.find(userId);
+    return it == m_users.end() ? nullptr : it->second.server.get();
+}
+
+bool NetServer::listen(const QHostAddress& address, quint16 port, const std::optional<QSslConfiguration>& ssl)
+{
+    delete m_server;
+    m_server =
+        new QWebSocketServer(QStringLiteral("settingmodel-server"),
+                             ssl ? QWebSocketServer::SecureMode : QWebSocketServer::NonSecureMode, this);
+    if (ssl)
+        m_server->setSslConfiguration(*ssl);
+    connect(m_server, &QWebSocketServer::newConnection, this, &NetServer::accept);
+    return m_server->listen(address, port);
+}
+
+QUrl NetServer::url() const
+{
+    return m_server ? m_server->serverUrl() : QUrl();
+}
+
+QString NetServer::errorString() const
+{
+    return m_server ? m_server->errorString() : QString();
+}
+
+void NetServer::accept()
+{
+    while (QWebSocket* socket = m_server->nextPendingConnection()) {
+        m_connections[socket];
+        connect(socket, &QWebSocket::binaryMessageReceived, this,
+                [this, socket](const QByteArray& bytes) { receive(socket, bytes); });
+        connect(socket, &QWebSocket::disconnected, this, [this, socket] { close(socket); });
+    }
+}
+
+void NetServer::close(QWebSocket* socket)
+{
+    m_connections.erase(socket);
+    socket->deleteLater();
+}
+
+void NetServer::receive(QWebSocket* socket, const QByteArray& bytes)
+{
+    const auto it = m_connections.find(socket);
+    if (it == m_connections.end())
+        return;
+    im::wire::Frame frame;
+    if (!frame.ParseFromArray(bytes.constData(), int(bytes.size()))) {
+        qCWarning(lcNetServer) << "closed a connection that sent" << bytes.size()
+                               << "bytes that are no frame";
+        socket->close(QWebSocketProtocol::CloseCodeBadOperation);
+        return;
+    }
+    switch (frame.kind_case()) {
+    case im::wire::Frame::kSignIn: signIn(socket, it->second, frame.sign_in()); return;
+    case im::wire::Frame::kRequest: request(socket, it->second, frame.request()); return;
+    default:
+        qCWarning(lcNetServer) << "closed a connection that sent a frame of kind" << int(frame.kind_case());
+        socket->close(QWebSocketProtocol::CloseCodeBadOperation);
+    }
+}
+
+void NetServer::signIn(QWebSocket* socket, Connection& connection, const im::wire::SignIn& signIn)
+{
+    Session session;
+    QString token = QString::fromStdString(signIn.token());
+    if (!token.isEmpty()) {
+        const auto known = m_sessions.constFind(token);
+        if (known == m_sessions.constEnd() || known->deviceId != signIn.device_id()) {
+            qCDebug(lcNetServer) << "sign-in with an unknown session refused";
+            sendSignInResult(socket, SimServer::kUnauthorized);
+            return;
+        }
+        session = *known;
+        SimServer* server = user(session.userId);
+        if (server->isUnlinked(session.deviceId)) {
+            m_sessions.remove(token);
+            sendSignInResult(socket, SimServer::kUnauthorized, {}, 0, server->sessionEnded(session.deviceId));
+            return;
+        }
+    } else {
+        const qint64 userId = m_userIds.value(QString::fromStdString(signIn.user()));
+        const auto user = m_users.find(userId);
+        if (user == m_users.end() || user->second.password != QString::fromStdString(signIn.password())) {
+            qCDebug(lcNetServer) << "sign-in refused: name or password";
+            sendSignInResult(socket, SimServer::kUnauthorized);
+            return;
+        }
+        session = {userId, signIn.device_id()};
+        token = newToken();
+        revokeTokens(session);
+        m_sessions.insert(token, session);
+    }
+    // A device has one connection: an older one left half-open is closed.
+    for (auto& [other, open] : m_connections) {
+        if (other != socket && open.session.userId == session.userId &&
+            open.session.deviceId == session.deviceId)
+            other->close();
+    }
+    connection.token = token;
+    connection.session = session;
+    connection.transport = user(session.userId)
+                               ->connectDevice(session.deviceId, QString::fromStdString(signIn.device_name()),
+                                               QString::fromStdString(signIn.platform()));
+    QPointer<QWebSocket> alive(socket);
+    connection.transport->setPushHandler([alive](int type, const QByteArray& body) {
+        if (!alive)
+            return;
+        im::wire::Frame frame;
+        frame.mutable_push()->set_type(type);
+        frame.mutable_push()->set_body(body.constData(), size_t(body.size()));
+        alive->sendBinaryMessage(frameBytes(frame));
+    });
+    qCDebug(lcNetServer) << "user" << session.userId << "device" << session.deviceId << "signed in";
+    sendSignInResult(socket, 0, token, session.userId);
+}
+
+void NetServer::request(QWebSocket* socket, Connection& connection, const im::wire::Request& request)
+{
+    const qint64 id = request.id();
+    QPointer<QWebSocket> alive(socket);
+    const auto answer = [alive](qint64 id, int code, const QByteArray& body, qint64 serverTime) {
+        if (!alive)
+            return;
+        im::wire::Frame frame;
+        im::wire::Answer* answer = frame.mutable_answer();
+        answer->set_id(id);
+        answer->set_code(code);
+        answer->set_body(body.constData(), size_t(body.size()));
+        answer->set_server_time(serverTime);
+        alive->sendBinaryMessage(frameBytes(frame));
+    };
+    const QString token = QString::fromStdString(request.token());
+    if (!connection.transport || token != connection.token || !m_sessions.contains(token)) {
+        qCDebug(lcNetServer) << "request" << request.command() << "without a valid session";
+        answer(id, SimServer::kUnauthorized, {}, 0);
+        return;
+    }
+    const Session session = connection.session;
+    SimServer* server = user(session.userId);
+    // A signed-out device's token stops working at once; its requests hear why.
+    if (server->isUnlinked(session.deviceId))
+        m_sessions.remove(token);
+    const int command = request.command();
+    connection.transport->send(command, bytesOf(request.body()),
+                               [answer, id, command, session,
+                                server = QPointer<SimServer>(server)](int code, const QByteArray& body) {
+                                   qCDebug(lcNetServer)
+                                       << "user" << session.userId << "device" << session.deviceId
+                                       << "command" << command << "answered" << code << "with" << body.size()
+                                       << "bytes";
+                                   answer(id, code, body, server ? server->now() : 0);
+                               },
+                               false, {});
+}
+
+void NetServer::revokeTokens(const Session& session)
+{
+    for (auto it = m_sessions.begin(); it != m_sessions.end();) {
+        if (it->userId == session.userId && it->deviceId == session.deviceId)
+            it = m_sessions.erase(it);
+        else
+            ++it;
+    }
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "simserver.h"
+
+#include <QHash>
+#include <QObject>
+#include <QSslConfiguration>
+#include <QUrl>
+
+#include <map>
+#include <memory>
+#include <optional>
+
+class QWebSocket;
+class QWebSocketServer;
+namespace im::wire {
+class Request;
+class SignIn;
+} // namespace im::wire
+
+// The simulated server's logic behind a WebSocket endpoint: one binary frame (im::wire::Frame)
+// per sign-in, request, answer or push. Users sign their devices in with name and password
+// and get a session token that every request must carry; each user's data is his own
+// SimServer, so one user's devices never reach another's.
+class NetServer : public QObject {
+    Q_OBJECT
+public:
+    explicit NetServer(QObject* parent = nullptr);
+    ~NetServer() override;
+
+    // A user who may sign in; ids are given in order from 1. False for a name already taken.
+    bool addUser(const QString& name, const QString& password);
+    SimServer* user(qint64 userId) const;
+    // wss:// with the configuration, ws:// without.
+    bool listen(const QHostAddress& address, quint16 port,
+                const std::optional<QSslConfiguration>& ssl = std::nullopt);
+    QUrl url() const;
+    QString errorString() const;
+
+private:
+    struct Session {
+        qint64 userId = 0;
+        int deviceId = 0;
+    };
+    struct Connection {
+        QString token;
+        Session session;
+        std::unique_ptr<Transport> transport;
+    };
+    struct User {
+        QString password;
+        std::unique_ptr<SimServer> server;
+    };
+
+    void accept();
+    void receive(QWebSocket* socket, const QByteArray& bytes);
+    void signIn(QWebSocket* socket, Connection& connection, const im::wire::SignIn& signIn);
+    void request(QWebSocket* socket, Connection& connection, const im::wire::Request& request);
+    void close(QWebSocket* socket);
+    // Ends every token the device was given before.
+    void revokeTokens(const Session& session);
+
+    QWebSocketServer* m_server = nullptr;
+    std::map<qint64, User> m_users;
+    QHash<QString, qint64> m_userIds;
+    std::shared_ptr<SimFileStore> m_files = std::make_shared<SimFileStore>();
+    QHash<QString, Session> m_sessions;
+    std::map<QWebSocket*, Connection> m_connections;
+};

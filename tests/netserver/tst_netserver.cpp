@@ -1,0 +1,226 @@
+// The server process (settingmodel-server) and the host's WebSocket transport: sign-in and
+// sessions, users kept apart, a server killed under the devices, and two accounts of one user
+// in sync through it.
+#include "im/user.pb.h"
+#include "im/wire.pb.h"
+#include "preferences/sharedpreferencemodel.h"
+#include "protohelpers.h"
+#include "secretwatch.h"
+#include "testaccount.h"
+#include "websockettransport.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebSocket>
+
+#include <memory>
+
+namespace {
+
+constexpr int kPrivacyList = 121;
+constexpr int kPrivacyUpdate = 122;
+
+// settingmodel-server run as a process on a port of its own, so that it can come back there.
+class ServerProcess {
+public:
+    explicit ServerProcess(QStringList arguments) : m_arguments(std::move(arguments))
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost);
+        m_port = probe.serverPort();
+    }
+    ~ServerProcess() { kill(); }
+
+    bool start(const QStringList& more = {})
+    {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral(SERVER_PATH),
+                        m_arguments + more + QStringList{QStringLiteral("--port"), QString::number(m_port)});
+        if (!m_process.waitForStarted())
+            return false;
+        // The server says where it listens once it does.
+        return QTest::qWaitFor(
+                   [this] { return m_process.canReadLine() || m_process.state() != QProcess::Running; },
+                   TestAccount::kWaitMs) &&
+               m_process.readLine().startsWith("listening on");
+    }
+    // SIGKILL: nothing of the server's runs after it.
+    void kill()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    QUrl url() const { return QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(m_port)); }
+
+private:
+    QStringList m_arguments;
+    quint16 m_port = 0;
+    QProcess m_process;
+};
+
+std::unique_ptr<WebSocketTransport> device(const QUrl& url, const QString& user, const QString& password,
+                                           int deviceId)
+{
+    WebSocketTransport::Options options;
+    options.url = url;
+    options.user = user;
+    options.password = password;
+    options.deviceId = deviceId;
+    options.deviceName = QStringLiteral("Device %1").arg(deviceId);
+    options.firstRetryMs = 50;
+    options.longestRetryMs = 400;
+    return std::make_unique<WebSocketTransport>(options);
+}
+
+struct Answer {
+    bool answered = false;
+    int code = 0;
+    QByteArray body;
+};
+
+// Sends and waits for the answer.
+Answer ask(Transport& transport, int command, const QByteArray& body = QByteArray())
+{
+    auto answer = std::make_shared<Answer>();
+    transport.send(command, body,
+                   [answer](int code, const QByteArray& bytes) {
+                       *answer = {true, code, bytes};
+                   },
+                   false, {});
+    if (!QTest::qWaitFor([answer] { return answer->answered; }, TestAccount::kWaitMs))
+        return {};
+    return *answer;
+}
+
+bool findsMeByPhone(Transport& transport)
+{
+    const Answer answer = ask(transport, kPrivacyList);
+    return answer.code == 0 && parsed<im::user::ListPrivacySettingsResp>(answer.body).find_me_by_phone();
+}
+
+QByteArray findMeByPhone(bool on)
+{
+    im::user::UpdatePrivacySettingReq request;
+    request.set_find_me_by_phone(on);
+    return bytesOf(request);
+}
+
+} // namespace
+
+class TestNetServer : public QObject {
+    Q_OBJECT
+
+private slots:
+    void signInIsCheckedAndUsersAreApart()
+    {
+        ServerProcess server({QStringLiteral("--user"), QStringLiteral("alice:alice's secret"),
+                              QStringLiteral("--user"), QStringLiteral("bob:bob's secret")});
+        QVERIFY(server.start());
+
+        auto intruder = device(server.url(), QStringLiteral("alice"), QStringLiteral("bob's secret"), 9);
+        QSignalSpy refused(intruder.get(), &WebSocketTransport::signInRefused);
+        auto alice = device(server.url(), QStringLiteral("alice"), QStringLiteral("alice's secret"), 1);
+        auto bob = device(server.url(), QStringLiteral("bob"), QStringLiteral("bob's secret"), 1);
+        QVERIFY(QTest::qWaitFor(
+            [&] { return alice->isConnected() && bob->isConnected() && refused.count() == 1; },
+            TestAccount::kWaitMs));
+        QVERIFY(!intruder->isConnected());
+        QCOMPARE(ask(*intruder, kPrivacyList).code, AccountBase::kNetworkError);
+
+        // Alice's change is hers: she reads it back, with the server's clock; Bob does not see it.
+        qint64 serverTime = 0;
+        alice->setServerTimeHandler([&serverTime](qint64 time) { serverTime = time; });
+        QCOMPARE(ask(*alice, kPrivacyUpdate, findMeByPhone(true)).code, 0);
+        QVERIFY(serverTime > 0);
+        QVERIFY(findsMeByPhone(*alice));
+        QVERIFY(!findsMeByPhone(*bob));
+
+        // A frame without the session's token is refused, whoever sends it.
+        QWebSocket raw;
+        QSignalSpy opened(&raw, &QWebSocket::connected);
+        QByteArray reply;
+        connect(&raw, &QWebSocket::binaryMessageReceived, this,
+                [&reply](const QByteArray& bytes) { reply = bytes; });
+        raw.open(server.url());
+        QVERIFY(opened.wait(TestAccount::kWaitMs));
+        im::wire::Frame forged;
+        forged.mutable_request()->set_id(7);
+        forged.mutable_request()->set_token("0123456789abcdef");
+        forged.mutable_request()->set_command(kPrivacyUpdate);
+        raw.sendBinaryMessage(bytesOf(forged));
+        QVERIFY(QTest::qWaitFor([&reply] { return !reply.isEmpty(); }, TestAccount::kWaitMs));
+        const im::wire::Frame answer = parsed<im::wire::Frame>(reply);
+        QCOMPARE(answer.answer().id(), 7);
+        QCOMPARE(answer.answer().code(), 401);
+        // Bytes that are no frame close the connection.
+        QSignalSpy closed(&raw, &QWebSocket::disconnected);
+        raw.sendBinaryMessage(QByteArray("\xff\xff\xff", 3));
+        QVERIFY(closed.wait(TestAccount::kWaitMs));
+        QVERIFY(findsMeByPhone(*alice));
+    }
+
+    void aKilledServerFailsWhatIsInFlightAndTheDeviceComesBack()
+    {
+        ServerProcess server({QStringLiteral("--user"), QStringLiteral("alice:secret")});
+        QVERIFY(server.start({QStringLiteral("--latency"), QStringLiteral("60000")}));
+        auto alice = device(server.url(), QStringLiteral("alice"), QStringLiteral("secret"), 1);
+        QList<bool> connection;
+        alice->setConnectionHandler([&connection](bool connected) { connection.append(connected); });
+        QVERIFY(QTest::qWaitFor([&] { return alice->isConnected(); }, TestAccount::kWaitMs));
+
+        // The answer would come in a minute; the server dies first.
+        Answer inFlight;
+        alice->send(kPrivacyList, {},
+                    [&inFlight](int code, const QByteArray& body) {
+                        inFlight = {true, code, body};
+                    },
+                    false, {});
+        QTest::qWait(50);
+        server.kill();
+        QVERIFY(QTest::qWaitFor([&] { return inFlight.answered; }, TestAccount::kWaitMs));
+        QCOMPARE(inFlight.code, AccountBase::kNetworkError);
+        QCOMPARE(connection, QList<bool>({true, false}));
+        QVERIFY(!alice->isConnected());
+        QVERIFY(alice->retryDelayMs() > 0);
+        QCOMPARE(ask(*alice, kPrivacyList).code, AccountBase::kNetworkError);
+
+        // Back on the same port, a server that knows nothing of the old session: the device
+        // signs in again with the password on its own.
+        QVERIFY(server.start());
+        QVERIFY(QTest::qWaitFor([&] { return alice->isConnected(); }, TestAccount::kWaitMs));
+        QCOMPARE(connection, QList<bool>({true, false, true}));
+        QCOMPARE(ask(*alice, kPrivacyUpdate, findMeByPhone(true)).code, 0);
+    }
+
+    void twoAccountsKeepInStepThroughTheServerProcess()
+    {
+        ServerProcess server({QStringLiteral("--user"), QStringLiteral("alice:secret")});
+        QVERIFY(server.start());
+        QTemporaryDir dir;
+        TestAccount a(dir.path(), QStringLiteral("a"),
+                      device(server.url(), QStringLiteral("alice"), QStringLiteral("secret"), 1));
+        TestAccount b(dir.path(), QStringLiteral("b"),
+                      device(server.url(), QStringLiteral("alice"), QStringLiteral("secret"), 2));
+        QVERIFY(a.start() && b.start());
+        const QString key = QStringLiteral("dialog_folder_config");
+        a.prefs->syncChatFolderConfig("folders from A");
+        QVERIFY(QTest::qWaitFor([&] { return b.prefs->getKeyValue(key) == "folders from A"; },
+                                TestAccount::kWaitMs));
+
+        // The account's online state follows the connection.
+        server.kill();
+        QVERIFY(QTest::qWaitFor([&] { return !a.account->isOnline() && !b.account->isOnline(); },
+                                TestAccount::kWaitMs));
+        QVERIFY(server.start());
+        QVERIFY(QTest::qWaitFor([&] { return a.account->isOnline() && b.account->isOnline(); },
+                                TestAccount::kWaitMs));
+    }
+};
+
+SETTINGMODEL_TEST_GUILESS_MAIN(TestNetServer)
+#include "tst_netserver.moc"
