@@ -1,5 +1,6 @@
 // settingmodel-server: the simulated server as a process of its own, reached over WebSockets.
 //   settingmodel-server [--host 127.0.0.1] [--port 0] [--user NAME:PASSWORD]... [--cert F --key F]
+//                       [--data DIR] [--latency MS]
 // Prints "listening on <url>" once it accepts devices.
 #include "netserver.h"
 
@@ -51,12 +52,24 @@ int main(int argc, char** argv)
                                   QStringLiteral("file"));
     const QCommandLineOption key(QStringLiteral("key"), QStringLiteral("PEM RSA key of the certificate."),
                                  QStringLiteral("file"));
+    const QCommandLineOption data(
+        QStringLiteral("data"),
+        QStringLiteral("Keep everything in this folder (server.db, files/) across restarts."),
+        QStringLiteral("folder"));
     const QCommandLineOption latency(QStringLiteral("latency"), QStringLiteral("Delay of every answer."),
                                      QStringLiteral("ms"), QStringLiteral("0"));
-    parser.addOptions({host, port, users, cert, key, latency});
+    parser.addOptions({host, port, users, cert, key, data, latency});
     parser.process(app);
 
     NetServer server;
+    if (parser.isSet(data)) {
+        QString error;
+        if (!server.open(parser.value(data), &error)) {
+            std::fprintf(stderr, "cannot keep data in %s: %s\n", qPrintable(parser.value(data)),
+                         qPrintable(error));
+            return 1;
+        }
+    }
     QStringList given = parser.values(users);
     if (given.isEmpty())
         given << QStringLiteral("demo:correct horse");

@@ -1,7 +1,9 @@
 #include "netserver.h"
 
 #include "im/wire.pb.h"
+#include "simstate.pb.h"
 
+#include <QCryptographicHash>
 #include <QLoggingCategory>
 #include <QPointer>
 #include <QRandomGenerator>
@@ -22,6 +24,30 @@ QByteArray frameBytes(const im::wire::Frame& frame)
 QByteArray bytesOf(const std::string& text)
 {
     return QByteArray(text.data(), qsizetype(text.size()));
+}
+
+QString hashOf(const QString& token)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(token.toLatin1(), QCryptographicHash::Sha256).toHex());
+}
+
+// Commands that only read: nothing to write after them.
+bool onlyReads(int command)
+{
+    switch (command) {
+    case 46:  // list devices
+    case 121: // privacy settings
+    case 151: // verification setting
+    case 174: // features
+    case 178: // preferences
+    case 241: // wallpaper list
+    case 244: // wallpapers by id
+    case AccountInfoGet:
+    case FileDownloadChunk:
+    case ChatLooksGet: return true;
+    default: return false;
+    }
 }
 
 QString newToken()
@@ -53,19 +79,59 @@ NetServer::~NetServer()
     m_connections.clear();
 }
 
+bool NetServer::open(const QString& directory, QString* error)
+{
+    auto store = std::make_unique<ServerStore>();
+    if (!store->open(directory, error) || !store->loadFiles(*m_files))
+        return false;
+    m_sessions = store->sessions();
+    ServerStore* kept = store.get();
+    m_files->setJournal(
+        [kept](const QString& fileId, const SimFileStore::File* file) { kept->saveFile(fileId, file); });
+    m_store = std::move(store);
+    return true;
+}
+
 bool NetServer::addUser(const QString& name, const QString& password)
 {
     if (m_userIds.contains(name))
         return false;
-    const qint64 id = qint64(m_users.size()) + 1;
+    qint64 id = m_store ? m_store->userId(name) : 0;
+    if (id == 0) {
+        id = std::max<qint64>(m_users.empty() ? 0 : m_users.rbegin()->first,
+                              m_store ? m_store->largestUserId() : 0) +
+             1;
+        if (m_store && !m_store->saveUserId(name, id))
+            return false;
+    }
     User& user = m_users[id];
     user.password = password;
     user.server = std::make_unique<SimServer>();
     user.server->setUser(id, m_files);
     // The same password confirms the user's own risky commands (signing a device out...).
     user.server->setPassword(password);
+    if (const std::optional<QByteArray> kept = m_store ? m_store->userState(id) : std::nullopt) {
+        im::server::UserState state;
+        if (!state.ParseFromArray(kept->constData(), int(kept->size()))) {
+            qCWarning(lcNetServer) << "user" << id << "has a damaged stored state: not served";
+            m_users.erase(id);
+            return false;
+        }
+        user.server->restoreState(state);
+    }
     m_userIds.insert(name, id);
     return true;
+}
+
+void NetServer::persist(qint64 userId)
+{
+    SimServer* server = user(userId);
+    if (!m_store || !server)
+        return;
+    im::server::UserState state;
+    server->saveState(&state);
+    if (!m_store->saveUserState(userId, QByteArray::fromStdString(state.SerializeAsString())))
+        qCWarning(lcNetServer) << "user" << userId << "state not written";
 }
 
 SimServer* NetServer::user(qint64 userId) const
@@ -138,7 +204,7 @@ void NetServer::signIn(QWebSocket* socket, Connection& connection, const im::wir
     Session session;
     QString token = QString::fromStdString(signIn.token());
     if (!token.isEmpty()) {
-        const auto known = m_sessions.constFind(token);
+        const auto known = m_sessions.constFind(hashOf(token));
         if (known == m_sessions.constEnd() || known->deviceId != signIn.device_id()) {
             qCDebug(lcNetServer) << "sign-in with an unknown session refused";
             sendSignInResult(socket, SimServer::kUnauthorized);
@@ -147,7 +213,7 @@ void NetServer::signIn(QWebSocket* socket, Connection& connection, const im::wir
         session = *known;
         SimServer* server = user(session.userId);
         if (server->isUnlinked(session.deviceId)) {
-            m_sessions.remove(token);
+            endSession(token);
             sendSignInResult(socket, SimServer::kUnauthorized, {}, 0, server->sessionEnded(session.deviceId));
             return;
         }
@@ -162,7 +228,9 @@ void NetServer::signIn(QWebSocket* socket, Connection& connection, const im::wir
         session = {userId, signIn.device_id()};
         token = newToken();
         revokeTokens(session);
-        m_sessions.insert(token, session);
+        m_sessions.insert(hashOf(token), session);
+        if (m_store)
+            m_store->saveSession(hashOf(token), session);
     }
     // A device has one connection: an older one left half-open is closed.
     for (auto& [other, open] : m_connections) {
@@ -184,6 +252,7 @@ void NetServer::signIn(QWebSocket* socket, Connection& connection, const im::wir
         frame.mutable_push()->set_body(body.constData(), size_t(body.size()));
         alive->sendBinaryMessage(frameBytes(frame));
     });
+    persist(session.userId);
     qCDebug(lcNetServer) << "user" << session.userId << "device" << session.deviceId << "signed in";
     sendSignInResult(socket, 0, token, session.userId);
 }
@@ -204,7 +273,7 @@ void NetServer::request(QWebSocket* socket, Connection& connection, const im::wi
         alive->sendBinaryMessage(frameBytes(frame));
     };
     const QString token = QString::fromStdString(request.token());
-    if (!connection.transport || token != connection.token || !m_sessions.contains(token)) {
+    if (!connection.transport || token != connection.token || !m_sessions.contains(hashOf(token))) {
         qCDebug(lcNetServer) << "request" << request.command() << "without a valid session";
         answer(id, SimServer::kUnauthorized, {}, 0);
         return;
@@ -213,7 +282,7 @@ void NetServer::request(QWebSocket* socket, Connection& connection, const im::wi
     SimServer* server = user(session.userId);
     // A signed-out device's token stops working at once; its requests hear why.
     if (server->isUnlinked(session.deviceId))
-        m_sessions.remove(token);
+        endSession(token);
     const int command = request.command();
     connection.transport->send(command, bytesOf(request.body()),
                                [answer, id, command, session,
@@ -225,14 +294,26 @@ void NetServer::request(QWebSocket* socket, Connection& connection, const im::wi
                                    answer(id, code, body, server ? server->now() : 0);
                                },
                                false, {});
+    // Written before the answer and the pushes, which leave from the event loop.
+    if (!onlyReads(command))
+        persist(session.userId);
+}
+
+void NetServer::endSession(const QString& token)
+{
+    m_sessions.remove(hashOf(token));
+    if (m_store)
+        m_store->removeSession(hashOf(token));
 }
 
 void NetServer::revokeTokens(const Session& session)
 {
     for (auto it = m_sessions.begin(); it != m_sessions.end();) {
-        if (it->userId == session.userId && it->deviceId == session.deviceId)
+        if (it->userId == session.userId && it->deviceId == session.deviceId) {
+            if (m_store)
+                m_store->removeSession(it.key());
             it = m_sessions.erase(it);
-        else
+        } else
             ++it;
     }
 }

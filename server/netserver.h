@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serverstore.h"
 #include "simserver.h"
 
 #include <QHash>
@@ -28,6 +29,10 @@ public:
     explicit NetServer(QObject* parent = nullptr);
     ~NetServer() override;
 
+    // Keeps everything in the folder from now on and takes back what an earlier run kept there.
+    // Before the first user is added.
+    bool open(const QString& directory, QString* error);
+
     // A user who may sign in; ids are given in order from 1. False for a name already taken.
     bool addUser(const QString& name, const QString& password);
     SimServer* user(qint64 userId) const;
@@ -38,10 +43,7 @@ public:
     QString errorString() const;
 
 private:
-    struct Session {
-        qint64 userId = 0;
-        int deviceId = 0;
-    };
+    using Session = ServerStore::Session;
     struct Connection {
         QString token;
         Session session;
@@ -59,11 +61,16 @@ private:
     void close(QWebSocket* socket);
     // Ends every token the device was given before.
     void revokeTokens(const Session& session);
+    void endSession(const QString& token);
+    // Writes the user's state, before anything it changed is answered or pushed.
+    void persist(qint64 userId);
 
     QWebSocketServer* m_server = nullptr;
     std::map<qint64, User> m_users;
     QHash<QString, qint64> m_userIds;
     std::shared_ptr<SimFileStore> m_files = std::make_shared<SimFileStore>();
+    std::unique_ptr<ServerStore> m_store;
+    // By the hash of their token: the store never sees a token.
     QHash<QString, Session> m_sessions;
     std::map<QWebSocket*, Connection> m_connections;
 };

@@ -71,6 +71,7 @@ SimFileStore::Result SimFileStore::completeUpload(qint64 user, const QString& fi
     file.bytes = upload.bytes;
     file.md5 = stored;
     m_files.insert(fileId, file);
+    changed(fileId);
     return Result::Ok;
 }
 
@@ -97,6 +98,7 @@ std::optional<QHash<QString, QString>> SimFileStore::duplicate(qint64 user, cons
         copy.readers.clear();
         const QString newId = QUuid::createUuid().toString(QUuid::Id128);
         m_files.insert(newId, copy);
+        changed(newId);
         oldToNew.insert(id, newId);
     }
     return oldToNew;
@@ -111,6 +113,7 @@ QStringList SimFileStore::remove(qint64 user, const QStringList& fileIds)
         if (it == m_files.end() || it->owner != user)
             continue;
         m_files.erase(it);
+        changed(id);
         removed.append(id);
     }
     return removed;
@@ -119,8 +122,18 @@ QStringList SimFileStore::remove(qint64 user, const QStringList& fileIds)
 void SimFileStore::share(const QString& fileId, qint64 reader)
 {
     const auto it = m_files.find(fileId);
-    if (it != m_files.end())
-        it->readers.insert(reader);
+    if (it == m_files.end() || it->readers.contains(reader))
+        return;
+    it->readers.insert(reader);
+    changed(fileId);
+}
+
+void SimFileStore::changed(const QString& fileId) const
+{
+    if (!m_journal)
+        return;
+    const auto it = m_files.constFind(fileId);
+    m_journal(fileId, it == m_files.cend() ? nullptr : &*it);
 }
 
 qint64 SimFileStore::bytesStored() const
@@ -145,4 +158,5 @@ void SimFileStore::publish(const QString& fileId, const QByteArray& bytes)
     file.md5 = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
     file.everyone = true;
     m_files.insert(fileId, file);
+    changed(fileId);
 }

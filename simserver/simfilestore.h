@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -46,6 +47,13 @@ public:
     // Flips one stored byte without changing the recorded MD5: a disk or transfer fault.
     void corrupt(const QString& fileId);
 
+    // Told of every stored file that came, changed or went (null then), for a store kept on
+    // disk; uploads under way are not told of until complete.
+    using Journal = std::function<void(const QString& fileId, const File* file)>;
+    void setJournal(Journal journal) { m_journal = std::move(journal); }
+    // A file kept from before, as the journal was told of it.
+    void restore(const QString& fileId, const File& file) { m_files.insert(fileId, file); }
+
 private:
     struct Upload {
         qint64 owner = 0;
@@ -54,7 +62,9 @@ private:
         std::shared_ptr<QCryptographicHash> md5;
     };
     static QString key(qint64 user, const QString& fileId);
+    void changed(const QString& fileId) const;
 
     QHash<QString, File> m_files;
     QHash<QString, Upload> m_uploads; // by uploader and file id
+    Journal m_journal;
 };

@@ -1,5 +1,7 @@
 #include "simserver.h"
 
+#include "simstate.pb.h"
+
 #include "host/cryptoaes.h"
 
 #include "im/account.pb.h"
@@ -1071,4 +1073,97 @@ qint64 SimTransport::send(int command, const QByteArray& body, AccountBase::Resp
     if (!m_server)
         return 0;
     return m_server->receive(this, command, body, std::move(callback));
+}
+
+void SimServer::saveState(im::server::UserState* state) const
+{
+    for (const Device& device : m_devices) {
+        im::server::UserState::Device* saved = state->add_devices();
+        saved->set_id(device.id);
+        saved->set_name(device.name.toStdString());
+        saved->set_platform(device.platform.toStdString());
+        saved->set_last_active(device.lastActive);
+    }
+    for (auto it = m_unlinked.cbegin(); it != m_unlinked.cend(); ++it)
+        (*state->mutable_unlinked())[it.key()] = it.value().toStdString();
+    state->set_delete_timer(m_deleteTimer);
+    *state->mutable_privacy() = m_privacy;
+    for (auto it = m_userOverrides.cbegin(); it != m_userOverrides.cend(); ++it)
+        (*state->mutable_user_overrides())[it.key()] = it.value();
+    state->set_email(m_email.toStdString());
+    state->set_verification_enabled(m_verificationEnabled);
+    state->set_reset_at(m_resetAt);
+    state->set_failed_passwords(m_failedPasswords);
+    state->set_locked_until(m_lockedUntil);
+    for (qint64 sent : m_emailsSent)
+        state->add_emails_sent(sent);
+    state->set_pending_email(m_pendingEmail.toStdString());
+    state->set_code_sent_at(m_codeSentAt);
+    for (auto it = m_features.cbegin(); it != m_features.cend(); ++it)
+        (*state->mutable_features())[it.key()] = it.value();
+    for (auto it = m_chatLooks.cbegin(); it != m_chatLooks.cend(); ++it) {
+        im::server::UserState::ChatLook* saved = state->add_chat_looks();
+        saved->set_dialog_id(it.key().toStdString());
+        saved->set_theme_id(it->themeId.toStdString());
+        if (it->wallpaper)
+            *saved->mutable_wallpaper() = *it->wallpaper;
+        saved->set_both_sides(it->bothSides);
+    }
+    for (auto it = m_accountInfo.cbegin(); it != m_accountInfo.cend(); ++it)
+        (*state->mutable_account_info())[it.key()] = it.value().toStdString();
+    for (const StoredPreference& stored : m_preferences) {
+        im::server::UserState::Preference* saved = state->add_preferences();
+        *saved->mutable_record() = stored.record;
+        saved->set_sequence(stored.sequence);
+    }
+    state->set_preference_sequence(m_sequence);
+    m_wallpapers.saveState(state);
+}
+
+void SimServer::restoreState(const im::server::UserState& state)
+{
+    for (const im::server::UserState::Device& saved : state.devices()) {
+        Device& device = m_devices[saved.id()];
+        device.id = saved.id();
+        device.name = QString::fromStdString(saved.name());
+        device.platform = QString::fromStdString(saved.platform());
+        device.lastActive = saved.last_active();
+    }
+    m_unlinked.clear();
+    for (const auto& [id, by] : state.unlinked())
+        m_unlinked.insert(id, QString::fromStdString(by));
+    m_deleteTimer = state.delete_timer();
+    m_privacy = state.privacy();
+    m_userOverrides.clear();
+    for (const auto& [user, permissions] : state.user_overrides())
+        m_userOverrides.insert(user, permissions);
+    m_email = QString::fromStdString(state.email());
+    m_verificationEnabled = state.verification_enabled();
+    m_resetAt = state.reset_at();
+    m_failedPasswords = state.failed_passwords();
+    m_lockedUntil = state.locked_until();
+    m_emailsSent = QList<qint64>(state.emails_sent().begin(), state.emails_sent().end());
+    m_pendingEmail = QString::fromStdString(state.pending_email());
+    m_codeSentAt = state.code_sent_at();
+    m_features.clear();
+    for (const auto& [feature, value] : state.features())
+        m_features.insert(feature, value);
+    m_chatLooks.clear();
+    for (const im::server::UserState::ChatLook& saved : state.chat_looks()) {
+        ChatLook& look = m_chatLooks[QString::fromStdString(saved.dialog_id())];
+        look.themeId = QString::fromStdString(saved.theme_id());
+        if (saved.has_wallpaper())
+            look.wallpaper = saved.wallpaper();
+        look.bothSides = saved.both_sides();
+    }
+    m_accountInfo.clear();
+    for (const auto& [type, info] : state.account_info())
+        m_accountInfo.insert(type, QByteArray::fromStdString(info));
+    m_preferences.clear();
+    for (const im::server::UserState::Preference& saved : state.preferences()) {
+        const auto key = qMakePair(QString::fromStdString(saved.record().key()), int(saved.record().type()));
+        m_preferences.insert(key, {saved.record(), saved.sequence()});
+    }
+    m_sequence = state.preference_sequence();
+    m_wallpapers.restoreState(state);
 }

@@ -20,6 +20,9 @@
 #include <optional>
 
 class SimTransport;
+namespace im::server {
+class UserState;
+} // namespace im::server
 
 // An in-process server for one user and his devices. Each device talks to it through its
 // own transport; answers come after a configurable latency, stamped with the server's clock,
@@ -127,6 +130,12 @@ public:
     Q_INVOKABLE int alternativePhotoCount() const;
     // A synchronised preference's value as text, empty when the server has none.
     Q_INVOKABLE QString preferenceValue(const QString& key, int type) const;
+
+    // Everything the server holds for the user, for a server that keeps it across restarts; the
+    // files are the file store's. Restoring replaces what the server held; connected devices
+    // stay connected.
+    void saveState(im::server::UserState* state) const;
+    void restoreState(const im::server::UserState& state);
 
 signals:
     void requestHandled(int deviceId, int command, int code);

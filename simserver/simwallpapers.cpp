@@ -1,5 +1,7 @@
 #include "simwallpapers.h"
 
+#include "simstate.pb.h"
+
 #include "host/constants.h"
 #include "host/cryptoaes.h"
 #include "im/wallpaper.pb.h"
@@ -424,4 +426,25 @@ QStringList SimWallpapers::ids() const
     for (const Stored* stored : std::as_const(live))
         out.append(QString::fromStdString(stored->wallpaper.id()));
     return out;
+}
+
+void SimWallpapers::saveState(im::server::UserState* state) const
+{
+    for (const Stored& stored : m_wallpapers) {
+        im::server::UserState::Wallpaper* saved = state->add_wallpapers();
+        *saved->mutable_wallpaper() = stored.wallpaper;
+        saved->set_sequence(stored.sequence);
+    }
+    state->set_wallpaper_sequence(m_sequence);
+    state->set_wallpapers_seeded(m_seeded);
+}
+
+void SimWallpapers::restoreState(const im::server::UserState& state)
+{
+    m_wallpapers.clear();
+    for (const im::server::UserState::Wallpaper& saved : state.wallpapers())
+        m_wallpapers.insert(QString::fromStdString(saved.wallpaper().id()),
+                            {saved.wallpaper(), saved.sequence()});
+    m_sequence = state.wallpaper_sequence();
+    m_seeded = state.wallpapers_seeded();
 }

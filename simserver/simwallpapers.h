@@ -11,6 +11,9 @@
 #include <optional>
 
 class SimFileStore;
+namespace im::server {
+class UserState;
+} // namespace im::server
 
 // One user's wallpapers on the server. Every change takes the next sequence number, which is
 // the offset devices page from; a deleted wallpaper stays as a tombstone so that a device that
@@ -44,6 +47,9 @@ public:
     QStringList ids() const;
     // The live wallpapers, serialised one after another.
     QByteArray liveBytes() const;
+
+    void saveState(im::server::UserState* state) const;
+    void restoreState(const im::server::UserState& state);
 
 private:
     struct Stored {

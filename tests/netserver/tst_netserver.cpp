@@ -26,7 +26,7 @@ constexpr int kPrivacyUpdate = 122;
 // settingmodel-server run as a process on a port of its own, so that it can come back there.
 class ServerProcess {
 public:
-    explicit ServerProcess(QStringList arguments) : m_arguments(std::move(arguments))
+    ServerProcess()
     {
         QTcpServer probe;
         probe.listen(QHostAddress::LocalHost);
@@ -34,11 +34,11 @@ public:
     }
     ~ServerProcess() { kill(); }
 
-    bool start(const QStringList& more = {})
+    bool start(const QStringList& arguments)
     {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(QStringLiteral(SERVER_PATH),
-                        m_arguments + more + QStringList{QStringLiteral("--port"), QString::number(m_port)});
+                        arguments + QStringList{QStringLiteral("--port"), QString::number(m_port)});
         if (!m_process.waitForStarted())
             return false;
         // The server says where it listens once it does.
@@ -58,7 +58,6 @@ public:
     QUrl url() const { return QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(m_port)); }
 
 private:
-    QStringList m_arguments;
     quint16 m_port = 0;
     QProcess m_process;
 };
@@ -118,9 +117,9 @@ class TestNetServer : public QObject {
 private slots:
     void signInIsCheckedAndUsersAreApart()
     {
-        ServerProcess server({QStringLiteral("--user"), QStringLiteral("alice:alice's secret"),
-                              QStringLiteral("--user"), QStringLiteral("bob:bob's secret")});
-        QVERIFY(server.start());
+        ServerProcess server;
+        QVERIFY(server.start({QStringLiteral("--user"), QStringLiteral("alice:alice's secret"),
+                              QStringLiteral("--user"), QStringLiteral("bob:bob's secret")}));
 
         auto intruder = device(server.url(), QStringLiteral("alice"), QStringLiteral("bob's secret"), 9);
         QSignalSpy refused(intruder.get(), &WebSocketTransport::signInRefused);
@@ -166,8 +165,11 @@ private slots:
 
     void aKilledServerFailsWhatIsInFlightAndTheDeviceComesBack()
     {
-        ServerProcess server({QStringLiteral("--user"), QStringLiteral("alice:secret")});
-        QVERIFY(server.start({QStringLiteral("--latency"), QStringLiteral("60000")}));
+        QTemporaryDir data;
+        const QStringList kept{QStringLiteral("--data"), data.path()};
+        ServerProcess server;
+        QVERIFY(server.start(kept + QStringList{QStringLiteral("--user"), QStringLiteral("alice:secret"),
+                                                QStringLiteral("--latency"), QStringLiteral("60000")}));
         auto alice = device(server.url(), QStringLiteral("alice"), QStringLiteral("secret"), 1);
         QList<bool> connection;
         alice->setConnectionHandler([&connection](bool connected) { connection.append(connected); });
@@ -189,18 +191,29 @@ private slots:
         QVERIFY(alice->retryDelayMs() > 0);
         QCOMPARE(ask(*alice, kPrivacyList).code, AccountBase::kNetworkError);
 
-        // Back on the same port, a server that knows nothing of the old session: the device
-        // signs in again with the password on its own.
-        QVERIFY(server.start());
+        // Back on the same port and data, the server knows the session: the device resumes it
+        // by its token (the password changed meanwhile, so it could not sign in again).
+        QVERIFY(server.start(kept + QStringList{QStringLiteral("--user"), QStringLiteral("alice:changed")}));
         QVERIFY(QTest::qWaitFor([&] { return alice->isConnected(); }, TestAccount::kWaitMs));
         QCOMPARE(connection, QList<bool>({true, false, true}));
         QCOMPARE(ask(*alice, kPrivacyUpdate, findMeByPhone(true)).code, 0);
+
+        // A server that forgot everything (no data kept) does not know the session: the device
+        // signs in again with the password on its own.
+        server.kill();
+        QVERIFY(server.start({QStringLiteral("--user"), QStringLiteral("alice:secret")}));
+        QVERIFY(QTest::qWaitFor([&] { return connection.size() == 5 && alice->isConnected(); },
+                                TestAccount::kWaitMs));
+        QVERIFY(!findsMeByPhone(*alice));
     }
 
-    void twoAccountsKeepInStepThroughTheServerProcess()
+    void twoAccountsKeepInStepThroughAServerThatIsKilled()
     {
-        ServerProcess server({QStringLiteral("--user"), QStringLiteral("alice:secret")});
-        QVERIFY(server.start());
+        QTemporaryDir data;
+        const QStringList arguments{QStringLiteral("--data"), data.path(), QStringLiteral("--user"),
+                                    QStringLiteral("alice:secret")};
+        ServerProcess server;
+        QVERIFY(server.start(arguments));
         QTemporaryDir dir;
         TestAccount a(dir.path(), QStringLiteral("a"),
                       device(server.url(), QStringLiteral("alice"), QStringLiteral("secret"), 1));
@@ -212,13 +225,27 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return b.prefs->getKeyValue(key) == "folders from A"; },
                                 TestAccount::kWaitMs));
 
-        // The account's online state follows the connection.
+        // The accounts' online state follows the connection; an edit made while the server is
+        // away is sent once it is back, and the server kept what it had acknowledged.
         server.kill();
         QVERIFY(QTest::qWaitFor([&] { return !a.account->isOnline() && !b.account->isOnline(); },
                                 TestAccount::kWaitMs));
-        QVERIFY(server.start());
-        QVERIFY(QTest::qWaitFor([&] { return a.account->isOnline() && b.account->isOnline(); },
+        a.prefs->syncChatFolderConfig("while the server was away");
+        QVERIFY(server.start(arguments));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return a.account->isOnline() && b.account->isOnline() && a.account->unsentChanges() == 0 &&
+                       b.prefs->getKeyValue(key) == "while the server was away";
+            },
+            TestAccount::kWaitMs));
+
+        // A third device of the user finds on the server what the two agreed on.
+        TestAccount c(dir.path(), QStringLiteral("c"),
+                      device(server.url(), QStringLiteral("alice"), QStringLiteral("secret"), 3));
+        QVERIFY(c.start());
+        QVERIFY(QTest::qWaitFor([&] { return c.prefs->getKeyValue(key) == "while the server was away"; },
                                 TestAccount::kWaitMs));
+        QCOMPARE(a.prefs->getKeyValue(key), QByteArray("while the server was away"));
     }
 };
 
