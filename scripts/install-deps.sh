@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang make clang-format pkg-config dpkg-dev python3-clang-14
+  cmake ninja-build g++ clang make clang-format pkg-config dpkg-dev python3-clang-14 openssl
   qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-multimedia-dev qt6-websockets-dev qt6-tools-dev qt6-l10n-tools
   libqt6sql6-sqlite libqt6opengl6-dev
   qml6-module-qtqml qml6-module-qtqml-models qml6-module-qtqml-workerscript

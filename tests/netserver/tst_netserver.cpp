@@ -9,6 +9,7 @@
 #include "testaccount.h"
 #include "websockettransport.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -161,6 +162,43 @@ private slots:
         raw.sendBinaryMessage(QByteArray("\xff\xff\xff", 3));
         QVERIFY(closed.wait(TestAccount::kWaitMs));
         QVERIFY(findsMeByPhone(*alice));
+    }
+
+    void wssWithACertificateOfItsOwn()
+    {
+        // A self-signed certificate for this machine, made with the openssl tool.
+        QTemporaryDir dir;
+        const QString cert = dir.filePath(QStringLiteral("cert.pem"));
+        const QString key = dir.filePath(QStringLiteral("key.pem"));
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"),
+                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                       QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("1"),
+                       QStringLiteral("-subj"), QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
+                       QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost"), QStringLiteral("-keyout"), key,
+                       QStringLiteral("-out"), cert});
+        QVERIFY(openssl.waitForFinished(TestAccount::kWaitMs) && openssl.exitCode() == 0);
+
+        ServerProcess server;
+        QVERIFY(server.start({QStringLiteral("--user"), QStringLiteral("alice:secret"), QStringLiteral("--cert"), cert,
+                              QStringLiteral("--key"), key}));
+        QUrl url = server.url();
+        url.setScheme(QStringLiteral("wss"));
+        QFile pem(cert);
+        QVERIFY(pem.open(QIODevice::ReadOnly));
+        WebSocketTransport::Options options;
+        options.url = url;
+        options.user = QStringLiteral("alice");
+        options.password = QStringLiteral("secret");
+        options.deviceId = 1;
+        options.trusted = QSslCertificate::fromData(pem.readAll());
+        WebSocketTransport trusting(options);
+        // Without the certificate a device does not reach the server at all.
+        auto doubting = device(url, QStringLiteral("alice"), QStringLiteral("secret"), 2);
+        QVERIFY(QTest::qWaitFor([&] { return trusting.isConnected(); }, TestAccount::kWaitMs));
+        QCOMPARE(ask(trusting, kPrivacyUpdate, findMeByPhone(true)).code, 0);
+        QVERIFY(findsMeByPhone(trusting));
+        QVERIFY(!doubting->isConnected());
     }
 
     void aKilledServerFailsWhatIsInFlightAndTheDeviceComesBack()
