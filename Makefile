@@ -57,6 +57,7 @@ bench: build
 	$(BUILD_DIR)/bench/bench_notifications
 	$(BUILD_DIR)/bench/bench_wallpapers
 	$(BUILD_DIR)/bench/bench_heavyaccount
+	$(BUILD_DIR)/bench/bench_netserver
 
 # Opens the window with a display; without one it runs the scenario and writes screenshots.
 # Screenshots go to the build folder whatever DEMO_ARGS says, unless it names another folder.

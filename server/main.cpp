@@ -1,12 +1,13 @@
 // settingmodel-server: the simulated server as a process of its own, reached over WebSockets.
 //   settingmodel-server [--host 127.0.0.1] [--port 0] [--user NAME:PASSWORD]... [--cert F --key F]
-//                       [--data DIR] [--latency MS]
+//                       [--data DIR] [--latency MS] [--verbose]
 // Prints "listening on <url>" once it accepts devices.
 #include "netserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QSslKey>
 
 #include <cstdio>
@@ -58,8 +59,13 @@ int main(int argc, char** argv)
         QStringLiteral("folder"));
     const QCommandLineOption latency(QStringLiteral("latency"), QStringLiteral("Delay of every answer."),
                                      QStringLiteral("ms"), QStringLiteral("0"));
-    parser.addOptions({host, port, users, cert, key, data, latency});
+    const QCommandLineOption verbose(
+        QStringLiteral("verbose"),
+        QStringLiteral("Log a line per request (never a password, token or body)."));
+    parser.addOptions({host, port, users, cert, key, data, latency, verbose});
     parser.process(app);
+    if (!parser.isSet(verbose))
+        QLoggingCategory::setFilterRules(QStringLiteral("im.*.debug=false"));
 
     NetServer server;
     if (parser.isSet(data)) {

@@ -6,13 +6,13 @@
 #include "preferences/sharedpreferencemodel.h"
 #include "protohelpers.h"
 #include "secretwatch.h"
+#include "serverprocess.h"
 #include "testaccount.h"
 #include "websockettransport.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebSocket>
@@ -23,45 +23,6 @@ namespace {
 
 constexpr int kPrivacyList = 121;
 constexpr int kPrivacyUpdate = 122;
-
-// settingmodel-server run as a process on a port of its own, so that it can come back there.
-class ServerProcess {
-public:
-    ServerProcess()
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost);
-        m_port = probe.serverPort();
-    }
-    ~ServerProcess() { kill(); }
-
-    bool start(const QStringList& arguments)
-    {
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral(SERVER_PATH),
-                        arguments + QStringList{QStringLiteral("--port"), QString::number(m_port)});
-        if (!m_process.waitForStarted())
-            return false;
-        // The server says where it listens once it does.
-        return QTest::qWaitFor(
-                   [this] { return m_process.canReadLine() || m_process.state() != QProcess::Running; },
-                   TestAccount::kWaitMs) &&
-               m_process.readLine().startsWith("listening on");
-    }
-    // SIGKILL: nothing of the server's runs after it.
-    void kill()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.kill();
-        m_process.waitForFinished();
-    }
-    QUrl url() const { return QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(m_port)); }
-
-private:
-    quint16 m_port = 0;
-    QProcess m_process;
-};
 
 std::unique_ptr<WebSocketTransport> device(const QUrl& url, const QString& user, const QString& password,
                                            int deviceId)
@@ -173,15 +134,15 @@ private slots:
         QProcess openssl;
         openssl.start(QStringLiteral("openssl"),
                       {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                       QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("1"),
-                       QStringLiteral("-subj"), QStringLiteral("/CN=localhost"), QStringLiteral("-addext"),
-                       QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost"), QStringLiteral("-keyout"), key,
-                       QStringLiteral("-out"), cert});
+                       QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
+                       QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=localhost"),
+                       QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost"),
+                       QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert});
         QVERIFY(openssl.waitForFinished(TestAccount::kWaitMs) && openssl.exitCode() == 0);
 
         ServerProcess server;
-        QVERIFY(server.start({QStringLiteral("--user"), QStringLiteral("alice:secret"), QStringLiteral("--cert"), cert,
-                              QStringLiteral("--key"), key}));
+        QVERIFY(server.start({QStringLiteral("--user"), QStringLiteral("alice:secret"),
+                              QStringLiteral("--cert"), cert, QStringLiteral("--key"), key}));
         QUrl url = server.url();
         url.setScheme(QStringLiteral("wss"));
         QFile pem(cert);
