@@ -9,7 +9,7 @@ JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
 
 
-.PHONY: all deps configure build test asan-build test-asan fuzz bench demo package format clean
+.PHONY: all deps configure build test asan-build test-asan fuzz bench demo demo-net package format clean
 
 all: build
 
@@ -64,6 +64,10 @@ bench: build
 DEMO_ARGS ?=
 demo: build
 	$(BUILD_DIR)/demo/settingmodel-demo --screenshots $(CURDIR)/$(BUILD_DIR)/demo-screenshots $(DEMO_ARGS)
+
+# The server process and two device processes, each in a window of its own.
+demo-net: build
+	BUILD_DIR=$(BUILD_DIR) bash scripts/demo-net.sh
 
 # Debian packages of the module (runtime and development) in $(BUILD_DIR)/packages.
 package: build

@@ -131,11 +131,24 @@ void PreferenceTable::setRows(const QList<storage::SharedPreferenceInfo>& rows)
 
 DemoDevice::DemoDevice(const QString& name, int deviceId, const QString& dataDir, SimServer* server,
                        std::function<qint64()> worldClock, QObject* parent)
+    : DemoDevice(
+          name, deviceId, dataDir,
+          [server, deviceId, name] {
+              return server->connectDevice(deviceId, QStringLiteral("Desktop %1").arg(name),
+                                           QStringLiteral("desktop"));
+          },
+          std::move(worldClock), parent)
+{
+    m_server = server;
+}
+
+DemoDevice::DemoDevice(const QString& name, int deviceId, const QString& dataDir, Connector connector,
+                       std::function<qint64()> worldClock, QObject* parent)
     : QObject(parent),
       m_name(name),
       m_deviceId(deviceId),
       m_dataDir(dataDir),
-      m_server(server),
+      m_connector(std::move(connector)),
       m_worldClock(std::move(worldClock)),
       m_table(new PreferenceTable(this))
 {
@@ -286,9 +299,7 @@ void DemoDevice::makeSession()
             entry.second->deleteLater();
     }
     m_chatWallpapers.clear();
-    m_account = new RefAccount(QStringLiteral("device-%1").arg(m_name), m_dataDir,
-                               m_server->connectDevice(m_deviceId, QStringLiteral("Desktop %1").arg(m_name),
-                                                       QStringLiteral("desktop")));
+    m_account = new RefAccount(QStringLiteral("device-%1").arg(m_name), m_dataDir, m_connector());
     seedDirectory();
     m_composition = new AccountComposition(m_account, this);
     m_account->setClock([this] { return m_worldClock() + m_clockSkew; });
@@ -349,8 +360,10 @@ void DemoDevice::renewSession()
         emit readyChanged();
     }
     makeSession();
-    m_server->setDeviceOnline(m_deviceId, online);
-    m_account->setOnline(online);
+    if (m_server) {
+        m_server->setDeviceOnline(m_deviceId, online);
+        m_account->setOnline(online);
+    }
     emit sessionChanged();
     emit onlineChanged();
     ended->deleteLater();
@@ -595,7 +608,8 @@ bool DemoDevice::online() const
 
 void DemoDevice::setOnline(bool online)
 {
-    m_server->setDeviceOnline(m_deviceId, online);
+    if (m_server)
+        m_server->setDeviceOnline(m_deviceId, online);
     // Back online, the composition asks for what the device missed.
     m_account->setOnline(online);
 }

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 class SimServer;
+class Transport;
 class SettingServiceCmd;
 class PrivacyModel;
 class SharedPreferenceModel;
@@ -75,7 +76,15 @@ class DemoDevice : public QObject {
     // The stickers of the pack the server serves to everyone: {"pid", "name"}.
     Q_PROPERTY(QVariantList stickers READ stickers CONSTANT)
 public:
+    // Makes the transport of each new session.
+    using Connector = std::function<std::unique_ptr<Transport>()>;
+
+    // A device of the in-process simulated server.
     DemoDevice(const QString& name, int deviceId, const QString& dataDir, SimServer* server,
+               std::function<qint64()> worldClock, QObject* parent = nullptr);
+    // A device of a server elsewhere (the server process): its online state follows the
+    // connection.
+    DemoDevice(const QString& name, int deviceId, const QString& dataDir, Connector connector,
                std::function<qint64()> worldClock, QObject* parent = nullptr);
     ~DemoDevice() override;
 
@@ -189,7 +198,9 @@ private:
     QString m_name;
     int m_deviceId;
     QString m_dataDir;
-    SimServer* m_server;
+    // Null for a server elsewhere.
+    SimServer* m_server = nullptr;
+    Connector m_connector;
     std::function<qint64()> m_worldClock;
     RefAccount* m_account = nullptr;
     AccountComposition* m_composition = nullptr;

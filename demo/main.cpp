@@ -1,6 +1,7 @@
 // The demo client: the simulated server and two devices of one user side by side. With a
 // display it opens the window; without one (or with --headless) it runs a scenario file,
-// prints a report, writes a screenshot per screen and exits non-zero if a step failed.
+// prints a report, writes a screenshot per screen and exits non-zero if a step failed. With
+// --server it is one device of a server process instead, in a window of its own.
 #include "demodevice.h"
 #include "host/appsettingmodel.h"
 #include "host/contacts.h"
@@ -9,10 +10,12 @@
 #include "settingmodel.h"
 #include "simserver.h"
 #include "wallpapers/wallpaperhandler.h"
+#include "websockettransport.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QQmlApplicationEngine>
@@ -69,7 +72,24 @@ int main(int argc, char** argv)
     const QCommandLineOption sizeOption(
         QStringLiteral("size"), QStringLiteral("The window's size, e.g. 1920x1080 (default 1280x720)."),
         QStringLiteral("WxH"));
-    parser.addOptions({headlessOption, scenarioOption, shotsOption, dataOption, verboseOption, sizeOption});
+    const QCommandLineOption serverOption(
+        QStringLiteral("server"),
+        QStringLiteral("Run one device against a server process (ws://HOST:PORT or wss://HOST:PORT)."),
+        QStringLiteral("url"));
+    const QCommandLineOption deviceOption(QStringLiteral("device"),
+                                          QStringLiteral("The device's name with --server (default A)."),
+                                          QStringLiteral("name"), QStringLiteral("A"));
+    const QCommandLineOption userOption(QStringLiteral("user"),
+                                        QStringLiteral("The user to sign in with --server."),
+                                        QStringLiteral("name"), QStringLiteral("demo"));
+    const QCommandLineOption passwordOption(QStringLiteral("password"),
+                                            QStringLiteral("The user's password with --server."),
+                                            QStringLiteral("password"), QStringLiteral("correct horse"));
+    const QCommandLineOption trustOption(
+        QStringLiteral("trust"), QStringLiteral("A PEM certificate to trust for wss:// (a self-signed one)."),
+        QStringLiteral("file"));
+    parser.addOptions({headlessOption, scenarioOption, shotsOption, dataOption, verboseOption, sizeOption,
+                       serverOption, deviceOption, userOption, passwordOption, trustOption});
     parser.process(app);
     if (!parser.isSet(verboseOption))
         QLoggingCategory::setFilterRules(QStringLiteral("im.*.debug=false"));
@@ -81,6 +101,53 @@ int main(int argc, char** argv)
     const QString dataDir = parser.isSet(dataOption) ? parser.value(dataOption) : scratch.path();
     qint64 worldOffset = 0;
     auto world = [&worldOffset] { return QDateTime::currentMSecsSinceEpoch() + worldOffset; };
+
+    if (parser.isSet(serverOption)) {
+        if (headless) {
+            std::fprintf(stderr, "--server opens one device's window: it needs a display.\n");
+            return 2;
+        }
+        WebSocketTransport::Options options;
+        options.url = QUrl(parser.value(serverOption));
+        options.user = parser.value(userOption);
+        options.password = parser.value(passwordOption);
+        options.deviceName = QStringLiteral("Desktop %1").arg(parser.value(deviceOption));
+        // The same name is the same device at every start.
+        options.deviceId = 1 + int(qChecksum(parser.value(deviceOption).toUtf8()));
+        if (parser.isSet(trustOption)) {
+            QFile pem(parser.value(trustOption));
+            if (!pem.open(QIODevice::ReadOnly)) {
+                std::fprintf(stderr, "cannot read %s\n", qPrintable(pem.fileName()));
+                return 2;
+            }
+            options.trusted = QSslCertificate::fromData(pem.readAll());
+        }
+        DemoDevice device(
+            parser.value(deviceOption), options.deviceId, dataDir,
+            [options] { return std::make_unique<WebSocketTransport>(options); }, world);
+        if (device.account()->storageState() == RefAccount::StorageInUse) {
+            std::fprintf(
+                stderr,
+                "The data folder %s is in use by another settingmodel-demo. Choose another with --data.\n",
+                qPrintable(QDir(dataDir).absolutePath()));
+            return 4;
+        }
+        QQmlApplicationEngine engine;
+        SettingModel::registerMetaType(engine.rootContext(), "SettingModel");
+        WallpaperHandler::registerMetaType("SettingModel");
+        engine.setInitialProperties(
+            {{QStringLiteral("deviceA"), QVariant::fromValue<QObject*>(&device)},
+             {QStringLiteral("deviceB"), QVariant::fromValue<QObject*>(nullptr)},
+             {QStringLiteral("serverName"), options.url.toString()},
+             {QStringLiteral("appSettings"), QVariant::fromValue<QObject*>(AppSettingModel::instance())}});
+        engine.load(QUrl(QStringLiteral("qrc:/demo/qml/Main.qml")));
+        if (engine.rootObjects().isEmpty())
+            return 3;
+        device.start();
+        const int status = app.exec();
+        ThreadManager::getInstance()->waitForIdle();
+        return status;
+    }
 
     SimServer server;
     server.setClock(world);

@@ -1,3 +1,5 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
@@ -10,7 +12,8 @@ Window {
     minimumWidth: 1280
     minimumHeight: 720
     visible: true
-    title: qsTr("Settings — two devices of one user, one simulated server")
+    title: window.deviceB ? qsTr("Settings — two devices of one user, one simulated server")
+                          : qsTr("Settings — device %1 of %2").arg(window.deviceA.name).arg(window.serverName)
     color: Style.window
     // One accent for every control: switches on, tabs, selection; the rest follows the app's mode.
     palette.dark: "#3A66C4"
@@ -27,7 +30,9 @@ Window {
     palette.midlight: Style.dark ? "#2F3A48" : "#E4E9EF"
     palette.placeholderText: Style.faint
     required property var deviceA
+    // Null when the demo is one device of a server process (named by serverName).
     required property var deviceB
+    property string serverName
     // The application's settings: dark mode is one for both devices.
     required property var appSettings
     Binding {
@@ -89,7 +94,11 @@ Window {
                 Layout.fillHeight: true
                 spacing: 16
                 DevicePane { device: window.deviceA; dark: window.appSettings.darkMode; audio: window.audio; screenInfo: window.screenInfo; screen: root.screen; accent: "#2F6FEB"; Layout.fillWidth: true; Layout.fillHeight: true }
-                DevicePane { device: window.deviceB; dark: window.appSettings.darkMode; audio: window.audio; screenInfo: window.screenInfo; screen: root.screen; accent: "#1E9E6A"; Layout.fillWidth: true; Layout.fillHeight: true }
+                // No second pane for one device of a server process; deviceB never changes.
+                Repeater {
+                    model: window.deviceB ? [window.deviceB] : []
+                    DevicePane { device: window.deviceB; dark: window.appSettings.darkMode; audio: window.audio; screenInfo: window.screenInfo; screen: root.screen; accent: "#1E9E6A"; Layout.fillWidth: true; Layout.fillHeight: true }
+                }
             }
         }
     }
