@@ -14,7 +14,7 @@ mkdir -p "$data"
 log="$data/server.log"
 "$build/server/settingmodel-server" --port "$port" --data "$data/server" >"$log" 2>&1 &
 server=$!
-trap 'kill $server 2>/dev/null || true' EXIT
+trap 'kill $(jobs -p) 2>/dev/null || true' EXIT INT TERM
 for _ in $(seq 100); do
   grep -q "listening on" "$log" && break
   kill -0 $server 2>/dev/null || { cat "$log" >&2; exit 1; }
