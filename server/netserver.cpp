@@ -1,7 +1,7 @@
 #include "netserver.h"
 
-#include "im/wire.pb.h"
 #include "simstate.pb.h"
+#include "wireframe.h"
 
 #include <QCryptographicHash>
 #include <QLoggingCategory>
@@ -14,40 +14,10 @@ Q_LOGGING_CATEGORY(lcNetServer, "im.server")
 
 namespace {
 
-QByteArray frameBytes(const im::wire::Frame& frame)
-{
-    QByteArray bytes(int(frame.ByteSizeLong()), Qt::Uninitialized);
-    frame.SerializeToArray(bytes.data(), int(bytes.size()));
-    return bytes;
-}
-
-QByteArray bytesOf(const std::string& text)
-{
-    return QByteArray(text.data(), qsizetype(text.size()));
-}
-
 QString hashOf(const QString& token)
 {
     return QString::fromLatin1(
         QCryptographicHash::hash(token.toLatin1(), QCryptographicHash::Sha256).toHex());
-}
-
-// Commands that only read: nothing to write after them.
-bool onlyReads(int command)
-{
-    switch (command) {
-    case 46:  // list devices
-    case 121: // privacy settings
-    case 151: // verification setting
-    case 174: // features
-    case 178: // preferences
-    case 241: // wallpaper list
-    case 244: // wallpapers by id
-    case AccountInfoGet:
-    case FileDownloadChunk:
-    case ChatLooksGet: return true;
-    default: return false;
-    }
 }
 
 QString newToken()
@@ -284,7 +254,7 @@ void NetServer::request(QWebSocket* socket, Connection& connection, const im::wi
     if (server->isUnlinked(session.deviceId))
         endSession(token);
     const int command = request.command();
-    connection.transport->send(command, bytesOf(request.body()),
+    connection.transport->send(command, fieldBytes(request.body()),
                                [answer, id, command, session,
                                 server = QPointer<SimServer>(server)](int code, const QByteArray& body) {
                                    qCDebug(lcNetServer)

@@ -426,22 +426,6 @@ namespace {
 constexpr int kListSharedPreferences = 178;
 constexpr int kUpdateSharedPreferences = 180;
 
-// Commands that only read: their requests are no change on their way.
-bool onlyReads(int command)
-{
-    switch (command) {
-    case 46:  // list devices
-    case 121: // privacy settings
-    case 151: // verification setting
-    case 174: // features
-    case kListSharedPreferences:
-    case 241: // wallpaper list
-    case 244: // wallpapers by id
-    case AccountInfoGet:
-    case FileDownloadChunk: return true;
-    default: return false;
-    }
-}
 } // namespace
 
 int RefAccount::unsentChanges() const

@@ -81,3 +81,22 @@ enum AccountInfoCommand { AccountInfoUpdate = 1010, AccountInfoGet = 1011 };
 
 // The host's chat commands: every chat's look (im::chat::ListChatLooksResp, empty request).
 enum ChatCommand { ChatLooksGet = 1020 };
+
+// Commands that only read: nothing on the server changes by them (a device counts no change on
+// its way for them; the server process writes nothing after them).
+inline bool onlyReads(int command)
+{
+    switch (command) {
+    case 46:  // list devices
+    case 121: // privacy settings
+    case 151: // verification setting
+    case 174: // features
+    case 178: // shared preferences
+    case 241: // wallpaper list
+    case 244: // wallpapers by id
+    case AccountInfoGet:
+    case FileDownloadChunk:
+    case ChatLooksGet: return true;
+    default: return false;
+    }
+}

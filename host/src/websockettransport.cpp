@@ -1,6 +1,6 @@
 #include "websockettransport.h"
 
-#include "im/wire.pb.h"
+#include "wireframe.h"
 
 #include <QLoggingCategory>
 #include <QRandomGenerator>
@@ -11,22 +11,6 @@
 #include <algorithm>
 
 Q_LOGGING_CATEGORY(lcWebSocket, "im.host.websocket")
-
-namespace {
-
-QByteArray frameBytes(const im::wire::Frame& frame)
-{
-    QByteArray bytes(int(frame.ByteSizeLong()), Qt::Uninitialized);
-    frame.SerializeToArray(bytes.data(), int(bytes.size()));
-    return bytes;
-}
-
-QByteArray bytesOf(const std::string& text)
-{
-    return QByteArray(text.data(), qsizetype(text.size()));
-}
-
-} // namespace
 
 WebSocketTransport::WebSocketTransport(Options options, QObject* parent)
     : QObject(parent),
@@ -139,7 +123,7 @@ void WebSocketTransport::receiveFrame(const QByteArray& bytes)
         }
         m_refused = true;
         if (!result.body().empty())
-            deliverPush(PushSessionEnded, bytesOf(result.body()));
+            deliverPush(PushSessionEnded, fieldBytes(result.body()));
         else
             emit signInRefused();
         m_socket->close();
@@ -154,10 +138,10 @@ void WebSocketTransport::receiveFrame(const QByteArray& bytes)
         m_pending.erase(it);
         if (answer.server_time() > 0)
             deliverServerTime(answer.server_time());
-        callback(answer.code(), bytesOf(answer.body()));
+        callback(answer.code(), fieldBytes(answer.body()));
         return;
     }
-    case im::wire::Frame::kPush: deliverPush(frame.push().type(), bytesOf(frame.push().body())); return;
+    case im::wire::Frame::kPush: deliverPush(frame.push().type(), fieldBytes(frame.push().body())); return;
     default: qCWarning(lcWebSocket) << "dropped a frame of unexpected kind" << int(frame.kind_case());
     }
 }
