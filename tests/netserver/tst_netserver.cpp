@@ -80,8 +80,9 @@ private slots:
     void signInIsCheckedAndUsersAreApart()
     {
         ServerProcess server;
-        QVERIFY(server.start({QStringLiteral("--user"), QStringLiteral("alice:alice's secret"),
-                              QStringLiteral("--user"), QStringLiteral("bob:bob's secret")}));
+        QVERIFY(server.start({QStringLiteral("--verbose"), QStringLiteral("--user"),
+                              QStringLiteral("alice:alice's secret"), QStringLiteral("--user"),
+                              QStringLiteral("bob:bob's secret")}));
 
         auto intruder = device(server.url(), QStringLiteral("alice"), QStringLiteral("bob's secret"), 9);
         QSignalSpy refused(intruder.get(), &WebSocketTransport::signInRefused);
@@ -123,6 +124,14 @@ private slots:
         raw.sendBinaryMessage(QByteArray("\xff\xff\xff", 3));
         QVERIFY(closed.wait(TestAccount::kWaitMs));
         QVERIFY(findsMeByPhone(*alice));
+
+        // A line per request in the verbose log, and never a password or a token.
+        QVERIFY(QTest::qWaitFor([&server] { return server.log().count("command 121 answered 0") == 3; },
+                                TestAccount::kWaitMs));
+        const QByteArray log = server.log();
+        QVERIFY(log.contains("user 1 device 1 command 122 answered 0"));
+        QVERIFY(!log.contains("secret"));
+        QVERIFY(!log.contains("0123456789abcdef"));
     }
 
     void wssWithACertificateOfItsOwn()

@@ -17,7 +17,7 @@ ServerProcess::~ServerProcess()
 
 bool ServerProcess::start(const QStringList& arguments)
 {
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_log += m_process.readAllStandardError();
     m_process.start(QStringLiteral(SETTINGMODEL_SERVER_PATH),
                     arguments + QStringList{QStringLiteral("--port"), QString::number(m_port)});
     if (!m_process.waitForStarted())
@@ -34,4 +34,11 @@ void ServerProcess::kill()
         return;
     m_process.kill();
     m_process.waitForFinished();
+    m_log += m_process.readAllStandardError();
+}
+
+QByteArray ServerProcess::log()
+{
+    m_log += m_process.readAllStandardError();
+    return m_log;
 }

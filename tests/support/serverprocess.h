@@ -18,8 +18,11 @@ public:
     // SIGKILL: nothing of the server's runs after it.
     void kill();
     QUrl url() const { return QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(m_port)); }
+    // What the server wrote to its log (standard error) so far.
+    QByteArray log();
 
 private:
     quint16 m_port = 0;
     QProcess m_process;
+    QByteArray m_log;
 };
