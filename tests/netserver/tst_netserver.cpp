@@ -1,6 +1,7 @@
 // The server process (settingmodel-server) and the host's WebSocket transport: sign-in and
 // sessions, users kept apart, a server killed under the devices, and two accounts of one user
 // in sync through it.
+#include "im/session.pb.h"
 #include "im/user.pb.h"
 #include "im/wire.pb.h"
 #include "preferences/sharedpreferencemodel.h"
@@ -23,6 +24,7 @@ namespace {
 
 constexpr int kPrivacyList = 121;
 constexpr int kPrivacyUpdate = 122;
+constexpr int kUnlinkDevices = 47;
 
 std::unique_ptr<WebSocketTransport> device(const QUrl& url, const QString& user, const QString& password,
                                            int deviceId)
@@ -132,6 +134,21 @@ private slots:
         QVERIFY(log.contains("user 1 device 1 command 122 answered 0"));
         QVERIFY(!log.contains("secret"));
         QVERIFY(!log.contains("0123456789abcdef"));
+
+        // A device signed out by another hears it at once, and its token stops working.
+        auto second = device(server.url(), QStringLiteral("alice"), QStringLiteral("alice's secret"), 2);
+        QList<int> pushes;
+        second->setPushHandler([&pushes](int type, const QByteArray&) { pushes.append(type); });
+        QVERIFY(QTest::qWaitFor([&] { return second->isConnected(); }, TestAccount::kWaitMs));
+        im::user::UnlinkDevicesReq unlink;
+        unlink.add_device_ids(2);
+        QCOMPARE(ask(*alice, kUnlinkDevices, bytesOf(unlink)).code, 0);
+        QVERIFY(
+            QTest::qWaitFor([&pushes] { return pushes.contains(PushSessionEnded); }, TestAccount::kWaitMs));
+        const Answer refusedAfter = ask(*second, kPrivacyList);
+        QCOMPARE(refusedAfter.code, 401);
+        QVERIFY(parsed<im::session::SessionEnded>(refusedAfter.body).ended_at() > 0);
+        QVERIFY(findsMeByPhone(*alice));
     }
 
     void wssWithACertificateOfItsOwn()
