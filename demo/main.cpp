@@ -37,6 +37,35 @@ bool hasDisplay()
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+// Runs the scenario file against the devices the API holds; headless, the demo quits at its end.
+int runScenario(QQmlApplicationEngine& engine, QQuickWindow* window, ScenarioApi& api,
+                const QString& scenario, const QString& screenshotDir, bool headless)
+{
+    const QString shots = QDir(screenshotDir).absolutePath();
+    QDir().mkpath(shots);
+    api.setWindow(window, shots);
+    ScenarioRunner runner(&engine, &api);
+    QString error;
+    if (!runner.load(scenario, &error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 2;
+    }
+    std::printf("Scenario %s\nScreenshots go to %s\n\n", qPrintable(QDir(scenario).absolutePath()),
+                qPrintable(shots));
+    std::fflush(stdout);
+    int failures = 0;
+    QObject::connect(&runner, &ScenarioRunner::finished, QCoreApplication::instance(),
+                     [&failures, headless](int failed) {
+                         failures = failed;
+                         if (headless)
+                             QCoreApplication::quit();
+                     });
+    runner.start();
+    const int status = QCoreApplication::exec();
+    ThreadManager::getInstance()->waitForIdle();
+    return failures > 0 ? 1 : status;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -103,10 +132,13 @@ int main(int argc, char** argv)
     auto world = [&worldOffset] { return QDateTime::currentMSecsSinceEpoch() + worldOffset; };
 
     if (parser.isSet(serverOption)) {
-        if (headless) {
-            std::fprintf(stderr, "--server opens one device's window: it needs a display.\n");
+        const QString scenario = parser.value(scenarioOption);
+        if (headless && scenario.isEmpty()) {
+            std::fprintf(stderr, "--server without a display runs a --scenario.\n");
             return 2;
         }
+        if (headless)
+            AppSettingModel::instance()->setDarkMode(false);
         WebSocketTransport::Options options;
         options.url = QUrl(parser.value(serverOption));
         options.user = parser.value(userOption);
@@ -144,6 +176,11 @@ int main(int argc, char** argv)
         if (engine.rootObjects().isEmpty())
             return 3;
         device.start();
+        ScenarioApi api(&device, nullptr, nullptr, &worldOffset);
+        if (!scenario.isEmpty()) {
+            return runScenario(engine, qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst()), api,
+                               scenario, parser.value(shotsOption), headless);
+        }
         const int status = app.exec();
         ThreadManager::getInstance()->waitForIdle();
         return status;
@@ -208,25 +245,5 @@ int main(int argc, char** argv)
         return app.exec();
 
     ScenarioApi api(&a, &b, &server, &worldOffset);
-    const QString shots = QDir(parser.value(shotsOption)).absolutePath();
-    QDir().mkpath(shots);
-    api.setWindow(window, shots);
-    ScenarioRunner runner(&engine, &api);
-    QString error;
-    if (!runner.load(scenario, &error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return 2;
-    }
-    std::printf("Scenario %s\nScreenshots go to %s\n\n", qPrintable(QDir(scenario).absolutePath()),
-                qPrintable(shots));
-    int failures = 0;
-    QObject::connect(&runner, &ScenarioRunner::finished, &app, [&failures, headless](int failed) {
-        failures = failed;
-        if (headless)
-            QCoreApplication::quit();
-    });
-    runner.start();
-    const int status = app.exec();
-    ThreadManager::getInstance()->waitForIdle();
-    return failures > 0 ? 1 : status;
+    return runScenario(engine, window, api, scenario, parser.value(shotsOption), headless);
 }

@@ -11,6 +11,7 @@
 #include "device/screenmanage.h"
 #include "simserver.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QJSEngine>
@@ -40,7 +41,8 @@ ScenarioApi::ScenarioApi(DemoDevice* a, DemoDevice* b, SimServer* server, qint64
 
 qint64 ScenarioApi::now() const
 {
-    return m_server->now();
+    // One device of a server process has no server here: the world clock is its own.
+    return m_server ? m_server->now() : QDateTime::currentMSecsSinceEpoch() + *m_worldOffset;
 }
 
 QObject* ScenarioApi::audio() const

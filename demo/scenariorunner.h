@@ -12,7 +12,8 @@ class QJSEngine;
 class QQuickWindow;
 
 // What a scenario script sees as `demo`: both devices, the server's controls, the world
-// clock, checks, screens and screenshots.
+// clock, checks, screens and screenshots. One device of a server process has A only (B and
+// server are null).
 class ScenarioApi : public QObject {
     Q_OBJECT
     Q_PROPERTY(DemoDevice* A READ deviceA CONSTANT)

@@ -73,6 +73,60 @@ QByteArray findMeByPhone(bool on)
     return bytesOf(request);
 }
 
+// settingmodel-demo as one headless device of the server process, running a scenario.
+class DeviceProcess {
+public:
+    DeviceProcess(const QString& name, const QString& scenario, const QUrl& server, const QString& data)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        // The demo's leak check needs what demo_scenario gives it (see tests/CMakeLists.txt).
+        if (environment.contains(QStringLiteral("ASAN_OPTIONS")))
+            environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                               environment.value(QStringLiteral("ASAN_OPTIONS")) +
+                                   QStringLiteral(":intercept_tls_get_addr=0"));
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(QStringLiteral(DEMO_PATH),
+                        {QStringLiteral("--headless"), QStringLiteral("--server"), server.toString(),
+                         QStringLiteral("--device"), name, QStringLiteral("--data"),
+                         data + QLatin1Char('/') + name, QStringLiteral("--screenshots"),
+                         data + QStringLiteral("/shots-") + name, QStringLiteral("--scenario"),
+                         QStringLiteral(SCENARIO_DIR "/") + scenario});
+    }
+    ~DeviceProcess()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    QByteArray output()
+    {
+        if (m_process.isOpen())
+            m_output += m_process.readAll();
+        return m_output;
+    }
+    // The scenario reported the step done.
+    bool did(const QByteArray& step)
+    {
+        for (const QByteArray& line : output().split('\n')) {
+            if (line.contains(step) && line.contains(" ok "))
+                return true;
+        }
+        return false;
+    }
+    bool finishedWell() { return m_process.state() == QProcess::NotRunning && m_process.exitCode() == 0; }
+    QByteArray state()
+    {
+        const QByteArray all = output();
+        const qsizetype at = all.indexOf("state ");
+        return at < 0 ? QByteArray() : all.mid(at, all.indexOf('\n', at) - at);
+    }
+    QProcess::ProcessState running() const { return m_process.state(); }
+
+private:
+    QProcess m_process;
+    QByteArray m_output;
+};
+
 } // namespace
 
 class TestNetServer : public QObject {
@@ -271,6 +325,42 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return c.prefs->getKeyValue(key) == "while the server was away"; },
                                 TestAccount::kWaitMs));
         QCOMPARE(a.prefs->getKeyValue(key), QByteArray("while the server was away"));
+    }
+
+    // Two devices of the user as processes of their own: edits on both (preferences, privacy, a
+    // ringtone and a wallpaper with their files), the server killed with SIGKILL in the middle,
+    // an edit while it is away, the server back on its data; both end in the same state, with
+    // each edit applied once (one ringtone, one wallpaper).
+    void twoDeviceProcessesThroughAKilledServer()
+    {
+        QTemporaryDir data;
+        const QStringList arguments{QStringLiteral("--data"), data.filePath(QStringLiteral("server")),
+                                    QStringLiteral("--user"), QStringLiteral("demo:correct horse")};
+        ServerProcess server;
+        QVERIFY(server.start(arguments));
+        DeviceProcess a(QStringLiteral("A"), QStringLiteral("net-a.js"), server.url(), data.path());
+        DeviceProcess b(QStringLiteral("B"), QStringLiteral("net-b.js"), server.url(), data.path());
+        const auto report = [&a, &b] { return "A:\n" + a.output() + "\nB:\n" + b.output(); };
+        QVERIFY2(QTest::qWaitFor([&] { return a.did("A has B's wallpaper") && b.did("B has A's edits"); },
+                                 TestAccount::kWaitMs),
+                 report().constData());
+        server.kill();
+        QVERIFY2(
+            QTest::qWaitFor(
+                [&] { return a.did("A edits while the server is away") && b.did("B sees the server go"); },
+                TestAccount::kWaitMs),
+            report().constData());
+        QVERIFY(server.start(arguments));
+        QVERIFY2(
+            QTest::qWaitFor(
+                [&] { return a.running() == QProcess::NotRunning && b.running() == QProcess::NotRunning; },
+                TestAccount::kWaitMs),
+            report().constData());
+        QVERIFY2(a.finishedWell() && b.finishedWell(), report().constData());
+        const QByteArray expected =
+            "state folders=A while the server was away findMeByPhone=true ringtones=1 wallpapers=1";
+        QCOMPARE(a.state(), expected);
+        QCOMPARE(b.state(), expected);
     }
 };
 

@@ -17,7 +17,6 @@ ServerProcess::~ServerProcess()
 
 bool ServerProcess::start(const QStringList& arguments)
 {
-    m_log += m_process.readAllStandardError();
     m_process.start(QStringLiteral(SETTINGMODEL_SERVER_PATH),
                     arguments + QStringList{QStringLiteral("--port"), QString::number(m_port)});
     if (!m_process.waitForStarted())
@@ -32,13 +31,14 @@ void ServerProcess::kill()
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
+    m_log += m_process.readAllStandardError();
     m_process.kill();
     m_process.waitForFinished();
-    m_log += m_process.readAllStandardError();
 }
 
 QByteArray ServerProcess::log()
 {
-    m_log += m_process.readAllStandardError();
+    if (m_process.isOpen())
+        m_log += m_process.readAllStandardError();
     return m_log;
 }
