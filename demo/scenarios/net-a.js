@@ -6,7 +6,7 @@ var LONG = 120000;
 
 function state(device) {
     return "state folders=" + device.preference(FOLDERS) + " findMeByPhone=" + device.privacyModel.findMeByPhone +
-           " ringtones=" + device.customRingtoneIds().length + " wallpapers=" + device.wallpaperIds(true).length;
+           " ringtones=" + device.customRingtoneIds().length + " wallpapers=" + device.wallpaperIds(true).length + " themes=" + device.customThemeNames().join(",");
 }
 
 var steps = [
@@ -25,10 +25,11 @@ var steps = [
         timeout: LONG
     },
     {
-        name: "A has B's wallpaper with its image",
+        name: "A has B's wallpaper with its image and B's theme",
         until: function (demo) {
             var own = demo.A.wallpaperIds(true);
-            return own.length === 1 && demo.A.wallpaperImageHere(own[0]);
+            return own.length === 1 && demo.A.wallpaperImageHere(own[0]) &&
+                   demo.A.customThemeNames().indexOf("Net harbour") >= 0;
         },
         timeout: LONG
     },

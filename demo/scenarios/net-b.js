@@ -6,17 +6,23 @@ var LONG = 120000;
 
 function state(device) {
     return "state folders=" + device.preference(FOLDERS) + " findMeByPhone=" + device.privacyModel.findMeByPhone +
-           " ringtones=" + device.customRingtoneIds().length + " wallpapers=" + device.wallpaperIds(true).length;
+           " ringtones=" + device.customRingtoneIds().length + " wallpapers=" + device.wallpaperIds(true).length + " themes=" + device.customThemeNames().join(",");
 }
 
 var steps = [
     { name: "B is ready", until: function (demo) { return demo.A.ready; }, timeout: LONG },
     {
-        name: "B adds a wallpaper",
-        run: function (demo) { demo.A.wallpaperHandler.add(demo.image("net-harbour", 800, 500, "#2B6CB0")); },
+        name: "B adds a wallpaper and a theme",
+        run: function (demo) {
+            demo.A.wallpaperHandler.add(demo.image("net-harbour", 800, 500, "#2B6CB0"));
+            var themes = demo.A.themeHandler;
+            var made = themes.createTheme(themes.themeModel.itemByIndex(2));
+            made.name = "Net harbour";
+            themes.syncCustomTheme();
+        },
         until: function (demo) {
             return demo.A.wallpaperIds(true).length === 1 && demo.A.failedWallpaperUploads() === 0 &&
-                   demo.A.account.unsentChanges === 0;
+                   demo.A.customThemeNames().indexOf("Net harbour") >= 0 && demo.A.account.unsentChanges === 0;
         },
         timeout: LONG
     },

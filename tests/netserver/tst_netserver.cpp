@@ -328,9 +328,9 @@ private slots:
     }
 
     // Two devices of the user as processes of their own: edits on both (preferences, privacy, a
-    // ringtone and a wallpaper with their files), the server killed with SIGKILL in the middle,
-    // an edit while it is away, the server back on its data; both end in the same state, with
-    // each edit applied once (one ringtone, one wallpaper).
+    // ringtone and a wallpaper with their files, a theme), the server killed with SIGKILL in the
+    // middle, an edit while it is away, the server back on its data; both end in the same state,
+    // with each edit applied once (one ringtone, one wallpaper, one theme).
     void twoDeviceProcessesThroughAKilledServer()
     {
         QTemporaryDir data;
@@ -357,8 +357,8 @@ private slots:
                 TestAccount::kWaitMs),
             report().constData());
         QVERIFY2(a.finishedWell() && b.finishedWell(), report().constData());
-        const QByteArray expected =
-            "state folders=A while the server was away findMeByPhone=true ringtones=1 wallpapers=1";
+        const QByteArray expected = "state folders=A while the server was away findMeByPhone=true "
+                                    "ringtones=1 wallpapers=1 themes=Net harbour";
         QCOMPARE(a.state(), expected);
         QCOMPARE(b.state(), expected);
     }
