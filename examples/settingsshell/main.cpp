@@ -1,8 +1,9 @@
 // A small settings client built only against the installed package: it composes one account of
-// the reference host against the simulated server, installs the module's translations and shows
-// privacy, notifications and the machine's sound and screens in QML of its own. With --check it
-// prints what it found, turns a privacy switch on through its own page, prints what the model and
-// the server then hold, and quits: for scripts and headless runs.
+// the reference host against the simulated server (or a server process with --server URL),
+// installs the module's translations and shows privacy, notifications and the machine's sound
+// and screens in QML of its own. With --check it prints what it found, turns a privacy switch on
+// through its own page, prints what the model and the server then hold, and quits: for scripts
+// and headless runs.
 #include "accountcomposition.h"
 #include "device/audiomanage.h"
 #include "device/screenmanage.h"
@@ -12,6 +13,7 @@
 #include "settingmodel.h"
 #include "simserver.h"
 #include "wallpapers/wallpaperhandler.h"
+#include "websockettransport.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -50,6 +52,16 @@ int main(int argc, char** argv)
         QStringLiteral("check"),
         QStringLiteral("Change a setting through the page, print what it shows and quit."));
     parser.addOption(checkOption);
+    const QCommandLineOption serverOption(
+        QStringLiteral("server"),
+        QStringLiteral(
+            "A server process to use (ws://HOST:PORT) instead of the simulated one in this process."),
+        QStringLiteral("url"));
+    const QCommandLineOption userOption(QStringLiteral("user"), QStringLiteral("The user with --server."),
+                                        QStringLiteral("name:password"),
+                                        QStringLiteral("demo:correct horse"));
+    parser.addOption(serverOption);
+    parser.addOption(userOption);
     parser.process(app);
 
     // The module's sentences, in the user's language (English built in).
@@ -58,9 +70,19 @@ int main(int argc, char** argv)
     // One account of the reference host with the module's models, against the simulated server.
     QTemporaryDir data;
     SimServer server;
-    auto* account =
-        new RefAccount(QStringLiteral("shell"), data.path(),
-                       server.connectDevice(1, QStringLiteral("Shell"), QStringLiteral("desktop")));
+    std::unique_ptr<Transport> transport;
+    if (parser.isSet(serverOption)) {
+        WebSocketTransport::Options options;
+        options.url = QUrl(parser.value(serverOption));
+        options.user = parser.value(userOption).section(QLatin1Char(':'), 0, 0);
+        options.password = parser.value(userOption).section(QLatin1Char(':'), 1);
+        options.deviceId = 1;
+        options.deviceName = QStringLiteral("Shell");
+        transport = std::make_unique<WebSocketTransport>(options);
+    } else {
+        transport = server.connectDevice(1, QStringLiteral("Shell"), QStringLiteral("desktop"));
+    }
+    auto* account = new RefAccount(QStringLiteral("shell"), data.path(), std::move(transport));
     // The composition owns the account from here: it signs it out and deletes it.
     auto* composition = new AccountComposition(account, &app);
     composition->start();
@@ -103,7 +125,9 @@ int main(int argc, char** argv)
 
     // A person's click on the page's switch: it goes to the server, and the page shows it once
     // the server took it.
-    if (!waitFor([composition] { return composition->stage() == AccountComposition::Running; }))
+    if (!waitFor([composition, account] {
+            return composition->stage() == AccountComposition::Running && account->isOnline();
+        }))
         return 2;
     QObject* toggle = window->findChild<QObject*>(QStringLiteral("findMeByPhone"));
     if (!toggle)
@@ -111,9 +135,12 @@ int main(int argc, char** argv)
     QMetaObject::invokeMethod(toggle, "toggle");
     QMetaObject::invokeMethod(toggle, "toggled");
     PrivacyModel* privacy = composition->privacyModel();
-    const bool reached = waitFor([&server, privacy, toggle] {
+    // The model takes the switch only once the server acknowledged it; the simulated server in
+    // this process is also asked directly.
+    const bool inProcess = !parser.isSet(serverOption);
+    const bool reached = waitFor([&server, privacy, toggle, inProcess] {
         return privacy->findMeByPhone() && toggle->property("checked").toBool() &&
-               server.privacySummary().value(QStringLiteral("findMeByPhone")).toBool();
+               (!inProcess || server.privacySummary().value(QStringLiteral("findMeByPhone")).toBool());
     });
     std::printf("server findMeByPhone: %s\n", reached ? "true" : "false");
     std::printf("page findMeByPhone: %s\n", toggle->property("checked").toBool() ? "true" : "false");
