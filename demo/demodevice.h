@@ -73,8 +73,9 @@ class DemoDevice : public QObject {
     Q_PROPERTY(QVariantList groups READ groups CONSTANT)
     Q_PROPERTY(QVariantList chats READ chats CONSTANT)
     Q_PROPERTY(QVariantList dialogTags READ dialogTags CONSTANT)
-    // The stickers of the pack the server serves to everyone: {"pid", "name"}.
-    Q_PROPERTY(QVariantList stickers READ stickers CONSTANT)
+    // The stickers of the pack the server serves to everyone: {"pid", "name"}. None with a server
+    // process: the pack is the in-process server's, its key known to this process only.
+    Q_PROPERTY(QVariantList stickers READ stickersServed CONSTANT)
 public:
     // Makes the transport of each new session.
     using Connector = std::function<std::unique_ptr<Transport>()>;
@@ -152,6 +153,7 @@ public:
     // before devices ask for stickers.
     static void publishStickers(SimServer* server);
     static QVariantList stickers();
+    QVariantList stickersServed() const { return m_server ? stickers() : QVariantList(); }
     // Where a status shortcut's sticker (a StickerItem) can be read, empty until it is here.
     Q_INVOKABLE QString stickerImage(QObject* sticker) const;
     static QVariantList people();
