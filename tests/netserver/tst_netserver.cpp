@@ -1,6 +1,7 @@
 // The server process (settingmodel-server) and the host's WebSocket transport: sign-in and
 // sessions, users kept apart, a server killed under the devices, and two accounts of one user
 // in sync through it.
+#include "im/misc.pb.h"
 #include "im/session.pb.h"
 #include "im/user.pb.h"
 #include "im/wire.pb.h"
@@ -25,6 +26,7 @@ namespace {
 constexpr int kPrivacyList = 121;
 constexpr int kPrivacyUpdate = 122;
 constexpr int kUnlinkDevices = 47;
+constexpr int kPreferenceList = 178;
 
 std::unique_ptr<WebSocketTransport> device(const QUrl& url, const QString& user, const QString& password,
                                            int deviceId)
@@ -361,6 +363,20 @@ private slots:
                                     "ringtones=1 wallpapers=1 themes=Net harbour";
         QCOMPARE(a.state(), expected);
         QCOMPARE(b.state(), expected);
+
+        // And the server holds the same.
+        auto reader = device(server.url(), QStringLiteral("demo"), QStringLiteral("correct horse"), 9);
+        QVERIFY(QTest::qWaitFor([&reader] { return reader->isConnected(); }, TestAccount::kWaitMs));
+        QVERIFY(findsMeByPhone(*reader));
+        const Answer listed = ask(*reader, kPreferenceList, bytesOf(im::misc::ListSharedPreferencesReq()));
+        QCOMPARE(listed.code, 0);
+        QString folders;
+        const auto stored = parsed<im::misc::ListSharedPreferencesResp>(listed.body);
+        for (const im::SharedPreference& preference : stored.preferences()) {
+            if (preference.key() == "dialog_folder_config")
+                folders = QString::fromStdString(preference.value());
+        }
+        QCOMPARE(folders, QStringLiteral("A while the server was away"));
     }
 };
 
