@@ -58,6 +58,8 @@ bool NetServer::open(const QString& directory, QString* error)
     ServerStore* kept = store.get();
     m_files->setJournal(
         [kept](const QString& fileId, const SimFileStore::File* file) { kept->saveFile(fileId, file); });
+    m_files->setUploadJournal(
+        [kept](const SimFileStore::UploadChunk& chunk) { kept->saveUploadChunk(chunk); });
     m_store = std::move(store);
     return true;
 }

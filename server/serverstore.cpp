@@ -25,7 +25,8 @@ ServerStore::~ServerStore()
 bool ServerStore::open(const QString& directory, QString* error)
 {
     m_directory = directory;
-    if (!QDir().mkpath(QDir(directory).filePath(QStringLiteral("files")))) {
+    if (!QDir().mkpath(QDir(directory).filePath(QStringLiteral("files"))) ||
+        !QDir().mkpath(QDir(directory).filePath(QStringLiteral("uploads")))) {
         *error = QStringLiteral("cannot make %1").arg(directory);
         return false;
     }
@@ -43,7 +44,9 @@ bool ServerStore::open(const QString& directory, QString* error)
         exec(QStringLiteral("CREATE TABLE IF NOT EXISTS sessions (token_hash TEXT PRIMARY KEY, "
                             "user_id INTEGER NOT NULL, device_id INTEGER NOT NULL)")) &&
         exec(QStringLiteral("CREATE TABLE IF NOT EXISTS files (id TEXT PRIMARY KEY, record BLOB "
-                            "NOT NULL)"));
+                            "NOT NULL)")) &&
+        exec(QStringLiteral("CREATE TABLE IF NOT EXISTS uploads (owner INTEGER NOT NULL, file_id TEXT "
+                            "NOT NULL, total INTEGER NOT NULL, PRIMARY KEY (owner, file_id))"));
     if (!ready)
         *error = m_db.lastError().text();
     return ready;
@@ -133,6 +136,17 @@ QString ServerStore::filePath(const QString& fileId) const
 
 bool ServerStore::loadFiles(SimFileStore& files) const
 {
+    QSqlQuery uploads(m_db);
+    if (!uploads.exec(QStringLiteral("SELECT owner, file_id, total FROM uploads")))
+        return false;
+    while (uploads.next()) {
+        const qint64 owner = uploads.value(0).toLongLong();
+        const QString fileId = uploads.value(1).toString();
+        QFile taken(uploadPath(owner, fileId));
+        // An upload whose bytes are gone starts again from nothing, as the device is told.
+        files.restoreUpload(owner, fileId, uploads.value(2).toLongLong(),
+                            taken.open(QIODevice::ReadOnly) ? taken.readAll() : QByteArray());
+    }
     QSqlQuery query(m_db);
     if (!query.exec(QStringLiteral("SELECT id, record FROM files")))
         return false;
@@ -180,4 +194,33 @@ bool ServerStore::saveFile(const QString& fileId, const SimFileStore::File* file
         record.add_readers(reader);
     return exec(QStringLiteral("INSERT OR REPLACE INTO files (id, record) VALUES (?, ?)"),
                 {fileId, QByteArray::fromStdString(record.SerializeAsString())});
+}
+
+QString ServerStore::uploadPath(qint64 owner, const QString& fileId) const
+{
+    const QByteArray name = QCryptographicHash::hash(QString::number(owner).toUtf8() + '/' + fileId.toUtf8(),
+                                                     QCryptographicHash::Sha256)
+                                .toHex();
+    return QDir(m_directory).filePath(QStringLiteral("uploads/") + QString::fromLatin1(name));
+}
+
+bool ServerStore::saveUploadChunk(const SimFileStore::UploadChunk& chunk)
+{
+    const QString path = uploadPath(chunk.owner, chunk.fileId);
+    if (!chunk.data) {
+        QFile::remove(path);
+        return exec(QStringLiteral("DELETE FROM uploads WHERE owner = ? AND file_id = ?"),
+                    {chunk.owner, chunk.fileId});
+    }
+    // Appended and flushed before the chunk is answered; the first chunk starts the bytes again.
+    QFile taken(path);
+    const QIODevice::OpenMode mode = chunk.offset == 0 ? QIODevice::WriteOnly | QIODevice::Truncate
+                                                       : QIODevice::WriteOnly | QIODevice::Append;
+    if (!taken.open(mode) || taken.write(*chunk.data) != chunk.data->size() || !taken.flush()) {
+        qCWarning(lcServerStore) << "cannot keep an upload's chunk:" << taken.errorString();
+        return false;
+    }
+    return chunk.offset != 0 ||
+           exec(QStringLiteral("INSERT OR REPLACE INTO uploads (owner, file_id, total) VALUES (?, ?, ?)"),
+                {chunk.owner, chunk.fileId, chunk.totalSize});
 }

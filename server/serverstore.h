@@ -41,9 +41,13 @@ public:
     bool loadFiles(SimFileStore& files) const;
     // The journal of a file store: the file's bytes and record, or its removal.
     bool saveFile(const QString& fileId, const SimFileStore::File* file);
+    // The upload journal of a file store: the chunk appended to the upload's bytes, or the
+    // upload gone.
+    bool saveUploadChunk(const SimFileStore::UploadChunk& chunk);
 
 private:
     QString filePath(const QString& fileId) const;
+    QString uploadPath(qint64 owner, const QString& fileId) const;
     bool exec(const QString& statement, const QVariantList& values = {});
 
     QString m_connection;

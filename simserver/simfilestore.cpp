@@ -52,6 +52,8 @@ SimFileStore::Result SimFileStore::appendChunk(qint64 user, const QString& fileI
     it->bytes.append(data);
     it->md5->addData(data);
     received = it->bytes.size();
+    if (m_uploadJournal)
+        m_uploadJournal({user, fileId, totalSize, offset, &data});
     return Result::Ok;
 }
 
@@ -63,6 +65,7 @@ SimFileStore::Result SimFileStore::completeUpload(qint64 user, const QString& fi
         return Result::NotFound;
     const Upload upload = *it;
     m_uploads.erase(it);
+    uploadEnded(user, fileId);
     const QString stored = QString::fromLatin1(upload.md5->result().toHex());
     if (upload.bytes.size() != upload.totalSize || size != upload.totalSize || md5 != stored)
         return Result::Mismatch;
@@ -108,7 +111,8 @@ QStringList SimFileStore::remove(qint64 user, const QStringList& fileIds)
 {
     QStringList removed;
     for (const QString& id : fileIds) {
-        m_uploads.remove(key(user, id));
+        if (m_uploads.remove(key(user, id)))
+            uploadEnded(user, id);
         const auto it = m_files.find(id);
         if (it == m_files.end() || it->owner != user)
             continue;
@@ -159,4 +163,22 @@ void SimFileStore::publish(const QString& fileId, const QByteArray& bytes)
     file.everyone = true;
     m_files.insert(fileId, file);
     changed(fileId);
+}
+
+void SimFileStore::restoreUpload(qint64 owner, const QString& fileId, qint64 totalSize,
+                                 const QByteArray& bytes)
+{
+    Upload upload;
+    upload.owner = owner;
+    upload.totalSize = totalSize;
+    upload.bytes = bytes;
+    upload.md5 = std::make_shared<QCryptographicHash>(QCryptographicHash::Md5);
+    upload.md5->addData(bytes);
+    m_uploads.insert(key(owner, fileId), upload);
+}
+
+void SimFileStore::uploadEnded(qint64 owner, const QString& fileId) const
+{
+    if (m_uploadJournal)
+        m_uploadJournal({owner, fileId, 0, 0, nullptr});
 }

@@ -53,6 +53,19 @@ public:
     void setJournal(Journal journal) { m_journal = std::move(journal); }
     // A file kept from before, as the journal was told of it.
     void restore(const QString& fileId, const File& file) { m_files.insert(fileId, file); }
+    // Told of every chunk an upload under way takes (offset 0 starts it again), and of the
+    // upload's end (complete, refused or removed: data is null then), for a store kept on disk.
+    struct UploadChunk {
+        qint64 owner = 0;
+        QString fileId;
+        qint64 totalSize = 0;
+        qint64 offset = 0;
+        const QByteArray* data = nullptr;
+    };
+    using UploadJournal = std::function<void(const UploadChunk& chunk)>;
+    void setUploadJournal(UploadJournal journal) { m_uploadJournal = std::move(journal); }
+    // An upload under way kept from before, with the bytes it had taken.
+    void restoreUpload(qint64 owner, const QString& fileId, qint64 totalSize, const QByteArray& bytes);
 
 private:
     struct Upload {
@@ -67,4 +80,6 @@ private:
     QHash<QString, File> m_files;
     QHash<QString, Upload> m_uploads; // by uploader and file id
     Journal m_journal;
+    UploadJournal m_uploadJournal;
+    void uploadEnded(qint64 owner, const QString& fileId) const;
 };

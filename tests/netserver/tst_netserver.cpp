@@ -1,6 +1,7 @@
 // The server process (settingmodel-server) and the host's WebSocket transport: sign-in and
 // sessions, users kept apart, a server killed under the devices, and two accounts of one user
 // in sync through it.
+#include "im/file.pb.h"
 #include "im/misc.pb.h"
 #include "im/session.pb.h"
 #include "im/user.pb.h"
@@ -12,6 +13,7 @@
 #include "testaccount.h"
 #include "websockettransport.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -279,11 +281,40 @@ private slots:
         QCOMPARE(connection, QList<bool>({true, false, true}));
         QCOMPARE(ask(*alice, kPrivacyUpdate, findMeByPhone(true)).code, 0);
 
+        // An upload under way outlives a kill: the chunk the server took is still there after.
+        const QByteArray head(4096, 'h');
+        const QByteArray tail(1000, 't');
+        im::file::UploadChunkReq chunk;
+        chunk.set_file_id("kept-upload");
+        chunk.set_total_size(head.size() + tail.size());
+        chunk.set_data(head.toStdString());
+        QCOMPARE(ask(*alice, FileUploadChunk, bytesOf(chunk)).code, 0);
+        server.kill();
+        QVERIFY(server.start(kept + QStringList{QStringLiteral("--user"), QStringLiteral("alice:changed")}));
+        QVERIFY(QTest::qWaitFor([&] { return alice->isConnected(); }, TestAccount::kWaitMs));
+        chunk.set_offset(head.size());
+        chunk.set_data(tail.toStdString());
+        QCOMPARE(ask(*alice, FileUploadChunk, bytesOf(chunk)).code, 0);
+        im::file::CompleteUploadReq complete;
+        complete.set_file_id("kept-upload");
+        complete.set_size(head.size() + tail.size());
+        complete.set_md5(
+            QCryptographicHash::hash(head + tail, QCryptographicHash::Md5).toHex().toStdString());
+        QCOMPARE(ask(*alice, FileCompleteUpload, bytesOf(complete)).code, 0);
+        im::file::DownloadChunkReq download;
+        download.set_file_id("kept-upload");
+        download.set_length(int(head.size() + tail.size()));
+        const Answer downloaded = ask(*alice, FileDownloadChunk, bytesOf(download));
+        QCOMPARE(downloaded.code, 0);
+        QCOMPARE(QByteArray::fromStdString(parsed<im::file::DownloadChunkResp>(downloaded.body).data()),
+                 head + tail);
+
         // A server that forgot everything (no data kept) does not know the session: the device
         // signs in again with the password on its own.
+        const qsizetype changes = connection.size();
         server.kill();
         QVERIFY(server.start({QStringLiteral("--user"), QStringLiteral("alice:secret")}));
-        QVERIFY(QTest::qWaitFor([&] { return connection.size() == 5 && alice->isConnected(); },
+        QVERIFY(QTest::qWaitFor([&] { return connection.size() == changes + 2 && alice->isConnected(); },
                                 TestAccount::kWaitMs));
         QVERIFY(!findsMeByPhone(*alice));
     }
