@@ -313,6 +313,9 @@ var steps = [
             demo.check(demo.A.wallpaperIds(true).length === 3, "A still lists all three");
             demo.log("B shows: " + demo.B.errors[demo.B.errors.length - 1]);
         },
+        // The refusal, the wallpaper fetched again and its image: several round trips, slow
+        // under the sanitizers on a busy machine.
+        timeout: 15000,
         screenshot: "wallpapers-refused"
     },
     {
