@@ -165,6 +165,8 @@ bool ScenarioRunner::load(const QString& path, QString* error)
         *error = QStringLiteral("cannot read %1").arg(path);
         return false;
     }
+    // Known while the script loads: a script may choose its steps by device.
+    m_engine->globalObject().setProperty(QStringLiteral("demo"), m_engine->newQObject(m_api));
     const QJSValue result = m_engine->evaluate(QString::fromUtf8(file.readAll()), path);
     if (result.isError()) {
         *error = QStringLiteral("%1:%2: %3")
@@ -177,7 +179,6 @@ bool ScenarioRunner::load(const QString& path, QString* error)
         *error = QStringLiteral("%1 defines no `steps` array").arg(path);
         return false;
     }
-    m_engine->globalObject().setProperty(QStringLiteral("demo"), m_engine->newQObject(m_api));
     return true;
 }
 

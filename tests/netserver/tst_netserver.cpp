@@ -371,8 +371,8 @@ private slots:
                                     QStringLiteral("--user"), QStringLiteral("demo:correct horse")};
         ServerProcess server;
         QVERIFY(server.start(arguments));
-        DeviceProcess a(QStringLiteral("A"), QStringLiteral("net-a.js"), server.url(), data.path());
-        DeviceProcess b(QStringLiteral("B"), QStringLiteral("net-b.js"), server.url(), data.path());
+        DeviceProcess a(QStringLiteral("A"), QStringLiteral("net-devices.js"), server.url(), data.path());
+        DeviceProcess b(QStringLiteral("B"), QStringLiteral("net-devices.js"), server.url(), data.path());
         const auto report = [&a, &b] { return "A:\n" + a.output() + "\nB:\n" + b.output(); };
         QVERIFY2(QTest::qWaitFor([&] { return a.did("A has B's wallpaper") && b.did("B has A's edits"); },
                                  TestAccount::kWaitMs),
