@@ -10,6 +10,7 @@
 #include "protohelpers.h"
 #include "secretwatch.h"
 #include "serverprocess.h"
+#include "simstate.pb.h"
 #include "testaccount.h"
 #include "websockettransport.h"
 
@@ -17,6 +18,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebSocket>
@@ -29,6 +32,27 @@ constexpr int kPrivacyList = 121;
 constexpr int kPrivacyUpdate = 122;
 constexpr int kUnlinkDevices = 47;
 constexpr int kPreferenceList = 178;
+constexpr int kPreferenceWrite = 180;
+
+// The user's state as the server process last committed it (empty when there is none yet).
+im::server::UserState storedState(const QString& database, qint64 userId)
+{
+    im::server::UserState state;
+    const QString connection = QStringLiteral("peek");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(database);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        QSqlQuery query(db);
+        if (db.open() && query.exec(QStringLiteral("SELECT state FROM users WHERE id = %1").arg(userId)) &&
+            query.next()) {
+            const QByteArray bytes = query.value(0).toByteArray();
+            state.ParseFromArray(bytes.constData(), int(bytes.size()));
+        }
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return state;
+}
 
 std::unique_ptr<WebSocketTransport> device(const QUrl& url, const QString& user, const QString& password,
                                            int deviceId)
@@ -258,14 +282,23 @@ private slots:
         alice->setConnectionHandler([&connection](bool connected) { connection.append(connected); });
         QVERIFY(QTest::qWaitFor([&] { return alice->isConnected(); }, TestAccount::kWaitMs));
 
-        // The answer would come in a minute; the server dies first.
+        // A write the server took and committed, its answer a minute away, when the server dies:
+        // the device hears a network failure and sends it again.
+        im::misc::UpdateSharedPreferencesV2Req write;
+        im::SharedPreference* folders = write.add_preferences();
+        folders->set_key("dialog_folder_config");
+        folders->set_type(11);
+        folders->set_value("kept once");
+        folders->set_version(7);
         Answer inFlight;
-        alice->send(kPrivacyList, {},
+        alice->send(kPreferenceWrite, bytesOf(write),
                     [&inFlight](int code, const QByteArray& body) {
                         inFlight = {true, code, body};
                     },
                     false, {});
-        QTest::qWait(50);
+        const QString database = data.filePath(QStringLiteral("server.db"));
+        QVERIFY(QTest::qWaitFor([&] { return storedState(database, 1).preferences_size() == 1; },
+                                TestAccount::kWaitMs));
         server.kill();
         QVERIFY(QTest::qWaitFor([&] { return inFlight.answered; }, TestAccount::kWaitMs));
         QCOMPARE(inFlight.code, AccountBase::kNetworkError);
@@ -280,6 +313,13 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return alice->isConnected(); }, TestAccount::kWaitMs));
         QCOMPARE(connection, QList<bool>({true, false, true}));
         QCOMPARE(ask(*alice, kPrivacyUpdate, findMeByPhone(true)).code, 0);
+        // The resent write is applied once: one record, one change in the server's sequence.
+        QCOMPARE(ask(*alice, kPreferenceWrite, bytesOf(write)).code, 0);
+        const Answer listed = ask(*alice, kPreferenceList, bytesOf(im::misc::ListSharedPreferencesReq()));
+        const auto stored = parsed<im::misc::ListSharedPreferencesResp>(listed.body);
+        QCOMPARE(stored.preferences_size(), 1);
+        QCOMPARE(stored.preferences(0).value(), std::string("kept once"));
+        QCOMPARE(stored.next_offset(), 1);
 
         // An upload under way outlives a kill: the chunk the server took is still there after.
         const QByteArray head(4096, 'h');
