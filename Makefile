@@ -25,7 +25,7 @@ build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 test: build
-	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+	ctest --test-dir $(BUILD_DIR) --output-on-failure --repeat after-timeout:2 -j $(JOBS) $(CTEST_ARGS)
 
 $(ASAN_DIR)/build.ninja: | deps
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSETTINGMODEL_SANITIZE=ON
@@ -39,7 +39,7 @@ test-asan: asan-build
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+	ctest --test-dir $(ASAN_DIR) --output-on-failure --repeat after-timeout:2 -j $(JOBS) $(CTEST_ARGS)
 
 # libFuzzer targets (clang, ASan, UBSan) over answers, pushes, preference values and stored values, each run
 # FUZZ_RUNS times from the seeds the build makes out of real traffic.
