@@ -69,6 +69,17 @@ Rectangle {
             }
         }
 
+        // Why the server cannot be reached, while it cannot: "offline" alone does not say whether
+        // waiting helps.
+        Label {
+            objectName: "connectionProblem"
+            visible: text.length > 0 && !pane.device.signedOut
+            Layout.fillWidth: true
+            wrapMode: Text.Wrap
+            text: pane.device.account.connectionProblem
+            color: Style.failure
+        }
+
         // A chat as it looks with the current theme: its wallpaper and bubbles in its colours.
         WallpaperView {
             objectName: "themePreview"

@@ -149,11 +149,16 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
                 Qt::QueuedConnection);
         });
         m_online = m_transport->isConnected();
-        m_transport->setConnectionHandler([self](bool connected) {
+        m_transport->setConnectionHandler([self](bool connected, Transport::Problem problem) {
             if (!self)
                 return;
             QMetaObject::invokeMethod(
-                self, [self, connected] { self->setOnline(connected); }, Qt::QueuedConnection);
+                self,
+                [self, connected, problem] {
+                    self->setConnectionProblem(problem);
+                    self->setOnline(connected);
+                },
+                Qt::QueuedConnection);
         });
     }
 }
@@ -420,6 +425,24 @@ void RefAccount::setOnline(bool online)
     m_newsAnswered = false;
     emit onlineChanged();
     updateSyncState();
+}
+
+void RefAccount::setConnectionProblem(Transport::Problem problem)
+{
+    QString text;
+    switch (problem) {
+    case Transport::Problem::None: break;
+    case Transport::Problem::Unreachable: text = qtTrId("connection_unreachable"); break;
+    case Transport::Problem::Untrusted: text = qtTrId("connection_untrusted"); break;
+    case Transport::Problem::Refused: text = qtTrId("connection_refused"); break;
+    }
+    if (text == m_connectionProblem)
+        return;
+    m_connectionProblem = text;
+    // A refused password is not retried: it is worth a message of its own, not only a status.
+    if (problem == Transport::Problem::Refused)
+        AccountManager::getInstance()->report(m_accountId, AccountManager::Failure, 0, text, 0);
+    emit connectionProblemChanged();
 }
 
 namespace {

@@ -58,6 +58,7 @@ class HOST_EXPORT RefAccount : public AccountBase {
     Q_PROPERTY(int syncState READ syncState NOTIFY syncStateChanged)
     Q_PROPERTY(int unsentChanges READ unsentChanges NOTIFY syncStateChanged)
     Q_PROPERTY(bool online READ isOnline WRITE setOnline NOTIFY onlineChanged)
+    Q_PROPERTY(QString connectionProblem READ connectionProblem NOTIFY connectionProblemChanged)
     Q_PROPERTY(int maxDeviceCount READ maxDeviceCount NOTIFY maxDeviceCountChanged)
     Q_PROPERTY(QString verificationEmail READ verificationEmail NOTIFY verificationEmailChanged)
     Q_PROPERTY(bool verificationEnabled READ verificationEnabled NOTIFY verificationEnabledChanged)
@@ -111,6 +112,9 @@ public:
     };
     Q_ENUM(SyncState)
     int syncState() const { return m_syncState; }
+    // Why the transport cannot reach the server, in the user's words; empty while it can, and
+    // when the account is offline by choice.
+    QString connectionProblem() const { return m_connectionProblem; }
     // Changes on their way: edits the store keeps until confirmed, uploads, and other requests
     // that change something on the server.
     int unsentChanges() const;
@@ -238,6 +242,7 @@ signals:
     void readyChanged();
     void storageStateChanged();
     void syncStateChanged();
+    void connectionProblemChanged();
     void maxDeviceCountChanged();
     void verificationEmailChanged();
     void verificationEnabledChanged();
@@ -300,6 +305,8 @@ private:
     std::atomic<qint64> m_lastTime{0};
     int m_requestTimeoutMs = kDefaultRequestTimeoutMs;
     bool m_online = true;
+    void setConnectionProblem(Transport::Problem problem);
+    QString m_connectionProblem;
     void updateSyncState();
     int m_syncState = Connecting;
     int m_unsentChanges = 0;

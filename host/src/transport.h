@@ -8,6 +8,10 @@
 // the account queues every answer onto its own thread.
 class HOST_EXPORT Transport {
 public:
+    // Why a transport that can lose its connection has none: the server does not answer, its
+    // certificate is not trusted, or it refused the user's name and password (no more tries).
+    enum class Problem { None, Unreachable, Untrusted, Refused };
+
     using PushHandler = std::function<void(int type, const QByteArray& body)>;
 
     virtual ~Transport();
@@ -22,9 +26,9 @@ public:
     // And this to learn the server's clock from the time stamp on each answer.
     using ServerTimeHandler = std::function<void(qint64 serverTimeMs)>;
     void setServerTimeHandler(ServerTimeHandler handler) { m_serverTimeHandler = std::move(handler); }
-    // And this to follow the connection, for a transport that can lose it: false while the
-    // server cannot be reached, true once it can again (the account then asks for news).
-    using ConnectionHandler = std::function<void(bool connected)>;
+    // And this to follow the connection, for a transport that can lose it: false, with the reason,
+    // while the server cannot be reached; true once it can again (the account then asks for news).
+    using ConnectionHandler = std::function<void(bool connected, Problem problem)>;
     void setConnectionHandler(ConnectionHandler handler) { m_connectionHandler = std::move(handler); }
 
 protected:
@@ -40,10 +44,10 @@ protected:
             m_serverTimeHandler(serverTimeMs);
     }
 
-    void deliverConnection(bool connected) const
+    void deliverConnection(bool connected, Problem problem) const
     {
         if (m_connectionHandler)
-            m_connectionHandler(connected);
+            m_connectionHandler(connected, problem);
     }
 
 private:

@@ -23,6 +23,11 @@ WebSocketTransport::WebSocketTransport(Options options, QObject* parent)
     connect(m_socket, &QWebSocket::connected, this, &WebSocketTransport::signIn);
     connect(m_socket, &QWebSocket::disconnected, this, &WebSocketTransport::lost);
     connect(m_socket, &QWebSocket::binaryMessageReceived, this, &WebSocketTransport::receiveFrame);
+    // Errors not ignored end the handshake; the drop that follows says why.
+    connect(m_socket, &QWebSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
+        qCDebug(lcWebSocket) << "certificate not trusted:" << errors;
+        m_untrusted = true;
+    });
     if (!m_options.trusted.isEmpty()) {
         QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
         ssl.addCaCertificates(m_options.trusted);
@@ -42,6 +47,7 @@ WebSocketTransport::~WebSocketTransport()
 void WebSocketTransport::open()
 {
     qCDebug(lcWebSocket) << "connecting to" << m_options.url.toString(QUrl::RemoveUserInfo);
+    m_untrusted = false;
     m_socket->open(m_options.url);
 }
 
@@ -109,7 +115,7 @@ void WebSocketTransport::receiveFrame(const QByteArray& bytes)
         if (result.code() == 0) {
             m_token = QString::fromStdString(result.token());
             m_attempts = 0;
-            setSignedIn(true);
+            setState(true, Problem::None);
             return;
         }
         // A session the server no longer knows (it started afresh) is opened again with the
@@ -121,7 +127,8 @@ void WebSocketTransport::receiveFrame(const QByteArray& bytes)
             signIn();
             return;
         }
-        m_refused = true;
+        // The account tells an ended session itself.
+        m_stopped = result.body().empty() ? Problem::Refused : Problem::None;
         if (!result.body().empty())
             deliverPush(PushSessionEnded, fieldBytes(result.body()));
         else
@@ -149,9 +156,9 @@ void WebSocketTransport::receiveFrame(const QByteArray& bytes)
 void WebSocketTransport::lost()
 {
     qCDebug(lcWebSocket) << "connection lost:" << m_socket->closeReason() << m_socket->errorString();
-    setSignedIn(false);
+    setState(false, m_stopped ? *m_stopped : m_untrusted ? Problem::Untrusted : Problem::Unreachable);
     failPending();
-    if (!m_refused)
+    if (!m_stopped)
         scheduleRetry();
 }
 
@@ -173,11 +180,13 @@ void WebSocketTransport::failPending()
         request.callback(AccountBase::kNetworkError, {});
 }
 
-void WebSocketTransport::setSignedIn(bool signedIn)
+void WebSocketTransport::setState(bool signedIn, Problem problem)
 {
-    if (m_signedIn == signedIn)
+    // A first attempt that fails changes only the problem: the account still hears why.
+    if (m_signedIn == signedIn && m_problem == problem)
         return;
-    m_signedIn = signedIn;
-    deliverConnection(signedIn);
-    emit connectedChanged(signedIn);
+    m_problem = problem;
+    deliverConnection(signedIn, problem);
+    if (m_signedIn.exchange(signedIn) != signedIn)
+        emit connectedChanged(signedIn);
 }

@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include <atomic>
+#include <optional>
 
 class QWebSocket;
 
@@ -63,14 +64,18 @@ private:
     void lost();
     void scheduleRetry();
     void failPending();
-    void setSignedIn(bool signedIn);
+    void setState(bool signedIn, Problem problem);
 
     Options m_options;
     QWebSocket* m_socket;
     QTimer* m_retryTimer;
     QString m_token;
     std::atomic<bool> m_signedIn{false};
-    bool m_refused = false;
+    Problem m_problem = Problem::None;
+    // Why the transport stopped trying, once the server ended the tries.
+    std::optional<Problem> m_stopped;
+    // The last handshake met a certificate this device does not trust.
+    bool m_untrusted = false;
     int m_attempts = 0;
     std::atomic<qint64> m_nextId{1};
     QHash<qint64, Pending> m_pending;

@@ -122,6 +122,18 @@
             <numerusform>%n changes that had not reached the server were discarded.</numerusform>
         </translation>
     </message>
+    <message id="connection_unreachable">
+        <source>connection_unreachable</source>
+        <translation>The server cannot be reached. Trying again; your changes wait on this computer.</translation>
+    </message>
+    <message id="connection_untrusted">
+        <source>connection_untrusted</source>
+        <translation>The server's certificate is not trusted, so nothing is sent to it. Check the server's address and certificate.</translation>
+    </message>
+    <message id="connection_refused">
+        <source>connection_refused</source>
+        <translation>The server refused this user's name or password. Sign in again with the right ones.</translation>
+    </message>
     <message id="storage_full">
         <source>storage_full</source>
         <translation>This computer's disk does not take more data: your latest settings are kept in memory and saved once there is room. Changes still reach the server.</translation>

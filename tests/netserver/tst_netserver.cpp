@@ -170,6 +170,9 @@ private slots:
 
         auto intruder = device(server.url(), QStringLiteral("alice"), QStringLiteral("bob's secret"), 9);
         QSignalSpy refused(intruder.get(), &WebSocketTransport::signInRefused);
+        QList<Transport::Problem> intruderProblems;
+        intruder->setConnectionHandler(
+            [&intruderProblems](bool, Transport::Problem problem) { intruderProblems.append(problem); });
         auto alice = device(server.url(), QStringLiteral("alice"), QStringLiteral("alice's secret"), 1);
         auto bob = device(server.url(), QStringLiteral("bob"), QStringLiteral("bob's secret"), 1);
         QVERIFY(QTest::qWaitFor(
@@ -177,6 +180,8 @@ private slots:
             TestAccount::kWaitMs));
         QVERIFY(!intruder->isConnected());
         QCOMPARE(ask(*intruder, kPrivacyList).code, AccountBase::kNetworkError);
+        QVERIFY(QTest::qWaitFor([&] { return !intruderProblems.isEmpty(); }, TestAccount::kWaitMs));
+        QCOMPARE(intruderProblems, QList<Transport::Problem>{Transport::Problem::Refused});
 
         // Alice's change is hers: she reads it back, with the server's clock; Bob does not see it.
         qint64 serverTime = 0;
@@ -262,11 +267,15 @@ private slots:
         options.deviceId = 1;
         options.trusted = QSslCertificate::fromData(pem.readAll());
         WebSocketTransport trusting(options);
-        // Without the certificate a device does not reach the server at all.
+        // Without the certificate a device does not reach the server at all, and knows why.
         auto doubting = device(url, QStringLiteral("alice"), QStringLiteral("secret"), 2);
+        Transport::Problem doubt = Transport::Problem::None;
+        doubting->setConnectionHandler([&doubt](bool, Transport::Problem problem) { doubt = problem; });
         QVERIFY(QTest::qWaitFor([&] { return trusting.isConnected(); }, TestAccount::kWaitMs));
         QCOMPARE(ask(trusting, kPrivacyUpdate, findMeByPhone(true)).code, 0);
         QVERIFY(findsMeByPhone(trusting));
+        QVERIFY(
+            QTest::qWaitFor([&] { return doubt == Transport::Problem::Untrusted; }, TestAccount::kWaitMs));
         QVERIFY(!doubting->isConnected());
     }
 
@@ -279,7 +288,8 @@ private slots:
                                                 QStringLiteral("--latency"), QStringLiteral("60000")}));
         auto alice = device(server.url(), QStringLiteral("alice"), QStringLiteral("secret"), 1);
         QList<bool> connection;
-        alice->setConnectionHandler([&connection](bool connected) { connection.append(connected); });
+        alice->setConnectionHandler(
+            [&connection](bool connected, Transport::Problem) { connection.append(connected); });
         QVERIFY(QTest::qWaitFor([&] { return alice->isConnected(); }, TestAccount::kWaitMs));
 
         // A write the server took and committed, its answer a minute away, when the server dies:
@@ -377,11 +387,14 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return b.prefs->getKeyValue(key) == "folders from A"; },
                                 TestAccount::kWaitMs));
 
-        // The accounts' online state follows the connection; an edit made while the server is
-        // away is sent once it is back, and the server kept what it had acknowledged.
+        // The accounts' online state follows the connection and says why it is lost; an edit
+        // made while the server is away is sent once it is back, and the server kept what it had
+        // acknowledged.
+        QVERIFY(a.account->connectionProblem().isEmpty());
         server.kill();
         QVERIFY(QTest::qWaitFor([&] { return !a.account->isOnline() && !b.account->isOnline(); },
                                 TestAccount::kWaitMs));
+        QCOMPARE(a.account->connectionProblem(), qtTrId("connection_unreachable"));
         a.prefs->syncChatFolderConfig("while the server was away");
         QVERIFY(server.start(arguments));
         QVERIFY(QTest::qWaitFor(
@@ -390,6 +403,7 @@ private slots:
                        b.prefs->getKeyValue(key) == "while the server was away";
             },
             TestAccount::kWaitMs));
+        QVERIFY(a.account->connectionProblem().isEmpty());
 
         // A third device of the user finds on the server what the two agreed on.
         TestAccount c(dir.path(), QStringLiteral("c"),
