@@ -132,7 +132,7 @@
     </message>
     <message id="connection_refused">
         <source>connection_refused</source>
-        <translation>The server refused this user's name or password. Sign in again with the right ones.</translation>
+        <translation>The server refused this user's name or password: this device does not connect until it signs in with the right ones.</translation>
     </message>
     <message id="storage_full">
         <source>storage_full</source>
