@@ -64,7 +64,8 @@ Rectangle {
             Label { text: qsTr("Online"); color: Style.secondary }
             Switch {
                 enabled: !pane.device.signedOut
-                checked: pane.device.online
+                // The user's choice: the dot and the state line say whether the server is reached.
+                checked: pane.device.account.onlineChosen
                 onToggled: pane.device.online = checked
             }
         }

@@ -148,7 +148,7 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
                 self, [self, serverTime] { self->m_clockOffset.store(serverTime - self->localTime()); },
                 Qt::QueuedConnection);
         });
-        m_online = m_transport->isConnected();
+        m_connected = m_transport->isConnected();
         m_transport->setConnectionHandler([self](bool connected, Transport::Problem problem) {
             if (!self)
                 return;
@@ -156,7 +156,7 @@ RefAccount::RefAccount(const QString& accountId, const QString& dataDir, std::un
                 self,
                 [self, connected, problem] {
                     self->setConnectionProblem(problem);
-                    self->setOnline(connected);
+                    self->updateOnline(self->m_onlineChosen, connected);
                 },
                 Qt::QueuedConnection);
         });
@@ -416,11 +416,16 @@ qint64 RefAccount::currentTime()
     return next;
 }
 
-void RefAccount::setOnline(bool online)
+void RefAccount::updateOnline(bool chosen, bool connected)
 {
-    if (m_online == online)
+    const bool was = isOnline();
+    const bool choiceChanged = chosen != m_onlineChosen;
+    m_onlineChosen = chosen;
+    m_connected = connected;
+    if (choiceChanged)
+        emit onlineChosenChanged();
+    if (isOnline() == was)
         return;
-    m_online = online;
     // What changed meanwhile is not known until news is asked for again.
     m_newsAnswered = false;
     emit onlineChanged();
@@ -469,7 +474,7 @@ void RefAccount::updateSyncState()
         state = SignedOut;
     else if (m_storageState != StorageOk)
         state = StorageTrouble;
-    else if (!m_online)
+    else if (!isOnline())
         state = Offline;
     else if (unsent > 0)
         state = Sending;

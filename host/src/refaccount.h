@@ -58,6 +58,7 @@ class HOST_EXPORT RefAccount : public AccountBase {
     Q_PROPERTY(int syncState READ syncState NOTIFY syncStateChanged)
     Q_PROPERTY(int unsentChanges READ unsentChanges NOTIFY syncStateChanged)
     Q_PROPERTY(bool online READ isOnline WRITE setOnline NOTIFY onlineChanged)
+    Q_PROPERTY(bool onlineChosen READ onlineChosen NOTIFY onlineChosenChanged)
     Q_PROPERTY(QString connectionProblem READ connectionProblem NOTIFY connectionProblemChanged)
     Q_PROPERTY(int maxDeviceCount READ maxDeviceCount NOTIFY maxDeviceCountChanged)
     Q_PROPERTY(QString verificationEmail READ verificationEmail NOTIFY verificationEmailChanged)
@@ -165,8 +166,11 @@ public:
     // told it, so that a device whose clock is off does not win or lose every conflict.
     void setClock(Clock clock) { m_clock = std::move(clock); }
     qint64 clockOffset() const { return m_clockOffset.load(); }
-    bool isOnline() override { return m_online; }
-    void setOnline(bool online);
+    // Online when the user lets the account be (setOnline; the default) and its transport reaches
+    // the server. Either one going away makes it offline; once both are back it asks for news.
+    bool isOnline() override { return m_onlineChosen && m_connected; }
+    void setOnline(bool online) { updateOnline(online, m_connected); }
+    bool onlineChosen() const { return m_onlineChosen; }
 
     QSharedPointer<DialogBase> dialogById(const QString& dialogId, bool fetch) override;
     QSharedPointer<DialogBase> addDialog(const QString& dialogId, bool isGroup,
@@ -242,6 +246,7 @@ signals:
     void readyChanged();
     void storageStateChanged();
     void syncStateChanged();
+    void onlineChosenChanged();
     void connectionProblemChanged();
     void maxDeviceCountChanged();
     void verificationEmailChanged();
@@ -304,7 +309,9 @@ private:
     std::atomic<qint64> m_clockOffset{0};
     std::atomic<qint64> m_lastTime{0};
     int m_requestTimeoutMs = kDefaultRequestTimeoutMs;
-    bool m_online = true;
+    void updateOnline(bool chosen, bool connected);
+    bool m_onlineChosen = true;
+    bool m_connected = true;
     void setConnectionProblem(Transport::Problem problem);
     QString m_connectionProblem;
     void updateSyncState();

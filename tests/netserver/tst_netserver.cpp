@@ -396,14 +396,28 @@ private slots:
                                 TestAccount::kWaitMs));
         QCOMPARE(a.account->connectionProblem(), qtTrId("connection_unreachable"));
         a.prefs->syncChatFolderConfig("while the server was away");
+        // The user's choice and the connection are apart: A turned off and on while the server is
+        // away is still offline, and synchronised once it is back; B chose to stay offline.
+        a.account->setOnline(false);
+        a.account->setOnline(true);
+        QVERIFY(!a.account->isOnline());
+        b.account->setOnline(false);
         QVERIFY(server.start(arguments));
         QVERIFY(QTest::qWaitFor(
             [&] {
-                return a.account->isOnline() && b.account->isOnline() && a.account->unsentChanges() == 0 &&
-                       b.prefs->getKeyValue(key) == "while the server was away";
+                return a.account->syncState() == RefAccount::Synchronised &&
+                       a.account->unsentChanges() == 0 && b.account->transport()->isConnected();
             },
             TestAccount::kWaitMs));
         QVERIFY(a.account->connectionProblem().isEmpty());
+        QVERIFY(!b.account->isOnline());
+        b.account->setOnline(true);
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return b.account->syncState() == RefAccount::Synchronised &&
+                       b.prefs->getKeyValue(key) == "while the server was away";
+            },
+            TestAccount::kWaitMs));
 
         // A third device of the user finds on the server what the two agreed on.
         TestAccount c(dir.path(), QStringLiteral("c"),
