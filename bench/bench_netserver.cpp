@@ -1,7 +1,8 @@
 // Measures the server process (settingmodel-server over a WebSocket on this machine) against the
 // in-process simulated server: the round trip of one preference write, sequential, with the
-// process keeping its data (a SQLite commit per write) and without; then how many pushes per
-// second reach 10 devices of one user while one of them writes.
+// process keeping its data (a SQLite commit per write) and without, and with thousands of the
+// user's preferences already kept; then how many pushes per second reach 10 devices of one user
+// while one of them writes.
 #include "benchsupport.h"
 #include "im/common.pb.h"
 #include "im/misc.pb.h"
@@ -22,15 +23,19 @@ constexpr int kDevices = 10;
 constexpr int kPushedWrites = 200;
 constexpr int kWaitMs = 120000;
 constexpr int kPreferenceWrite = 180;
+constexpr int kManyPreferences = 5000;
 
-QByteArray write(int version)
+// One write of `count` preferences (bench_key, then bench_key_1 ...).
+QByteArray write(int version, int count = 1)
 {
     im::misc::UpdateSharedPreferencesV2Req request;
-    im::SharedPreference* preference = request.add_preferences();
-    preference->set_key("bench_key");
-    preference->set_type(11);
-    preference->set_value("a value of some length, as a chat folder list would be");
-    preference->set_version(version);
+    for (int i = 0; i < count; ++i) {
+        im::SharedPreference* preference = request.add_preferences();
+        preference->set_key(i == 0 ? std::string("bench_key") : "bench_key_" + std::to_string(i));
+        preference->set_type(11);
+        preference->set_value("a value of some length, as a chat folder list would be");
+        preference->set_version(version);
+    }
     return QByteArray::fromStdString(request.SerializeAsString());
 }
 
@@ -93,20 +98,33 @@ int main(int argc, char** argv)
         const auto [median, p95] = roundTrips(*device);
         std::printf("  in-process server:              %8.0f us / %8.0f us\n", median, p95);
     }
-    QTemporaryDir data;
-    for (const bool keeping : {false, true}) {
+    const struct {
+        bool keeping;
+        int kept;
+        const char* label;
+    } setups[] = {{false, 0, "server process:               "},
+                  {true, 0, "server process, keeping data: "},
+                  {true, kManyPreferences, "... with 5,000 preferences:   "}};
+    for (const auto& setup : setups) {
+        QTemporaryDir data;
         ServerProcess process;
         QStringList arguments{QStringLiteral("--user"), QStringLiteral("bench:bench")};
-        if (keeping)
+        if (setup.keeping)
             arguments << QStringLiteral("--data") << data.path();
         if (!process.start(arguments))
             return 1;
         std::unique_ptr<WebSocketTransport> device = connectTo(process.url(), 1);
         if (!device)
             return 1;
+        if (setup.kept > 0) {
+            bool stored = false;
+            device->send(kPreferenceWrite, write(1, setup.kept),
+                         [&stored](int, const QByteArray&) { stored = true; }, false, {});
+            if (!waitUntil([&stored] { return stored; }, kWaitMs))
+                return 1;
+        }
         const auto [median, p95] = roundTrips(*device);
-        std::printf("  server process%s %8.0f us / %8.0f us\n",
-                    keeping ? ", keeping data:  " : ":                ", median, p95);
+        std::printf("  %s %8.0f us / %8.0f us\n", setup.label, median, p95);
     }
 
     std::printf("Pushes to %d devices of one user while one writes %d times\n", kDevices, kPushedWrites);
@@ -118,6 +136,7 @@ int main(int argc, char** argv)
         std::printf("  in-process server:              %8.0f pushes/s\n", pushesPerSecond(devices));
     }
     {
+        QTemporaryDir data;
         ServerProcess process;
         if (!process.start({QStringLiteral("--user"), QStringLiteral("bench:bench"), QStringLiteral("--data"),
                             data.path()}))

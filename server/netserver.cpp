@@ -56,10 +56,14 @@ bool NetServer::open(const QString& directory, QString* error)
         return false;
     m_sessions = store->sessions();
     ServerStore* kept = store.get();
-    m_files->setJournal(
-        [kept](const QString& fileId, const SimFileStore::File* file) { kept->saveFile(fileId, file); });
-    m_files->setUploadJournal(
-        [kept](const SimFileStore::UploadChunk& chunk) { kept->saveUploadChunk(chunk); });
+    m_files->setJournal([this, kept](const QString& fileId, const SimFileStore::File* file) {
+        if (!kept->saveFile(fileId, file))
+            m_unwritten = true;
+    });
+    m_files->setUploadJournal([this, kept](const SimFileStore::UploadChunk& chunk) {
+        if (!kept->saveUploadChunk(chunk))
+            m_unwritten = true;
+    });
     m_store = std::move(store);
     return true;
 }
@@ -82,14 +86,15 @@ bool NetServer::addUser(const QString& name, const QString& password)
     user.server->setUser(id, m_files);
     // The same password confirms the user's own risky commands (signing a device out...).
     user.server->setPassword(password);
-    if (const std::optional<QByteArray> kept = m_store ? m_store->userState(id) : std::nullopt) {
-        im::server::UserState state;
-        if (!state.ParseFromArray(kept->constData(), int(kept->size()))) {
+    bool readable = true;
+    if (const std::optional<im::server::UserState> kept =
+            m_store ? m_store->userState(id, &readable) : std::nullopt) {
+        if (!readable) {
             qCWarning(lcNetServer) << "user" << id << "has a damaged stored state: not served";
             m_users.erase(id);
             return false;
         }
-        user.server->restoreState(state);
+        user.server->restoreState(*kept);
     }
     m_userIds.insert(name, id);
     return true;
@@ -97,13 +102,18 @@ bool NetServer::addUser(const QString& name, const QString& password)
 
 void NetServer::persist(qint64 userId)
 {
-    SimServer* server = user(userId);
-    if (!m_store || !server)
+    const auto it = m_users.find(userId);
+    if (!m_store || it == m_users.end())
         return;
+    User& user = it->second;
     im::server::UserState state;
-    server->saveState(&state);
-    if (!m_store->saveUserState(userId, QByteArray::fromStdString(state.SerializeAsString())))
+    user.server->saveState(&state, user.keptPreferences);
+    if (!m_store->saveUserState(userId, state)) {
         qCWarning(lcNetServer) << "user" << userId << "state not written";
+        m_unwritten = true;
+        return;
+    }
+    user.keptPreferences = state.preference_sequence();
 }
 
 SimServer* NetServer::user(qint64 userId) const
@@ -256,9 +266,13 @@ void NetServer::request(QWebSocket* socket, Connection& connection, const im::wi
     if (server->isUnlinked(session.deviceId))
         endSession(token);
     const int command = request.command();
+    auto withheld = std::make_shared<bool>(false);
+    m_unwritten = false;
     connection.transport->send(command, fieldBytes(request.body()),
-                               [answer, id, command, session,
+                               [answer, id, command, session, withheld,
                                 server = QPointer<SimServer>(server)](int code, const QByteArray& body) {
+                                   if (*withheld)
+                                       return;
                                    qCDebug(lcNetServer)
                                        << "user" << session.userId << "device" << session.deviceId
                                        << "command" << command << "answered" << code << "with" << body.size()
@@ -269,6 +283,15 @@ void NetServer::request(QWebSocket* socket, Connection& connection, const im::wi
     // Written before the answer and the pushes, which leave from the event loop.
     if (!onlyReads(command))
         persist(session.userId);
+    if (m_unwritten) {
+        // What is not kept is never acknowledged. Dropping the connection fails every request
+        // of the device in flight; it sends them again (each applies once) and hears back once
+        // the disk takes the writes again.
+        qCWarning(lcNetServer) << "user" << session.userId << "device" << session.deviceId << "command"
+                               << command << "not kept: connection closed without an answer";
+        *withheld = true;
+        socket->close(QWebSocketProtocol::CloseCodeBadOperation);
+    }
 }
 
 void NetServer::endSession(const QString& token)

@@ -52,6 +52,9 @@ private:
     struct User {
         QString password;
         std::unique_ptr<SimServer> server;
+        // The step of the preferences' sequence the store has every preference up to (0 at
+        // start: the first write keeps them all, which also moves a state of an older layout).
+        qint64 keptPreferences = 0;
     };
 
     void accept();
@@ -73,4 +76,6 @@ private:
     // By the hash of their token: the store never sees a token.
     QHash<QString, Session> m_sessions;
     std::map<QWebSocket*, Connection> m_connections;
+    // A write of the request being handled did not reach the disk.
+    bool m_unwritten = false;
 };

@@ -45,6 +45,9 @@ bool ServerStore::open(const QString& directory, QString* error)
                             "user_id INTEGER NOT NULL, device_id INTEGER NOT NULL)")) &&
         exec(QStringLiteral("CREATE TABLE IF NOT EXISTS files (id TEXT PRIMARY KEY, record BLOB "
                             "NOT NULL)")) &&
+        exec(QStringLiteral("CREATE TABLE IF NOT EXISTS preferences (user_id INTEGER NOT NULL, key TEXT "
+                            "NOT NULL, type INTEGER NOT NULL, record BLOB NOT NULL, PRIMARY KEY (user_id, "
+                            "key, type))")) &&
         exec(QStringLiteral("CREATE TABLE IF NOT EXISTS uploads (owner INTEGER NOT NULL, file_id TEXT "
                             "NOT NULL, total INTEGER NOT NULL, PRIMARY KEY (owner, file_id))"));
     if (!ready)
@@ -89,19 +92,57 @@ qint64 ServerStore::largestUserId() const
                : 0;
 }
 
-std::optional<QByteArray> ServerStore::userState(qint64 id) const
+std::optional<im::server::UserState> ServerStore::userState(qint64 id, bool* readable) const
 {
+    *readable = true;
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("SELECT state FROM users WHERE id = ? AND state IS NOT NULL"));
     query.addBindValue(id);
     if (!query.exec() || !query.next())
         return std::nullopt;
-    return query.value(0).toByteArray();
+    im::server::UserState state;
+    const QByteArray bytes = query.value(0).toByteArray();
+    *readable = state.ParseFromArray(bytes.constData(), int(bytes.size()));
+    // After the state's own: a state written before preferences had rows holds them itself, and
+    // a row is newer.
+    QSqlQuery rows(m_db);
+    rows.prepare(QStringLiteral("SELECT record FROM preferences WHERE user_id = ?"));
+    rows.addBindValue(id);
+    *readable = rows.exec() && *readable;
+    while (rows.next()) {
+        const QByteArray record = rows.value(0).toByteArray();
+        *readable =
+            state.add_preferences()->ParseFromArray(record.constData(), int(record.size())) && *readable;
+    }
+    return state;
 }
 
-bool ServerStore::saveUserState(qint64 id, const QByteArray& state)
+bool ServerStore::saveUserState(qint64 id, im::server::UserState state)
 {
-    return exec(QStringLiteral("UPDATE users SET state = ? WHERE id = ?"), {state, id});
+    if (!m_db.transaction()) {
+        qCWarning(lcServerStore) << "cannot begin a write:" << m_db.lastError().text();
+        return false;
+    }
+    QSqlQuery row(m_db);
+    bool written = row.prepare(QStringLiteral(
+        "INSERT OR REPLACE INTO preferences (user_id, key, type, record) VALUES (?, ?, ?, ?)"));
+    for (int i = 0; written && i < state.preferences_size(); ++i) {
+        const im::server::UserState::Preference& preference = state.preferences(i);
+        row.bindValue(0, id);
+        row.bindValue(1, QString::fromStdString(preference.record().key()));
+        row.bindValue(2, preference.record().type());
+        row.bindValue(3, QByteArray::fromStdString(preference.SerializeAsString()));
+        written = row.exec();
+    }
+    if (!written)
+        qCWarning(lcServerStore) << "write failed:" << row.lastError().text();
+    state.clear_preferences();
+    written = written && exec(QStringLiteral("UPDATE users SET state = ? WHERE id = ?"),
+                              {QByteArray::fromStdString(state.SerializeAsString()), id});
+    if (written && m_db.commit())
+        return true;
+    m_db.rollback();
+    return false;
 }
 
 QHash<QString, ServerStore::Session> ServerStore::sessions() const

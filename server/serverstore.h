@@ -1,6 +1,7 @@
 #pragma once
 
 #include "simfilestore.h"
+#include "simstate.pb.h"
 
 #include <QHash>
 #include <QSqlDatabase>
@@ -9,9 +10,10 @@
 #include <optional>
 
 // What the server process keeps across restarts, in one SQLite file (server.db) with the
-// stored files' bytes beside it (files/): each user's id and state, the sessions (by a hash of
-// their token, never the token) and the file records. Every write is committed before it
-// returns, so what the server answered after writing survives a kill.
+// stored files' bytes beside it (files/): each user's id and state (its preferences a row each,
+// so that a change writes only what changed), the sessions (by a hash of their token, never the
+// token) and the file records. Every write is committed before it returns, so what the server
+// answered after writing survives a kill.
 class ServerStore {
 public:
     struct Session {
@@ -30,8 +32,11 @@ public:
     qint64 userId(const QString& name) const;
     bool saveUserId(const QString& name, qint64 id);
     qint64 largestUserId() const;
-    std::optional<QByteArray> userState(qint64 id) const;
-    bool saveUserState(qint64 id, const QByteArray& state);
+    // The user's state from an earlier run with every preference kept; nullopt when there is
+    // none, and *readable false when a part of it does not parse.
+    std::optional<im::server::UserState> userState(qint64 id, bool* readable) const;
+    // The state with the preferences that changed since the last write (the others are kept).
+    bool saveUserState(qint64 id, im::server::UserState state);
 
     QHash<QString, Session> sessions() const;
     bool saveSession(const QString& tokenHash, const Session& session);

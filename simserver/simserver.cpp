@@ -303,7 +303,7 @@ std::optional<SimServer::Reply> SimServer::handle(int deviceId, int command, con
         return dispatch(deviceId, command, body);
     // The custom ringtone list is merged by the devices, so a write may overwrite a ringtone a
     // later write brings back: its files are deleted by the devices, never with the list.
-    const QByteArray before = namedBytes(false);
+    const QByteArray before = command == 180 ? namedByWrite(body) : namedBytes(false);
     std::optional<Reply> reply = dispatch(deviceId, command, body);
     releaseUnnamed(before);
     return reply;
@@ -793,17 +793,22 @@ SimServer::Reply SimServer::updateChatTheme(const QByteArray& body)
 namespace {
 constexpr int kRingtoneListPreference = 15;
 constexpr int kThemePreference = 24;
+
+// The file ids a preference may name, written out.
+QByteArray preferenceNames(const im::SharedPreference& record)
+{
+    const QByteArray value = QByteArray::fromStdString(record.value());
+    // A theme is stored as Base64 text of its message.
+    return record.type() == kThemePreference ? QByteArray::fromBase64(value) : value;
+}
 } // namespace
 
 QByteArray SimServer::namedBytes(bool ringtoneLists) const
 {
     QByteArray named = m_wallpapers.liveBytes();
     for (const StoredPreference& stored : m_preferences) {
-        if (!ringtoneLists && stored.record.type() == kRingtoneListPreference)
-            continue;
-        const QByteArray value = QByteArray::fromStdString(stored.record.value());
-        // A theme is stored as Base64 text of its message.
-        named += stored.record.type() == kThemePreference ? QByteArray::fromBase64(value) : value;
+        if (ringtoneLists || stored.record.type() != kRingtoneListPreference)
+            named += preferenceNames(stored.record);
     }
     for (const ChatLook& look : m_chatLooks) {
         if (look.wallpaper)
@@ -814,13 +819,35 @@ QByteArray SimServer::namedBytes(bool ringtoneLists) const
     return named;
 }
 
+QByteArray SimServer::namedByWrite(const QByteArray& body) const
+{
+    im::misc::UpdateSharedPreferencesV2Req req;
+    QByteArray named;
+    if (!parse(req, body))
+        return named;
+    for (const im::SharedPreference& record : req.preferences()) {
+        const auto it =
+            m_preferences.constFind(qMakePair(QString::fromStdString(record.key()), record.type()));
+        if (it != m_preferences.cend() && record.type() != kRingtoneListPreference)
+            named += preferenceNames(it->record);
+    }
+    return named;
+}
+
 void SimServer::releaseUnnamed(const QByteArray& namedBefore)
 {
+    QStringList candidates;
+    for (const QString& id : m_files->ownedBy(m_userId)) {
+        if (namedBefore.contains(id.toUtf8()))
+            candidates.append(id);
+    }
+    // Most changes named no file before: then no document need be read again.
+    if (candidates.isEmpty())
+        return;
     const QByteArray named = namedBytes();
     QStringList released;
-    for (const QString& id : m_files->ownedBy(m_userId)) {
-        const QByteArray bytes = id.toUtf8();
-        if (namedBefore.contains(bytes) && !named.contains(bytes))
+    for (const QString& id : std::as_const(candidates)) {
+        if (!named.contains(id.toUtf8()))
             released.append(id);
     }
     m_files->remove(m_userId, released);
@@ -1075,7 +1102,7 @@ qint64 SimTransport::send(int command, const QByteArray& body, AccountBase::Resp
     return m_server->receive(this, command, body, std::move(callback));
 }
 
-void SimServer::saveState(im::server::UserState* state) const
+void SimServer::saveState(im::server::UserState* state, qint64 preferencesAfter) const
 {
     for (const Device& device : m_devices) {
         im::server::UserState::Device* saved = state->add_devices();
@@ -1112,6 +1139,8 @@ void SimServer::saveState(im::server::UserState* state) const
     for (auto it = m_accountInfo.cbegin(); it != m_accountInfo.cend(); ++it)
         (*state->mutable_account_info())[it.key()] = it.value().toStdString();
     for (const StoredPreference& stored : m_preferences) {
+        if (stored.sequence <= preferencesAfter)
+            continue;
         im::server::UserState::Preference* saved = state->add_preferences();
         *saved->mutable_record() = stored.record;
         saved->set_sequence(stored.sequence);

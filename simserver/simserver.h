@@ -132,9 +132,11 @@ public:
     Q_INVOKABLE QString preferenceValue(const QString& key, int type) const;
 
     // Everything the server holds for the user, for a server that keeps it across restarts; the
-    // files are the file store's. Restoring replaces what the server held; connected devices
-    // stay connected.
-    void saveState(im::server::UserState* state) const;
+    // files are the file store's. Preferences only grow and each change takes the next step of
+    // their sequence, so a keeper that has everything up to a step asks for the ones after it
+    // (the state's preference_sequence says how far this one goes). Restoring replaces what the
+    // server held; connected devices stay connected.
+    void saveState(im::server::UserState* state, qint64 preferencesAfter = 0) const;
     void restoreState(const im::server::UserState& state);
 
 signals:
@@ -167,6 +169,9 @@ private:
     std::optional<Reply> dispatch(int deviceId, int command, const QByteArray& body);
     // Every file id the user's documents name, written out whole (JSON or message bytes).
     QByteArray namedBytes(bool ringtoneLists = true) const;
+    // What the preferences a write (command 180) changes name now, ringtone lists aside: all its
+    // change can release, without reading every document.
+    QByteArray namedByWrite(const QByteArray& body) const;
     // Files of the user that a document named before a change and none names after it: the
     // server owns them with the document, so they go with it.
     void releaseUnnamed(const QByteArray& namedBefore);

@@ -10,6 +10,7 @@
 #include "protohelpers.h"
 #include "secretwatch.h"
 #include "serverprocess.h"
+#include "serverstore.h"
 #include "simstate.pb.h"
 #include "testaccount.h"
 #include "websockettransport.h"
@@ -34,24 +35,16 @@ constexpr int kUnlinkDevices = 47;
 constexpr int kPreferenceList = 178;
 constexpr int kPreferenceWrite = 180;
 
-// The user's state as the server process last committed it (empty when there is none yet).
-im::server::UserState storedState(const QString& database, qint64 userId)
+// The user's state as the server process last committed it, read as the server reads it when it
+// starts again (empty when there is none yet).
+im::server::UserState storedState(const QString& directory, qint64 userId)
 {
-    im::server::UserState state;
-    const QString connection = QStringLiteral("peek");
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(database);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        QSqlQuery query(db);
-        if (db.open() && query.exec(QStringLiteral("SELECT state FROM users WHERE id = %1").arg(userId)) &&
-            query.next()) {
-            const QByteArray bytes = query.value(0).toByteArray();
-            state.ParseFromArray(bytes.constData(), int(bytes.size()));
-        }
-    }
-    QSqlDatabase::removeDatabase(connection);
-    return state;
+    ServerStore store;
+    QString error;
+    bool readable = false;
+    if (!store.open(directory, &error))
+        return {};
+    return store.userState(userId, &readable).value_or(im::server::UserState());
 }
 
 std::unique_ptr<WebSocketTransport> device(const QUrl& url, const QString& user, const QString& password,
@@ -306,8 +299,7 @@ private slots:
                         inFlight = {true, code, body};
                     },
                     false, {});
-        const QString database = data.filePath(QStringLiteral("server.db"));
-        QVERIFY(QTest::qWaitFor([&] { return storedState(database, 1).preferences_size() == 1; },
+        QVERIFY(QTest::qWaitFor([&] { return storedState(data.path(), 1).preferences_size() == 1; },
                                 TestAccount::kWaitMs));
         server.kill();
         QVERIFY(QTest::qWaitFor([&] { return inFlight.answered; }, TestAccount::kWaitMs));
@@ -358,6 +350,27 @@ private slots:
         QCOMPARE(downloaded.code, 0);
         QCOMPARE(QByteArray::fromStdString(parsed<im::file::DownloadChunkResp>(downloaded.body).data()),
                  head + tail);
+
+        // A write the disk refuses (another process holds the database's write lock) is never
+        // acknowledged: the device hears a network failure, and its resend is answered once the
+        // disk takes writes again.
+        folders->set_value("kept when the disk took it");
+        folders->set_version(8);
+        {
+            QSqlDatabase locking =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lock"));
+            locking.setDatabaseName(data.filePath(QStringLiteral("server.db")));
+            QVERIFY(locking.open());
+            QSqlQuery lock(locking);
+            QVERIFY(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+            QCOMPARE(ask(*alice, kPreferenceWrite, bytesOf(write)).code, AccountBase::kNetworkError);
+            QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("lock"));
+        QVERIFY(QTest::qWaitFor([&] { return alice->isConnected(); }, TestAccount::kWaitMs));
+        QCOMPARE(ask(*alice, kPreferenceWrite, bytesOf(write)).code, 0);
+        QCOMPARE(storedState(data.path(), 1).preferences(0).record().value(),
+                 std::string("kept when the disk took it"));
 
         // A server that forgot everything (no data kept) does not know the session: the device
         // signs in again with the password on its own.
