@@ -24,8 +24,12 @@ configure: deps $(BUILD_DIR)/build.ninja
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# A watched test that hung leaves its threads' stacks in tests/hangs (scripts/hang-watch.sh):
+# they are printed after the run, whatever its outcome.
 test: build
-	ctest --test-dir $(BUILD_DIR) --output-on-failure --repeat after-timeout:2 -j $(JOBS) $(CTEST_ARGS)
+	@rm -rf $(BUILD_DIR)/tests/hangs
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) $(CTEST_ARGS); \
+	  status=$$?; cat $(BUILD_DIR)/tests/hangs/*.txt 2>/dev/null; exit $$status
 
 $(ASAN_DIR)/build.ninja: | deps
 	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSETTINGMODEL_SANITIZE=ON
@@ -36,10 +40,12 @@ asan-build: deps $(ASAN_DIR)/build.ninja
 # Leak reports stop the run; scripts/lsan.supp holds the (commented) exceptions. Full stacks
 # (no fast unwinding) so that an exception matches only the code it names.
 test-asan: asan-build
+	@rm -rf $(ASAN_DIR)/tests/hangs
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	ctest --test-dir $(ASAN_DIR) --output-on-failure --repeat after-timeout:2 -j $(JOBS) $(CTEST_ARGS)
+	ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS) $(CTEST_ARGS); \
+	  status=$$?; cat $(ASAN_DIR)/tests/hangs/*.txt 2>/dev/null; exit $$status
 
 # libFuzzer targets (clang, ASan, UBSan) over answers, pushes, preference values and stored values, each run
 # FUZZ_RUNS times from the seeds the build makes out of real traffic.

@@ -12,7 +12,7 @@ packages=(
   qml6-module-qtquick-templates qml6-module-qtquick-layouts qml6-module-qttest
   qml6-module-qtquick-dialogs qml6-module-qt-labs-folderlistmodel
   libprotobuf-dev protobuf-compiler libssl-dev libtag1-dev libsqlite3-dev
-  ffmpeg unicode-data fonts-noto-color-emoji
+  ffmpeg unicode-data fonts-noto-color-emoji gdb
   xvfb xauth pulseaudio pulseaudio-utils qt6-base-private-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-pulseaudio
 )
