@@ -48,10 +48,13 @@
 
 namespace {
 
+// The variable's number, or the fallback when it is not set: 0 is a number (the soak's switches
+// are turned off with it).
 int envInt(const char* name, int fallback)
 {
-    const int value = qEnvironmentVariableIntValue(name);
-    return value > 0 ? value : fallback;
+    bool set = false;
+    const int value = qEnvironmentVariableIntValue(name, &set);
+    return set ? value : fallback;
 }
 
 bool integrityOk(const QString& path)
