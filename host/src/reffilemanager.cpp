@@ -694,6 +694,17 @@ void RefFileManager::saveFileInfos(const QList<FileDataPtr>& files)
     storeRecords(records);
 }
 
+QStringList RefFileManager::fileIdsOfSource(int sourceType) const
+{
+    QMutexLocker lock(&m_mutex);
+    QStringList ids;
+    for (const FileRecord& r : m_records) {
+        if (r.sourceType == sourceType)
+            ids.append(r.id);
+    }
+    return ids;
+}
+
 void RefFileManager::addUploadId(const QString& fileId)
 {
     if (fileId.isEmpty())

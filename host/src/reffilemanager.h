@@ -96,6 +96,7 @@ public:
     void deleteFileByRef(const FileDataPtr& file, bool removeLocal) override;
     void deleteFilesAll(const QStringList& fileIds, bool removeLocal) override;
     void saveFileInfos(const QList<FileDataPtr>& files) override;
+    QStringList fileIdsOfSource(int sourceType) const override;
 
     void download(const FileDataPtr& file, bool highPriority, int type) override;
     void downloads(const QStringList& fileIds, bool highPriority, bool notify, bool background) override;

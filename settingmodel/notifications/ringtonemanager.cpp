@@ -169,7 +169,25 @@ bool RingtoneManager::loadLocalData(bool alreadyLoaded)
         preferences->getKeyValue(QLatin1String(hostkeys::CUSTOM_RINGTONE_LIST)), m_account, &ok));
     if (!ok)
         qCWarning(lcSettingModel) << "stored custom ringtone list is not a JSON list; dropped";
+    forgetUnlisted();
     return true;
+}
+
+void RingtoneManager::forgetUnlisted()
+{
+    // An add lives in memory until its list is written: one a restart cut short left its file's
+    // record, which nothing uploads or names any more. A listed one that only the server's list
+    // knows yet gets its record again from that list.
+    FileManager* files = m_account->fileManager();
+    if (!files)
+        return;
+    QStringList unlisted;
+    for (const QString& id : files->fileDataMgr()->fileIdsOfSource(CustomRingtoneItem::kSourceType)) {
+        if (!m_model->containsItem(id))
+            unlisted.append(id);
+    }
+    if (!unlisted.isEmpty())
+        files->fileDataMgr()->deleteFilesAll(unlisted, true);
 }
 
 void RingtoneManager::onListFinished()

@@ -98,6 +98,8 @@ private:
     bool atLimit();
     // Forgets a ringtone file that is not listed: record, cached copy, upload id.
     void dropUnlisted(const FileDataPtr& file);
+    // Forgets the ringtone records the loaded list does not name (adds a restart cut short).
+    void forgetUnlisted();
     // Sends the merged list again when no add of this device's is on its way and the list differs
     // from what this device wrote last.
     void sendMergedAgain();

@@ -638,6 +638,37 @@ private slots:
         QVERIFY(AccountManager::getInstance()->errors().isEmpty());
     }
 
+    // An add a restart cut short (its upload unanswered) leaves no record at the next start; a
+    // listed ringtone's record stays.
+    void anAddARestartCutShortLeavesNoRecord()
+    {
+        QVERIFY(m_t->start());
+        RingtoneManager* ringtones = m_t->account->ringtoneManager();
+        im::notif::SharedPreferenceUpdatedNotif notif;
+        im::SharedPreference* record = notif.add_preferences();
+        record->set_key(hostkeys::CUSTOM_RINGTONE_LIST);
+        record->set_type(SharedPreferenceModel::CustomRingtoneList);
+        record->set_value(listToJson({ringtoneEntry(QStringLiteral("kept"), 1)}).toStdString());
+        record->set_version(1);
+        m_t->prefs->sharedPreferencesNotify(notif);
+        QVERIFY(QTest::qWaitFor(
+            [ringtones] { return ringtones->customRingtoneModel()->containsItem(QStringLiteral("kept")); }));
+        m_t->account->fileManager()->fileDataMgr()->saveFileInfos(
+            {ringtones->customRingtoneModel()->findItem(QStringLiteral("kept"))->file});
+        ringtones->addRingtoneByPath(
+            media::writeWav(m_dir.filePath(QStringLiteral("run%1-cut.wav").arg(m_run)), 500));
+        QVERIFY(QTest::qWaitFor([this] { return m_t->transport->count(FileUploadChunk) == 1; }));
+        const QString cut = QString::fromStdString(
+            parsed<im::file::UploadChunkReq>(m_t->transport->last(FileUploadChunk)->body).file_id());
+        QVERIFY(m_t->account->refFileManager()->record(cut));
+
+        m_t.reset();
+        m_t = std::make_unique<TestAccount>(m_dir.path(), QStringLiteral("n%1").arg(m_run));
+        QVERIFY(m_t->start());
+        QVERIFY(!m_t->account->refFileManager()->record(cut));
+        QVERIFY(m_t->account->refFileManager()->record(QStringLiteral("kept")));
+    }
+
     // Adds on their way count against the limit, and an add the server's full list leaves no room
     // for is dropped, told, and no longer waited for.
     void addsAtTheLimit()

@@ -162,6 +162,13 @@ public:
     virtual void deleteFileByRef(const FileDataPtr& file, bool removeLocal) = 0;
     virtual void deleteFilesAll(const QStringList& fileIds, bool removeLocal) = 0;
     virtual void saveFileInfos(const QList<FileDataPtr>& files) = 0;
+    // The ids of the kept records a model of this source type made, for the model to forget the
+    // ones nothing of it names any more; a host that cannot tell lists none.
+    virtual QStringList fileIdsOfSource(int sourceType) const
+    {
+        Q_UNUSED(sourceType)
+        return {};
+    }
 };
 
 // Downloads run in the background. A file appears at its cached path only complete and
