@@ -12,6 +12,8 @@ ApplicationWindow {
     required property PrivacyModel privacy
     required property RingtoneManager ringtones
     readonly property int screensListed: soundPage.screensListed
+    // Why the server cannot be reached, while it cannot; empty otherwise.
+    property string connectionProblem
 
     width: 520
     height: 480
@@ -24,6 +26,15 @@ ApplicationWindow {
         TabButton { text: qsTr("Privacy") }
         TabButton { text: qsTr("Notifications") }
         TabButton { text: qsTr("Sound and screens") }
+    }
+
+    footer: Label {
+        width: window.width
+        visible: window.connectionProblem.length > 0
+        text: window.connectionProblem
+        wrapMode: Text.Wrap
+        padding: 8
+        color: "#B3261E"
     }
 
     StackLayout {

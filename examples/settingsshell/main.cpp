@@ -102,13 +102,19 @@ int main(int argc, char** argv)
     engine->load(QUrl(QStringLiteral("qrc:/shell/Shell.qml")));
     if (engine->rootObjects().isEmpty())
         return 1;
+    // Why the server cannot be reached, for the window's foot. The account is the host's, not a
+    // type of the module, so the shell keeps the window's text in step with it.
+    QObject* window = engine->rootObjects().constFirst();
+    window->setProperty("connectionProblem", account->connectionProblem());
+    QObject::connect(account, &RefAccount::connectionProblemChanged, window, [window, account] {
+        window->setProperty("connectionProblem", account->connectionProblem());
+    });
     if (!parser.isSet(checkOption)) {
         const int status = app.exec();
         shutDown();
         return status;
     }
 
-    QObject* window = engine->rootObjects().constFirst();
     std::printf("page: %s\n", qPrintable(window->property("title").toString()));
     std::printf("outputs: %s\n",
                 qPrintable(AudioManage::instance()->availableOutputDevices().join(QLatin1Char(' '))));
